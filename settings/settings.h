@@ -1,0 +1,52 @@
+#pragma once
+// The one settings record of the process, its defaults and "tolv.conf".
+//
+// The window thread writes the record; the measurement worker reads single
+// fields at the moment of use. Scalar fields are atomics so that each is read
+// and written whole; the port name is copied under a lock.
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+
+constexpr int comPortSize = 32; // at most 31 characters and the terminator
+
+struct Settings {
+    char comPort[comPortSize]; // use getComPort/setComPort across threads
+    std::atomic<float> screenDistance;
+    std::atomic<int32_t> scrollSpeed;
+    std::atomic<int32_t> mouseAveraging;
+    std::atomic<int32_t> lanAveraging;
+    std::atomic<int32_t> lanPort;
+    std::atomic<uint8_t> mouseEnabled;
+    std::atomic<int32_t> deviceMode; // 0 preset C, 1 preset B, 2 start-up default
+    std::atomic<uint8_t> lanEnabled;
+    std::atomic<uint8_t> webSocketEnabled;
+    std::atomic<uint8_t> accelerationOutput;
+};
+
+extern Settings settings;
+
+// Asks a running measurement worker to end; set by the window thread.
+extern std::atomic<bool> stopRequested;
+
+inline constexpr const char* settingsFileName = "tolv.conf";
+
+void setDefaults();
+// Reads "tolv.conf" (or path); a missing file changes nothing.
+void readSettingsFile(const char* path = settingsFileName);
+// Reads the eleven lines from an open stream (used by readSettingsFile).
+void readSettingsStream(FILE* file);
+// Writes all eleven fields; a file that cannot be opened is silently skipped.
+// Returns whether the file was written (callers in the program ignore it).
+bool writeSettingsFile(const char* path = settingsFileName);
+
+// Copies the port name out (32 bytes) / in (cut to 31 characters), under a lock.
+void getComPort(char* out);
+void setComPort(const char* name);
+
+// Averaging lengths from the file are not range-checked; this is where a
+// window's capacity is taken from them.
+inline int32_t clampAveraging(int32_t value) {
+    return value < 1 ? 1 : (value > 255 ? 255 : value);
+}
