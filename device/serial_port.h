@@ -1,0 +1,24 @@
+#pragma once
+// The serial link to the device: one process-wide port, open or none.
+//
+// The worker opens, polls and reads; the window thread may close the port at
+// any moment to release a worker blocked on it. Each platform file provides
+// these operations (serial_port_posix.cpp, serial_port_win32.cpp).
+
+// Opens the port named by settings.comPort (Windows: "\\.\" + name; POSIX: a
+// path as given, a bare name under /dev/) at 115200 8N1 with 100 ms time-outs.
+bool openSerialPort();
+
+// Writes the poll byte "D"; true only if exactly one byte went out.
+bool writePollByte();
+
+// Skips to the sync byte "T" and reads the 75 bytes after it in one block.
+// line must hold at least 77 bytes; it always ends with a NUL after what arrived.
+// True only for a complete 76-byte line.
+bool readDeviceLine(char* line);
+
+// Closes the port if open; safe from any thread, closes exactly once.
+void closeSerialPort();
+
+// Whether a port is open now (for tests and diagnostics).
+bool serialPortIsOpen();

@@ -1,0 +1,23 @@
+#pragma once
+// The pointer backend: the two platform operations of the air mouse and the
+// primary screen's size. pointer_win32.cpp (SetCursorPos, SendInput) and
+// pointer_x11.cpp (XTest); tests link a recording backend instead.
+
+#include <cstdint>
+
+// Mouse event flag words, as Windows defines them.
+constexpr uint32_t mouseEventLeftDown = 0x0002, mouseEventLeftUp = 0x0004,
+                   mouseEventRightDown = 0x0008, mouseEventRightUp = 0x0010,
+                   mouseEventMiddleDown = 0x0020, mouseEventMiddleUp = 0x0040,
+                   mouseEventWheel = 0x0800, mouseEventAbsolute = 0x8000;
+
+// Connects to the display where one is needed. False when the pointer cannot
+// act (no X display); every later call then does nothing.
+bool openPointer();
+void closePointer();
+bool pointerAvailable();
+// The primary screen's size in pixels; false without a display.
+bool readScreenSize(int32_t* width, int32_t* height);
+void placeCursor(int32_t x, int32_t y);
+// One mouse event with the Windows flag word and wheel data (1/120 notches).
+void sendMouseEvent(uint32_t flags, int32_t wheelData);
