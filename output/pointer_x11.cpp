@@ -28,9 +28,18 @@ constexpr int64_t wheelDelta = 120;
 int64_t wheelForward = 0;
 int64_t wheelBackward = 0;
 
-// After a fatal error on the connection (the server went away) Xlib would
-// exit the process; returning here instead leaves the display marked broken,
-// and the pointer stops acting.
+// After a fatal error on a connection (the server went away) Xlib's default
+// handlers end the process. For this connection both handlers return, which
+// leaves the display marked broken, and the pointer stops acting; other
+// connections keep whatever handler was there before.
+XIOErrorHandler otherConnections = nullptr;
+bool handlerInstalled = false;
+
+int connectionError(Display* d) {
+    if (d == display) return 0;
+    return otherConnections ? otherConnections(d) : 0;
+}
+
 void connectionLost(Display*, void*) {
     available = false;
     lost = true;
@@ -66,6 +75,10 @@ bool openPointer() {
     struct sigaction current {};
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         std::signal(SIGPIPE, SIG_IGN);
+    if (!handlerInstalled) {
+        otherConnections = XSetIOErrorHandler(connectionError);
+        handlerInstalled = true;
+    }
     XSetIOErrorExitHandler(display, connectionLost, nullptr);
     screen = DefaultScreen(display);
     wheelForward = wheelBackward = 0;
