@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -9,6 +10,7 @@
 #include "device/device_line.h"
 #include "device/serial_port.h"
 #include "output/lan_server.h"
+#include "output/pointer.h"
 #include "text/number_text.h"
 
 namespace {
@@ -40,10 +42,6 @@ void blockWhile(std::unique_lock<std::mutex>& guard, const bool& open) {
 }
 
 } // namespace
-
-void fakeMouseTrace(const std::string& entry) {
-    traceEntry(entry);
-}
 
 void resetFakes(const FakeWorld& w) {
     std::lock_guard<std::mutex> guard(lock);
@@ -251,4 +249,27 @@ void closeListenSocket() {
 // The window: paint requests go into the trace too.
 void paintLog(bool refresh) {
     if (refresh) traceEntry("paint");
+}
+
+// The pointer: the real air mouse runs on top of it.
+
+bool openPointer() {
+    return true;
+}
+void closePointer() {}
+bool pointerAvailable() {
+    return true;
+}
+bool readScreenSize(int32_t* width, int32_t* height) {
+    *width = 1920;
+    *height = 1080;
+    return true;
+}
+void placeCursor(int32_t x, int32_t y) {
+    traceEntry("cursor " + std::to_string(x) + "," + std::to_string(y));
+}
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+    char text[32];
+    std::snprintf(text, sizeof text, "event %x %d", flags, wheelData);
+    traceEntry(text);
 }

@@ -1,6 +1,7 @@
 #pragma once
-// Scripted stand-ins for the serial link and the LAN server, linked into the
-// worker's unit tests in place of the real ones. Every call the worker makes,
+// Scripted stand-ins for the serial link, the LAN server and the pointer,
+// linked into the worker's unit tests in place of the real ones (the air
+// mouse itself is the real one). Every call the worker makes,
 // every log line and every paint request lands in one ordered trace, so a
 // test can compare whole sequences. Blocking calls (accept, a request read,
 // a silent device) block until the matching close, as the real ones do.

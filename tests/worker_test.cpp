@@ -17,6 +17,7 @@
 #include "device/serial_port.h"
 #include "measurement/worker.h"
 #include "motion/averaging.h"
+#include "output/air_mouse.h"
 #include "output/lan_server.h"
 #include "settings/settings.h"
 #include "tests/worker_fakes.h"
@@ -67,6 +68,8 @@ struct WorkerRun {
 
 void freshSettings() {
     setDefaults();
+    screenWidth = 1920;
+    screenHeight = 1080;
     setComPort("COM7");
     stopRequested = false;
     mouseWindow.count = 0;
@@ -119,16 +122,16 @@ TEST(WorkerSequence, WebSocketSessionUntilTheClientLeavesAndTheNextCycle) {
     WorkerRun worker;
     ASSERT_TRUE(waitForEntry("accept")); // the next cycle's listener
     const Trace expected = {
-        "screen distance", "open serial", "log open serial (COM7) :  success", "paint",
-        "log enable lan", "paint", "log enable websocket", "paint", "log enable mouse", "paint",
-        "open lan", "log OpenSocket port(8096) : success", "paint", "reset buttons",
+        "open serial", "log open serial (COM7) :  success", "paint", "log enable lan", "paint",
+        "log enable websocket", "paint", "log enable mouse", "paint", "open lan",
+        "log OpenSocket port(8096) : success", "paint",
         // "D" with a good line: reply, then the air mouse
-        "request D", "poll", "read line", "send", "cursor", "buttons 10000",
+        "request D", "poll", "read line", "send", "cursor 960,540", "event 8002 0",
         // a request other than "D": nothing at all
         "request x",
         // a rejected line: no reply
-        "request D", "poll", "read line", "request D", "poll", "read line", "send", "cursor",
-        "buttons 00000",
+        "request D", "poll", "read line", "request D", "poll", "read line", "send",
+        "cursor 791,540", "event 8004 0",
         // the client leaves
         "read request failed", "log ReadSocket error", "paint", "close serial", "close client",
         "close listen", "log Restart....", "paint",
@@ -179,9 +182,9 @@ TEST(WorkerSequence, PlainLoopErrorsEachRestartTheCycle) {
         WorkerRun worker;
         ASSERT_TRUE(waitForEntry("log Restart...."));
         // Loop errors are logged without a paint of their own; the restart paints once.
-        Trace tail = after(traceCopy(), c.message, 6);
+        Trace tail = after(traceCopy(), c.message, 5);
         EXPECT_EQ(tail, (Trace{"paint", "close serial", "close client", "close listen",
-                               "log Restart....", "paint"}));
+                               "log Restart...."}));
         // A stop in the restart pause: one more open attempt, then its stop test.
         EXPECT_EQ(worker.stop(false), 1u);
         Trace last = after(traceCopy(), "log Restart....", 10);
@@ -219,9 +222,10 @@ TEST(WorkerShapes, DefaultPresetWithLanEnabledPollsWithoutAServer) {
     ASSERT_TRUE(waitForEntry("log Restart...."));
     EXPECT_EQ(worker.stop(), 1u);
     Trace trace = traceCopy();
-    EXPECT_EQ(after(trace, "paint", 12),
-              (Trace{"log enable mouse", "paint", "reset buttons", "poll", "read line", "cursor",
-                     "buttons 10000", "poll", "read line", "cursor", "buttons 00000", "poll"}));
+    EXPECT_EQ(
+        after(trace, "paint", 11),
+        (Trace{"log enable mouse", "paint", "poll", "read line", "cursor 960,540", "event 8002 0",
+               "poll", "read line", "cursor 791,540", "event 8004 0", "poll"}));
     EXPECT_EQ(countEntries(trace, "accept") + countEntries(trace, "open lan"), 0);
     EXPECT_EQ(countEntries(trace, "log enable lan"), 0);
     EXPECT_EQ(lanWindow.count.load(), 0); // free-running passes leave it alone
@@ -240,7 +244,7 @@ TEST(WorkerShapes, PresetBNeverWritesToTheDevice) {
     Trace trace = traceCopy();
     EXPECT_EQ(countEntries(trace, "poll") + countEntries(trace, "poll failed"), 0);
     EXPECT_EQ(countEntries(trace, "read line"), 3);
-    EXPECT_EQ(countEntries(trace, "cursor"), 2);
+    EXPECT_EQ(countEntries(trace, "cursor 960,540") + countEntries(trace, "cursor 791,540"), 2);
     EXPECT_EQ(countEntries(trace, "log ReadPort error"), 1);
 }
 
@@ -260,7 +264,7 @@ TEST(WorkerShapes, IdlePassesWaitForTheStopInsteadOfSpinning) {
     resetFakes(FakeWorld{});
     {
         WorkerRun worker;
-        ASSERT_TRUE(waitForEntry("reset buttons"));
+        ASSERT_TRUE(waitForEntry("paint"));
 #if defined(__linux__)
         // A spinning worker would burn about as much processor time as passes.
         double before = processCpuSeconds();
@@ -269,8 +273,7 @@ TEST(WorkerShapes, IdlePassesWaitForTheStopInsteadOfSpinning) {
 #endif
         EXPECT_EQ(worker.stop(false), 0u);
         EXPECT_EQ(traceCopy(),
-                  (Trace{"screen distance", "open serial", "log open serial (COM7) :  success",
-                         "paint", "reset buttons"}));
+                  (Trace{"open serial", "log open serial (COM7) :  success", "paint"}));
     }
     // A flag written directly (as the settings dialog may) ends it as well.
     closeSerialPort();
@@ -278,7 +281,7 @@ TEST(WorkerShapes, IdlePassesWaitForTheStopInsteadOfSpinning) {
     settings.mouseEnabled = 0;
     resetFakes(FakeWorld{});
     WorkerRun worker;
-    ASSERT_TRUE(waitForEntry("reset buttons"));
+    ASSERT_TRUE(waitForEntry("paint"));
     stopRequested = true;
     EXPECT_EQ(worker.join(), 0u);
     EXPECT_TRUE(fakePortOpen()); // left to whoever set the flag
@@ -333,7 +336,7 @@ TEST(WorkerStop, AFlagAloneEndsAClientDrivenLoopAfterTheNextRequest) {
     EXPECT_EQ(worker.join(), 0u);
     Trace trace = traceCopy();
     EXPECT_EQ(after(trace, "wait request", 6),
-              (Trace{"request D", "poll", "read line", "send", "cursor", "buttons 10000"}));
+              (Trace{"request D", "poll", "read line", "send", "cursor 960,540", "event 8002 0"}));
     EXPECT_EQ(countEntries(trace, "log Restart...."), 0);
     EXPECT_TRUE(fakeClientOpen() && fakeListenOpen() && fakePortOpen());
     closeClientSocket();
@@ -360,7 +363,7 @@ TEST(WorkerStop, EveryBlockingStateEndsOnceClosedAndLogsNothingAfterTheFlag) {
              w.lineReadBlocks = true;
          },
          "poll", 0},
-        {"idle", [](FakeWorld& w) { w.lanOpens = {1}; }, "reset buttons", 0},
+        {"idle", [](FakeWorld& w) { w.lanOpens = {1}; }, "paint", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -396,13 +399,13 @@ TEST(RunSequence, EachRunReplacesTheWorkerAndStartsFromEmptyWindowsAndLog) {
     ASSERT_FALSE(workerRecorded());
     runMeasurement();
     EXPECT_TRUE(workerRecorded());
-    ASSERT_TRUE(waitForEntry("buttons 10000", 3)); // then blocked on the silent device
+    ASSERT_TRUE(waitForEntry("cursor 960,540", 3)); // then blocked on the silent device
     EXPECT_EQ(mouseWindow.count.load(), 3);
 
     editFakes([](FakeWorld& w) { w.lines = {goodLineB}; });
     // The first worker is blocked until Run closes its port.
     runMeasurement();
-    ASSERT_TRUE(waitForEntry("buttons 00000"));
+    ASSERT_TRUE(waitForEntry("cursor 621,540"));
     EXPECT_EQ(mouseWindow.count.load(), 1);
     Trace trace = traceCopy();
     EXPECT_EQ(countEntries(trace, "open serial"), 2);
@@ -426,7 +429,7 @@ TEST(RunSequence, RunDuringTheRestartPauseLeavesThePortToTheNewWorker) {
     // The old worker wakes, opens the port once more and ends at its stop
     // test; the new one must still get the port.
     runMeasurement();
-    ASSERT_TRUE(waitForEntry("reset buttons", 2));
+    ASSERT_TRUE(waitForEntry("log enable mouse", 2));
     Trace trace = traceCopy();
     EXPECT_EQ(countEntries(trace, "open serial failed"), 0);
     EXPECT_EQ(logText(), "open serial (COM7) :  success\nenable mouse\n");
@@ -443,7 +446,7 @@ TEST(RunSequence, ShutdownWithoutAWorkerOnlyClosesWhatIsOpen) {
     EXPECT_TRUE(traceCopy().empty());
 }
 
-TEST(WorkerRestart, ButtonsAreResetAtTheStartOfEveryLoop) {
+TEST(WorkerRestart, AHeldButtonIsPressedAgainAndTheScreenDistanceStaysPerWorker) {
     freshSettings();
     settings.deviceMode = 1;
     FakeWorld world;
@@ -451,16 +454,19 @@ TEST(WorkerRestart, ButtonsAreResetAtTheStartOfEveryLoop) {
     resetFakes(world);
     WorkerRun worker;
     ASSERT_TRUE(waitForEntry("log Restart...."));
-    editFakes([](FakeWorld& w) {
-        w.lines = {goodLineA};
+    // Taken only when the next worker starts, not at a restart.
+    settings.screenDistance = 2.0f;
+    const std::string heldAndTurned = deviceLine(0.0f, 0.0871557f, 0.0f, 0.9961947f, "10000");
+    editFakes([&](FakeWorld& w) {
+        w.lines = {heldAndTurned};
         w.lineReadBlocks = true;
     });
-    ASSERT_TRUE(waitForEntry("buttons 10000", 2));
+    ASSERT_TRUE(waitForEntry("event 8002 0", 2));
     EXPECT_EQ(worker.stop(), 0u);
     Trace trace = traceCopy();
-    EXPECT_EQ(countEntries(trace, "reset buttons"), 2);
-    EXPECT_EQ(after(trace, "log Restart....", 8),
+    // A and the turned line average to half the turn, still at distance 1
+    EXPECT_EQ(after(trace, "log Restart....", 9),
               (Trace{"paint", "open serial", "log open serial (COM7) :  success", "paint",
-                     "log enable mouse", "paint", "reset buttons", "read line"}));
+                     "log enable mouse", "paint", "read line", "cursor 791,540", "event 8002 0"}));
     EXPECT_EQ(mouseWindow.count.load(), 2);
 }
