@@ -7,8 +7,10 @@ tolvane_test(mouse_test SOURCES mouse_test.cpp LIBS tolvane_recording_pointer)
 
 if(NOT WIN32)
     # The X11 pointer, on a private Xvfb (skipped where Xvfb is not installed).
+    # The test's own client speaks Xlib.
+    find_package(X11 REQUIRED)
     tolvane_test(mouse_x11_test SOURCES mouse_x11_test.cpp xvfb_server.cpp
-                 LIBS tolvane_pointer LABELS xvfb)
+                 LIBS tolvane_pointer X11::X11 LABELS xvfb)
 endif()
 
 if(WIN32 AND CMAKE_CROSSCOMPILING)
