@@ -94,26 +94,6 @@ std::vector<std::string> fakeReplies() {
     return replies;
 }
 
-std::string deviceLine(float x, float y, float z, float w, const char buttons[6]) {
-    char number[32];
-    std::string line = "TOL,";
-    const float values[7] = {0.0f, 0.0f, 1.0f, x, y, z, w};
-    for (float v : values) {
-        formatFixed(number, sizeof number, v, 4, 8);
-        line += number;
-        line += ",";
-    }
-    line += buttons;
-    line += ",";
-    int32_t sum = deviceLineChecksum((line + "00\r").c_str());
-    formatInteger(number, sizeof number, sum / 10);
-    line += number;
-    formatInteger(number, sizeof number, sum % 10);
-    line += number;
-    line += "\r";
-    return line;
-}
-
 // The serial link.
 
 bool openSerialPort() {

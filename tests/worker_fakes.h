@@ -46,6 +46,3 @@ bool fakePortOpen();
 bool fakeListenOpen();
 bool fakeClientOpen();
 std::vector<std::string> fakeReplies();
-
-// A valid device line for the given quaternion and buttons.
-std::string deviceLine(float x, float y, float z, float w, const char buttons[6]);

@@ -21,6 +21,7 @@
 #include "output/lan_server.h"
 #include "settings/settings.h"
 #include "tests/worker_fakes.h"
+#include "tests/worker_lines.h"
 
 #if defined(__linux__)
 #include <ctime>
@@ -33,11 +34,7 @@ namespace {
 
 const std::string goodLineA = deviceLine(0.0f, 0.0f, 0.0f, 1.0f, "10000");
 const std::string goodLineB = deviceLine(0.0f, 0.0871557f, 0.0f, 0.9961947f, "00000");
-const std::string badLine = [] {
-    std::string line = deviceLine(0.0f, 0.0f, 0.0f, 1.0f, "00000");
-    line[74] = line[74] == '9' ? '0' : char(line[74] + 1); // wrong checksum
-    return line;
-}();
+const std::string badLine = withWrongChecksum(deviceLine(0.0f, 0.0f, 0.0f, 1.0f, "00000"));
 
 // One worker on its own thread, so that its exit code can be read.
 struct WorkerRun {
@@ -131,7 +128,7 @@ TEST(WorkerSequence, WebSocketSessionUntilTheClientLeavesAndTheNextCycle) {
         "request x",
         // a rejected line: no reply
         "request D", "poll", "read line", "request D", "poll", "read line", "send",
-        "cursor 791,540", "event 8004 0",
+        "cursor 792,540", "event 8004 0",
         // the client leaves
         "read request failed", "log ReadSocket error", "paint", "close serial", "close client",
         "close listen", "log Restart....", "paint",
@@ -144,7 +141,7 @@ TEST(WorkerSequence, WebSocketSessionUntilTheClientLeavesAndTheNextCycle) {
     ASSERT_EQ(fakeReplies().size(), 2u);
     EXPECT_EQ(fakeReplies()[0], " 0.00000, 0.00000, 0.00000, 1.00000,10000");
     // lanAveraging 1: the second reply is the second line alone
-    EXPECT_EQ(fakeReplies()[1], " 0.00000, 0.08720, 0.00000, 0.99619,00000");
+    EXPECT_EQ(fakeReplies()[1], " 0.00000, 0.08716, 0.00000, 0.99619,00000");
     // a restart keeps the windows
     EXPECT_EQ(mouseWindow.count.load(), 2);
 
@@ -225,7 +222,7 @@ TEST(WorkerShapes, DefaultPresetWithLanEnabledPollsWithoutAServer) {
     EXPECT_EQ(
         after(trace, "paint", 11),
         (Trace{"log enable mouse", "paint", "poll", "read line", "cursor 960,540", "event 8002 0",
-               "poll", "read line", "cursor 791,540", "event 8004 0", "poll"}));
+               "poll", "read line", "cursor 792,540", "event 8004 0", "poll"}));
     EXPECT_EQ(countEntries(trace, "accept") + countEntries(trace, "open lan"), 0);
     EXPECT_EQ(countEntries(trace, "log enable lan"), 0);
     EXPECT_EQ(lanWindow.count.load(), 0); // free-running passes leave it alone
@@ -244,7 +241,7 @@ TEST(WorkerShapes, PresetBNeverWritesToTheDevice) {
     Trace trace = traceCopy();
     EXPECT_EQ(countEntries(trace, "poll") + countEntries(trace, "poll failed"), 0);
     EXPECT_EQ(countEntries(trace, "read line"), 3);
-    EXPECT_EQ(countEntries(trace, "cursor 960,540") + countEntries(trace, "cursor 791,540"), 2);
+    EXPECT_EQ(countEntries(trace, "cursor 960,540") + countEntries(trace, "cursor 792,540"), 2);
     EXPECT_EQ(countEntries(trace, "log ReadPort error"), 1);
 }
 
@@ -467,6 +464,6 @@ TEST(WorkerRestart, AHeldButtonIsPressedAgainAndTheScreenDistanceStaysPerWorker)
     // A and the turned line average to half the turn, still at distance 1
     EXPECT_EQ(after(trace, "log Restart....", 9),
               (Trace{"paint", "open serial", "log open serial (COM7) :  success", "paint",
-                     "log enable mouse", "paint", "read line", "cursor 791,540", "event 8002 0"}));
+                     "log enable mouse", "paint", "read line", "cursor 792,540", "event 8002 0"}));
     EXPECT_EQ(mouseWindow.count.load(), 2);
 }
