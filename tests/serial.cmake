@@ -1,1 +1,6 @@
 tolvane_test(serial_port_test SOURCES serial_port_test.cpp LABELS serial)
+if(NOT WIN32)
+    tolvane_test(serial_devsim_test SOURCES serial_devsim_test.cpp LIBS tolvane_devsim_lines
+                 LABELS serial)
+    add_dependencies(serial_devsim_test tolvane-devsim)
+endif()

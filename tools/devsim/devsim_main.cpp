@@ -44,7 +44,8 @@ const char usageText[] =
     "  --garbage N          N bytes of noise (never \"T\") before every line\n"
     "  --cut N[:LEN]        every Nth line stops after LEN bytes (default 61)\n"
     "  --silence-after N    send nothing more after N lines\n"
-    "  --hangup-after N     after every N lines the terminal goes away ...\n"
+    "  --hangup-after N     after every N lines the terminal goes away (when the\n"
+    "                       next line is due) ...\n"
     "  --back-after MS      ... and a new one appears MS ms later (default 1000)\n"
     "  --log FILE           write every line sent to FILE (one per line, without\n"
     "                       its carriage return; events as lines beginning with #)\n"
@@ -257,6 +258,7 @@ struct Simulator {
     int pendingHead = 0;
     int pendingCount = 0;
     bool hungUp = false;
+    long hungUpAtLine = 0;
     Clock::time_point backAt;
 };
 
@@ -266,11 +268,12 @@ void logEvent(Simulator& sim, const char* text) {
     std::fflush(sim.log);
 }
 
+// The link first, so that whoever waits for the printed path finds it in place.
 void announce(Simulator& sim) {
-    std::printf("%s\n", sim.terminal.path);
-    std::fflush(stdout);
     if (sim.options.link && !makeLink(sim.options.link, sim.terminal.path))
         std::fprintf(stderr, "tolvane-devsim: cannot link %s\n", sim.options.link);
+    std::printf("%s\n", sim.terminal.path);
+    std::fflush(stdout);
 }
 
 // Writes all bytes unless the terminal is gone; waits while its buffer is full.
@@ -302,6 +305,14 @@ void hangUp(Simulator& sim) {
 void sendLine(Simulator& sim) {
     const Options& o = sim.options;
     if (o.silenceAfter != 0 && (o.silenceAfter < 0 || sim.linesSent >= o.silenceAfter)) return;
+    // The terminal goes away when the line after the Nth is due, so that the
+    // Nth still reaches the reader (a hang-up discards what is in flight).
+    if (o.hangupAfter > 0 && sim.linesSent > sim.hungUpAtLine &&
+        sim.linesSent % o.hangupAfter == 0) {
+        sim.hungUpAtLine = sim.linesSent;
+        hangUp(sim);
+        return;
+    }
     long number = ++sim.linesSent; // counted from 1
 
     char line[256];
@@ -346,7 +357,6 @@ void sendLine(Simulator& sim) {
         std::fputc('\n', sim.log);
         std::fflush(sim.log);
     }
-    if (o.hangupAfter > 0 && number % o.hangupAfter == 0) hangUp(sim);
 }
 
 int run(Simulator& sim) {
