@@ -1,0 +1,193 @@
+#include "app/settings_form.h"
+
+#include <cstdint>
+
+#include "settings/settings.h"
+#include "text/number_text.h"
+
+namespace {
+
+constexpr FormControl blankForm[settingsFormControls] = {
+    {idComPort, FormControlKind::edit, {}, false, true},
+    {idScreenDistance, FormControlKind::edit, {}, false, true},
+    {idScrollSpeed, FormControlKind::edit, {}, false, true},
+    {idMouseAveraging, FormControlKind::edit, {}, false, true},
+    {idLanAveraging, FormControlKind::edit, {}, false, true},
+    {idLanPort, FormControlKind::edit, {}, false, true},
+    {idMouseEnabled, FormControlKind::checkBox, {}, false, true},
+    {idLanEnabled, FormControlKind::checkBox, {}, false, true},
+    {idWebSocketEnabled, FormControlKind::checkBox, {}, false, true},
+    {idPresetC, FormControlKind::radioButton, {}, false, true},
+    {idPresetB, FormControlKind::radioButton, {}, false, true},
+    {idAccelerationOutput, FormControlKind::radioButton, {}, false, true},
+    {idRotationOutput, FormControlKind::radioButton, {}, false, true},
+};
+
+FormControl& control(SettingsForm& form, int id) {
+    // Only called with the ids above.
+    return *findFormControl(form, id);
+}
+
+bool isChecked(const SettingsForm& form, int id) {
+    const FormControl* c = findFormControl(form, id);
+    return c != nullptr && c->checked;
+}
+
+void setEnabled(SettingsForm& form, int id, bool enabled) {
+    control(form, id).enabled = enabled;
+}
+
+void showInteger(SettingsForm& form, int id, long long value) {
+    formatInteger(control(form, id).text, formTextSize, value);
+}
+
+// The partner of a radio button in its exclusive pair, or 0.
+int radioPartner(int id) {
+    switch (id) {
+    case idPresetC:
+        return idPresetB;
+    case idPresetB:
+        return idPresetC;
+    case idAccelerationOutput:
+        return idRotationOutput;
+    case idRotationOutput:
+        return idAccelerationOutput;
+    default:
+        return 0;
+    }
+}
+
+void setLanDetailsEnabled(SettingsForm& form, bool enabled) {
+    setEnabled(form, idWebSocketEnabled, enabled);
+    setEnabled(form, idLanAveraging, enabled);
+    setEnabled(form, idLanPort, enabled);
+}
+
+// A text without a number keeps the previous value; then the range applies.
+int32_t scanClamped(const SettingsForm& form, int id, int32_t previous, int32_t low, int32_t high) {
+    int32_t value = previous;
+    scanInteger(findFormControl(form, id)->text, &value);
+    return value < low ? low : (value > high ? high : value);
+}
+
+} // namespace
+
+FormControl* findFormControl(SettingsForm& form, int id) {
+    for (FormControl& c : form.controls)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+const FormControl* findFormControl(const SettingsForm& form, int id) {
+    for (const FormControl& c : form.controls)
+        if (c.id == id) return &c;
+    return nullptr;
+}
+
+void initSettingsForm(SettingsForm& form) {
+    for (int i = 0; i < settingsFormControls; ++i)
+        form.controls[i] = blankForm[i];
+
+    getComPort(control(form, idComPort).text);
+    // A distance from a hand-edited file may need more than 31 characters;
+    // the text is then cut, and confirming forces it into range anyway.
+    formatFixed(control(form, idScreenDistance).text, formTextSize,
+                static_cast<double>(settings.screenDistance.load()), 3);
+    showInteger(form, idScrollSpeed, settings.scrollSpeed);
+    showInteger(form, idMouseAveraging, settings.mouseAveraging);
+    showInteger(form, idLanAveraging, settings.lanAveraging);
+    showInteger(form, idLanPort, settings.lanPort);
+
+    if (settings.mouseEnabled != 0) {
+        control(form, idMouseEnabled).checked = true;
+    } else {
+        setEnabled(form, idScreenDistance, false);
+        setEnabled(form, idScrollSpeed, false);
+        setEnabled(form, idMouseAveraging, false);
+    }
+
+    if (settings.deviceMode == 1) {
+        control(form, idPresetB).checked = true;
+        setEnabled(form, idLanEnabled, false);
+        setLanDetailsEnabled(form, false);
+    } else {
+        // 0, and the start-up value 2 before any file was read.
+        control(form, idPresetC).checked = true;
+    }
+
+    if (settings.accelerationOutput == 1)
+        control(form, idAccelerationOutput).checked = true;
+    else
+        control(form, idRotationOutput).checked = true;
+
+    if (settings.lanEnabled != 0)
+        control(form, idLanEnabled).checked = true;
+    else
+        setLanDetailsEnabled(form, false);
+
+    control(form, idWebSocketEnabled).checked = settings.webSocketEnabled != 0;
+}
+
+void toggleFormControl(SettingsForm& form, int id) {
+    FormControl* c = findFormControl(form, id);
+    if (c == nullptr) return;
+    if (c->kind == FormControlKind::checkBox) {
+        c->checked = !c->checked;
+    } else if (c->kind == FormControlKind::radioButton) {
+        c->checked = true;
+        control(form, radioPartner(id)).checked = false;
+    }
+}
+
+bool applyEnablingRule(SettingsForm& form, int id) {
+    switch (id) {
+    case idMouseEnabled: {
+        const bool on = isChecked(form, idMouseEnabled);
+        setEnabled(form, idScreenDistance, on);
+        setEnabled(form, idScrollSpeed, on);
+        setEnabled(form, idMouseAveraging, on);
+        return true;
+    }
+    case idLanEnabled:
+        setLanDetailsEnabled(form, isChecked(form, idLanEnabled));
+        return true;
+    case idPresetC:
+        setEnabled(form, idLanEnabled, !isChecked(form, idPresetB));
+        setLanDetailsEnabled(form, isChecked(form, idLanEnabled));
+        return true;
+    case idPresetB:
+        setEnabled(form, idLanEnabled, !isChecked(form, idPresetB));
+        setLanDetailsEnabled(form, false);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void confirmSettingsForm(const SettingsForm& form, const char* path) {
+    stopRequested = true; // before any field changes
+
+    setComPort(findFormControl(form, idComPort)->text);
+
+    double distance = static_cast<double>(settings.screenDistance.load());
+    scanDecimal(findFormControl(form, idScreenDistance)->text, &distance);
+    float stored = static_cast<float>(distance);
+    if (distance < 0.1) stored = 0.1f;
+    if (distance > 10.0) stored = 10.0f;
+    settings.screenDistance = stored;
+
+    settings.scrollSpeed = scanClamped(form, idScrollSpeed, settings.scrollSpeed, 1, 64);
+    settings.mouseAveraging = scanClamped(form, idMouseAveraging, settings.mouseAveraging, 1, 255);
+    settings.lanAveraging = scanClamped(form, idLanAveraging, settings.lanAveraging, 1, 255);
+    // Taken as typed: the server uses it modulo 65536.
+    settings.lanPort = scanClamped(form, idLanPort, settings.lanPort, INT32_MIN, INT32_MAX);
+
+    settings.mouseEnabled = isChecked(form, idMouseEnabled) ? 1 : 0;
+    settings.deviceMode = isChecked(form, idPresetB) ? 1 : 0;
+    settings.accelerationOutput = isChecked(form, idAccelerationOutput) ? 1 : 0;
+    // Read whether or not the LAN controls are enabled.
+    settings.lanEnabled = isChecked(form, idLanEnabled) ? 1 : 0;
+    settings.webSocketEnabled = isChecked(form, idWebSocketEnabled) ? 1 : 0;
+
+    writeSettingsFile(path);
+}

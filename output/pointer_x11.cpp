@@ -1,0 +1,134 @@
+// X11 pointer through the XTest extension: absolute motion on the default
+// screen, buttons 1/3/2 for left/right/middle, the wheel as buttons 4/5.
+//
+// Spoken over XCB rather than Xlib: a connection that breaks (the server goes
+// away) only reports an error there, where Xlib's handlers would end the
+// process, and nothing process-wide has to be changed to prevent it.
+// Requests are flushed, never waited for, so a slow server does not hold up
+// the measurement worker.
+#include "output/pointer.h"
+
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+xcb_connection_t* connection = nullptr;
+std::atomic<bool> available{false};
+xcb_window_t root = XCB_NONE;
+int32_t rootWidth = 0, rootHeight = 0;
+
+// Windows wheel data counts in 1/120 of a notch and X knows whole notches
+// only. Each direction collects its amounts and sends one notch per 120, so a
+// small scroll speed scrolls as slowly as on Windows. The remainder is kept
+// while the direction stays the same (a short press adds to the next one);
+// turning to the other direction drops it.
+constexpr int64_t wheelDelta = 120;
+int64_t wheelForward = 0;
+int64_t wheelBackward = 0;
+
+void click(uint8_t button, bool press) {
+    xcb_test_fake_input(connection, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button,
+                        XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+}
+
+void notches(uint8_t button, int64_t* collected, int64_t amount) {
+    *collected += amount;
+    while (*collected >= wheelDelta) {
+        *collected -= wheelDelta;
+        click(button, true);
+        click(button, false);
+    }
+}
+
+int16_t coordinate(int32_t v) {
+    return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+}
+
+void send() {
+    xcb_flush(connection);
+    // Nothing is asked for, but the server still sends the odd event to every
+    // client; drop them rather than let them pile up.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
+        std::free(event);
+    if (xcb_connection_has_error(connection)) available = false;
+}
+
+} // namespace
+
+bool openPointer() {
+    if (connection) return available;
+    // Writing to a server that has gone away must fail, not end the process
+    // through a broken-pipe signal; the program has no use for that signal.
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGPIPE, SIG_IGN);
+    int screenNumber = 0;
+    connection = xcb_connect(nullptr, &screenNumber);
+    const xcb_query_extension_reply_t* xtest =
+        xcb_connection_has_error(connection) ? nullptr
+                                             : xcb_get_extension_data(connection, &xcb_test_id);
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; xtest && i < screenNumber && screens.rem > 0; ++i)
+        xcb_screen_next(&screens);
+    if (!xtest || !xtest->present || screens.rem == 0) {
+        xcb_disconnect(connection);
+        connection = nullptr;
+        return false;
+    }
+    root = screens.data->root;
+    rootWidth = screens.data->width_in_pixels;
+    rootHeight = screens.data->height_in_pixels;
+    wheelForward = wheelBackward = 0;
+    available = true;
+    return true;
+}
+
+void closePointer() {
+    if (!connection) return;
+    available = false;
+    xcb_disconnect(connection);
+    connection = nullptr;
+}
+
+bool pointerAvailable() {
+    return available;
+}
+
+bool readScreenSize(int32_t* width, int32_t* height) {
+    if (!available) return false;
+    *width = rootWidth;
+    *height = rootHeight;
+    return true;
+}
+
+void placeCursor(int32_t x, int32_t y) {
+    if (!available) return;
+    // Detail 0: absolute coordinates on the given root window's screen.
+    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, coordinate(x),
+                        coordinate(y), 0);
+    send();
+}
+
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+    if (!available) return;
+    // Windows handles the flags of one record in this order.
+    if (flags & mouseEventLeftDown) click(1, true);
+    if (flags & mouseEventLeftUp) click(1, false);
+    if (flags & mouseEventRightDown) click(3, true);
+    if (flags & mouseEventRightUp) click(3, false);
+    if (flags & mouseEventMiddleDown) click(2, true);
+    if (flags & mouseEventMiddleUp) click(2, false);
+    if ((flags & mouseEventWheel) && wheelData > 0) {
+        wheelBackward = 0;
+        notches(4, &wheelForward, wheelData);
+    } else if ((flags & mouseEventWheel) && wheelData < 0) {
+        wheelForward = 0;
+        notches(5, &wheelBackward, -static_cast<int64_t>(wheelData));
+    }
+    send();
+}

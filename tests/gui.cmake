@@ -1,0 +1,1 @@
+tolvane_test(settings_form_test SOURCES settings_form_test.cpp)
