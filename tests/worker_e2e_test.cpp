@@ -374,7 +374,9 @@ TEST(HeadlessEndToEnd, CtrlCEndsEveryBlockingState) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig("stop");
-        if (!c.device.empty()) ASSERT_TRUE(rig.startDevice(c.device));
+        if (!c.device.empty()) {
+            ASSERT_TRUE(rig.startDevice(c.device));
+        }
         Conf conf = c.conf;
         conf.lanPort = freePort();
         ASSERT_TRUE(rig.startBridge(conf));
@@ -383,7 +385,9 @@ TEST(HeadlessEndToEnd, CtrlCEndsEveryBlockingState) {
         if (c.client != nullptr) {
             ASSERT_TRUE(client.connectTo(conf.lanPort));
             ASSERT_TRUE(client.send(c.client));
-            if (*c.client == '\0') EXPECT_EQ(rig.lines(1).size(), 1u); // the socket line
+            if (*c.client == '\0') {
+                EXPECT_EQ(rig.lines(1).size(), 1u); // the socket line
+            }
         }
         rig.interrupt();
     }

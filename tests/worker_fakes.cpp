@@ -130,6 +130,7 @@ bool readDeviceLine(char* line) {
     }
     copyText(line, deviceLineBufferSize, world.lines.front().c_str());
     world.lines.pop_front();
+    if (world.afterLineRead) world.afterLineRead();
     traceLocked("read line");
     return true;
 }

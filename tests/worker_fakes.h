@@ -14,11 +14,12 @@
 
 struct FakeWorld {
     // Serial link.
-    std::deque<bool> serialOpens;  // results of the next opens; then serialOpenDefault
-    bool serialOpenDefault = true; // an open also fails while the port is open (exclusive)
-    std::deque<std::string> lines; // what the next readDeviceLine calls deliver
-    bool lineReadBlocks = false;   // no line left: block until closed (else fail at once)
-    std::deque<bool> pollResults;  // then true
+    std::deque<bool> serialOpens;        // results of the next opens; then serialOpenDefault
+    bool serialOpenDefault = true;       // an open also fails while the port is open (exclusive)
+    std::deque<std::string> lines;       // what the next readDeviceLine calls deliver
+    bool lineReadBlocks = false;         // no line left: block until closed (else fail at once)
+    std::deque<bool> pollResults;        // then true
+    std::function<void()> afterLineRead; // runs once a line has been handed out
     // LAN server.
     std::deque<int> lanOpens; // 1 accepted, 0 failed, -1 block in accept until closed
     int lanOpenDefault = -1;

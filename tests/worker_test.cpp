@@ -105,6 +105,16 @@ int logLines(const Trace& trace) {
     return n;
 }
 
+// The air mouse is on for the first line only: once that line has been
+// read the worker is past every stop test that ends it with 1 and goes on
+// with idle passes (mouse off, no client).
+FakeWorld idleWorld() {
+    FakeWorld world;
+    world.lines = {goodLineA};
+    world.afterLineRead = [] { settings.mouseEnabled = 0; };
+    return world;
+}
+
 } // namespace
 
 TEST(WorkerSequence, WebSocketSessionUntilTheClientLeavesAndTheNextCycle) {
@@ -257,11 +267,10 @@ double processCpuSeconds() {
 
 TEST(WorkerShapes, IdlePassesWaitForTheStopInsteadOfSpinning) {
     freshSettings();
-    settings.mouseEnabled = 0;
-    resetFakes(FakeWorld{});
+    resetFakes(idleWorld());
     {
         WorkerRun worker;
-        ASSERT_TRUE(waitForEntry("paint"));
+        ASSERT_TRUE(waitForEntry("read line"));
 #if defined(__linux__)
         // A spinning worker would burn about as much processor time as passes.
         double before = processCpuSeconds();
@@ -269,16 +278,15 @@ TEST(WorkerShapes, IdlePassesWaitForTheStopInsteadOfSpinning) {
         EXPECT_LT(processCpuSeconds() - before, 0.2);
 #endif
         EXPECT_EQ(worker.stop(false), 0u);
-        EXPECT_EQ(traceCopy(),
-                  (Trace{"open serial", "log open serial (COM7) :  success", "paint"}));
+        EXPECT_EQ(traceCopy(), (Trace{"open serial", "log open serial (COM7) :  success", "paint",
+                                      "log enable mouse", "paint", "poll", "read line"}));
     }
     // A flag written directly (as the settings dialog may) ends it as well.
     closeSerialPort();
     freshSettings();
-    settings.mouseEnabled = 0;
-    resetFakes(FakeWorld{});
+    resetFakes(idleWorld());
     WorkerRun worker;
-    ASSERT_TRUE(waitForEntry("paint"));
+    ASSERT_TRUE(waitForEntry("read line"));
     stopRequested = true;
     EXPECT_EQ(worker.join(), 0u);
     EXPECT_TRUE(fakePortOpen()); // left to whoever set the flag
@@ -360,16 +368,12 @@ TEST(WorkerStop, EveryBlockingStateEndsOnceClosedAndLogsNothingAfterTheFlag) {
              w.lineReadBlocks = true;
          },
          "poll", 0},
-        {"idle", [](FakeWorld& w) { w.lanOpens = {1}; }, "paint", 0},
+        {"idle", [](FakeWorld& w) { w = idleWorld(); }, "read line", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         freshSettings();
-        if (std::string(c.name) == "idle") {
-            settings.mouseEnabled = 0;
-        } else {
-            presetC(false, true);
-        }
+        if (std::string(c.name) != "idle") presetC(false, true);
         FakeWorld world;
         c.script(world);
         resetFakes(world);
