@@ -13,3 +13,19 @@ if(NOT WIN32 AND TARGET tolvane-headless AND TARGET tolvane-devsim)
         TOLVANE_PROBE="$<TARGET_FILE:tolvane-probe>")
     add_dependencies(worker_e2e_test tolvane-headless tolvane-devsim tolvane-probe)
 endif()
+
+# The Windows bridge under wine against the native simulator on a COM port,
+# with the native probe as its client (both from the build tree beside this one).
+if(WIN32 AND CMAKE_CROSSCOMPILING AND TARGET tolvane-headless)
+    set(TOLVANE_DEVSIM "${CMAKE_SOURCE_DIR}/build/native/tools/tolvane-devsim"
+        CACHE FILEPATH "Native tolvane-devsim for the Windows serial tests")
+    set(TOLVANE_NATIVE_PROBE "${CMAKE_SOURCE_DIR}/build/native/tools/tolvane-probe"
+        CACHE FILEPATH "Native tolvane-probe for the Windows bridge test")
+    add_test(NAME worker_wine_test
+             COMMAND ${CMAKE_CURRENT_LIST_DIR}/worker_wine_test.sh
+                     ${CMAKE_SOURCE_DIR}/cmake/wine-run.sh $<TARGET_FILE:tolvane-headless>
+                     ${TOLVANE_DEVSIM} ${TOLVANE_NATIVE_PROBE}
+                     ${CMAKE_BINARY_DIR}/wineprefix-headless)
+    set_tests_properties(worker_wine_test PROPERTIES TIMEOUT 600 SKIP_RETURN_CODE 77
+                                                     LABELS "wine;e2e")
+endif()

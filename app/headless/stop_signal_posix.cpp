@@ -9,6 +9,11 @@ sigset_t stopSignals;
 } // namespace
 
 void prepareStopSignal() {
+    // A shell starts background jobs with SIGINT ignored, and an ignored
+    // signal is dropped even while blocked: take both back, since here they
+    // only ever end up in sigwait.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     // Blocked here, so blocked in every thread started later: the signal
     // stays pending until the main thread takes it in waitForStopSignal.
     sigemptyset(&stopSignals);
