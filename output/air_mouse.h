@@ -16,7 +16,17 @@ extern std::atomic<float> screenDistancePixels;
 // Button states last acted upon.
 extern int32_t previousButtons[5];
 
+// Event flag words per button (left, right, wheel forward, wheel backward,
+// middle): sent when its state becomes 1 / leaves 1; 0 means no event.
+extern const uint32_t buttonDownFlags[5];
+extern const uint32_t buttonUpFlags[5];
+// Sign of the wheel data (scrollSpeed) that goes with the down flags.
+extern const int32_t buttonWheelDirection[5];
+
 void computeScreenDistancePixels();
 void resetPreviousButtons();
+// The screen position for an output; false when a coordinate is not a number
+// (the cursor then stays where it is).
+bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y);
 void updateCursor(const MotionOutput& mouseOutput);
 void injectButtons(const ButtonState& buttons);

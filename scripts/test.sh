@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs every dependency, builds every configuration and runs all tests:
+# native, AddressSanitizer+UBSan, ThreadSanitizer, the fuzzers for a short
+# bounded time, and the Windows build under wine on a virtual X display.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+fuzz_seconds=${TOLVANE_FUZZ_SECONDS:-20}
+
+step() { printf '\n==== %s ====\n' "$*"; }
+
+for preset in native asan tsan; do
+    step "$preset: build and test"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    ctest --preset "$preset" -j "$jobs"
+done
+
+step "fuzz: ${fuzz_seconds}s per target"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+for fuzzer in build/fuzz/fuzz/*_fuzzer; do
+    name=$(basename "$fuzzer")
+    corpus=build/fuzz/corpus/$name
+    mkdir -p "$corpus"
+    [ -d "fuzz/corpus/$name" ] && cp -n fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
+    echo "-- $name"
+    "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -n 2
+done
+
+step "windows: cross build, tests under wine"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" ctest --preset windows -j "$jobs"
+
+step "all tests passed"
