@@ -4,6 +4,7 @@
 #include "app/win32/win32_shell.h"
 #include "output/air_mouse.h"
 #include "output/lan_server.h"
+#include "output/pointer.h"
 #include "settings/settings.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
@@ -25,8 +26,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL_ICON));
     RegisterClassExW(&windowClass);
 
-    screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    int32_t width = 0;
+    int32_t height = 0;
+    readScreenSize(&width, &height); // GetSystemMetrics on Windows
+    screenWidth = width;
+    screenHeight = height;
 
     startSocketLayer();
     appInstance = instance;
