@@ -1,23 +1,26 @@
 // X11 pointer through the XTest extension: absolute motion on the default
 // screen, buttons 1/3/2 for left/right/middle, the wheel as buttons 4/5.
 //
-// The connection is opened and closed by the main thread and used by the
-// measurement worker in between, never by two threads at once. Requests are
-// flushed, never synced, so a slow server does not hold up the worker.
+// Spoken over XCB rather than Xlib: a connection that breaks (the server goes
+// away) only reports an error there, where Xlib's handlers would end the
+// process, and nothing process-wide has to be changed to prevent it.
+// Requests are flushed, never waited for, so a slow server does not hold up
+// the measurement worker.
 #include "output/pointer.h"
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 
 namespace {
 
-Display* display = nullptr;
+xcb_connection_t* connection = nullptr;
 std::atomic<bool> available{false};
-std::atomic<bool> lost{false};
-int screen = 0;
+xcb_window_t root = XCB_NONE;
+int32_t rootWidth = 0, rootHeight = 0;
 
 // Windows wheel data counts in 1/120 of a notch and X knows whole notches
 // only. Each direction collects its amounts and sends one notch per 120, so a
@@ -28,28 +31,12 @@ constexpr int64_t wheelDelta = 120;
 int64_t wheelForward = 0;
 int64_t wheelBackward = 0;
 
-// After a fatal error on a connection (the server went away) Xlib's default
-// handlers end the process. For this connection both handlers return, which
-// leaves the display marked broken, and the pointer stops acting; other
-// connections keep whatever handler was there before.
-XIOErrorHandler otherConnections = nullptr;
-bool handlerInstalled = false;
-
-int connectionError(Display* d) {
-    if (d == display) return 0;
-    return otherConnections ? otherConnections(d) : 0;
+void click(uint8_t button, bool press) {
+    xcb_test_fake_input(connection, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button,
+                        XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
 }
 
-void connectionLost(Display*, void*) {
-    available = false;
-    lost = true;
-}
-
-void click(unsigned int button, bool press) {
-    XTestFakeButtonEvent(display, button, press ? True : False, CurrentTime);
-}
-
-void notches(unsigned int button, int64_t* collected, int64_t amount) {
+void notches(uint8_t button, int64_t* collected, int64_t amount) {
     *collected += amount;
     while (*collected >= wheelDelta) {
         *collected -= wheelDelta;
@@ -58,42 +45,54 @@ void notches(unsigned int button, int64_t* collected, int64_t amount) {
     }
 }
 
+int16_t coordinate(int32_t v) {
+    return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+}
+
+void send() {
+    xcb_flush(connection);
+    // Nothing is asked for, but the server still sends the odd event to every
+    // client; drop them rather than let them pile up.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
+        std::free(event);
+    if (xcb_connection_has_error(connection)) available = false;
+}
+
 } // namespace
 
 bool openPointer() {
-    if (display) return available;
-    display = XOpenDisplay(nullptr);
-    if (!display) return false;
-    int eventBase, errorBase, major, minor;
-    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
-        XCloseDisplay(display);
-        display = nullptr;
-        return false;
-    }
-    // A lost server must not end the process through a broken-pipe signal
-    // while writing to it; the program has no use for that signal anyway.
+    if (connection) return available;
+    // Writing to a server that has gone away must fail, not end the process
+    // through a broken-pipe signal; the program has no use for that signal.
     struct sigaction current {};
     if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
         std::signal(SIGPIPE, SIG_IGN);
-    if (!handlerInstalled) {
-        otherConnections = XSetIOErrorHandler(connectionError);
-        handlerInstalled = true;
+    int screenNumber = 0;
+    connection = xcb_connect(nullptr, &screenNumber);
+    const xcb_query_extension_reply_t* xtest =
+        xcb_connection_has_error(connection) ? nullptr
+                                             : xcb_get_extension_data(connection, &xcb_test_id);
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; xtest && i < screenNumber && screens.rem > 0; ++i)
+        xcb_screen_next(&screens);
+    if (!xtest || !xtest->present || screens.rem == 0) {
+        xcb_disconnect(connection);
+        connection = nullptr;
+        return false;
     }
-    XSetIOErrorExitHandler(display, connectionLost, nullptr);
-    screen = DefaultScreen(display);
+    root = screens.data->root;
+    rootWidth = screens.data->width_in_pixels;
+    rootHeight = screens.data->height_in_pixels;
     wheelForward = wheelBackward = 0;
     available = true;
     return true;
 }
 
 void closePointer() {
-    if (!display) return;
+    if (!connection) return;
     available = false;
-    // A connection that failed stays locked by Xlib and closing it could
-    // hang; it is left as it is.
-    if (!lost) XCloseDisplay(display);
-    lost = false;
-    display = nullptr;
+    xcb_disconnect(connection);
+    connection = nullptr;
 }
 
 bool pointerAvailable() {
@@ -102,15 +101,17 @@ bool pointerAvailable() {
 
 bool readScreenSize(int32_t* width, int32_t* height) {
     if (!available) return false;
-    *width = DisplayWidth(display, screen);
-    *height = DisplayHeight(display, screen);
+    *width = rootWidth;
+    *height = rootHeight;
     return true;
 }
 
 void placeCursor(int32_t x, int32_t y) {
     if (!available) return;
-    XTestFakeMotionEvent(display, screen, x, y, CurrentTime);
-    XFlush(display);
+    // Detail 0: absolute coordinates on the given root window's screen.
+    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, coordinate(x),
+                        coordinate(y), 0);
+    send();
 }
 
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
@@ -129,5 +130,5 @@ void sendMouseEvent(uint32_t flags, int32_t wheelData) {
         wheelForward = 0;
         notches(5, &wheelBackward, -static_cast<int64_t>(wheelData));
     }
-    XFlush(display);
+    send();
 }

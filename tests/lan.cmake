@@ -1,0 +1,7 @@
+if(WIN32)
+    set(lan_test_socket lan_test_socket_win32.cpp)
+else()
+    set(lan_test_socket lan_test_socket_posix.cpp)
+endif()
+tolvane_test(websocket_test SOURCES websocket_test.cpp)
+tolvane_test(lan_server_test SOURCES lan_server_test.cpp ${lan_test_socket})
