@@ -69,6 +69,8 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         paintLog(false);
         return 0;
     case WM_DESTROY:
+        // A worker still finishing must not ask a destroyed window to repaint.
+        mainWindow = nullptr;
         shutdownMeasurement();
         PostQuitMessage(0);
         return 0;

@@ -5,7 +5,8 @@ read from wine's debug channel (every log message goes to OutputDebugStringA),
 the controls' states with the small gui_probe.exe, and screenshots are kept as
 artefacts for a person to look at.
 
-    gui_e2e.py --exe tolvane.exe --probe gui_probe.exe --prefix DIR --out DIR SCENARIO
+    gui_e2e.py --exe tolvane.exe --probe gui_probe.exe --prefix DIR --out DIR
+               [--devsim tolvane-devsim] SCENARIO
 """
 
 import argparse
@@ -54,6 +55,7 @@ class Session:
         self.xvfb = None
         self.program = None
         self.messages = []
+        self.cleanups = []
         self.lock = threading.Lock()
         self.workdir = os.path.join(args.out, scenario)
         shutil.rmtree(self.workdir, ignore_errors=True)
@@ -108,6 +110,11 @@ class Session:
                        stderr=subprocess.DEVNULL, timeout=timeout, check=False)
 
     def close(self):
+        for cleanup in reversed(self.cleanups):
+            try:
+                cleanup()
+            except Exception as error:
+                print("cleanup:", error)
         if self.program is not None and self.program.poll() is None:
             self.program.kill()
             self.program.wait(timeout=STEP_TIMEOUT)
@@ -372,10 +379,134 @@ def scenario_settings_dialog(s):
     check(code == 0, "exit code %d" % code)
 
 
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class LanClient:
+    """The plain protocol: one request byte "D", a reply without a line end."""
+
+    REPLY = re.compile(r"^-?[0-9.]+(,-?[0-9.]+){6}(,-?[0-9]+){5}$")
+
+    def __init__(self, port):
+        self.sock = wait_for(lambda: self.try_connect(port), "LAN server on port %d" % port)
+        self.sock.settimeout(STEP_TIMEOUT)
+
+    @staticmethod
+    def try_connect(port):
+        try:
+            return socket.create_connection(("127.0.0.1", port), timeout=2)
+        except OSError:
+            return None
+
+    def request(self):
+        self.sock.sendall(b"D")
+        reply = b""
+        # The reply has no end mark: it is complete with its twelve fields.
+        while not self.REPLY.match(reply.decode("ascii", "replace")):
+            chunk = self.sock.recv(256)
+            if not chunk:
+                raise Failure("LAN server closed the connection after %r" % reply)
+            reply += chunk
+        return reply.decode("ascii")
+
+    def close(self):
+        self.sock.close()
+
+
+class DeviceSimulator:
+    """The native device simulator on a pseudo-terminal, seen by wine as COM19."""
+
+    def __init__(self, session, program):
+        self.log_path = os.path.join(session.workdir, "device-lines.txt")
+        self.process = subprocess.Popen([program, "--log", self.log_path],
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        path = self.process.stdout.readline().decode().strip()
+        check(path.startswith("/"), "device simulator gave no terminal path")
+        link = os.path.join(session.args.prefix, "dosdevices", "com19")
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(path, link)
+
+    def lines_sent(self):
+        if not os.path.exists(self.log_path):
+            return 0
+        with open(self.log_path) as f:
+            return sum(1 for line in f if line.startswith("TOL"))
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait(timeout=STEP_TIMEOUT)
+
+
+def scenario_run_with_device(s):
+    if not s.args.devsim or not os.path.exists(s.args.devsim):
+        print("SKIPPED: the native device simulator is not built (%s)" % s.args.devsim)
+        raise SystemExit(77)
+    device = DeviceSimulator(s, s.args.devsim)
+    s.cleanups.append(device.close)
+    port = free_port()
+    s.write_settings(["COM19", "1.000000", "4", "32", "1", str(port),
+                      "1", "0", "1", "0", "0"])
+    s.start_program()
+    s.xdotool("mousemove", "--sync", "5", "5")
+    # Before Run the port stays closed: the About box round trip gives the
+    # program time to misbehave, and still no line has been asked for.
+    s.focus_main_window()
+    s.keys("alt+question")
+    s.wait_window(ABOUT)
+    s.keys("Escape")
+    s.wait_window_gone(ABOUT)
+    check(s.log() == [] and device.lines_sent() == 0, "measuring before Run")
+
+    s.xdotool("mousemove", "--sync", "5", "5")
+    s.keys("alt+f", "r")
+    for message in ("open serial (COM19) :  success", "enable lan", "enable mouse"):
+        s.wait_message(message)
+    client = LanClient(port)
+    s.cleanups.append(client.close)
+    s.wait_message("OpenSocket port(%d) : success" % port)
+    replies = [client.request() for _ in range(20)]
+    check(device.lines_sent() >= 20, "one device line per request")
+    print("LAN reply:", replies[-1])
+    # Each request also placed the cursor where the device points.
+    wait_for(lambda: s.pointer() != (5, 5), "the pointer to move")
+    s.screenshot("main_device_log.png")
+
+    # New settings during the measurement: confirm stops the worker (after the
+    # client's next request); the next Run uses them.
+    port2 = free_port()
+    open_settings(s)
+    s.type_into(SETTINGS, 1010, str(port2))
+    s.click_control(SETTINGS, 1)
+    s.wait_window_gone(SETTINGS)
+    wait_for(lambda: ("\n%d\n" % port2) in (s.read_settings() or ""), "new port in tolv.conf")
+    try:
+        client.request()
+    except (Failure, OSError):
+        pass
+    client.close()
+    before = len(s.log())
+    s.focus_main_window()
+    s.keys("alt+f", "r")
+    s.wait_message("open serial (COM19) :  success", start=before)
+    client2 = LanClient(port2)
+    s.cleanups.append(client2.close)
+    s.wait_message("OpenSocket port(%d) : success" % port2, start=before)
+    client2.request()
+
+    # Exit while a client is connected and the worker waits for its request.
+    code = exit_from_menu(s)
+    check(code == 0, "exit code %d" % code)
+
+
 SCENARIOS = {
     "start_about_exit": scenario_start_about_exit,
     "run_without_device": scenario_run_without_device,
     "settings_dialog": scenario_settings_dialog,
+    "run_with_device": scenario_run_with_device,
 }
 
 
@@ -385,6 +516,7 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--devsim", help="the native device simulator")
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "wine", "import"):
