@@ -19,7 +19,7 @@ bool listenForOne(NativeSocket listener);
 // Waits for one connection; the peer's address is taken and dropped.
 NativeSocket acceptClient(NativeSocket listener);
 // One byte with a one-byte receive: 1, 0 when the peer closed, -1 on error.
-int receiveByte(NativeSocket socket, unsigned char* byte);
+int receiveByte(NativeSocket socket, unsigned char* out);
 // One send call; the count it reported (0 or less on failure).
 long sendBytes(NativeSocket socket, const char* data, size_t length);
 // Makes a call blocked on the socket return at once, and every later call on it

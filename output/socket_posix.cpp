@@ -52,9 +52,9 @@ NativeSocket acceptClient(NativeSocket listener) {
     }
 }
 
-int receiveByte(NativeSocket socket, unsigned char* byte) {
+int receiveByte(NativeSocket socket, unsigned char* out) {
     for (;;) {
-        ssize_t got = recv(static_cast<int>(socket), byte, 1, 0);
+        ssize_t got = recv(static_cast<int>(socket), out, 1, 0);
         if (got > 0) return 1;
         if (got == 0) return 0;
         if (errno != EINTR) return -1;

@@ -46,8 +46,8 @@ NativeSocket acceptClient(NativeSocket listener) {
     return socket == INVALID_SOCKET ? noSocket : static_cast<NativeSocket>(socket);
 }
 
-int receiveByte(NativeSocket socket, unsigned char* byte) {
-    int got = recv(asSocket(socket), reinterpret_cast<char*>(byte), 1, 0);
+int receiveByte(NativeSocket socket, unsigned char* out) {
+    int got = recv(asSocket(socket), reinterpret_cast<char*>(out), 1, 0);
     return got > 0 ? 1 : (got == 0 ? 0 : -1);
 }
 

@@ -39,3 +39,8 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
     $sudo locale-gen >/dev/null
 fi
+
+# The "ws" WebSocket library (web/package-lock.json) for the interoperability tests.
+if command -v npm >/dev/null && [ ! -d "$(dirname "$0")/../web/node_modules/ws" ]; then
+    (cd "$(dirname "$0")/../web" && npm ci --no-audit --no-fund)
+fi

@@ -1,0 +1,88 @@
+// The headless bridge: the whole measurement without a window. Settings come
+// from "tolv.conf" in the working directory; every event-log message is also
+// written to standard output as one line; Ctrl+C (SIGINT, SIGTERM) ends it.
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "app/event_log.h"
+#include "app/headless/stop_signal.h"
+#include "measurement/worker.h"
+#include "output/air_mouse.h"
+#include "output/lan_server.h"
+#include "output/pointer.h"
+#include "settings/settings.h"
+
+#ifndef TOLVANE_VERSION
+#define TOLVANE_VERSION "unknown"
+#endif
+
+namespace {
+
+const char usage[] = "usage: tolvane-headless [--help | --version]\n"
+                     "\n"
+                     "Runs the measurement as the window program's Run command does, without a\n"
+                     "window, until Ctrl+C. The settings are read from \"tolv.conf\" in the\n"
+                     "working directory (eleven lines: serial port, screen distance, scroll\n"
+                     "speed, mouse averaging, LAN averaging, LAN port, mouse on, device preset\n"
+                     "(0 C, 1 B), LAN on, WebSocket on, acceleration output); without the file\n"
+                     "the defaults apply. Every event-log message is printed as one line.\n";
+
+std::mutex printLock;
+
+// Runs on the worker's thread, once per message, with the text as stored.
+void printMessage(const char* message) {
+    char line[eventLogEntryLength + 1];
+    size_t length = std::strlen(message);
+    std::memcpy(line, message, length);
+    line[length] = '\n';
+    std::lock_guard<std::mutex> guard(printLock);
+    std::fwrite(line, 1, length + 1, stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+// There is no window: the messages reach the console through printMessage.
+void paintLog(bool) {}
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+            std::fputs("tolvane-headless " TOLVANE_VERSION "\n", stdout);
+            return 0;
+        }
+        std::fputs(usage, stderr);
+        return 2;
+    }
+
+    prepareStopSignal();
+
+    // As the window program before its message loop: screen, sockets,
+    // defaults, then the file.
+    int32_t width = 0, height = 0;
+    const bool display = openPointer() && readScreenSize(&width, &height);
+    screenWidth = width;
+    screenHeight = height;
+    startSocketLayer();
+    setDefaults();
+    readSettingsFile();
+    if (!display && settings.mouseEnabled.load() != 0)
+        std::fputs("tolvane-headless: no display reachable, the air mouse moves nothing; "
+                   "the LAN output goes on\n",
+                   stderr);
+
+    setLogListener(printMessage);
+    runMeasurement();
+    waitForStopSignal();
+    shutdownMeasurement();
+    setLogListener(nullptr);
+
+    stopSocketLayer();
+    closePointer();
+    return 0;
+}

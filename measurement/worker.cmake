@@ -1,0 +1,1 @@
+target_sources(tolvane_core PRIVATE ${CMAKE_CURRENT_LIST_DIR}/worker.cpp)
