@@ -211,7 +211,9 @@ class Session:
                        timeout=STEP_TIMEOUT, stdout=subprocess.PIPE)
 
     def click_at(self, x, y):
-        self.xdotool("mousemove", "--sync", str(x), str(y), "click", "1")
+        # No --sync: it waits for a motion that never comes when the pointer
+        # is already there.
+        self.xdotool("mousemove", str(x), str(y), "click", "1")
 
     def click_control(self, title, control_id):
         x, y, w, h = self.control(title, control_id)["rect"]
@@ -388,7 +390,7 @@ def free_port():
 class LanClient:
     """The plain protocol: one request byte "D", a reply without a line end."""
 
-    REPLY = re.compile(r"^-?[0-9.]+(,-?[0-9.]+){6}(,-?[0-9]+){5}$")
+    REPLY = re.compile(r"^ *-?[0-9.]+(, *-?[0-9.]+){6}(,-?[0-9]+){5}$")
 
     def __init__(self, port):
         self.sock = wait_for(lambda: self.try_connect(port), "LAN server on port %d" % port)
@@ -406,7 +408,10 @@ class LanClient:
         reply = b""
         # The reply has no end mark: it is complete with its twelve fields.
         while not self.REPLY.match(reply.decode("ascii", "replace")):
-            chunk = self.sock.recv(256)
+            try:
+                chunk = self.sock.recv(256)
+            except socket.timeout:
+                raise Failure("no complete reply, got %r" % reply)
             if not chunk:
                 raise Failure("LAN server closed the connection after %r" % reply)
             reply += chunk
@@ -421,14 +426,14 @@ class DeviceSimulator:
 
     def __init__(self, session, program):
         self.log_path = os.path.join(session.workdir, "device-lines.txt")
-        self.process = subprocess.Popen([program, "--log", self.log_path],
+        # Buttons stay released: pressed ones would click around our own windows.
+        self.process = subprocess.Popen([program, "--buttons", "00000", "--log", self.log_path],
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         path = self.process.stdout.readline().decode().strip()
         check(path.startswith("/"), "device simulator gave no terminal path")
-        link = os.path.join(session.args.prefix, "dosdevices", "com19")
-        if os.path.lexists(link):
-            os.remove(link)
-        os.symlink(path, link)
+        self.com_port = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "com_port.sh"),
+                         session.args.prefix, "COM19"]
+        subprocess.run(self.com_port + [path], check=True, timeout=STEP_TIMEOUT)
 
     def lines_sent(self):
         if not os.path.exists(self.log_path):
@@ -437,6 +442,7 @@ class DeviceSimulator:
             return sum(1 for line in f if line.startswith("TOL"))
 
     def close(self):
+        subprocess.run(self.com_port + ["--remove"], timeout=STEP_TIMEOUT)
         self.process.terminate()
         self.process.wait(timeout=STEP_TIMEOUT)
 
@@ -451,7 +457,7 @@ def scenario_run_with_device(s):
     s.write_settings(["COM19", "1.000000", "4", "32", "1", str(port),
                       "1", "0", "1", "0", "0"])
     s.start_program()
-    s.xdotool("mousemove", "--sync", "5", "5")
+    s.xdotool("mousemove", "5", "5")
     # Before Run the port stays closed: the About box round trip gives the
     # program time to misbehave, and still no line has been asked for.
     s.focus_main_window()
@@ -461,7 +467,8 @@ def scenario_run_with_device(s):
     s.wait_window_gone(ABOUT)
     check(s.log() == [] and device.lines_sent() == 0, "measuring before Run")
 
-    s.xdotool("mousemove", "--sync", "5", "5")
+    s.xdotool("mousemove", "5", "5")
+    wait_for(lambda: s.pointer() == (5, 5), "the pointer at 5, 5")
     s.keys("alt+f", "r")
     for message in ("open serial (COM19) :  success", "enable lan", "enable mouse"):
         s.wait_message(message)
@@ -519,6 +526,9 @@ def main():
     parser.add_argument("--devsim", help="the native device simulator")
     parser.add_argument("scenario", choices=sorted(SCENARIOS))
     args = parser.parse_args()
+    for name in ("exe", "probe", "prefix", "out", "devsim"):
+        if getattr(args, name):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
     for tool in ("Xvfb", "xdotool", "wine", "import"):
         if shutil.which(tool) is None:
             print("missing tool:", tool)
