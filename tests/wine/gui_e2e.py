@@ -377,7 +377,10 @@ def scenario_settings_dialog(s):
     s.keys("Escape")
     s.wait_window_gone(SETTINGS)
 
-    code = exit_from_menu(s)
+    # Closing the window from its frame takes the same way out as Exit.
+    s.focus_main_window()
+    s.keys("alt+F4")
+    code = s.wait_exit()
     check(code == 0, "exit code %d" % code)
 
 
@@ -472,6 +475,12 @@ def scenario_run_with_device(s):
     s.keys("alt+f", "r")
     for message in ("open serial (COM19) :  success", "enable lan", "enable mouse"):
         s.wait_message(message)
+    # Run while the worker waits for a LAN client: closing the listener
+    # releases it, and the new worker listens again.
+    before = len(s.log())
+    s.focus_main_window()
+    s.keys("alt+f", "r")
+    s.wait_message("enable mouse", start=before)
     client = LanClient(port)
     s.cleanups.append(client.close)
     s.wait_message("OpenSocket port(%d) : success" % port)
