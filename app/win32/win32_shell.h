@@ -1,0 +1,20 @@
+#pragma once
+// The Windows shell's window and dialog procedures, kept out of the process
+// entry so that tests can drive them on their own windows.
+
+#include <windows.h>
+
+#include <atomic>
+
+// The main window, recorded once it has been shown; paintLog draws into it.
+extern std::atomic<HWND> mainWindow;
+// The instance the dialogs are created from.
+extern HINSTANCE appInstance;
+
+LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK aboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Passes every log message to an attached debugger (or wine's debug channel),
+// so that the log can be read without looking at the window.
+void forwardToDebugger(const char* message);
