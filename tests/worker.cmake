@@ -12,6 +12,15 @@ if(NOT WIN32 AND TARGET tolvane-headless AND TARGET tolvane-devsim)
         TOLVANE_DEVSIM="$<TARGET_FILE:tolvane-devsim>"
         TOLVANE_PROBE="$<TARGET_FILE:tolvane-probe>")
     add_dependencies(worker_e2e_test tolvane-headless tolvane-devsim tolvane-probe)
+
+    # ... and on to the X pointer, on a private Xvfb (skipped without Xvfb).
+    find_package(X11 REQUIRED)
+    tolvane_test(worker_x11_e2e_test SOURCES worker_x11_e2e_test.cpp worker_e2e_process.cpp
+                 xvfb_server.cpp LIBS X11::X11 LABELS "e2e;xvfb")
+    target_compile_definitions(worker_x11_e2e_test PRIVATE
+        TOLVANE_HEADLESS="$<TARGET_FILE:tolvane-headless>"
+        TOLVANE_DEVSIM="$<TARGET_FILE:tolvane-devsim>")
+    add_dependencies(worker_x11_e2e_test tolvane-headless tolvane-devsim)
 endif()
 
 # The Windows bridge under wine against the native simulator on a COM port,

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The Windows headless bridge under wine, against the simulator registered as
 # a COM port: one plain and one WebSocket session with the native probe, each
-# ended by Ctrl+C (SIGINT, which wine hands to the console handler).
+# ended by Ctrl+C (SIGINT, which wine hands to the console handler). In the
+# WebSocket session the air mouse is on as well: the device points straight
+# ahead, so the pointer must land in the middle of the screen.
 # Usage: worker_wine_test.sh WINE_RUNNER HEADLESS_EXE DEVSIM PROBE PREFIX
 # Exit 77 (skipped) when the native simulator or probe is not built.
 set -u
@@ -51,16 +53,18 @@ export TOLVANE_WINEPREFIX=$prefix
 timeout 300 "$runner" cmd /c exit >/dev/null 2>&1
 
 mkfifo "$tmp/devsim.fifo"
-"$devsim" --link "$tmp/dev" >"$tmp/devsim.fifo" &
+"$devsim" --link "$tmp/dev" --quat 0,0,0,1 --buttons 00000 >"$tmp/devsim.fifo" &
 pids+=($!)
 read -r -t 10 _ <"$tmp/devsim.fifo" || fail "the simulator did not start"
 cat "$tmp/devsim.fifo" >/dev/null &
 "$here/wine/com_port.sh" "$prefix" COM19 "$tmp/dev"
 
 session() {
-    local ws=$1 name=$2 port
+    local ws=$1 name=$2 mouse=$3 port
     port=$(free_port)
-    printf 'COM19\n1.000000\n4\n32\n1\n%s\n0\n0\n1\n%s\n0\n' "$port" "$ws" >"$tmp/tolv.conf"
+    printf 'COM19\n1.000000\n4\n32\n1\n%s\n%s\n0\n1\n%s\n0\n' "$port" "$mouse" "$ws" \
+        >"$tmp/tolv.conf"
+    [ "$mouse" = 1 ] && xdotool mousemove 5 5
     (cd "$tmp" && exec "$runner" "$exe" >"$tmp/$name-log.txt" 2>"$tmp/$name-err.txt") &
     local bridge=$!
     pids+=($bridge)
@@ -80,6 +84,8 @@ session() {
 enable lan"
     [ "$ws" = 1 ] && expected="$expected
 enable websocket"
+    [ "$mouse" = 1 ] && expected="$expected
+enable mouse"
     expected="$expected
 OpenSocket port($port) : success
 ReadSocket error
@@ -87,9 +93,16 @@ Restart...."
     local got
     got=$(tr -d '\r' <"$tmp/$name-log.txt" | head -n "$(echo "$expected" | wc -l)")
     [ "$got" = "$expected" ] || fail "$name: log lines differ"
+    if [ "$mouse" = 1 ]; then
+        local width height X Y
+        read -r width height < <(xdotool getdisplaygeometry)
+        eval "$(xdotool getmouselocation --shell)"
+        [ "$X $Y" = "$((width / 2)) $((height / 2))" ] ||
+            fail "$name: pointer at $X $Y on a $width x $height screen"
+    fi
     echo "$name: $(sed -n 2p "$tmp/$name-probe.txt")"
 }
 
-session 0 plain
-session 1 websocket
+session 0 plain 0
+session 1 websocket 1
 echo "both sessions passed"
