@@ -1,10 +1,5 @@
-if(WIN32)
-    set(lan_test_socket lan_test_socket_win32.cpp)
-else()
-    set(lan_test_socket lan_test_socket_posix.cpp)
-endif()
 tolvane_test(websocket_test SOURCES websocket_test.cpp)
-tolvane_test(lan_server_test SOURCES lan_server_test.cpp ${lan_test_socket})
+tolvane_test(lan_server_test SOURCES lan_server_test.cpp lan_test_socket.cpp LIBS tolvane_client)
 
 # Clients that nobody here wrote, against the server program. The Windows
 # build's server runs under wine and is driven by native clients.

@@ -144,7 +144,7 @@ std::string drain(NativeSocket client) {
     bool closed = false;
     std::string rest = receiveUntilClosed(client, &closed);
     EXPECT_TRUE(closed) << "server did not close the connection";
-    closeTestSocket(client);
+    closeClient(client);
     return rest;
 }
 
@@ -188,7 +188,7 @@ TEST_F(LanServer, PlainRepliesOnlyToCapitalD) {
 TEST_F(LanServer, ListensOnPortModulo65536) {
     NativeSocket probe = listenOn(4464);
     if (probe == noSocket) GTEST_SKIP() << "port 4464 is taken on this host";
-    closeTestSocket(probe);
+    closeClient(probe);
     settings.lanPort = 70000;
     ServerThread server;
     NativeSocket client = connectLoopback(4464);
@@ -254,7 +254,7 @@ TEST_F(LanServer, FailedOpenClosesItsSocketEveryTime) {
         ASSERT_FALSE(openLanServer());
     EXPECT_FALSE(socketSlotOpen(listenSocket));
     EXPECT_EQ(openHandleCount(), before);
-    closeTestSocket(holder);
+    closeClient(holder);
 }
 
 TEST_F(LanServer, ListensAgainAtOnceAfterClosingTheClientItself) {
@@ -279,7 +279,7 @@ TEST_F(LanServer, ListensAgainAtOnceAfterClosingTheClientItself) {
         receiveUntilClosed(client, &closed);
         EXPECT_TRUE(closed);
         opener.join();
-        closeTestSocket(client);
+        closeClient(client);
     }
 }
 
@@ -318,7 +318,7 @@ TEST_F(LanServer, ClosingReleasesAWorkerBlockedInAcceptHandshakeOrRequest) {
             bool closed = false;
             receiveUntilClosed(client, &closed);
             EXPECT_TRUE(closed);
-            closeTestSocket(client);
+            closeClient(client);
         }
     }
 }
@@ -338,7 +338,7 @@ TEST_F(LanServer, StopRacingWithConnectsNeverHangsOrLeaks) {
             sendText(client, "GET / HTTP/1.1\r\nSec-WebSocket-Key: k\r\n\r\n");
             while (!stop.load())
                 std::this_thread::yield();
-            closeTestSocket(client);
+            closeClient(client);
         });
         for (int spin = 0; spin < round * 50; ++spin)
             std::this_thread::yield();

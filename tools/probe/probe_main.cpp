@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "text/number_text.h"
-#include "tools/probe/probe_socket.h"
+#include "tools/probe/client_socket.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The probe holds one connection at a time.
+NativeSocket probeSocket = noSocket;
 
 const char usage[] =
     "usage: tolvane-probe [options]\n"
@@ -94,8 +97,8 @@ struct Incoming {
             auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() < 0 || interrupted) return false;
-            int n = receiveProbe(data + length, sizeof data - length,
-                                 static_cast<int>(std::min<long long>(left.count(), 200)));
+            int n = receiveWithin(probeSocket, data + length, sizeof data - length,
+                                  static_cast<int>(std::min<long long>(left.count(), 200)));
             if (n == -2) continue;
             if (n <= 0) return false;
             length += static_cast<size_t>(n);
@@ -127,7 +130,8 @@ Reply readPlainReply(Incoming& in, Clock::time_point deadline, std::string* text
         if (commas >= 11 && in.length > last + 1) {
             int n;
             while (in.length < sizeof in.data &&
-                   (n = receiveProbe(in.data + in.length, sizeof in.data - in.length, 0)) > 0)
+                   (n = receiveWithin(probeSocket, in.data + in.length, sizeof in.data - in.length,
+                                      0)) > 0)
                 in.length += static_cast<size_t>(n);
             text->assign(in.data, in.length);
             in.length = 0;
@@ -152,7 +156,7 @@ bool webSocketHandshake(Incoming& in, const Options& o) {
                        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                        "Sec-WebSocket-Version: 13\r\n\r\n";
-    if (!sendProbe(head.data(), head.size())) return false;
+    if (!sendAll(probeSocket, head.data(), head.size())) return false;
     auto deadline = Clock::now() + std::chrono::milliseconds(o.timeoutMs + 4000);
     for (;;) {
         const char* end = nullptr;
@@ -221,11 +225,11 @@ int main(int argc, char** argv) {
     }
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    startProbeSockets();
+    startClientSockets();
 
     auto connectDeadline =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.connectWait * 1000));
-    while (!connectProbe(o.host.c_str(), o.port.c_str())) {
+    while ((probeSocket = connectClient(o.host.c_str(), o.port.c_str())) == noSocket) {
         if (Clock::now() >= connectDeadline || interrupted) {
             std::fprintf(stderr, "tolvane-probe: cannot connect to %s port %s\n", o.host.c_str(),
                          o.port.c_str());
@@ -237,7 +241,7 @@ int main(int argc, char** argv) {
     Incoming in;
     if (o.webSocket && !webSocketHandshake(in, o)) {
         std::fputs("tolvane-probe: the WebSocket handshake failed\n", stderr);
-        closeProbe();
+        closeClient(probeSocket);
         return 1;
     }
 
@@ -263,7 +267,8 @@ int main(int argc, char** argv) {
             if (interrupted) break;
         }
         const auto sentAt = Clock::now();
-        bool ok = o.webSocket ? sendProbe(frame, sizeof frame) : sendProbe("D", 1);
+        bool ok =
+            o.webSocket ? sendAll(probeSocket, frame, sizeof frame) : sendAll(probeSocket, "D", 1);
         if (!ok) {
             broken = true;
             break;
@@ -288,7 +293,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    closeProbe();
+    closeClient(probeSocket);
     if (broken) std::fputs("tolvane-probe: the connection was closed\n", stderr);
     printSummary(latencies, missing, std::chrono::duration<double>(lastReply - start).count());
     return broken ? 1 : 0;

@@ -1,0 +1,22 @@
+#pragma once
+// A TCP client connection, shared by the probe and the LAN server tests.
+// client_socket_posix.cpp, client_socket_win32.cpp.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "output/socket_layer.h"
+
+bool startClientSockets();
+// Connects with Nagle's delay off; noSocket when the host cannot be reached.
+NativeSocket connectClient(const char* host, const char* port);
+bool sendAll(NativeSocket socket, const void* data, size_t length);
+// Bytes received (> 0), 0 when the peer closed, -1 on an error, -2 when
+// nothing arrived within timeoutMs.
+int receiveWithin(NativeSocket socket, void* data, size_t length, int timeoutMs);
+void shutdownSending(NativeSocket socket);
+void closeClient(NativeSocket socket);
+// The local port a socket is bound to, 0 when unknown.
+uint16_t boundPort(NativeSocket socket);
+// Open file descriptors or handles of this process, for the tests to see leaks.
+int openHandleCount();
