@@ -144,10 +144,10 @@ TEST(WindowsPointer, HookSeesInjectedButtonsAndWheel) {
     injectButtons(ButtonState{{0, 0, 1, 0, 0}});
     injectButtons(ButtonState{{0, 0, 0, 1, 1}});
     injectButtons(ButtonState{{0, 0, 0, 0, 0}});
-    const std::vector<HookedEvent> expected{
-        {WM_LBUTTONDOWN, 0, true}, {WM_LBUTTONUP, 0, true},  {WM_RBUTTONDOWN, 0, true},
-        {WM_RBUTTONUP, 0, true},   {WM_MOUSEWHEEL, 4, true}, {WM_MOUSEWHEEL, -4, true},
-        {WM_MBUTTONDOWN, 0, true}, {WM_MBUTTONUP, 0, true}};
+    const std::vector<HookedEvent> expected{{WM_LBUTTONDOWN, 0, true}, {WM_LBUTTONUP, 0, true},
+                                            {WM_RBUTTONDOWN, 0, true}, {WM_RBUTTONUP, 0, true},
+                                            {WM_MOUSEWHEEL, 4, true},  {WM_MOUSEWHEEL, -4, true},
+                                            {WM_MBUTTONDOWN, 0, true}, {WM_MBUTTONUP, 0, true}};
     EXPECT_EQ(waitForEvents(expected.size()), expected);
     // The button events carry no movement: the cursor stayed where it was put.
     POINT p{};

@@ -3,7 +3,7 @@
 # simulators registered as COM ports.
 if(NOT WIN32)
     tolvane_test(serial_port_test SOURCES serial_port_test.cpp LABELS serial)
-    tolvane_test(serial_devsim_test SOURCES serial_devsim_test.cpp LIBS tolvane_devsim_lines
+    tolvane_test(serial_devsim_test SOURCES serial_devsim_test.cpp worker_e2e_process.cpp LIBS tolvane_devsim_lines tolvane_client
                  LABELS serial)
     add_dependencies(serial_devsim_test tolvane-devsim)
 endif()

@@ -3,31 +3,20 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "device/device_line.h"
 #include "device/serial_port.h"
 #include "settings/settings.h"
+#include "tests/worker_e2e_process.h"
 #include "tools/devsim/sim_lines.h"
 
-extern char** environ;
-
 namespace {
-
-using namespace std::chrono_literals;
 
 // Checksum digits computed here, apart from the parser's own routine.
 bool checksumMatches(const char* line) {
@@ -100,82 +89,11 @@ TEST(SimLines, SyntheticMotionIsAUnitTurnWithGravityAndButtons) {
         EXPECT_GT(pressedSeen[j], 0) << "button " << j;
 }
 
-// One simulator process; its first output line names the terminal.
-struct Devsim {
-    pid_t pid = -1;
-    int out = -1;
-    std::string path;
-    std::string pending;
-
-    bool start(std::vector<std::string> args) {
-        args.insert(args.begin(), TOLVANE_BINARY_DIR "/tools/tolvane-devsim");
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int pipeEnds[2];
-        if (pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
-        int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(pipeEnds[1]);
-        out = pipeEnds[0];
-        if (rc != 0) {
-            pid = -1;
-            return false;
-        }
-        path = nextLine();
-        return !path.empty();
-    }
-    // The next output line, or "" after 5 s.
-    std::string nextLine() {
-        auto until = std::chrono::steady_clock::now() + 5s;
-        for (;;) {
-            size_t end = pending.find('\n');
-            if (end != std::string::npos) {
-                std::string lineText = pending.substr(0, end);
-                pending.erase(0, end + 1);
-                return lineText;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                until - std::chrono::steady_clock::now());
-            pollfd p{out, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
-            char buffer[256];
-            ssize_t n = read(out, buffer, sizeof buffer);
-            if (n <= 0) return "";
-            pending.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    // Ends the process; true if it ended cleanly on the signal.
-    bool stop() {
-        if (pid < 0) return false;
-        kill(pid, SIGTERM);
-        int status = 0;
-        for (int k = 0; k < 500; ++k) {
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        pid = -1;
-        return false;
-    }
-    ~Devsim() {
-        stop();
-        if (out >= 0) close(out);
-    }
-};
-
 // Polls the simulator through the link and checks every answer.
 class DevsimTest : public ::testing::Test {
   protected:
-    Devsim sim;
+    Child sim;
+    std::string path; // the simulator's terminal, its first output line
     char line[deviceLineBufferSize] = {};
     Sample sample{};
     ButtonState buttons{};
@@ -184,9 +102,11 @@ class DevsimTest : public ::testing::Test {
     void TearDown() override { closeSerialPort(); }
 
     void startAndOpen(std::vector<std::string> args) {
-        ASSERT_TRUE(sim.start(std::move(args)));
-        setComPort(sim.path.c_str());
-        ASSERT_TRUE(openSerialPort()) << sim.path;
+        args.insert(args.begin(), TOLVANE_BINARY_DIR "/tools/tolvane-devsim");
+        ASSERT_TRUE(sim.start(args, ".", "/dev/null"));
+        ASSERT_TRUE(sim.readLine(&path));
+        setComPort(path.c_str());
+        ASSERT_TRUE(openSerialPort()) << path;
     }
     bool pollLine() { return writePollByte() && readDeviceLine(line); }
     bool accepted() { return checksumMatches(line) && parseDeviceLine(line, &sample, &buttons); }
@@ -194,7 +114,7 @@ class DevsimTest : public ::testing::Test {
 
 TEST_F(DevsimTest, AnswersEachPollWithAGoodLine) {
     startAndOpen({});
-    EXPECT_EQ(sim.path.rfind("/dev/", 0), 0u);
+    EXPECT_EQ(path.rfind("/dev/", 0), 0u);
     EXPECT_FALSE(readDeviceLine(line)) << "no line without a poll";
     for (int n = 0; n < 20; ++n) {
         ASSERT_TRUE(pollLine()) << n;
@@ -206,7 +126,8 @@ TEST_F(DevsimTest, AnswersEachPollWithAGoodLine) {
     ASSERT_TRUE(openSerialPort());
     ASSERT_TRUE(pollLine());
     EXPECT_TRUE(accepted());
-    EXPECT_TRUE(sim.stop());
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.waitExit(), 0);
 }
 
 TEST_F(DevsimTest, FixedValuesAndStreaming) {
@@ -235,94 +156,6 @@ TEST_F(DevsimTest, ChecksumGarbageAndCutFaults) {
         ASSERT_TRUE(complete) << n;
         EXPECT_EQ(accepted(), n % 3 != 0) << n << ": " << line;
     }
-}
-
-TEST_F(DevsimTest, SilenceAndDelay) {
-    startAndOpen({"--silence-after", "2"});
-    EXPECT_TRUE(pollLine());
-    EXPECT_TRUE(pollLine());
-    EXPECT_FALSE(pollLine());
-    EXPECT_FALSE(pollLine());
-    closeSerialPort();
-    ASSERT_TRUE(sim.stop());
-
-    Devsim late;
-    ASSERT_TRUE(late.start({"--delay", "1500"}));
-    setComPort(late.path.c_str());
-    ASSERT_TRUE(openSerialPort());
-    EXPECT_FALSE(pollLine()) << "the answer comes far later than the read waits";
-    // The late answer arrives in the end and is read as a whole line.
-    bool arrived = false;
-    for (int k = 0; k < 50 && !arrived; ++k)
-        arrived = readDeviceLine(line);
-    EXPECT_TRUE(arrived);
-    EXPECT_TRUE(accepted());
-}
-
-TEST_F(DevsimTest, HangUpAndComeBackUnderTheSameLink) {
-    char dir[] = "/tmp/tolvane-devsim-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::string link = std::string(dir) + "/port";
-    std::string logPath = std::string(dir) + "/sent.log";
-    startAndOpen({"--link", link, "--hangup-after", "2", "--back-after", "100", "--log", logPath});
-    setComPort(link.c_str());
-    ASSERT_TRUE(openSerialPort()) << "the link leads to the terminal";
-    EXPECT_TRUE(pollLine());
-    EXPECT_TRUE(pollLine());
-    EXPECT_FALSE(pollLine()) << "the terminal went away";
-    closeSerialPort();
-
-    std::string second = sim.nextLine();
-    ASSERT_FALSE(second.empty()) << "a new terminal is announced";
-    ASSERT_TRUE(openSerialPort()) << "the link now leads to " << second;
-    EXPECT_TRUE(pollLine());
-    EXPECT_TRUE(accepted());
-    closeSerialPort();
-    EXPECT_TRUE(sim.stop());
-
-    struct stat info {};
-    EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link is removed at exit";
-    FILE* logFile = std::fopen(logPath.c_str(), "r");
-    ASSERT_NE(logFile, nullptr);
-    char text[256];
-    int lines = 0, events = 0;
-    while (std::fgets(text, sizeof text, logFile)) {
-        if (text[0] == '#') {
-            ++events;
-        } else {
-            ++lines;
-            EXPECT_EQ(std::strlen(text), 76u) << "75 bytes and a newline: " << text;
-        }
-    }
-    std::fclose(logFile);
-    EXPECT_EQ(lines, 3);
-    EXPECT_GE(events, 2);
-    unlink(logPath.c_str());
-    rmdir(dir);
-}
-
-TEST_F(DevsimTest, ReplaysACapturedFileInOrder) {
-    char file[] = "/tmp/tolvane-replay-XXXXXX";
-    int fd = mkstemp(file);
-    ASSERT_GE(fd, 0);
-    std::string capture = "# captured\n";
-    std::vector<std::string> lines;
-    for (int n = 1; n <= 3; ++n) {
-        Sample s{{static_cast<float>(n), 0, 1, 0, 0, 0, 1}};
-        ButtonState b{};
-        char text[simLineSize];
-        ASSERT_TRUE(formatSimLine(s, b, text));
-        lines.push_back(text);
-        capture += std::string(text) + "\n"; // CR LF, as a capture keeps it
-    }
-    ASSERT_EQ(write(fd, capture.data(), capture.size()), static_cast<ssize_t>(capture.size()));
-    close(fd);
-    startAndOpen({"--replay", file, "--stream", "100"});
-    for (int n = 0; n < 7; ++n) {
-        ASSERT_TRUE(readDeviceLine(line)) << n;
-        EXPECT_EQ(std::string(line), lines[n % 3]);
-    }
-    unlink(file);
 }
 
 TEST(DevsimCommandLine, HelpAndBadOptions) {

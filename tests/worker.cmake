@@ -6,7 +6,7 @@ tolvane_test(worker_test SOURCES worker_test.cpp worker_fakes.cpp)
 # clients. Each test works in a scratch folder of its own with free ports.
 if(NOT WIN32 AND TARGET tolvane-headless AND TARGET tolvane-devsim)
     tolvane_test(worker_e2e_test SOURCES worker_e2e_test.cpp worker_e2e_process.cpp
-                 LABELS e2e)
+                 LIBS tolvane_client LABELS e2e)
     target_compile_definitions(worker_e2e_test PRIVATE
         TOLVANE_HEADLESS="$<TARGET_FILE:tolvane-headless>"
         TOLVANE_DEVSIM="$<TARGET_FILE:tolvane-devsim>"
@@ -16,7 +16,7 @@ if(NOT WIN32 AND TARGET tolvane-headless AND TARGET tolvane-devsim)
     # ... and on to the X pointer, on a private Xvfb (skipped without Xvfb).
     find_package(X11 REQUIRED)
     tolvane_test(worker_x11_e2e_test SOURCES worker_x11_e2e_test.cpp worker_e2e_process.cpp
-                 xvfb_server.cpp LIBS X11::X11 LABELS "e2e;xvfb")
+                 xvfb_server.cpp LIBS X11::X11 tolvane_client LABELS "e2e;xvfb")
     target_compile_definitions(worker_x11_e2e_test PRIVATE
         TOLVANE_HEADLESS="$<TARGET_FILE:tolvane-headless>"
         TOLVANE_DEVSIM="$<TARGET_FILE:tolvane-devsim>")

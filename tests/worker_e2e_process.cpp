@@ -1,11 +1,8 @@
 #include "tests/worker_e2e_process.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,20 +118,6 @@ int Child::descriptorCount() const {
     return n;
 }
 
-double Child::cpuSeconds() const {
-    std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos) return -1.0;
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    long long utime = 0, stime = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::atoll(field.c_str());
-        if (i == 15) stime = std::atoll(field.c_str());
-    }
-    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
-}
-
 std::string scratchFolder(const char* name) {
     std::string base = std::string(TOLVANE_BINARY_DIR) + "/scratch";
     mkdir(base.c_str(), 0755);
@@ -157,15 +140,10 @@ std::string readFile(const std::string& path) {
 }
 
 int freePort() {
-    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(s);
-    return ntohs(a.sin_port);
+    NativeSocket s = openStreamSocket();
+    int port = bindAnyAddress(s, 0) ? boundPort(s) : 0;
+    closeNativeSocket(s);
+    return port;
 }
 
 Client::~Client() {
@@ -173,39 +151,28 @@ Client::~Client() {
 }
 
 bool Client::connectTo(int port, Bound bound) {
+    const std::string service = std::to_string(port);
     auto deadline = Clock::now() + bound;
     for (;;) {
         close();
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            int one = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            return true;
-        }
-        if (Clock::now() >= deadline) {
-            close();
-            return false;
-        }
+        fd = connectClient("127.0.0.1", service.c_str());
+        if (fd != noSocket) return true;
+        if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
 
 bool Client::send(const std::string& bytes) {
-    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+    return sendAll(fd, bytes.data(), bytes.size());
 }
 
 bool Client::receive(size_t n, std::string* out, Bound bound) {
     auto deadline = Clock::now() + bound;
     out->clear();
     while (out->size() < n) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, msLeft(deadline)) <= 0) return false;
         char buffer[1024];
-        ssize_t got = recv(fd, buffer, std::min(sizeof buffer, n - out->size()), 0);
+        int got =
+            receiveWithin(fd, buffer, std::min(sizeof buffer, n - out->size()), msLeft(deadline));
         if (got <= 0) return false;
         out->append(buffer, static_cast<size_t>(got));
     }
@@ -215,16 +182,14 @@ bool Client::receive(size_t n, std::string* out, Bound bound) {
 bool Client::closedByPeer(Bound bound) {
     auto deadline = Clock::now() + bound;
     for (;;) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, msLeft(deadline)) <= 0) return false;
         char buffer[256];
-        ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-        if (got == 0 || (got < 0 && errno == ECONNRESET)) return true;
+        int got = receiveWithin(fd, buffer, sizeof buffer, msLeft(deadline));
+        if (got == 0 || got == -1) return true; // a reset counts as closed
         if (got < 0) return false;
     }
 }
 
 void Client::close() {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
+    closeClient(fd);
+    fd = noSocket;
 }

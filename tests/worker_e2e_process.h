@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/probe/client_socket.h"
+
 using Bound = std::chrono::milliseconds;
 
 struct Child {
@@ -36,8 +38,6 @@ struct Child {
     std::string errors() const;
     // Open descriptors of the running child.
     int descriptorCount() const;
-    // Processor time the child has used, in seconds.
-    double cpuSeconds() const;
 };
 
 // A fresh folder for one test.
@@ -48,7 +48,7 @@ std::string readFile(const std::string& path);
 int freePort();
 
 struct Client {
-    int fd = -1;
+    NativeSocket fd = noSocket;
     ~Client();
     // Keeps trying until the bridge listens (bounded).
     bool connectTo(int port, Bound bound = Bound(10000));

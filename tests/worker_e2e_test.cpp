@@ -191,21 +191,6 @@ TEST(Headless, TakesOnlyHelpAndVersion) {
     EXPECT_EQ(other.waitExit(), 2);
 }
 
-TEST(HeadlessEndToEnd, NoDeviceGivesAnOpenErrorEveryPauseWithoutLeaking) {
-    Rig rig("nodevice");
-    Conf conf;
-    conf.comPort = "/dev/tolvane-none";
-    ASSERT_TRUE(rig.startBridge(conf));
-    EXPECT_EQ(rig.lines(1), std::vector<std::string>{openLine(conf.comPort, false)});
-    int descriptors = rig.bridge.descriptorCount();
-    EXPECT_EQ(rig.lines(2), (std::vector<std::string>{openLine(conf.comPort, false),
-                                                      openLine(conf.comPort, false)}));
-    EXPECT_EQ(rig.bridge.descriptorCount(), descriptors);
-    rig.interrupt();
-    std::string rest;
-    EXPECT_FALSE(rig.bridge.readLine(&rest, 1000ms)) << rest;
-}
-
 TEST(HeadlessEndToEnd, PlainSessionAnswersOnlyDAndGoodLines) {
     Rig rig("plain");
     std::vector<std::string> lines = turningLines(40);
@@ -280,41 +265,6 @@ TEST(HeadlessEndToEnd, WebSocketClientLeavesThenANewCycleKeepsTheWindows) {
     EXPECT_EQ(descriptors[0], descriptors[1]);
     EXPECT_NE(rig.bridge.errors().find("no display"), std::string::npos);
     rig.interrupt(); // while the worker waits for the next request
-}
-
-TEST(HeadlessEndToEnd, DefaultPresetOpensNoServerAndIdlesWithoutSpinning) {
-    Rig rig("idle");
-    ASSERT_TRUE(rig.startDevice());
-    Conf conf;
-    conf.mode = 2;
-    conf.lanPort = freePort();
-    ASSERT_TRUE(rig.startBridge(conf));
-    EXPECT_EQ(rig.lines(1), std::vector<std::string>{openLine(rig.port, true)});
-    double before = rig.bridge.cpuSeconds();
-    std::this_thread::sleep_for(600ms);
-    // Spinning idle passes would take about all of it.
-    EXPECT_LT(rig.bridge.cpuSeconds() - before, 0.3);
-    Client client;
-    EXPECT_FALSE(client.connectTo(conf.lanPort, Bound(0)));
-    rig.interrupt();
-    std::string rest;
-    EXPECT_FALSE(rig.bridge.readLine(&rest, 1000ms)) << rest;
-}
-
-TEST(HeadlessEndToEnd, PresetBWritesNothingToTheDevice) {
-    Rig rig("presetb");
-    ASSERT_TRUE(rig.startDevice({"--log", "sent.txt"}));
-    Conf conf;
-    conf.mode = 1;
-    conf.mouse = 1;
-    conf.lanPort = freePort();
-    ASSERT_TRUE(rig.startBridge(conf));
-    // A polled device that is never polled sends nothing.
-    EXPECT_EQ(rig.lines(4), (std::vector<std::string>{openLine(rig.port, true), "enable mouse",
-                                                      "ReadPort error", "Restart...."}));
-    rig.interrupt();
-    rig.stopDevice();
-    EXPECT_EQ(readFile(rig.folder + "/sent.txt"), "");
 }
 
 TEST(HeadlessEndToEnd, DeviceHangUpInASessionAndRecovery) {

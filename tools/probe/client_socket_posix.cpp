@@ -21,7 +21,7 @@ NativeSocket connectClient(const char* host, const char* port) {
     if (getaddrinfo(host, port, &hints, &found) != 0) return noSocket;
     NativeSocket connected = noSocket;
     for (addrinfo* a = found; a != nullptr && connected == noSocket; a = a->ai_next) {
-        int s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+        int s = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (s < 0) continue;
         if (connect(s, a->ai_addr, a->ai_addrlen) == 0) {
             int one = 1;
