@@ -26,5 +26,5 @@ endif()
 # The compiled resources and the dialog procedure, in process under wine.
 if(WIN32 AND TARGET tolvane_resources)
     tolvane_test(win32_resources_test SOURCES win32_resources_test.cpp
-                 LIBS tolvane_resources tolvane_win32_shell tolvane_pointer)
+                 LIBS tolvane_resources)
 endif()
