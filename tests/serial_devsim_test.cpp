@@ -14,17 +14,10 @@
 #include "device/serial_port.h"
 #include "settings/settings.h"
 #include "tests/worker_e2e_process.h"
+#include "tests/worker_lines.h"
 #include "tools/devsim/sim_lines.h"
 
 namespace {
-
-// Checksum digits computed here, apart from the parser's own routine.
-bool checksumMatches(const char* line) {
-    int sum = 0;
-    for (int k = 0; k <= 72; ++k)
-        sum += static_cast<signed char>(line[k]);
-    return line[73] == '0' + sum % 100 / 10 && line[74] == '0' + sum % 10;
-}
 
 TEST(SimLines, FormatIsExactAndParses) {
     Sample sample{{0.012f, -0.034f, 0.998f, 0.70711f, 0.0f, 0.70711f, 0.0f}};

@@ -20,18 +20,12 @@
 #include "device/device_line.h"
 #include "device/serial_port.h"
 #include "settings/settings.h"
+#include "tests/worker_lines.h"
 #include "tools/devsim/sim_lines.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool checksumMatches(const char* line) {
-    int sum = 0;
-    for (int k = 0; k <= 72; ++k)
-        sum += static_cast<signed char>(line[k]);
-    return line[73] == '0' + sum % 100 / 10 && line[74] == '0' + sum % 10;
-}
 
 bool underWine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

@@ -156,6 +156,12 @@ bool handshake(Client& client) {
     return reply == expected;
 }
 
+// A client the bridge accepted (and greeted, for WebSocket): the socket is logged.
+bool joined(Rig& rig, Client& client, int port, bool webSocket = false) {
+    return client.connectTo(port) && (!webSocket || handshake(client)) &&
+           rig.lines(1) == std::vector<std::string>{socketLine(port, true)};
+}
+
 std::string frameReply(Client& client) {
     std::string head, payload;
     if (!client.receive(2, &head)) return "(none)";
@@ -203,8 +209,7 @@ TEST(HeadlessEndToEnd, PlainSessionAnswersOnlyDAndGoodLines) {
     EXPECT_EQ(rig.lines(2), (std::vector<std::string>{openLine(rig.port, true), "enable lan"}));
 
     Client client;
-    ASSERT_TRUE(client.connectTo(conf.lanPort));
-    EXPECT_EQ(rig.lines(1), std::vector<std::string>{socketLine(conf.lanPort, true)});
+    ASSERT_TRUE(joined(rig, client, conf.lanPort));
     std::string reply;
     ASSERT_TRUE(client.send("D"));
     ASSERT_TRUE(client.receive(72, &reply));
@@ -241,9 +246,7 @@ TEST(HeadlessEndToEnd, WebSocketClientLeavesThenANewCycleKeepsTheWindows) {
     int descriptors[2] = {0, 0};
     {
         Client client;
-        ASSERT_TRUE(client.connectTo(conf.lanPort));
-        ASSERT_TRUE(handshake(client));
-        EXPECT_EQ(rig.lines(1), std::vector<std::string>{socketLine(conf.lanPort, true)});
+        ASSERT_TRUE(joined(rig, client, conf.lanPort, true));
         ASSERT_TRUE(client.send(requestFrame));
         EXPECT_EQ(frameReply(client), expectedReply({lines[0]}, 2, true));
         ASSERT_TRUE(client.send(requestFrame + requestFrame));
@@ -255,9 +258,7 @@ TEST(HeadlessEndToEnd, WebSocketClientLeavesThenANewCycleKeepsTheWindows) {
     // Three seconds later: the port again, and a new listener.
     EXPECT_EQ(rig.lines(4), opening);
     Client client;
-    ASSERT_TRUE(client.connectTo(conf.lanPort));
-    ASSERT_TRUE(handshake(client));
-    EXPECT_EQ(rig.lines(1), std::vector<std::string>{socketLine(conf.lanPort, true)});
+    ASSERT_TRUE(joined(rig, client, conf.lanPort, true));
     ASSERT_TRUE(client.send(requestFrame));
     // The restart kept the window: the last line of the first cycle is in it.
     EXPECT_EQ(frameReply(client), expectedReply({lines[2], lines[3]}, 2, true));
@@ -281,8 +282,7 @@ TEST(HeadlessEndToEnd, DeviceHangUpInASessionAndRecovery) {
     EXPECT_EQ(rig.lines(2), (std::vector<std::string>{openLine(rig.port, true), "enable lan"}));
     {
         Client client;
-        ASSERT_TRUE(client.connectTo(conf.lanPort));
-        EXPECT_EQ(rig.lines(1), std::vector<std::string>{socketLine(conf.lanPort, true)});
+        ASSERT_TRUE(joined(rig, client, conf.lanPort));
         std::string reply;
         for (int i = 0; i < 3; ++i) {
             ASSERT_TRUE(client.send("D"));
@@ -297,8 +297,7 @@ TEST(HeadlessEndToEnd, DeviceHangUpInASessionAndRecovery) {
     EXPECT_EQ(got[1], "Restart....");
     EXPECT_EQ(rig.lines(2), (std::vector<std::string>{openLine(rig.port, true), "enable lan"}));
     Client client;
-    ASSERT_TRUE(client.connectTo(conf.lanPort));
-    EXPECT_EQ(rig.lines(1), std::vector<std::string>{socketLine(conf.lanPort, true)});
+    ASSERT_TRUE(joined(rig, client, conf.lanPort));
     std::string reply;
     ASSERT_TRUE(client.send("D"));
     EXPECT_TRUE(client.receive(72, &reply));

@@ -1,5 +1,5 @@
 #pragma once
-// Device lines for the worker's tests.
+// Device lines for the tests.
 
 #include <string>
 
@@ -30,4 +30,12 @@ inline std::string deviceLine(float x, float y, float z, float w, const char* bu
 inline std::string withWrongChecksum(std::string line) {
     line[74] = line[74] == '9' ? '0' : char(line[74] + 1);
     return line;
+}
+
+// The checksum digits computed here, apart from the parser's own routine.
+inline bool checksumMatches(const char* line) {
+    int sum = 0;
+    for (int k = 0; k <= 72; ++k)
+        sum += static_cast<signed char>(line[k]);
+    return line[73] == '0' + sum % 100 / 10 && line[74] == '0' + sum % 10;
 }
