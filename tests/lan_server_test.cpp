@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -66,25 +67,21 @@ struct Session {
 class ServerThread {
   public:
     explicit ServerThread(std::vector<MotionOutput> outputs = {motion})
-        : outputs_(std::move(outputs)), thread_([this] { run(); }) {}
+        : outputs_(std::move(outputs)), done_(std::async(std::launch::async, [this] { run(); })) {}
     ~ServerThread() { finish(); }
 
     // Waits (bounded) for the session to end; a hang is first broken by closing
     // the sockets, so that a failing test still ends.
     const Session& finish() {
-        if (!thread_.joinable()) return session_;
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!done_.wait_for(lock, std::chrono::seconds(20), [this] { return finished_; })) {
+        if (!done_.valid()) return session_;
+        if (done_.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
             ADD_FAILURE() << "server session did not end";
-            lock.unlock();
             closeClientSocket();
             closeListenSocket();
-            lock.lock();
-            if (!done_.wait_for(lock, std::chrono::seconds(10), [this] { return finished_; }))
+            if (done_.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
                 std::abort(); // closing did not release it either
         }
-        lock.unlock();
-        thread_.join();
+        done_.get();
         return session_;
     }
 
@@ -97,26 +94,18 @@ class ServerThread {
                 if (command < 0) break;
                 session_.commands.push_back(command);
                 if (command != 'D') continue;
-                size_t index = static_cast<size_t>(session_.replies) < outputs_.size()
-                                   ? static_cast<size_t>(session_.replies)
-                                   : outputs_.size() - 1;
+                size_t index = std::min(static_cast<size_t>(session_.replies), outputs_.size() - 1);
                 if (!sendMotionOutput(outputs_[index], buttons)) break;
                 ++session_.replies;
             }
         }
         closeClientSocket();
         closeListenSocket();
-        std::lock_guard<std::mutex> lock(mutex_);
-        finished_ = true;
-        done_.notify_all();
     }
 
     std::vector<MotionOutput> outputs_;
     Session session_;
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool finished_ = false;
-    std::thread thread_;
+    std::future<void> done_;
 };
 
 class LanServer : public ::testing::Test {
