@@ -2,13 +2,11 @@
 # Makes a Unix terminal (a pseudo-terminal, or a link to one such as the
 # simulator's --link path) appear as a COM port in a wine prefix.
 #
-# Usage: com_port.sh PREFIX COMn TARGET [--registry]
+# Usage: com_port.sh PREFIX COMn TARGET
 #        com_port.sh PREFIX COMn --remove
 #
 # The dosdevices link is looked up at every CreateFile, so it works at once,
-# even with a running wineserver. --registry also records the port under
-# HKLM\Software\Wine\Ports, where wine's mount manager recreates it at every
-# start of the prefix; that needs a wineserver restart, which is done here.
+# even with a running wineserver.
 set -eu
 prefix=$1 port=$2 target=${3:-}
 case "$port" in
@@ -19,20 +17,13 @@ COM[0-9]* | com[0-9]*) ;;
     ;;
 esac
 lower=$(echo "$port" | tr 'A-Z' 'a-z')
-upper=$(echo "$port" | tr 'a-z' 'A-Z')
 mkdir -p "$prefix/dosdevices"
 if [ "$target" = --remove ]; then
     rm -f "$prefix/dosdevices/$lower"
     exit 0
 fi
 [ -n "$target" ] || {
-    echo "usage: com_port.sh PREFIX COMn TARGET [--registry]" >&2
+    echo "usage: com_port.sh PREFIX COMn TARGET" >&2
     exit 2
 }
 ln -sfn "$target" "$prefix/dosdevices/$lower"
-if [ "${4:-}" = --registry ]; then
-    export WINEPREFIX=$prefix WINEDEBUG=${WINEDEBUG:--all}
-    wine reg add 'HKLM\Software\Wine\Ports' /v "$upper" /t REG_SZ /d "$target" /f >/dev/null
-    wineserver -k || true
-    wineserver -w || true
-fi
