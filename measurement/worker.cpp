@@ -98,6 +98,22 @@ void driveMouse(const MotionOutput& mouseOutput, const ButtonState& buttons) {
 }
 
 enum class PassEnd { normal, error };
+enum class LineEnd { accepted, rejected, failed };
+
+// One device line for either loop shape: the poll byte (unless the device
+// streams), the line, its check. A failure of the link is logged here; a
+// rejected line is passed over without a message.
+LineEnd takeLine(bool poll, char* line, Sample& sample, ButtonState& buttons) {
+    if (poll && !writePollByte()) {
+        appendMessage("WritePort error");
+        return LineEnd::failed;
+    }
+    if (!readDeviceLine(line)) {
+        appendMessage("ReadPort error");
+        return LineEnd::failed;
+    }
+    return parseDeviceLine(line, &sample, &buttons) ? LineEnd::accepted : LineEnd::rejected;
+}
 
 PassEnd clientDrivenPass(char* line, Sample& sample, ButtonState& buttons,
                          MotionOutput& mouseOutput, MotionOutput& lanOutput) {
@@ -107,15 +123,8 @@ PassEnd clientDrivenPass(char* line, Sample& sample, ButtonState& buttons,
         return PassEnd::error;
     }
     if (command != pollByte) return PassEnd::normal;
-    if (!writePollByte()) {
-        appendMessage("WritePort error");
-        return PassEnd::error;
-    }
-    if (!readDeviceLine(line)) {
-        appendMessage("ReadPort error");
-        return PassEnd::error;
-    }
-    if (!parseDeviceLine(line, &sample, &buttons)) return PassEnd::normal;
+    if (LineEnd got = takeLine(true, line, sample, buttons); got != LineEnd::accepted)
+        return got == LineEnd::failed ? PassEnd::error : PassEnd::normal;
     averageInto(mouseWindow, sample, settings.mouseAveraging.load(), mouseOutput);
     averageInto(lanWindow, sample, settings.lanAveraging.load(), lanOutput);
     if (!sendMotionOutput(lanOutput, buttons)) {
@@ -133,15 +142,9 @@ PassEnd freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
         return PassEnd::normal;
     }
     // Preset B sends its lines by itself and is never polled.
-    if (settings.deviceMode.load() != 1 && !writePollByte()) {
-        appendMessage("WritePort error");
-        return PassEnd::error;
-    }
-    if (!readDeviceLine(line)) {
-        appendMessage("ReadPort error");
-        return PassEnd::error;
-    }
-    if (!parseDeviceLine(line, &sample, &buttons)) return PassEnd::normal;
+    const bool poll = settings.deviceMode.load() != 1;
+    if (LineEnd got = takeLine(poll, line, sample, buttons); got != LineEnd::accepted)
+        return got == LineEnd::failed ? PassEnd::error : PassEnd::normal;
     averageInto(mouseWindow, sample, settings.mouseAveraging.load(), mouseOutput);
     driveMouse(mouseOutput, buttons);
     return PassEnd::normal;
