@@ -33,6 +33,6 @@ done
 step "windows: cross build, tests under wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp" ctest --preset windows -j "$jobs"
+xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp -noreset" ctest --preset windows -j "$jobs"
 
 step "all tests passed"
