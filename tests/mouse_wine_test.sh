@@ -11,27 +11,18 @@ command -v Xvfb >/dev/null && command -v xdotool >/dev/null || {
 }
 width=1111 height=777
 tmp=$(mktemp -d)
-xvfb=
+. "$(dirname "$0")/private_display.sh"
 cleanup() {
     WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
-    if [ -n "$xvfb" ]; then
-        kill "$xvfb" 2>/dev/null
-        timeout 10 tail --pid="$xvfb" -f /dev/null
-    fi
+    stop_private_display
     rm -rf "$tmp"
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and names it once it accepts connections.
-mkfifo "$tmp/display"
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 ${width}x${height}x24 \
-    3>"$tmp/display" >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 30 number <"$tmp/display" || {
+start_private_display "$width" "$height" "$tmp" || {
     echo "Xvfb did not start"
     exit 1
 }
-export DISPLAY=:$number
 # A prefix of its own: the screen size and the pointer belong to this display.
 export TOLVANE_WINEPREFIX=$prefix
 

@@ -24,16 +24,13 @@ width=1920 height=1080
 # A short folder: the link is the COM port's target.
 tmp=$(mktemp -d /tmp/tolv-wine-XXXXXX)
 pids=()
-xvfb=
+. "$here/private_display.sh"
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     for pid in "${pids[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null; done
     "$here/wine/com_port.sh" "$prefix" COM19 --remove
     WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
-    if [ -n "$xvfb" ]; then
-        kill "$xvfb" 2>/dev/null
-        timeout 10 tail --pid="$xvfb" -f /dev/null
-    fi
+    stop_private_display
     rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -60,15 +57,7 @@ free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
 }
 
-# A display of its own that never resets: with the default reset, the server
-# starts over whenever its last client (wine, xdotool) leaves, and a client
-# that connects in that moment is refused.
-mkfifo "$tmp/display"
-Xvfb -displayfd 3 -nolisten tcp -noreset -screen 0 ${width}x${height}x24 \
-    3>"$tmp/display" >/dev/null 2>&1 &
-xvfb=$!
-read -r -t 30 number <"$tmp/display" || fail "Xvfb did not start"
-export DISPLAY=:$number
+start_private_display "$width" "$height" "$tmp" || fail "Xvfb did not start"
 export TOLVANE_WINEPREFIX=$prefix
 timeout 300 "$runner" cmd /c exit >/dev/null 2>&1
 
