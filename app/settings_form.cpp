@@ -169,12 +169,12 @@ void confirmSettingsForm(const SettingsForm& form, const char* path) {
 
     setComPort(findFormControl(form, idComPort)->text);
 
-    double distance = static_cast<double>(settings.screenDistance.load());
-    scanDecimal(findFormControl(form, idScreenDistance)->text, &distance);
-    float stored = static_cast<float>(distance);
-    if (distance < 0.1) stored = 0.1f;
-    if (distance > 10.0) stored = 10.0f;
-    settings.screenDistance = stored;
+    float distance = settings.screenDistance;
+    scanFloat(findFormControl(form, idScreenDistance)->text, &distance);
+    // Compared in double: the float nearest to 0.1 lies above 0.1 and stays.
+    if (static_cast<double>(distance) < 0.1) distance = 0.1f;
+    if (static_cast<double>(distance) > 10.0) distance = 10.0f;
+    settings.screenDistance = distance;
 
     settings.scrollSpeed = scanClamped(form, idScrollSpeed, settings.scrollSpeed, 1, 64);
     settings.mouseAveraging = scanClamped(form, idMouseAveraging, settings.mouseAveraging, 1, 255);

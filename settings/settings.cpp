@@ -52,9 +52,8 @@ void readSettingsStream(FILE* file) {
             continue;
         }
         if (index == 1) {
-            double distance;
-            if (scanDecimal(line, &distance))
-                settings.screenDistance = static_cast<float>(distance);
+            float distance;
+            if (scanFloat(line, &distance)) settings.screenDistance = distance;
             continue;
         }
         int32_t number;

@@ -164,6 +164,24 @@ TEST(ScanNumbers, AgreesWithStrtodOnDecimalTexts) {
         ASSERT_TRUE(scanDecimal(text, &mine));
         EXPECT_EQ(mine, std::strtod(text, nullptr)) << text;
     }
+    // Into a float the text is rounded once: just above a halfway point
+    // between two floats, a detour through double would land on the lower one.
+    std::uniform_int_distribution<uint32_t> bits(0x3C000000u, 0x46000000u);
+    for (int i = 0; i < 20000; ++i) {
+        float low;
+        uint32_t pattern = bits(random);
+        std::memcpy(&low, &pattern, sizeof low);
+        const double half = (static_cast<double>(low) + std::nextafter(low, 2e9f)) / 2;
+        char text[96];
+        std::snprintf(text, sizeof text, "%.40g", half);
+        std::strcat(text, i % 2 ? "1" : "");
+        float mine = 0;
+        ASSERT_TRUE(scanFloat(text, &mine));
+        EXPECT_EQ(mine, std::strtof(text, nullptr)) << text;
+    }
+    float distance = 0;
+    EXPECT_TRUE(scanFloat("1.000000059604644775390625001", &distance));
+    EXPECT_EQ(distance, std::nextafter(1.0f, 2.0f));
 }
 
 TEST(NumberText, IgnoresACommaDecimalLocale) {

@@ -87,7 +87,11 @@ bool scanInteger(const char* text, int32_t* value) {
     return true;
 }
 
-bool scanDecimal(const char* text, double* value) {
+namespace {
+
+// One conversion straight into the target type: a text scanned into a float
+// must be rounded once, not first to double and then again to float.
+template <typename Real> bool scanReal(const char* text, Real* value) {
     const char* p = text;
     while (isSpace(*p))
         ++p;
@@ -128,15 +132,26 @@ bool scanDecimal(const char* text, double* value) {
             end = q;
         }
     }
-    double result = 0.0;
+    Real result = 0;
     auto parsed = std::from_chars(start, end, result, std::chars_format::general);
     if (parsed.ec == std::errc::result_out_of_range) {
-        result = (seenNonZero && exponentHint > 0) ? std::numeric_limits<double>::infinity() : 0.0;
+        result =
+            (seenNonZero && exponentHint > 0) ? std::numeric_limits<Real>::infinity() : Real(0);
     } else if (parsed.ec != std::errc()) {
         return false;
     }
     *value = negative ? -result : result;
     return true;
+}
+
+} // namespace
+
+bool scanDecimal(const char* text, double* value) {
+    return scanReal(text, value);
+}
+
+bool scanFloat(const char* text, float* value) {
+    return scanReal(text, value);
 }
 
 void TextBuilder::append(const char* text) {

@@ -32,6 +32,9 @@ bool scanInteger(const char* text, int32_t* value);
 // Too large a magnitude gives an infinity, too small a zero, as strtod does.
 bool scanDecimal(const char* text, double* value);
 
+// The same scan straight into a float, rounded once, as "%f" into a float is.
+bool scanFloat(const char* text, float* value);
+
 // Builds a text piece by piece in a fixed buffer; remembers whether anything
 // did not fit, so that a caller can refuse to use a cut text.
 struct TextBuilder {
