@@ -28,6 +28,11 @@ int32_t rootWidth = 0, rootHeight = 0;
 // while the direction stays the same (a short press adds to the next one);
 // turning to the other direction drops it.
 constexpr int64_t wheelDelta = 120;
+// A hand-edited scroll speed can reach 2^31 units per event, which would be
+// millions of clicks holding up the worker for a minute per sample. Windows
+// sends such an amount as one event; here one event sends at most this many
+// notches and the excess is dropped.
+constexpr int64_t maxNotchesPerEvent = 8;
 int64_t wheelForward = 0;
 int64_t wheelBackward = 0;
 
@@ -38,6 +43,7 @@ void click(uint8_t button, bool press) {
 
 void notches(uint8_t button, int64_t* collected, int64_t amount) {
     *collected += amount;
+    if (*collected >= maxNotchesPerEvent * wheelDelta) *collected = maxNotchesPerEvent * wheelDelta;
     while (*collected >= wheelDelta) {
         *collected -= wheelDelta;
         click(button, true);

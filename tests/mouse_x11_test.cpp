@@ -188,6 +188,17 @@ TEST_F(X11Pointer, WheelSendsOneNotchPerHundredTwentyUnits) {
     expected.insert(expected.end(), marker.begin(), marker.end());
     EXPECT_EQ(flush(), expected);
 
+    // A hand-edited speed of 2^31 - 1 stays a few notches, nothing collected.
+    sendMouseEvent(mouseEventWheel, INT32_MAX);
+    sendMouseEvent(mouseEventWheel, INT32_MIN);
+    expected.clear();
+    for (int i = 0; i < 8; ++i)
+        expected.insert(expected.end(), up.begin(), up.end());
+    for (int i = 0; i < 8; ++i)
+        expected.insert(expected.end(), down.begin(), down.end());
+    expected.insert(expected.end(), marker.begin(), marker.end());
+    EXPECT_EQ(flush(), expected);
+
     // Turning round drops what the other direction had collected (10 here).
     sendMouseEvent(mouseEventWheel, 60);
     sendMouseEvent(mouseEventWheel, -110);
