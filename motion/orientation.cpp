@@ -83,10 +83,11 @@ MotionOutput computeMotion(const Sample* slots, int32_t count, bool acceleration
     MotionOutput out;
     for (int i = 0; i < 4; ++i)
         out.q[i] = a[i] / length;
-    if (t == 0.0f || std::isnan(out.q[0]) || std::isnan(out.q[1]) || std::isnan(out.q[2]) ||
-        std::isnan(out.q[3])) {
-        // Opposite samples cancelled: the average points nowhere. Keep the
-        // last orientation this window had.
+    if (t == 0.0f || std::isinf(t) || std::isnan(out.q[0]) || std::isnan(out.q[1]) ||
+        std::isnan(out.q[2]) || std::isnan(out.q[3])) {
+        // Opposite samples cancelled, or components so large that the length
+        // overflowed: the average points nowhere usable. Keep the last
+        // orientation this window had.
         for (int i = 0; i < 4; ++i)
             out.q[i] = previous.q[i];
     }

@@ -1,5 +1,7 @@
 #include "output/reply_text.h"
 
+#include <cmath>
+
 #include "text/number_text.h"
 
 namespace {
@@ -37,5 +39,11 @@ int formatPlainReply(char* out, size_t size, const MotionOutput& motion,
 
 int formatJsonReply(char* out, size_t size, const MotionOutput& motion,
                     const ButtonState& buttons) {
+    // JSON has no infinity or not-a-number; such a text would break the
+    // client's parser, so it is refused like one that does not fit.
+    for (float v : motion.d)
+        if (!std::isfinite(v)) return -1;
+    for (float v : motion.q)
+        if (!std::isfinite(v)) return -1;
     return formatReply(out, size, motion, buttons, "{\"d\":[", "],\"q\":[", "],\"b\":[", "]}");
 }

@@ -132,6 +132,12 @@ TEST(Orientation, CancellingQuaternionsFallBackToThePreviousOrientation) {
     for (int i = 0; i < 4; ++i)
         EXPECT_BITS(kept.q[i], previous.q[i]);
     EXPECT_BITS(kept.d[0], previous.d[0]);
+
+    // Finite components whose squared length overflows would give all zeros.
+    Sample huge[1] = {quaternionSample(0, 0, 2e19f, 2e19f)};
+    kept = computeMotion(huge, 1, false, previous);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_BITS(kept.q[i], previous.q[i]);
 }
 
 TEST(QuaternionMatrix, RoundsEachProductOnItsOwn) {

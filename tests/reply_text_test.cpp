@@ -42,3 +42,14 @@ TEST(ReplyText, TooLongATextIsRefusedNotCut) {
     EXPECT_GT(n, 92); // fits the buffer: the caller decides what the frame can carry
     EXPECT_EQ(n, static_cast<int>(std::string(out).size()));
 }
+
+TEST(ReplyText, JsonRefusesValuesItCannotWrite) {
+    // Summed accelerations can overflow to infinity (or to not-a-number when
+    // both signs do); the plain text shows them as the C library prints them.
+    const float inf = INFINITY;
+    MotionOutput overflowed{{inf, -inf, NAN}, {0, 0, 0, 1}};
+    char out[replyTextSize];
+    EXPECT_EQ(formatJsonReply(out, sizeof out, overflowed, pressed), -1);
+    EXPECT_EQ(formatPlainReply(out, sizeof out, overflowed, pressed), 72);
+    EXPECT_EQ(std::string(out, 26), "     inf,    -inf,     nan");
+}
