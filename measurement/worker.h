@@ -5,8 +5,10 @@
 // steps, 0 when it ended later. Ends only when stopRequested is set.
 unsigned measurementWorker();
 
-// The Run command: reset both windows and the log, stop a running worker
-// (set the flag, close port and sockets, wait), clear the flag, start a new one.
+// The Run command: stop a running worker (set the flag, close port and
+// sockets, wait), reset both windows and the log, clear the flag, start a new
+// one. The resets wait for the old worker so that none of its last samples or
+// messages reaches the new run.
 void runMeasurement();
 
 // The shutdown path: set the flag, close port and sockets, wait for the worker.

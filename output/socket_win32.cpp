@@ -14,7 +14,7 @@ SOCKET asSocket(NativeSocket socket) {
 
 bool startSocketLayer() {
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    return WSAStartup(MAKEWORD(2, 0), &data) == 0;
 }
 
 void stopSocketLayer() {

@@ -35,8 +35,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     startSocketLayer();
     appInstance = instance;
 
-    HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0, 400,
-                                  250, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 400, 250, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 0;
 
     setDefaults();
