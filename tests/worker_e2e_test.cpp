@@ -178,7 +178,7 @@ const auto* environment = ::testing::AddGlobalTestEnvironment(new Environment);
 
 } // namespace
 
-TEST(Headless, TakesOnlyHelpAndVersion) {
+TEST(CommandLines, HeadlessTakesOnlyHelpAndVersionProbeRefusesOddNumbers) {
     Scratch scratch{scratchFolder("options")};
     const std::string& folder = scratch.path;
     Child help;
@@ -195,6 +195,18 @@ TEST(Headless, TakesOnlyHelpAndVersion) {
     Child other;
     ASSERT_TRUE(other.start({TOLVANE_HEADLESS, "--port", "9000"}, folder, folder + "/err"));
     EXPECT_EQ(other.waitExit(), 2);
+
+    // Values that would overflow a count, an allocation or a deadline.
+    const std::vector<std::vector<std::string>> odd = {
+        {"--count", "1e300"},  {"--count", "-5"},           {"--rate", "1e-300"},
+        {"--timeout", "1e12"}, {"--connect-wait", "12abc"}, {"--rate"}};
+    for (const auto& values : odd) {
+        std::vector<std::string> args = {TOLVANE_PROBE};
+        args.insert(args.end(), values.begin(), values.end());
+        Child probe;
+        ASSERT_TRUE(probe.start(args, folder, folder + "/err"));
+        EXPECT_EQ(probe.waitExit(), 2) << values[0];
+    }
 }
 
 TEST(HeadlessEndToEnd, PlainSessionAnswersOnlyDAndGoodLines) {

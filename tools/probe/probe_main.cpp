@@ -51,8 +51,14 @@ void onInterrupt(int) {
     interrupted = 1;
 }
 
-bool parseNumber(const char* text, double* value) {
-    return scanDecimal(text, value) && *value >= 0.0;
+// A whole option value within [0, high]; anything else is a usage error, so
+// that no later conversion or time computation can overflow.
+bool parseNumber(const char* text, double high, double* value) {
+    if (std::strspn(text, "0123456789.eE+") != std::strlen(text)) return false;
+    double v = 0.0;
+    if (!scanDecimal(text, &v) || !(v >= 0.0 && v <= high)) return false;
+    *value = v;
+    return true;
 }
 
 bool parseOptions(int argc, char** argv, Options* o) {
@@ -70,13 +76,14 @@ bool parseOptions(int argc, char** argv, Options* o) {
             o->host = next, ++i;
         } else if (a == "--port") {
             o->port = next, ++i;
-        } else if (a == "--count" && parseNumber(next, &number)) {
+        } else if (a == "--count" && parseNumber(next, 1e9, &number)) {
             o->count = static_cast<long>(number), ++i;
-        } else if (a == "--rate" && parseNumber(next, &number)) {
+        } else if (a == "--rate" && parseNumber(next, 1e6, &number) &&
+                   (number == 0.0 || number >= 0.001)) {
             o->rate = number, ++i;
-        } else if (a == "--timeout" && parseNumber(next, &number)) {
+        } else if (a == "--timeout" && parseNumber(next, 3.6e6, &number)) {
             o->timeoutMs = static_cast<int>(number), ++i;
-        } else if (a == "--connect-wait" && parseNumber(next, &number)) {
+        } else if (a == "--connect-wait" && parseNumber(next, 86400.0, &number)) {
             o->connectWait = number, ++i;
         } else {
             return false;
@@ -246,7 +253,7 @@ int main(int argc, char** argv) {
     }
 
     std::vector<double> latencies;
-    latencies.reserve(o.count > 0 ? static_cast<size_t>(o.count) : 4096);
+    latencies.reserve(o.count > 0 ? static_cast<size_t>(std::min(o.count, 1L << 20)) : 4096);
     long missing = 0;
     bool broken = false;
     const auto start = Clock::now();
