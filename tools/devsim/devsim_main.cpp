@@ -189,10 +189,15 @@ bool loadReplay(const char* path, Replay* r) {
     std::fseek(f, 0, SEEK_SET);
     if (size < 0) size = 0;
     r->text = static_cast<char*>(std::calloc(static_cast<size_t>(size) + 1, 1));
+    if (!r->text) {
+        std::fclose(f);
+        return false;
+    }
     size_t got = std::fread(r->text, 1, static_cast<size_t>(size), f);
     std::fclose(f);
     r->text[got] = '\0';
     r->lines = static_cast<char**>(std::calloc(got / 2 + 2, sizeof(char*)));
+    if (!r->lines) return false;
     for (char* at = r->text; *at;) {
         char* end = std::strchr(at, '\n');
         if (end) *end = '\0';
