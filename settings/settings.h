@@ -44,9 +44,3 @@ bool writeSettingsFile(const char* path = settingsFileName);
 // Copies the port name out (32 bytes) / in (cut to 31 characters), under a lock.
 void getComPort(char* out);
 void setComPort(const char* name);
-
-// Averaging lengths from the file are not range-checked; this is where a
-// window's capacity is taken from them.
-inline int32_t clampAveraging(int32_t value) {
-    return value < 1 ? 1 : (value > 255 ? 255 : value);
-}

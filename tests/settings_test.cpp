@@ -95,8 +95,6 @@ TEST_F(SettingsFile, OddLinesAreReadAsTheFormatsDo) {
     EXPECT_EQ(settings.lanEnabled, 2);
     EXPECT_EQ(settings.webSocketEnabled, 1);
     EXPECT_EQ(settings.accelerationOutput, 255);
-    EXPECT_EQ(clampAveraging(settings.mouseAveraging), 255);
-    EXPECT_EQ(clampAveraging(0), 1);
 }
 
 TEST_F(SettingsFile, ShortLongAndUnendedFiles) {
