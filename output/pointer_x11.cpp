@@ -1,5 +1,8 @@
 // X11 pointer through the XTest extension: absolute motion on the default
 // screen, buttons 1/3/2 for left/right/middle, the wheel as buttons 4/5.
+// The "primary screen" is the monitor RandR marks as primary; several monitors
+// share one X screen, so its size and origin are taken from there. Without a
+// primary monitor (or without RandR 1.5) it is the whole X screen.
 //
 // Spoken over XCB rather than Xlib: a connection that breaks (the server goes
 // away) only reports an error there, where Xlib's handlers would end the
@@ -8,6 +11,7 @@
 // the measurement worker.
 #include "output/pointer.h"
 
+#include <xcb/randr.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
@@ -20,7 +24,8 @@ namespace {
 xcb_connection_t* connection = nullptr;
 std::atomic<bool> available{false};
 xcb_window_t root = XCB_NONE;
-int32_t rootWidth = 0, rootHeight = 0;
+// The primary screen's place on the X screen: a monitor, or the whole of it.
+int32_t monitorX = 0, monitorY = 0, monitorWidth = 0, monitorHeight = 0;
 
 // Windows wheel data counts in 1/120 of a notch and X knows whole notches
 // only. Each direction collects its amounts and sends one notch per 120, so a
@@ -51,7 +56,7 @@ void notches(uint8_t button, int64_t* collected, int64_t amount) {
     }
 }
 
-int16_t coordinate(int32_t v) {
+int16_t coordinate(int64_t v) {
     return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
 }
 
@@ -62,6 +67,33 @@ void send() {
     while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
         std::free(event);
     if (xcb_connection_has_error(connection)) available = false;
+}
+
+// Takes the primary monitor's geometry when RandR names one. Round trips,
+// but only here, when the pointer is opened.
+void findPrimaryMonitor() {
+    const xcb_query_extension_reply_t* randr = xcb_get_extension_data(connection, &xcb_randr_id);
+    if (!randr || !randr->present) return;
+    xcb_randr_query_version_reply_t* version = xcb_randr_query_version_reply(
+        connection, xcb_randr_query_version(connection, 1, 5), nullptr);
+    const bool monitors = version && (version->major_version > 1 ||
+                                      (version->major_version == 1 && version->minor_version >= 5));
+    std::free(version);
+    if (!monitors) return;
+    xcb_randr_get_monitors_reply_t* reply = xcb_randr_get_monitors_reply(
+        connection, xcb_randr_get_monitors(connection, root, 1), nullptr);
+    if (!reply) return;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem > 0;
+         xcb_randr_monitor_info_next(&it)) {
+        const xcb_randr_monitor_info_t* m = it.data;
+        if (!m->primary || m->width == 0 || m->height == 0) continue;
+        monitorX = m->x;
+        monitorY = m->y;
+        monitorWidth = m->width;
+        monitorHeight = m->height;
+        break;
+    }
+    std::free(reply);
 }
 
 } // namespace
@@ -87,8 +119,10 @@ bool openPointer() {
         return false;
     }
     root = screens.data->root;
-    rootWidth = screens.data->width_in_pixels;
-    rootHeight = screens.data->height_in_pixels;
+    monitorX = monitorY = 0;
+    monitorWidth = screens.data->width_in_pixels;
+    monitorHeight = screens.data->height_in_pixels;
+    findPrimaryMonitor();
     wheelForward = wheelBackward = 0;
     available = true;
     return true;
@@ -107,16 +141,17 @@ bool pointerAvailable() {
 
 bool readScreenSize(int32_t* width, int32_t* height) {
     if (!available) return false;
-    *width = rootWidth;
-    *height = rootHeight;
+    *width = monitorWidth;
+    *height = monitorHeight;
     return true;
 }
 
 void placeCursor(int32_t x, int32_t y) {
     if (!available) return;
     // Detail 0: absolute coordinates on the given root window's screen.
-    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root, coordinate(x),
-                        coordinate(y), 0);
+    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
+                        coordinate(static_cast<int64_t>(monitorX) + x),
+                        coordinate(static_cast<int64_t>(monitorY) + y), 0);
     send();
 }
 

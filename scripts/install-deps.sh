@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format
     libgtest-dev libbenchmark-dev libssl-dev libx11-dev libxtst-dev libxcb-xtest0-dev
+    libxcb-randr0-dev libxrandr-dev
     g++-mingw-w64-x86-64-posix wine wine64
     xvfb xauth xdotool x11-utils socat imagemagick fonts-noto-cjk
     python3 python3-websockets locales procps psmisc

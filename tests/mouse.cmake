@@ -10,7 +10,7 @@ if(NOT WIN32)
     # The test's own client speaks Xlib.
     find_package(X11 REQUIRED)
     tolvane_test(mouse_x11_test SOURCES mouse_x11_test.cpp xvfb_server.cpp
-                 LIBS tolvane_pointer X11::X11 LABELS xvfb)
+                 LIBS tolvane_pointer X11::X11 X11::Xrandr LABELS xvfb)
 endif()
 
 if(WIN32 AND CMAKE_CROSSCOMPILING)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
 #include <poll.h>
 
 #include <chrono>
@@ -257,5 +258,53 @@ TEST(X11PointerWithoutDisplay, ServerThatGoesAwayStopsThePointerNotTheProgram) {
     placeCursor(1, 1);
     closePointer();
     EXPECT_FALSE(openPointer());
+    if (old) setenv("DISPLAY", saved.c_str(), 1);
+}
+
+TEST(X11PointerMonitors, ThePrimaryMonitorIsTheScreen) {
+    if (!xvfbInstalled()) GTEST_SKIP() << "Xvfb is not installed";
+    closePointer();
+    // Two monitors side by side on one X screen, the right one primary.
+    XvfbServer wide;
+    ASSERT_TRUE(startXvfb(&wide, 1824, 768));
+    Display* d = XOpenDisplay(wide.display);
+    ASSERT_NE(d, nullptr);
+    XRRMonitorInfo* m = XRRAllocateMonitor(d, 0);
+    m->name = XInternAtom(d, "LEFT", False);
+    m->width = 800;
+    m->height = 600;
+    XRRSetMonitor(d, DefaultRootWindow(d), m);
+    m->name = XInternAtom(d, "RIGHT", False);
+    m->primary = True;
+    m->x = 800;
+    m->width = 1024;
+    m->height = 768;
+    XRRSetMonitor(d, DefaultRootWindow(d), m);
+    XRRFreeMonitors(m);
+    XSync(d, False);
+
+    const char* old = std::getenv("DISPLAY");
+    const std::string saved = old ? old : "";
+    setenv("DISPLAY", wide.display, 1);
+    ASSERT_TRUE(openPointer());
+    int32_t w = 0, h = 0;
+    EXPECT_TRUE(readScreenSize(&w, &h));
+    EXPECT_EQ(w, 1024);
+    EXPECT_EQ(h, 768);
+    placeCursor(10, 20);
+    int x = -1, y = -1;
+    const auto deadline = std::chrono::steady_clock::now() + eventBound;
+    do {
+        Window root, child;
+        int wx, wy;
+        unsigned int mask;
+        XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask);
+    } while ((x != 810 || y != 20) && std::chrono::steady_clock::now() < deadline);
+    EXPECT_EQ(x, 810);
+    EXPECT_EQ(y, 20);
+
+    closePointer();
+    XCloseDisplay(d);
+    stopXvfb(&wide);
     if (old) setenv("DISPLAY", saved.c_str(), 1);
 }
