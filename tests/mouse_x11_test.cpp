@@ -45,6 +45,20 @@ bool nextEvent(Display* d, XEvent* event) {
     return true;
 }
 
+// Where the X server has the pointer, once it equals the expected place
+// (the backend flushes without waiting for the server).
+bool pointerReaches(Display* d, int x, int y, int* seenX, int* seenY) {
+    const auto deadline = std::chrono::steady_clock::now() + eventBound;
+    Window root, child;
+    int wx, wy;
+    unsigned int mask;
+    do {
+        XQueryPointer(d, DefaultRootWindow(d), &root, &child, seenX, seenY, &wx, &wy, &mask);
+        if (*seenX == x && *seenY == y) return true;
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
 class X11Pointer : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -71,19 +85,8 @@ class X11Pointer : public ::testing::Test {
         if (client) XCloseDisplay(client);
     }
 
-    // Where the X server has the pointer, once it equals the expected place
-    // (the backend flushes without waiting for the server).
     bool pointerReaches(int x, int y, int* seenX, int* seenY) {
-        const auto deadline = std::chrono::steady_clock::now() + eventBound;
-        Window root, child;
-        int wx, wy;
-        unsigned int mask;
-        do {
-            XQueryPointer(client, DefaultRootWindow(client), &root, &child, seenX, seenY, &wx, &wy,
-                          &mask);
-            if (*seenX == x && *seenY == y) return true;
-        } while (std::chrono::steady_clock::now() < deadline);
-        return false;
+        return ::pointerReaches(client, x, y, seenX, seenY);
     }
 
     // A window over the whole screen that receives the buttons.
@@ -293,15 +296,7 @@ TEST(X11PointerMonitors, ThePrimaryMonitorIsTheScreen) {
     EXPECT_EQ(h, 768);
     placeCursor(10, 20);
     int x = -1, y = -1;
-    const auto deadline = std::chrono::steady_clock::now() + eventBound;
-    do {
-        Window root, child;
-        int wx, wy;
-        unsigned int mask;
-        XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask);
-    } while ((x != 810 || y != 20) && std::chrono::steady_clock::now() < deadline);
-    EXPECT_EQ(x, 810);
-    EXPECT_EQ(y, 20);
+    EXPECT_TRUE(pointerReaches(d, 810, 20, &x, &y)) << x << "," << y;
 
     closePointer();
     XCloseDisplay(d);
