@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "settings/settings.h"
+#include "settings/stop_request.h"
 #include "text/number_text.h"
 
 namespace {
@@ -106,7 +107,7 @@ void initSettingsForm(SettingsForm& form) {
         setEnabled(form, idMouseAveraging, false);
     }
 
-    if (settings.deviceMode == 1) {
+    if (settings.deviceMode == devicePresetB) {
         control(form, idPresetB).checked = true;
         setEnabled(form, idLanEnabled, false);
         setLanDetailsEnabled(form, false);
@@ -165,7 +166,8 @@ bool applyEnablingRule(SettingsForm& form, int id) {
 }
 
 void confirmSettingsForm(const SettingsForm& form, const char* path) {
-    stopRequested = true; // before any field changes
+    // Before any field changes; also ends a pause of the worker at once.
+    requestStop();
 
     setComPort(findFormControl(form, idComPort)->text);
 
@@ -183,7 +185,7 @@ void confirmSettingsForm(const SettingsForm& form, const char* path) {
     settings.lanPort = scanClamped(form, idLanPort, settings.lanPort, INT32_MIN, INT32_MAX);
 
     settings.mouseEnabled = isChecked(form, idMouseEnabled) ? 1 : 0;
-    settings.deviceMode = isChecked(form, idPresetB) ? 1 : 0;
+    settings.deviceMode = isChecked(form, idPresetB) ? devicePresetB : devicePresetC;
     settings.accelerationOutput = isChecked(form, idAccelerationOutput) ? 1 : 0;
     // Read whether or not the LAN controls are enabled.
     settings.lanEnabled = isChecked(form, idLanEnabled) ? 1 : 0;

@@ -59,7 +59,7 @@ void toggleFormControl(SettingsForm& form, int id);
 // click. Ids without a rule change nothing. Returns whether a rule ran.
 bool applyEnablingRule(SettingsForm& form, int id);
 
-// Confirm: sets stopRequested first, then forces every value into its range,
+// Confirm: requests a stop first (requestStop), then forces every value into its range,
 // stores it in Settings and writes the configuration file to path (a file that
 // cannot be written is skipped; the new Settings stay in effect).
 void confirmSettingsForm(const SettingsForm& form, const char* path);

@@ -15,8 +15,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 requests=${1:-5000}
 build=${2:-build/native}
-if [ ! -x "$build/app/tolvane-headless" ] || [ ! -x "$build/tools/tolvane-devsim" ] ||
-    [ ! -x "$build/tools/tolvane-probe" ]; then
+if [ ! -x "$build/bin/tolvane-headless" ] || [ ! -x "$build/bin/tolvane-devsim" ] ||
+    [ ! -x "$build/bin/tolvane-probe" ]; then
     cmake --preset native >/dev/null
     cmake --build "$build" -j2 --target tolvane-headless tolvane-devsim tolvane-probe
 fi
@@ -36,7 +36,7 @@ free_port() {
 }
 
 mkfifo "$work/devsim.fifo"
-"$build/tools/tolvane-devsim" >"$work/devsim.fifo" 2>"$work/devsim.err" &
+"$build/bin/tolvane-devsim" >"$work/devsim.fifo" 2>"$work/devsim.err" &
 pids+=($!)
 read -r -t 10 device <"$work/devsim.fifo"
 cat "$work/devsim.fifo" >/dev/null &
@@ -46,12 +46,12 @@ run() {
     port=$(free_port)
     # preset C, LAN on, air mouse off, LAN averaging 1
     printf '%s\n1.000000\n4\n32\n1\n%s\n0\n0\n1\n%s\n0\n' "$device" "$port" "$ws" >"$work/tolv.conf"
-    (cd "$work" && exec "$build/app/tolvane-headless" >"$work/$name.log" 2>&1) &
+    (cd "$work" && exec "$build/bin/tolvane-headless" >"$work/$name.log" 2>&1) &
     bridge=$!
     local args=(--port "$port" --count "$requests" --quiet)
     [ "$ws" = 1 ] && args+=(--websocket)
     echo "== $name, $requests requests"
-    "$build/tools/tolvane-probe" "${args[@]}"
+    "$build/bin/tolvane-probe" "${args[@]}"
     kill -INT "$bridge"
     wait "$bridge"
 }

@@ -4,9 +4,7 @@
 #include "device/device_line.h"
 #include "motion/averaging.h"
 #include "motion/orientation.h"
-#include "output/reply_text.h"
-
-void paintLog(bool) {}
+#include "output/lan/reply_text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "device/device_line.h"
 #include "device/serial_port.h"
 #include "device/serial_port_platform.h"
-#include "settings/settings.h"
+#include "settings/stop_request.h"
 
 namespace {
 

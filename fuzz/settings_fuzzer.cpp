@@ -4,8 +4,6 @@
 #include "motion/averaging.h"
 #include "settings/settings.h"
 
-void paintLog(bool) {}
-
 // Any file content through the settings reader, and the averaging lengths it
 // yields through a window push.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,10 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/reply_text.h"
-#include "output/websocket.h"
-
-void paintLog(bool) {}
+#include "output/lan/reply_text.h"
+#include "output/lan/websocket.h"
 
 // The frame side: request frames cut from any byte stream, and reply frames for
 // any values a MotionOutput and ButtonState can hold (infinities, NaN, huge

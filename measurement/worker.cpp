@@ -1,56 +1,32 @@
 #include "measurement/worker.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
-#include "app/event_log.h"
 #include "device/device_line.h"
 #include "device/serial_port.h"
+#include "measurement/event_log.h"
 #include "motion/averaging.h"
 #include "motion/orientation.h"
-#include "output/air_mouse.h"
-#include "output/lan_server.h"
+#include "output/lan/lan_server.h"
+#include "output/pointer/air_mouse.h"
 #include "settings/settings.h"
+#include "settings/stop_request.h"
 #include "text/number_text.h"
 
 namespace {
 
 constexpr auto retryPause = std::chrono::milliseconds(3000);
 constexpr auto runPause = std::chrono::milliseconds(100);
-// A flag written without requestStop() is still noticed by an idle worker
-// after at most this long.
-constexpr auto idleSlice = std::chrono::milliseconds(50);
 constexpr int messageSize = 256;
 
 // Recorded worker; touched only by the thread that runs the shell's commands.
 std::thread workerThread;
 
-// Wakes the worker's pauses when a stop is requested.
-std::mutex pauseLock;
-std::condition_variable pauseWake;
-
-// A pause that a stop cuts short. The worker still decides at its next stop
-// test, exactly as after a full pause.
-void pauseUnlessStopped(std::chrono::milliseconds length) {
-    std::unique_lock<std::mutex> lock(pauseLock);
-    pauseWake.wait_for(lock, length, [] { return stopRequested.load(); });
-}
-
-// With no client and no air mouse nothing can change until a stop arrives
-// (the settings dialog sets the flag before it touches any field), so wait
-// for it instead of spinning through empty passes.
-void waitUntilStopped() {
-    std::unique_lock<std::mutex> lock(pauseLock);
-    while (!stopRequested.load())
-        pauseWake.wait_for(lock, idleSlice, [] { return stopRequested.load(); });
-}
-
 void logAndPaint(const char* text) {
     appendMessage(text);
-    paintLog(true);
+    requestRepaint();
 }
 
 void logSerialOpen(char* message, bool opened) {
@@ -74,13 +50,48 @@ void logLanOpen(char* message, bool opened) {
 }
 
 bool lanWanted() {
-    return settings.deviceMode.load() == 0 && settings.lanEnabled.load() != 0;
+    return settings.deviceMode.load() == devicePresetC && settings.lanEnabled.load() != 0;
 }
 
 void closePortAndSockets() {
     closeSerialPort();
     closeClientSocket();
     closeListenSocket();
+}
+
+// Opens the serial port, retrying every three seconds. False when a stop
+// ended the attempts.
+bool openSerialUntilStopped(char* message) {
+    for (;;) {
+        bool opened = openSerialPort();
+        logSerialOpen(message, opened);
+        if (!opened) pauseUnlessStopped(retryPause);
+        if (stopRequested.load()) return false;
+        if (opened) return true;
+    }
+}
+
+void announceFeatures() {
+    if (lanWanted()) {
+        logAndPaint("enable lan");
+        if (settings.webSocketEnabled.load() != 0) logAndPaint("enable websocket");
+    }
+    if (settings.mouseEnabled.load() != 0) logAndPaint("enable mouse");
+}
+
+// With LAN wanted, listens and waits for one client, retrying every three
+// seconds (a port held by another program would otherwise turn into a busy
+// loop that floods the log). *connected tells whether a client is there.
+// False when a stop ended the attempts.
+bool openLanUntilStopped(char* message, bool* connected) {
+    *connected = false;
+    while (!*connected && lanWanted()) {
+        *connected = openLanServer();
+        logLanOpen(message, *connected);
+        if (!*connected) pauseUnlessStopped(retryPause);
+        if (stopRequested.load()) return false;
+    }
+    return true;
 }
 
 // Both averaging windows go through the same two steps; the previous output
@@ -97,57 +108,65 @@ void driveMouse(const MotionOutput& mouseOutput, const ButtonState& buttons) {
     injectButtons(buttons);
 }
 
-enum class PassEnd { normal, error };
-enum class LineEnd { accepted, rejected, failed };
+// How a pass of the measurement loop ended: go on, or restart the cycle.
+enum class PassOutcome { goOn, restart };
+// What became of one device line.
+enum class LineOutcome { accepted, rejected, linkFailed };
 
 // One device line for either loop shape: the poll byte (unless the device
 // streams), the line, its check. A failure of the link is logged here; a
 // rejected line is passed over without a message.
-LineEnd takeLine(bool poll, char* line, Sample& sample, ButtonState& buttons) {
+LineOutcome takeLine(bool poll, char* line, Sample& sample, ButtonState& buttons) {
     if (poll && !writePollByte()) {
         appendMessage("WritePort error");
-        return LineEnd::failed;
+        return LineOutcome::linkFailed;
     }
     if (!readDeviceLine(line)) {
         appendMessage("ReadPort error");
-        return LineEnd::failed;
+        return LineOutcome::linkFailed;
     }
-    return parseDeviceLine(line, &sample, &buttons) ? LineEnd::accepted : LineEnd::rejected;
+    return parseDeviceLine(line, &sample, &buttons) ? LineOutcome::accepted : LineOutcome::rejected;
 }
 
-PassEnd clientDrivenPass(char* line, Sample& sample, ButtonState& buttons,
-                         MotionOutput& mouseOutput, MotionOutput& lanOutput) {
+PassOutcome afterLine(LineOutcome got) {
+    return got == LineOutcome::linkFailed ? PassOutcome::restart : PassOutcome::goOn;
+}
+
+PassOutcome clientDrivenPass(char* line, Sample& sample, ButtonState& buttons,
+                             MotionOutput& mouseOutput, MotionOutput& lanOutput) {
     int command = readRequest();
     if (command < 0) {
         appendMessage("ReadSocket error");
-        return PassEnd::error;
+        return PassOutcome::restart;
     }
-    if (command != pollByte) return PassEnd::normal;
-    if (LineEnd got = takeLine(true, line, sample, buttons); got != LineEnd::accepted)
-        return got == LineEnd::failed ? PassEnd::error : PassEnd::normal;
+    if (command != pollByte) return PassOutcome::goOn;
+    if (LineOutcome got = takeLine(true, line, sample, buttons); got != LineOutcome::accepted)
+        return afterLine(got);
     averageInto(mouseWindow, sample, settings.mouseAveraging.load(), mouseOutput);
     averageInto(lanWindow, sample, settings.lanAveraging.load(), lanOutput);
-    if (!sendMotionOutput(lanOutput, buttons)) {
+    if (sendMotionOutput(lanOutput, buttons) == ReplyOutcome::failed) {
         appendMessage("WriteSocket error");
-        return PassEnd::error;
+        return PassOutcome::restart;
     }
     driveMouse(mouseOutput, buttons);
-    return PassEnd::normal;
+    return PassOutcome::goOn;
 }
 
-PassEnd freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
-                        MotionOutput& mouseOutput) {
+PassOutcome freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
+                            MotionOutput& mouseOutput) {
     if (settings.mouseEnabled.load() == 0) {
+        // Nothing can change until a stop arrives (the settings dialog
+        // requests one before it touches any field): wait instead of spinning.
         waitUntilStopped();
-        return PassEnd::normal;
+        return PassOutcome::goOn;
     }
     // Preset B sends its lines by itself and is never polled.
-    const bool poll = settings.deviceMode.load() != 1;
-    if (LineEnd got = takeLine(poll, line, sample, buttons); got != LineEnd::accepted)
-        return got == LineEnd::failed ? PassEnd::error : PassEnd::normal;
+    const bool poll = settings.deviceMode.load() != devicePresetB;
+    if (LineOutcome got = takeLine(poll, line, sample, buttons); got != LineOutcome::accepted)
+        return afterLine(got);
     averageInto(mouseWindow, sample, settings.mouseAveraging.load(), mouseOutput);
     driveMouse(mouseOutput, buttons);
-    return PassEnd::normal;
+    return PassOutcome::goOn;
 }
 
 void startWorker() {
@@ -173,43 +192,23 @@ unsigned measurementWorker() {
     MotionOutput lanOutput = identityMotion();
 
     for (;;) {
+        if (!openSerialUntilStopped(message)) return 1;
+        announceFeatures();
         bool clientConnected = false;
-
-        for (;;) {
-            bool opened = openSerialPort();
-            logSerialOpen(message, opened);
-            if (!opened) pauseUnlessStopped(retryPause);
-            if (stopRequested.load()) return 1;
-            if (opened) break;
-        }
-
-        if (lanWanted()) {
-            logAndPaint("enable lan");
-            if (settings.webSocketEnabled.load() != 0) logAndPaint("enable websocket");
-        }
-        if (settings.mouseEnabled.load() != 0) logAndPaint("enable mouse");
-
-        while (!clientConnected && lanWanted()) {
-            clientConnected = openLanServer();
-            logLanOpen(message, clientConnected);
-            // A port held by another program would otherwise turn into a
-            // busy loop that floods the log.
-            if (!clientConnected) pauseUnlessStopped(retryPause);
-            if (stopRequested.load()) return 1;
-        }
+        if (!openLanUntilStopped(message, &clientConnected)) return 1;
 
         resetPreviousButtons();
         if (stopRequested.load()) return 0;
 
         for (;;) {
-            PassEnd end = clientConnected
-                              ? clientDrivenPass(line, sample, buttons, mouseOutput, lanOutput)
-                              : freeRunningPass(line, sample, buttons, mouseOutput);
-            if (end == PassEnd::error) break;
+            PassOutcome outcome =
+                clientConnected ? clientDrivenPass(line, sample, buttons, mouseOutput, lanOutput)
+                                : freeRunningPass(line, sample, buttons, mouseOutput);
+            if (outcome == PassOutcome::restart) break;
             if (stopRequested.load()) return 0;
         }
 
-        paintLog(true);
+        requestRepaint();
         // Whoever asked for the stop closes the port and the sockets.
         if (stopRequested.load()) return 0;
         closePortAndSockets();
@@ -217,14 +216,6 @@ unsigned measurementWorker() {
         pauseUnlessStopped(retryPause);
         clearLog();
     }
-}
-
-void requestStop() {
-    {
-        std::lock_guard<std::mutex> guard(pauseLock);
-        stopRequested = true;
-    }
-    pauseWake.notify_all();
 }
 
 bool workerRecorded() {

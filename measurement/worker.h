@@ -16,9 +16,3 @@ void shutdownMeasurement();
 
 // Whether a worker thread is recorded (started and not yet joined).
 bool workerRecorded();
-
-// Sets stopRequested and wakes a worker that waits in one of its pauses, so
-// that it reaches its next stop test at once. Shells that only ask the worker
-// to end (the settings dialog) use this instead of writing the flag directly;
-// a flag written directly is still seen, only later.
-void requestStop();

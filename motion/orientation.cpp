@@ -82,23 +82,25 @@ MotionOutput computeMotion(const Sample* slots, int32_t count, bool acceleration
 
     MotionOutput out;
     for (int i = 0; i < 4; ++i)
-        out.q[i] = a[i] / length;
-    if (t == 0.0f || std::isinf(t) || std::isnan(out.q[0]) || std::isnan(out.q[1]) ||
-        std::isnan(out.q[2]) || std::isnan(out.q[3])) {
+        out.quaternion[i] = a[i] / length;
+    if (t == 0.0f || std::isinf(t) || std::isnan(out.quaternion[0]) ||
+        std::isnan(out.quaternion[1]) || std::isnan(out.quaternion[2]) ||
+        std::isnan(out.quaternion[3])) {
         // Opposite samples cancelled, or components so large that the length
         // overflowed: the average points nowhere usable. Keep the last
         // orientation this window had.
         for (int i = 0; i < 4; ++i)
-            out.q[i] = previous.q[i];
+            out.quaternion[i] = previous.quaternion[i];
     }
 
     if (accelerationOutput) {
         for (int i = 0; i < 3; ++i)
-            out.d[i] = sum[i] / n;
+            out.anglesOrAcceleration[i] = sum[i] / n;
         return out;
     }
 
-    const RotationMatrix m = quaternionToMatrix(out.q[0], out.q[1], -out.q[2], out.q[3]);
+    const RotationMatrix m = quaternionToMatrix(out.quaternion[0], out.quaternion[1],
+                                                -out.quaternion[2], out.quaternion[3]);
     float u = m.m[2];
     if (u > 1.0f) u = 1.0f;
     if (u < -1.0f) u = -1.0f;
@@ -111,8 +113,8 @@ MotionOutput computeMotion(const Sample* slots, int32_t count, bool acceleration
         alpha = 0.0f;
         gamma = atan2Single(-m.m[4], m.m[5]);
     }
-    out.d[0] = degrees(alpha);
-    out.d[1] = degrees(beta);
-    out.d[2] = -degrees(gamma);
+    out.anglesOrAcceleration[0] = degrees(alpha);
+    out.anglesOrAcceleration[1] = degrees(beta);
+    out.anglesOrAcceleration[2] = -degrees(gamma);
     return out;
 }

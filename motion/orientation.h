@@ -6,8 +6,9 @@
 #include "device/device_line.h"
 
 struct MotionOutput {
-    float d[3]; // angles in degrees, or the averaged acceleration
-    float q[4]; // normalized averaged quaternion, scalar part last
+    float anglesOrAcceleration[3]; // angles in degrees, or the averaged acceleration (the reply's
+                                   // "d")
+    float quaternion[4];           // normalized averaged quaternion, scalar part last ("q")
 };
 
 struct RotationMatrix {

@@ -35,7 +35,7 @@ trap 'exit 130' TERM
 
 # The simulator prints its terminal's path first.
 mkfifo "$scratch/devsim.out"
-"$bin/tools/tolvane-devsim" >"$scratch/devsim.out" 2>"$scratch/devsim.err" &
+"$bin/bin/tolvane-devsim" >"$scratch/devsim.out" 2>"$scratch/devsim.err" &
 devsim_pid=$!
 read -r -t 10 device <"$scratch/devsim.out" || {
     echo "the device simulator did not start:" >&2
@@ -68,10 +68,10 @@ if [ "$seconds" -gt 0 ]; then echo "Running for $seconds s."; else echo "Ctrl+C 
 echo
 
 cd "$scratch"
-"$bin/app/tolvane-headless" > >(sed -u 's/^/event log | /') 2>&1 &
+"$bin/bin/tolvane-headless" > >(sed -u 's/^/event log | /') 2>&1 &
 bridge_pid=$!
 
 probe_args=(--websocket --port "$port" --rate "$rate")
 [ "$seconds" -gt 0 ] && probe_args+=(--count "$((seconds * rate))")
-"$bin/tools/tolvane-probe" "${probe_args[@]}" > >(sed -u 's/^/probe     | /') || true
+"$bin/bin/tolvane-probe" "${probe_args[@]}" > >(sed -u 's/^/probe     | /') || true
 sleep 0.2

@@ -21,7 +21,7 @@ done
 step "fuzz: ${fuzz_seconds}s per target"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
-for fuzzer in build/fuzz/fuzz/*_fuzzer; do
+for fuzzer in build/fuzz/bin/*_fuzzer; do
     name=$(basename "$fuzzer")
     corpus=build/fuzz/corpus/$name
     mkdir -p "$corpus"

@@ -6,7 +6,6 @@
 #include "text/number_text.h"
 
 Settings settings;
-std::atomic<bool> stopRequested{false};
 
 namespace {
 std::mutex comPortLock;
@@ -33,7 +32,7 @@ void setDefaults() {
     settings.lanAveraging = 1;
     settings.lanPort = 8096;
     settings.mouseEnabled = 1;
-    settings.deviceMode = 2;
+    settings.deviceMode = devicePresetUnset;
     settings.lanEnabled = 0;
     settings.webSocketEnabled = 0;
     settings.accelerationOutput = 0;

@@ -11,6 +11,12 @@
 
 constexpr int comPortSize = 32; // at most 31 characters and the terminator
 
+// Values of deviceMode. The file may hold any other number, which neither
+// polls as preset C nor counts as preset B.
+constexpr int32_t devicePresetC = 0;     // polled: one line per poll byte
+constexpr int32_t devicePresetB = 1;     // streams its lines unasked
+constexpr int32_t devicePresetUnset = 2; // the default, until a file or the dialog sets one
+
 struct Settings {
     char comPort[comPortSize]; // use getComPort/setComPort across threads
     std::atomic<float> screenDistance;
@@ -19,16 +25,13 @@ struct Settings {
     std::atomic<int32_t> lanAveraging;
     std::atomic<int32_t> lanPort;
     std::atomic<uint8_t> mouseEnabled;
-    std::atomic<int32_t> deviceMode; // 0 preset C, 1 preset B, 2 start-up default
+    std::atomic<int32_t> deviceMode; // devicePresetC, devicePresetB, devicePresetUnset
     std::atomic<uint8_t> lanEnabled;
     std::atomic<uint8_t> webSocketEnabled;
     std::atomic<uint8_t> accelerationOutput;
 };
 
 extern Settings settings;
-
-// Asks a running measurement worker to end; set by the window thread.
-extern std::atomic<bool> stopRequested;
 
 inline constexpr const char* settingsFileName = "tolv.conf";
 

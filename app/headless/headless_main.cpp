@@ -5,12 +5,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/event_log.h"
 #include "app/headless/stop_signal.h"
+#include "app/shell_startup.h"
+#include "measurement/event_log.h"
 #include "measurement/worker.h"
-#include "output/air_mouse.h"
-#include "output/lan_server.h"
-#include "output/pointer.h"
 #include "settings/settings.h"
 
 #ifndef TOLVANE_VERSION
@@ -43,9 +41,6 @@ void printMessage(const char* message) {
 
 } // namespace
 
-// There is no window: the messages reach the console through printMessage.
-void paintLog(bool) {}
-
 int main(int argc, char** argv) {
     if (argc > 1) {
         if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
@@ -62,15 +57,7 @@ int main(int argc, char** argv) {
 
     prepareStopSignal();
 
-    // As the window program before its message loop: screen, sockets,
-    // defaults, then the file.
-    int32_t width = 0, height = 0;
-    const bool display = openPointer() && readScreenSize(&width, &height);
-    screenWidth = width;
-    screenHeight = height;
-    startSocketLayer();
-    setDefaults();
-    readSettingsFile();
+    const bool display = startShell(settingsFileName);
     if (!display && settings.mouseEnabled.load() != 0)
         std::fputs("tolvane-headless: no display reachable, the air mouse moves nothing; "
                    "the LAN output goes on\n",
@@ -82,7 +69,6 @@ int main(int argc, char** argv) {
     shutdownMeasurement();
     setLogListener(nullptr);
 
-    stopSocketLayer();
-    closePointer();
+    stopShell();
     return 0;
 }

@@ -1,7 +1,7 @@
 // The main window: its procedure, the log painting and the About box.
-#include "app/event_log.h"
 #include "app/win32/resource.h"
 #include "app/win32/win32_shell.h"
+#include "measurement/event_log.h"
 #include "measurement/worker.h"
 #include "text/number_text.h"
 
@@ -25,6 +25,10 @@ void paintLog(bool refresh) {
     RECT area{10, 10, 300, 300};
     DrawTextA(dc, text, static_cast<int>(length), &area, 0);
     EndPaint(window, &paint);
+}
+
+void requestLogRepaint() {
+    paintLog(true);
 }
 
 void forwardToDebugger(const char* message) {

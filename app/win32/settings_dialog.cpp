@@ -1,7 +1,6 @@
 // Binds the portable settings form to the controls of dialog 129.
 #include "app/settings_form.h"
 #include "app/win32/win32_shell.h"
-#include "measurement/worker.h"
 #include "settings/settings.h"
 
 namespace {
@@ -55,7 +54,6 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         SettingsForm form;
         readControls(dialog, form);
         confirmSettingsForm(form, settingsFileName);
-        requestStop(); // the flag is set already; this also cuts a pause of the worker short
         EndDialog(dialog, IDOK);
         return TRUE;
     }

@@ -1,10 +1,8 @@
 // Process entry of the Windows program: start-up, message loop, exit code.
-#include "app/event_log.h"
+#include "app/shell_startup.h"
 #include "app/win32/resource.h"
 #include "app/win32/win32_shell.h"
-#include "output/air_mouse.h"
-#include "output/lan_server.h"
-#include "output/pointer.h"
+#include "measurement/event_log.h"
 #include "settings/settings.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
@@ -26,22 +24,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL_ICON));
     RegisterClassExW(&windowClass);
 
-    int32_t width = 0;
-    int32_t height = 0;
-    readScreenSize(&width, &height); // GetSystemMetrics on Windows
-    screenWidth = width;
-    screenHeight = height;
-
-    startSocketLayer();
+    startShell(settingsFileName);
     appInstance = instance;
 
     HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 400, 250, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 0;
 
-    setDefaults();
-    readSettingsFile();
     setLogListener(forwardToDebugger);
+    setRepaintListener(requestLogRepaint);
 
     ShowWindow(window, showCommand);
     UpdateWindow(window);
@@ -57,6 +48,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         }
     }
 
-    stopSocketLayer();
+    stopShell();
     return static_cast<int>(message.wParam);
 }

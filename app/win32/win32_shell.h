@@ -15,6 +15,12 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 INT_PTR CALLBACK aboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Draws the log into the main window; with refresh set it only invalidates
+// the window, which then draws on its own thread.
+void paintLog(bool refresh);
+// The repaint listener the event log calls from the worker's thread.
+void requestLogRepaint();
+
 // Passes every log message to an attached debugger (or wine's debug channel),
 // so that the log can be read without looking at the window.
 void forwardToDebugger(const char* message);

@@ -8,12 +8,11 @@
 #include "device/device_line.h"
 #include "motion/averaging.h"
 #include "motion/orientation.h"
-#include "output/reply_text.h"
+#include "output/lan/reply_text.h"
 #include "settings/settings.h"
 #include "text/number_text.h"
 
 // The tool has no window; nothing is painted.
-void paintLog(bool) {}
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "output/socket_layer.h"
+#include "output/lan/socket_layer.h"
 
 bool startClientSockets();
 // Connects with Nagle's delay off; noSocket when the host cannot be reached.
@@ -18,5 +18,3 @@ void shutdownSending(NativeSocket socket);
 void closeClient(NativeSocket socket);
 // The local port a socket is bound to, 0 when unknown.
 uint16_t boundPort(NativeSocket socket);
-// Open file descriptors or handles of this process, for the tests to see leaks.
-int openHandleCount();

@@ -1,7 +1,6 @@
 #include "tools/probe/client_socket.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -71,14 +70,4 @@ uint16_t boundPort(NativeSocket socket) {
     if (getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0)
         return 0;
     return ntohs(address.sin_port);
-}
-
-int openHandleCount() {
-    int count = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return -1;
-    while (readdir(dir) != nullptr)
-        ++count;
-    closedir(dir);
-    return count;
 }

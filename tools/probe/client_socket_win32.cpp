@@ -75,9 +75,3 @@ uint16_t boundPort(NativeSocket socket) {
     if (getsockname(asSocket(socket), reinterpret_cast<sockaddr*>(&address), &size) != 0) return 0;
     return ntohs(address.sin_port);
 }
-
-int openHandleCount() {
-    DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
-    return static_cast<int>(count);
-}

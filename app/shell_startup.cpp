@@ -1,0 +1,25 @@
+#include "app/shell_startup.h"
+
+#include <cstdint>
+
+#include "output/lan/socket_layer.h"
+#include "output/pointer/air_mouse.h"
+#include "output/pointer/pointer.h"
+#include "settings/settings.h"
+
+bool startShell(const char* settingsPath) {
+    int32_t width = 0;
+    int32_t height = 0;
+    const bool display = openPointer() && readScreenSize(&width, &height);
+    screenWidth = width;
+    screenHeight = height;
+    startSocketLayer();
+    setDefaults();
+    readSettingsFile(settingsPath);
+    return display;
+}
+
+void stopShell() {
+    stopSocketLayer();
+    closePointer();
+}

@@ -1,2 +1,0 @@
-tolvane_fuzzer(websocket_handshake_fuzzer websocket_handshake_fuzzer.cpp)
-tolvane_fuzzer(websocket_frame_fuzzer websocket_frame_fuzzer.cpp)

@@ -1,0 +1,41 @@
+#pragma once
+// The LAN server for one client: plain request bytes and text replies, or the
+// WebSocket dialect, chosen by settings.webSocketEnabled at each operation.
+//
+// listenSocket and clientSocket are process-wide; the worker opens and uses
+// them, the window thread may close them at any moment to release a worker
+// blocked in accept or a receive. Each is closed exactly once.
+
+#include "device/device_line.h"
+#include "motion/orientation.h"
+
+// Listens on lanPort modulo 65536 (IPv4 any, backlog 1), accepts one client
+// and, with WebSocket on, answers its opening handshake. False only when the
+// listener could not be created, bound or put to listen, or accept failed (also
+// when the listener was closed meanwhile); the listener is then closed again,
+// so a failed attempt leaves no socket behind. Also false, without accepting,
+// when stopRequested is already set once the listener exists.
+// True also when the handshake ended early: the client went away, or its head
+// did not fit 1023 bytes or its key did not fit beside the GUID. In the last
+// two cases the client is closed without reply, so the first readRequest fails
+// just as after a client that went away.
+bool openLanServer();
+
+// The command byte of one request (0..255), or -1 when the read failed.
+int readRequest();
+
+enum class ReplyOutcome { sent, skipped, failed };
+
+// Sends one reply (plain text, or a JSON text frame) with one send.
+// failed: no client, or send reported 0 or less. skipped: the text does not
+// fit (255 bytes; a JSON text of 126 bytes or more for a frame) and nothing
+// was sent; the worker treats the request like one whose device line was
+// rejected (no reply, next request, no error), never a cut or malformed reply.
+ReplyOutcome sendMotionOutput(const MotionOutput& motion, const ButtonState& buttons);
+
+// Close and mark none; safe from any thread, each socket closed exactly once.
+// A worker blocked in accept or a receive on the socket returns at once.
+// closeListenSocket also closes a client that was accepted while the client
+// was being closed, so closing client then listener always stops the server.
+void closeClientSocket();
+void closeListenSocket();

@@ -1,0 +1,79 @@
+// BSD sockets. Blocking calls are restarted after a signal; sends never raise
+// SIGPIPE, so a client that went away is a failed send and not a dead process.
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "output/lan/socket_layer.h"
+
+bool startSocketLayer() {
+    return true;
+}
+
+void stopSocketLayer() {}
+
+NativeSocket openStreamSocket() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return noSocket;
+    // Linux refuses to bind a port that still has a connection in TIME_WAIT,
+    // which is the case for a minute after this side closed a client (Run,
+    // restart). Without this the next listener could not open for that minute.
+    // A port that another socket listens on is still refused.
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    return fd;
+}
+
+bool bindAnyAddress(NativeSocket listener, uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(port);
+    return bind(static_cast<int>(listener), reinterpret_cast<const sockaddr*>(&address),
+                sizeof address) == 0;
+}
+
+bool listenForOne(NativeSocket listener) {
+    return listen(static_cast<int>(listener), 1) == 0;
+}
+
+NativeSocket acceptClient(NativeSocket listener) {
+    alignas(sockaddr_storage) unsigned char peer[128];
+    for (;;) {
+        socklen_t peerSize = sizeof peer;
+        int fd = accept4(static_cast<int>(listener), reinterpret_cast<sockaddr*>(peer), &peerSize,
+                         SOCK_CLOEXEC);
+        if (fd >= 0) return fd;
+        if (errno != EINTR) return noSocket;
+    }
+}
+
+int receiveByte(NativeSocket socket, unsigned char* out) {
+    for (;;) {
+        ssize_t got = recv(static_cast<int>(socket), out, 1, 0);
+        if (got > 0) return 1;
+        if (got == 0) return 0;
+        if (errno != EINTR) return -1;
+    }
+}
+
+long sendBytes(NativeSocket socket, const char* data, size_t length) {
+    for (;;) {
+        ssize_t sent = send(static_cast<int>(socket), data, length, MSG_NOSIGNAL);
+        if (sent >= 0 || errno != EINTR) return static_cast<long>(sent);
+    }
+}
+
+bool interruptSocket(NativeSocket socket) {
+    // Wakes accept (the listener stops listening) and recv (end of stream);
+    // the descriptor stays valid until its borrower closes it.
+    shutdown(static_cast<int>(socket), SHUT_RDWR);
+    return false;
+}
+
+void closeNativeSocket(NativeSocket socket) {
+    close(static_cast<int>(socket));
+}

@@ -1,0 +1,94 @@
+#include "output/pointer/air_mouse.h"
+
+#include <cmath>
+
+#include "output/pointer/pointer.h"
+#include "settings/settings.h"
+
+std::atomic<int32_t> screenWidth{0};
+std::atomic<int32_t> screenHeight{0};
+std::atomic<float> screenDistancePixels{0.0f};
+
+namespace {
+
+// Button states last acted upon; the worker's thread only.
+int32_t previousButtons[5] = {0, 0, 0, 0, 0};
+
+// Event flag words per button (left, right, wheel forward, wheel backward,
+// middle): sent when its state becomes 1 / leaves 1; 0 means no event.
+const uint32_t buttonDownFlags[5] = {mouseEventAbsolute | mouseEventLeftDown,
+                                     mouseEventAbsolute | mouseEventRightDown, mouseEventWheel,
+                                     mouseEventWheel, mouseEventAbsolute | mouseEventMiddleDown};
+const uint32_t buttonUpFlags[5] = {mouseEventAbsolute | mouseEventLeftUp,
+                                   mouseEventAbsolute | mouseEventRightUp, 0, 0,
+                                   mouseEventAbsolute | mouseEventMiddleUp};
+// Sign of the wheel data (scrollSpeed) that goes with the down flags.
+const int32_t buttonWheelDirection[5] = {0, 0, 1, -1, 0};
+
+} // namespace
+
+void computeScreenDistancePixels() {
+    screenDistancePixels = static_cast<float>(screenWidth.load()) * settings.screenDistance.load();
+}
+
+void resetPreviousButtons() {
+    for (int32_t& p : previousButtons)
+        p = 0;
+}
+
+bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y) {
+    const RotationMatrix r =
+        quaternionToMatrix(mouseOutput.quaternion[0], mouseOutput.quaternion[1],
+                           mouseOutput.quaternion[2], mouseOutput.quaternion[3]);
+    const float* m = r.m;
+    // The forward axis as a row vector times the matrix; the zero terms are
+    // kept so that infinite entries give the same not-a-number results.
+    const float dx = (0.0f * m[0] + 0.0f * m[4]) + m[8];
+    const float dy = (0.0f * m[1] + 0.0f * m[5]) + m[9];
+    const float dz = (0.0f * m[2] + 0.0f * m[6]) + m[10];
+    // Pointing away from the plane (dz < 0) is not tested for: the cursor goes
+    // where the opposite direction points, and the limits keep it on screen.
+    const float f = screenDistancePixels.load() / dz;
+    const float w = static_cast<float>(screenWidth.load());
+    const float h = static_cast<float>(screenHeight.load());
+    float sx = w * 0.5f - dx * f;
+    float sy = dy * f + h * 0.5f;
+    if (0.0f > sx) sx = 0.0f;
+    if (w - 1.0f < sx) sx = w - 1.0f;
+    if (0.0f > sy) sy = 0.0f;
+    if (h - 1.0f < sy) sy = h - 1.0f;
+    // A not-a-number passes the limits; converting it to an integer is
+    // undefined, so the cursor stays where it is instead.
+    if (std::isnan(sx) || std::isnan(sy)) return false;
+    *x = static_cast<int32_t>(sx);
+    *y = static_cast<int32_t>(sy);
+    return true;
+}
+
+void updateCursor(const MotionOutput& mouseOutput) {
+    int32_t x, y;
+    if (cursorPosition(mouseOutput, &x, &y)) placeCursor(x, y);
+}
+
+void injectButtons(const ButtonState& buttons) {
+    for (int k = 0; k < 5; ++k) {
+        const int32_t s = buttons.button[k];
+        // The wheel buttons have no previous state to compare with: a held
+        // wheel button repeats with every sample.
+        if (s == previousButtons[k] && buttonWheelDirection[k] == 0) continue;
+        if (s == 1) {
+            if (buttonDownFlags[k] != 0) {
+                // Negated in unsigned arithmetic: the file does not limit the
+                // scroll speed, and the most negative value must not overflow.
+                const uint32_t speed = static_cast<uint32_t>(settings.scrollSpeed.load());
+                uint32_t data = 0;
+                if (buttonWheelDirection[k] > 0) data = speed;
+                if (buttonWheelDirection[k] < 0) data = 0u - speed;
+                sendMouseEvent(buttonDownFlags[k], static_cast<int32_t>(data));
+            }
+        } else if (buttonUpFlags[k] != 0) {
+            sendMouseEvent(buttonUpFlags[k], 0);
+        }
+        previousButtons[k] = s;
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The air mouse: the cursor goes where the device points on a virtual screen
+// plane, and the device's buttons become mouse buttons and the wheel.
+
+#include <atomic>
+#include <cstdint>
+
+#include "device/device_line.h"
+#include "motion/orientation.h"
+
+// Primary screen size, read once at start-up before any worker runs.
+extern std::atomic<int32_t> screenWidth;
+extern std::atomic<int32_t> screenHeight;
+// screenWidth * screenDistance, computed once per measurement worker.
+extern std::atomic<float> screenDistancePixels;
+void computeScreenDistancePixels();
+// Forgets the button states last acted upon (all up), at each new cycle.
+void resetPreviousButtons();
+// The screen position for an output; false when a coordinate is not a number
+// (the cursor then stays where it is).
+bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y);
+void updateCursor(const MotionOutput& mouseOutput);
+void injectButtons(const ButtonState& buttons);

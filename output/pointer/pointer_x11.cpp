@@ -1,0 +1,175 @@
+// X11 pointer through the XTest extension: absolute motion on the default
+// screen, buttons 1/3/2 for left/right/middle, the wheel as buttons 4/5.
+// The "primary screen" is the monitor RandR marks as primary; several monitors
+// share one X screen, so its size and origin are taken from there. Without a
+// primary monitor (or without RandR 1.5) it is the whole X screen.
+//
+// Spoken over XCB rather than Xlib: a connection that breaks (the server goes
+// away) only reports an error there, where Xlib's handlers would end the
+// process, and nothing process-wide has to be changed to prevent it.
+// Requests are flushed, never waited for, so a slow server does not hold up
+// the measurement worker.
+#include "output/pointer/pointer.h"
+
+#include <xcb/randr.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+
+namespace {
+
+xcb_connection_t* connection = nullptr;
+std::atomic<bool> available{false};
+xcb_window_t root = XCB_NONE;
+// The primary screen's place on the X screen: a monitor, or the whole of it.
+int32_t monitorX = 0, monitorY = 0, monitorWidth = 0, monitorHeight = 0;
+
+// Windows wheel data counts in 1/120 of a notch and X knows whole notches
+// only. Each direction collects its amounts and sends one notch per 120, so a
+// small scroll speed scrolls as slowly as on Windows. The remainder is kept
+// while the direction stays the same (a short press adds to the next one);
+// turning to the other direction drops it.
+constexpr int64_t wheelDelta = 120;
+// A hand-edited scroll speed can reach 2^31 units per event, which would be
+// millions of clicks holding up the worker for a minute per sample. Windows
+// sends such an amount as one event; here one event sends at most this many
+// notches and the excess is dropped.
+constexpr int64_t maxNotchesPerEvent = 8;
+int64_t wheelForward = 0;
+int64_t wheelBackward = 0;
+
+void click(uint8_t button, bool press) {
+    xcb_test_fake_input(connection, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button,
+                        XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+}
+
+void notches(uint8_t button, int64_t* collected, int64_t amount) {
+    *collected += amount;
+    if (*collected >= maxNotchesPerEvent * wheelDelta) *collected = maxNotchesPerEvent * wheelDelta;
+    while (*collected >= wheelDelta) {
+        *collected -= wheelDelta;
+        click(button, true);
+        click(button, false);
+    }
+}
+
+int16_t coordinate(int64_t v) {
+    return static_cast<int16_t>(v < -32768 ? -32768 : (v > 32767 ? 32767 : v));
+}
+
+void send() {
+    xcb_flush(connection);
+    // Nothing is asked for, but the server still sends the odd event to every
+    // client; drop them rather than let them pile up.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
+        std::free(event);
+    if (xcb_connection_has_error(connection)) available = false;
+}
+
+// Takes the primary monitor's geometry when RandR names one. Round trips,
+// but only here, when the pointer is opened.
+void findPrimaryMonitor() {
+    const xcb_query_extension_reply_t* randr = xcb_get_extension_data(connection, &xcb_randr_id);
+    if (!randr || !randr->present) return;
+    xcb_randr_query_version_reply_t* version = xcb_randr_query_version_reply(
+        connection, xcb_randr_query_version(connection, 1, 5), nullptr);
+    const bool monitors = version && (version->major_version > 1 ||
+                                      (version->major_version == 1 && version->minor_version >= 5));
+    std::free(version);
+    if (!monitors) return;
+    xcb_randr_get_monitors_reply_t* reply = xcb_randr_get_monitors_reply(
+        connection, xcb_randr_get_monitors(connection, root, 1), nullptr);
+    if (!reply) return;
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem > 0;
+         xcb_randr_monitor_info_next(&it)) {
+        const xcb_randr_monitor_info_t* m = it.data;
+        if (!m->primary || m->width == 0 || m->height == 0) continue;
+        monitorX = m->x;
+        monitorY = m->y;
+        monitorWidth = m->width;
+        monitorHeight = m->height;
+        break;
+    }
+    std::free(reply);
+}
+
+} // namespace
+
+bool openPointer() {
+    if (connection) return available;
+    // Writing to a server that has gone away must fail, not end the process
+    // through a broken-pipe signal; the program has no use for that signal.
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+        std::signal(SIGPIPE, SIG_IGN);
+    int screenNumber = 0;
+    connection = xcb_connect(nullptr, &screenNumber);
+    const xcb_query_extension_reply_t* xtest =
+        xcb_connection_has_error(connection) ? nullptr
+                                             : xcb_get_extension_data(connection, &xcb_test_id);
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; xtest && i < screenNumber && screens.rem > 0; ++i)
+        xcb_screen_next(&screens);
+    if (!xtest || !xtest->present || screens.rem == 0) {
+        xcb_disconnect(connection);
+        connection = nullptr;
+        return false;
+    }
+    root = screens.data->root;
+    monitorX = monitorY = 0;
+    monitorWidth = screens.data->width_in_pixels;
+    monitorHeight = screens.data->height_in_pixels;
+    findPrimaryMonitor();
+    wheelForward = wheelBackward = 0;
+    available = true;
+    return true;
+}
+
+void closePointer() {
+    if (!connection) return;
+    available = false;
+    xcb_disconnect(connection);
+    connection = nullptr;
+}
+
+bool pointerAvailable() {
+    return available;
+}
+
+bool readScreenSize(int32_t* width, int32_t* height) {
+    if (!available) return false;
+    *width = monitorWidth;
+    *height = monitorHeight;
+    return true;
+}
+
+void placeCursor(int32_t x, int32_t y) {
+    if (!available) return;
+    // Detail 0: absolute coordinates on the given root window's screen.
+    xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
+                        coordinate(static_cast<int64_t>(monitorX) + x),
+                        coordinate(static_cast<int64_t>(monitorY) + y), 0);
+    send();
+}
+
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+    if (!available) return;
+    // Windows handles the flags of one record in this order.
+    if (flags & mouseEventLeftDown) click(1, true);
+    if (flags & mouseEventLeftUp) click(1, false);
+    if (flags & mouseEventRightDown) click(3, true);
+    if (flags & mouseEventRightUp) click(3, false);
+    if (flags & mouseEventMiddleDown) click(2, true);
+    if (flags & mouseEventMiddleUp) click(2, false);
+    if ((flags & mouseEventWheel) && wheelData > 0) {
+        wheelBackward = 0;
+        notches(4, &wheelForward, wheelData);
+    } else if ((flags & mouseEventWheel) && wheelData < 0) {
+        wheelForward = 0;
+        notches(5, &wheelBackward, -static_cast<int64_t>(wheelData));
+    }
+    send();
+}

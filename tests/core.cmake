@@ -1,6 +1,0 @@
-tolvane_test(number_text_test SOURCES number_text_test.cpp)
-tolvane_test(settings_test SOURCES settings_test.cpp)
-tolvane_test(device_line_test SOURCES device_line_test.cpp)
-tolvane_test(motion_test SOURCES motion_test.cpp)
-tolvane_test(reply_text_test SOURCES reply_text_test.cpp)
-tolvane_test(event_log_test SOURCES event_log_test.cpp test_paint_log.cpp)

@@ -1,0 +1,172 @@
+// The device simulator: its lines, and the program on a pseudo-terminal
+// driven through the serial link.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "device/device_line.h"
+#include "device/serial_port.h"
+#include "settings/settings.h"
+#include "settings/stop_request.h"
+#include "tests/support/child_process.h"
+#include "tests/support/device_lines.h"
+#include "tools/devsim/sim_lines.h"
+
+namespace {
+
+TEST(SimLines, FormatIsExactAndParses) {
+    Sample sample{{0.012f, -0.034f, 0.998f, 0.70711f, 0.0f, 0.70711f, 0.0f}};
+    ButtonState buttons{{1, 0, 0, 0, 0}};
+    char line[simLineSize];
+    ASSERT_TRUE(formatSimLine(sample, buttons, line));
+    EXPECT_STREQ(line,
+                 "TOL,   0.012,  -0.034,   0.998, 0.70711, 0.00000, 0.70711, 0.00000,10000,23\r");
+    EXPECT_TRUE(checksumMatches(line));
+
+    // A value too wide for its eight characters is refused, not shifted.
+    sample.value[0] = 12345.0f;
+    EXPECT_FALSE(formatSimLine(sample, buttons, line));
+    sample.value[0] = 0.0f;
+    buttons.button[2] = 10;
+    EXPECT_FALSE(formatSimLine(sample, buttons, line));
+
+    buttons.button[2] = 0;
+    ASSERT_TRUE(formatSimLine(sample, buttons, line));
+    spoilChecksum(line);
+    EXPECT_EQ(std::strlen(line), 76u);
+    EXPECT_FALSE(checksumMatches(line));
+    Sample out{};
+    ButtonState outButtons{};
+    EXPECT_FALSE(parseDeviceLine(line, &out, &outButtons));
+}
+
+TEST(SimLines, SyntheticMotionIsAUnitTurnWithGravityAndButtons) {
+    int pressedSeen[5] = {};
+    for (long index = 0; index < 3 * simTurnLines; index += 7) {
+        Sample sample{};
+        ButtonState buttons{};
+        syntheticMotion(index, &sample, &buttons);
+        const float* v = sample.value;
+        double norm = v[3] * v[3] + v[4] * v[4] + v[5] * v[5] + v[6] * v[6];
+        EXPECT_NEAR(norm, 1.0, 1e-5) << index;
+        double g = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+        EXPECT_NEAR(g, 1.0, 1e-5) << index;
+        // One axis at a time: x, then y, then z.
+        int axis = static_cast<int>(index / simTurnLines);
+        for (int other = 0; other < 3; ++other)
+            if (other != axis) {
+                EXPECT_EQ(v[3 + other], 0.0f) << index;
+            }
+        int pressed = 0;
+        for (int j = 0; j < 5; ++j) {
+            pressed += buttons.button[j];
+            if (buttons.button[j]) ++pressedSeen[j];
+        }
+        EXPECT_LE(pressed, 1);
+
+        char line[simLineSize];
+        ASSERT_TRUE(formatSimLine(sample, buttons, line)) << index;
+        EXPECT_TRUE(checksumMatches(line)) << line;
+        Sample parsed{};
+        ButtonState parsedButtons{};
+        ASSERT_TRUE(parseDeviceLine(line, &parsed, &parsedButtons)) << line;
+        EXPECT_NEAR(parsed.value[6], v[6], 1e-5);
+        EXPECT_EQ(std::memcmp(&parsedButtons, &buttons, sizeof buttons), 0);
+    }
+    for (int j = 0; j < 5; ++j)
+        EXPECT_GT(pressedSeen[j], 0) << "button " << j;
+}
+
+// Polls the simulator through the link and checks every answer.
+class DevsimTest : public ::testing::Test {
+  protected:
+    Child sim;
+    std::string path; // the simulator's terminal, its first output line
+    char line[deviceLineBufferSize] = {};
+    Sample sample{};
+    ButtonState buttons{};
+
+    void SetUp() override { stopRequested = false; }
+    void TearDown() override { closeSerialPort(); }
+
+    void startAndOpen(std::vector<std::string> args) {
+        args.insert(args.begin(), TOLVANE_DEVSIM);
+        ASSERT_TRUE(sim.start(args, ".", "/dev/null"));
+        ASSERT_TRUE(sim.readLine(&path));
+        setComPort(path.c_str());
+        ASSERT_TRUE(openSerialPort()) << path;
+    }
+    bool pollLine() { return writePollByte() && readDeviceLine(line); }
+    bool accepted() { return checksumMatches(line) && parseDeviceLine(line, &sample, &buttons); }
+};
+
+TEST_F(DevsimTest, AnswersEachPollWithAGoodLine) {
+    startAndOpen({});
+    EXPECT_EQ(path.rfind("/dev/", 0), 0u);
+    EXPECT_FALSE(readDeviceLine(line)) << "no line without a poll";
+    for (int n = 0; n < 20; ++n) {
+        ASSERT_TRUE(pollLine()) << n;
+        EXPECT_TRUE(accepted()) << line;
+        EXPECT_EQ(line[75], '\r');
+    }
+    // The port can be closed and opened again while the simulator runs.
+    closeSerialPort();
+    ASSERT_TRUE(openSerialPort());
+    ASSERT_TRUE(pollLine());
+    EXPECT_TRUE(accepted());
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.waitExit(), 0);
+}
+
+TEST_F(DevsimTest, FixedValuesAndStreaming) {
+    startAndOpen({"--quat", "0.5,-0.5,0.5,-0.5", "--accel", "0,-1.5,9.81", "--buttons", "10201",
+                  "--stream", "200"});
+    for (int n = 0; n < 20; ++n) {
+        ASSERT_TRUE(readDeviceLine(line)) << "streamed without polls, line " << n;
+        ASSERT_TRUE(accepted()) << line;
+        const float expected[7] = {0.0f, -1.5f, 9.81f, 0.5f, -0.5f, 0.5f, -0.5f};
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(sample.value[i], expected[i]);
+        EXPECT_EQ(buttons.button[2], 2);
+        EXPECT_EQ(buttons.button[4], 1);
+    }
+}
+
+TEST_F(DevsimTest, ChecksumGarbageAndCutFaults) {
+    startAndOpen({"--bad-checksum", "3", "--garbage", "5", "--cut", "4:61"});
+    for (int n = 1; n <= 12; ++n) {
+        bool complete = pollLine();
+        if (n % 4 == 0) {
+            EXPECT_FALSE(complete) << n;
+            EXPECT_EQ(std::strlen(line), 61u) << n;
+            continue;
+        }
+        ASSERT_TRUE(complete) << n;
+        EXPECT_EQ(accepted(), n % 3 != 0) << n << ": " << line;
+    }
+}
+
+TEST(DevsimCommandLine, HelpAndBadOptions) {
+    auto run = [](const char* args) {
+        std::string command = TOLVANE_DEVSIM " ";
+        command += args;
+        command += " >/dev/null 2>&1";
+        int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(run("--stream 0"), 2);
+    EXPECT_EQ(run("--quat 1,2,3"), 2);
+    EXPECT_EQ(run("--buttons 1x000"), 2);
+    EXPECT_EQ(run("--cut 3:80"), 2);
+    EXPECT_EQ(run("--replay /nonexistent/file"), 2);
+    EXPECT_EQ(run("--frobnicate"), 2);
+}
+
+} // namespace

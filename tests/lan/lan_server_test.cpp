@@ -1,0 +1,433 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "output/lan/lan_server.h"
+#include "output/lan/reply_text.h"
+#include "output/lan/socket_layer.h"
+#include "output/lan/socket_slot.h"
+#include "output/lan/websocket.h"
+#include "settings/settings.h"
+#include "settings/stop_request.h"
+#include "tests/support/handles.h"
+#include "tests/support/loopback.h"
+
+namespace {
+
+const MotionOutput motion{{12.5f, -0.0f, -179.99951f}, {0.70710677f, 0.0f, 0.0f, 0.70710677f}};
+const ButtonState buttons{{1, 0, 0, 0, 1}};
+
+std::string plainReply(const MotionOutput& m = motion) {
+    char text[replyTextSize];
+    int n = formatPlainReply(text, sizeof text, m, buttons);
+    return std::string(text, static_cast<size_t>(n));
+}
+
+std::string replyFrame() {
+    char frame[300];
+    int n = formatReplyFrame(frame, sizeof frame, motion, buttons);
+    return std::string(frame, static_cast<size_t>(n));
+}
+
+// A masked client frame of the given payload (mask bytes chosen by the caller).
+std::string clientFrame(const std::string& payload, const unsigned char mask[4]) {
+    std::string frame;
+    frame += static_cast<char>(0x81);
+    frame += static_cast<char>(0x80 | payload.size());
+    for (int i = 0; i < 4; ++i)
+        frame += static_cast<char>(mask[i]);
+    for (size_t i = 0; i < payload.size(); ++i)
+        frame += static_cast<char>(payload[i] ^ mask[i % 4]);
+    return frame;
+}
+
+const unsigned char someMask[4] = {0x37, 0xfa, 0x21, 0x3d};
+
+std::string handshakeReplyWith(const char* accept) {
+    return std::string("HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: upgrade\r\n"
+                       "Sec-WebSocket-Accept: ") +
+           accept + "\r\n\r\n";
+}
+
+// What the server side saw in one session.
+struct Session {
+    bool opened = false;
+    std::vector<int> commands;
+    int replies = 0;
+};
+
+// One measurement cycle the way the worker runs it, with the device replaced by
+// a list of outputs used in turn (the last one repeats): open, then answer each
+// "D" until a read or a reply fails, then close client and listener.
+class ServerThread {
+  public:
+    explicit ServerThread(std::vector<MotionOutput> outputs = {motion})
+        : outputs_(std::move(outputs)), done_(std::async(std::launch::async, [this] { run(); })) {}
+    ~ServerThread() { finish(); }
+
+    // Waits (bounded) for the session to end; a hang is first broken by closing
+    // the sockets, so that a failing test still ends.
+    const Session& finish() {
+        if (!done_.valid()) return session_;
+        if (done_.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            ADD_FAILURE() << "server session did not end";
+            closeClientSocket();
+            closeListenSocket();
+            if (done_.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+                std::abort(); // closing did not release it either
+        }
+        done_.get();
+        return session_;
+    }
+
+  private:
+    void run() {
+        session_.opened = openLanServer();
+        if (session_.opened) {
+            for (;;) {
+                int command = readRequest();
+                if (command < 0) break;
+                session_.commands.push_back(command);
+                if (command != 'D') continue;
+                size_t index = std::min(static_cast<size_t>(session_.replies), outputs_.size() - 1);
+                if (sendMotionOutput(outputs_[index], buttons) == ReplyOutcome::failed) break;
+                ++session_.replies;
+            }
+        }
+        closeClientSocket();
+        closeListenSocket();
+    }
+
+    std::vector<MotionOutput> outputs_;
+    Session session_;
+    std::future<void> done_;
+};
+
+class LanServer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(startSocketLayer());
+        setDefaults();
+        stopRequested = false;
+        port = freePort();
+        settings.lanPort = port;
+        settings.webSocketEnabled = 0;
+    }
+    void TearDown() override {
+        stopRequested = false;
+        closeClientSocket();
+        closeListenSocket();
+        stopSocketLayer();
+    }
+    uint16_t port = 0;
+};
+
+// Ends the client's sending side and collects the rest until the server closes.
+std::string drain(NativeSocket client) {
+    shutdownSending(client);
+    bool closed = false;
+    std::string rest = receiveUntilClosed(client, &closed);
+    EXPECT_TRUE(closed) << "server did not close the connection";
+    closeClient(client);
+    return rest;
+}
+
+// Waits (bounded) until a worker call has the socket in hand.
+bool awaitBorrowed(SocketSlot& slot) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        {
+            std::lock_guard<std::mutex> guard(slot.lock);
+            if (slot.borrowed != noSocket) return true;
+        }
+        std::this_thread::yield();
+    }
+    return false;
+}
+
+} // namespace
+
+TEST_F(LanServer, PlainRepliesOnlyToCapitalD) {
+    ServerThread server;
+    NativeSocket client = connectLoopback(port);
+    ASSERT_NE(client, noSocket);
+    const std::string reply = plainReply();
+    ASSERT_EQ(reply.size(), 72u);
+
+    ASSERT_TRUE(sendText(client, "D\r\n"));
+    EXPECT_EQ(receiveCount(client, 72), reply);
+    // Other bytes are read and dropped; three D in one segment give three
+    // replies back to back.
+    ASSERT_TRUE(sendText(client, std::string("xd\0\xff ", 5) + "DDD"));
+    EXPECT_EQ(receiveCount(client, 216), reply + reply + reply);
+    EXPECT_EQ(drain(client), ""); // nothing for the CR LF or the other bytes
+
+    const Session& s = server.finish();
+    EXPECT_TRUE(s.opened);
+    EXPECT_EQ(s.replies, 4);
+    EXPECT_EQ(s.commands,
+              (std::vector<int>{'D', '\r', '\n', 'x', 'd', 0, 0xff, ' ', 'D', 'D', 'D'}));
+}
+
+TEST_F(LanServer, ListensOnPortModulo65536) {
+    NativeSocket probe = listenOn(4464);
+    if (probe == noSocket) GTEST_SKIP() << "port 4464 is taken on this host";
+    closeClient(probe);
+    settings.lanPort = 70000;
+    ServerThread server;
+    NativeSocket client = connectLoopback(4464);
+    ASSERT_NE(client, noSocket);
+    ASSERT_TRUE(sendText(client, "D"));
+    EXPECT_EQ(receiveCount(client, 72), plainReply());
+    drain(client);
+    EXPECT_EQ(server.finish().replies, 1);
+}
+
+TEST_F(LanServer, SecondClientWaitsUnservedAndIsDroppedWithTheFirst) {
+    ServerThread server;
+    NativeSocket first = connectLoopback(port);
+    ASSERT_NE(first, noSocket);
+    ASSERT_TRUE(sendText(first, "D"));
+    ASSERT_EQ(receiveCount(first, 72).size(), 72u); // the first one is the one accepted
+    NativeSocket second = connectLoopback(port);    // sits in the backlog
+    ASSERT_NE(second, noSocket);
+    ASSERT_TRUE(sendText(second, "D"));
+    ASSERT_TRUE(sendText(first, "D"));
+    EXPECT_EQ(receiveCount(first, 72), plainReply());
+    drain(first);
+    EXPECT_EQ(server.finish().replies, 2);
+    EXPECT_EQ(drain(second), ""); // never served, dropped when the cycle ended
+}
+
+TEST_F(LanServer, ReplyThatDoesNotFitIsNotSentAndServingGoesOn) {
+    // Quaternion values that no device produces make the plain text longer
+    // than 255 bytes; the JSON text of 1e30 angles exceeds a short frame.
+    MotionOutput tooWide{{3e38f, 3e38f, 3e38f}, {3e38f, -3e38f, 3e38f, -3e38f}};
+    MotionOutput tooLongForFrame{{1e30f, 1e30f, 1e30f}, {0, 0, 0, 1}};
+    {
+        ServerThread server({tooWide, motion});
+        NativeSocket client = connectLoopback(port);
+        ASSERT_NE(client, noSocket);
+        ASSERT_TRUE(sendText(client, "D"));
+        ASSERT_TRUE(sendText(client, "D"));
+        EXPECT_EQ(receiveCount(client, 72), plainReply());
+        EXPECT_EQ(drain(client), "");
+        EXPECT_EQ(server.finish().replies, 2);
+    }
+    settings.webSocketEnabled = 1;
+    {
+        ServerThread server({tooLongForFrame, motion});
+        NativeSocket client = connectLoopback(port);
+        ASSERT_NE(client, noSocket);
+        ASSERT_TRUE(sendText(client, "GET / HTTP/1.1\r\nSec-WebSocket-Key: x\r\n\r\n"));
+        char accept[acceptValueSize];
+        ASSERT_TRUE(computeAcceptKey("x", accept));
+        ASSERT_EQ(receiveCount(client, handshakeReplyWith(accept).size()),
+                  handshakeReplyWith(accept));
+        ASSERT_TRUE(sendText(client, clientFrame("D", someMask) + clientFrame("D", someMask)));
+        EXPECT_EQ(receiveCount(client, 94), replyFrame());
+        EXPECT_EQ(drain(client), "");
+    }
+}
+
+TEST_F(LanServer, FailedOpenClosesItsSocketEveryTime) {
+    NativeSocket holder = listenOn(port);
+    ASSERT_NE(holder, noSocket);
+    const int before = openHandleCount();
+    for (int attempt = 0; attempt < 200; ++attempt)
+        ASSERT_FALSE(openLanServer());
+    EXPECT_FALSE(socketSlotOpen(listenSocket));
+    EXPECT_EQ(openHandleCount(), before);
+    closeClient(holder);
+}
+
+TEST_F(LanServer, ListensAgainAtOnceAfterClosingTheClientItself) {
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        std::thread opener([] {
+            if (openLanServer()) {
+                // Close while the client is still connected, as Run does, so
+                // this side holds the connection's leftovers.
+                closeClientSocket();
+                closeListenSocket();
+            }
+        });
+        NativeSocket client = connectLoopback(port);
+        if (client == noSocket) {
+            ADD_FAILURE() << "no listener in cycle " << cycle;
+            stopRequested = true;
+            closeListenSocket();
+            opener.join();
+            break;
+        }
+        bool closed = false;
+        receiveUntilClosed(client, &closed);
+        EXPECT_TRUE(closed);
+        opener.join();
+        closeClient(client);
+    }
+}
+
+TEST_F(LanServer, ClosingReleasesAWorkerBlockedInAcceptHandshakeOrRequest) {
+    struct Case {
+        bool webSocket;
+        const char* sent; // nullptr: no client at all (blocked in accept)
+        bool expectOpened;
+    };
+    const Case cases[] = {{false, nullptr, false},
+                          {true, "GET / HTTP/1.1\r\nSec-Web", true},
+                          {false, "", true},
+                          {true, "GET / HTTP/1.1\r\n\r\n\x81\x81", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sent == nullptr ? "accept" : c.sent);
+        settings.webSocketEnabled = c.webSocket ? 1 : 0;
+        ServerThread server;
+        NativeSocket client = noSocket;
+        if (c.sent != nullptr) {
+            client = connectLoopback(port);
+            ASSERT_NE(client, noSocket);
+            ASSERT_TRUE(sendText(client, c.sent));
+            ASSERT_TRUE(awaitBorrowed(clientSocket));
+        } else {
+            ASSERT_TRUE(awaitBorrowed(listenSocket));
+        }
+        // The window thread's stop: client first, then the listener.
+        closeClientSocket();
+        closeListenSocket();
+        const Session& s = server.finish();
+        EXPECT_EQ(s.opened, c.expectOpened);
+        EXPECT_TRUE(s.commands.empty());
+        EXPECT_FALSE(socketSlotOpen(listenSocket));
+        EXPECT_FALSE(socketSlotOpen(clientSocket));
+        if (client != noSocket) {
+            bool closed = false;
+            receiveUntilClosed(client, &closed);
+            EXPECT_TRUE(closed);
+            closeClient(client);
+        }
+    }
+}
+
+TEST_F(LanServer, StopRacingWithConnectsNeverHangsOrLeaks) {
+    // Stopping at arbitrary moments of open, accept and handshake, the way the
+    // window thread does: every session must end, and no socket may stay behind.
+    settings.webSocketEnabled = 1;
+    const int before = openHandleCount();
+    for (int round = 0; round < 40; ++round) {
+        stopRequested = false;
+        ServerThread server;
+        std::atomic<bool> stop{false};
+        std::thread connector([&] {
+            NativeSocket client = connectLoopback(port, Bound(300));
+            if (client == noSocket) return;
+            sendText(client, "GET / HTTP/1.1\r\nSec-WebSocket-Key: k\r\n\r\n");
+            while (!stop.load())
+                std::this_thread::yield();
+            closeClient(client);
+        });
+        for (int spin = 0; spin < round * 50; ++spin)
+            std::this_thread::yield();
+        stopRequested = true;
+        closeClientSocket();
+        closeListenSocket();
+        server.finish();
+        stop = true;
+        connector.join();
+    }
+    EXPECT_FALSE(socketSlotOpen(listenSocket));
+    EXPECT_FALSE(socketSlotOpen(clientSocket));
+    EXPECT_EQ(openHandleCount(), before);
+}
+
+TEST_F(LanServer, WebSocketExchangeWithFrameRightBehindTheHead) {
+    settings.webSocketEnabled = 1;
+    ServerThread server;
+    NativeSocket client = connectLoopback(port);
+    ASSERT_NE(client, noSocket);
+    // The opening handshake of RFC 6455 section 1.3, and a frame in the same segment.
+    ASSERT_TRUE(sendText(client, "GET /chat HTTP/1.1\r\nHost: server.example.com\r\n"
+                                 "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+                                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                                 "Origin: http://example.com\r\n"
+                                 "Sec-WebSocket-Protocol: chat, superchat\r\n"
+                                 "Sec-WebSocket-Version: 13\r\n\r\n" +
+                                     clientFrame("D", someMask)));
+    const std::string head = handshakeReplyWith("s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+    EXPECT_EQ(receiveCount(client, head.size()), head);
+    const std::string frame = receiveCount(client, 94);
+    ASSERT_EQ(frame.size(), 94u);
+    EXPECT_EQ(static_cast<unsigned char>(frame[0]), 0x81);
+    EXPECT_EQ(frame[1], 92);
+    char json[replyTextSize];
+    formatJsonReply(json, sizeof json, motion, buttons);
+    EXPECT_EQ(frame.substr(2), json);
+    // A binary frame and a frame of another letter: one reply, one dropped.
+    std::string binary = clientFrame("D", someMask);
+    binary[0] = static_cast<char>(0x82);
+    ASSERT_TRUE(sendText(client, binary + clientFrame("d", someMask)));
+    EXPECT_EQ(receiveCount(client, 94), frame);
+    EXPECT_EQ(drain(client), "");
+    EXPECT_EQ(server.finish().commands, (std::vector<int>{'D', 'D', 'd'}));
+}
+
+TEST_F(LanServer, WebSocketHeadVariants) {
+    settings.webSocketEnabled = 1;
+    struct Case {
+        const char* name;
+        std::vector<std::string> pieces; // sent one after the other
+        std::string expected;            // the whole reply, "" for none
+    };
+    const Case cases[] = {
+        // A blank line of bare LF is not the end: the two LF sent later belong
+        // to the head too and so to the key, which has no CR to end it.
+        {"bare LF",
+         {"GET / HTTP/1.1\nSec-WebSocket-Key: abc\n\n", "\n\n"},
+         handshakeReplyWith("sMrwZ2/8xVgKnWR2mPUeofqZLkY=")},
+        {"key of 92",
+         {"GET / HTTP/1.1\r\nSec-WebSocket-Key: " + std::string(92, 'k') + "\r\n\r\n"},
+         ""},
+        {"head over 1023 bytes", {"GET / HTTP/1.1\r\nX: " + std::string(1100, 'x')}, ""},
+        {"closed mid-head", {"GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n"}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ServerThread server;
+        NativeSocket client = connectLoopback(port);
+        ASSERT_NE(client, noSocket);
+        for (const std::string& piece : c.pieces)
+            ASSERT_TRUE(sendText(client, piece));
+        if (!c.expected.empty()) {
+            EXPECT_EQ(receiveCount(client, c.expected.size()), c.expected);
+        }
+        EXPECT_EQ(drain(client), "");
+        const Session& s = server.finish();
+        EXPECT_TRUE(s.opened);
+        EXPECT_TRUE(s.commands.empty());
+    }
+}
+
+TEST_F(LanServer, EightByteFrameTakesLaterReadsOutOfStep) {
+    settings.webSocketEnabled = 1;
+    ServerThread server;
+    NativeSocket client = connectLoopback(port);
+    ASSERT_NE(client, noSocket);
+    ASSERT_TRUE(sendText(client, "GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n\r\n"));
+    char accept[acceptValueSize];
+    ASSERT_TRUE(computeAcceptKey("abc", accept));
+    ASSERT_EQ(receiveCount(client, handshakeReplyWith(accept).size()), handshakeReplyWith(accept));
+    const unsigned char later[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(sendText(client, clientFrame("DD", someMask)));
+    EXPECT_EQ(receiveCount(client, 94), replyFrame());
+    ASSERT_TRUE(sendText(client, clientFrame("D", later)));
+    EXPECT_EQ(drain(client), "");
+    // The second read starts with the left-over payload byte, so its bytes 2
+    // and 6 are the frame header's 0x81 and the last mask byte.
+    EXPECT_EQ(server.finish().commands, (std::vector<int>{'D', 0x81 ^ later[3]}));
+}

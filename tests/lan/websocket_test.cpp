@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "output/lan/reply_text.h"
+#include "output/lan/websocket.h"
+
+namespace {
+
+std::string acceptOf(const std::string& key) {
+    char accept[acceptValueSize];
+    if (!computeAcceptKey(key.c_str(), accept)) return "(refused)";
+    return accept;
+}
+
+// Feeds bytes until the head is complete or too long; the status and length.
+HeadStatus feed(RequestHead& head, const std::string& bytes, size_t* used = nullptr) {
+    clearRequestHead(head);
+    HeadStatus status = HeadStatus::incomplete;
+    size_t i = 0;
+    while (i < bytes.size() && status == HeadStatus::incomplete)
+        status = appendHeadByte(head, static_cast<unsigned char>(bytes[i++]));
+    if (used != nullptr) *used = i;
+    return status;
+}
+
+std::string keyOf(const std::string& head, bool* fits = nullptr) {
+    char key[webSocketKeySize];
+    bool ok = findWebSocketKey(head.data(), head.size(), key, sizeof key);
+    if (fits != nullptr) *fits = ok;
+    return ok ? key : "(too long)";
+}
+
+const MotionOutput motion{{12.5f, -0.0f, -179.99951f}, {0.70710677f, 0.0f, 0.0f, 0.70710677f}};
+
+} // namespace
+
+TEST(WebSocketAccept, KnownValuesAndKeyLimit) {
+    EXPECT_EQ(acceptOf("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+    EXPECT_EQ(acceptOf(""), "Kfh9QIsMVZcl6xEPYxPHzW8SZ8w=");
+    EXPECT_EQ(acceptOf("\tdGhlIHNhbXBsZSBub25jZQ=="), "IWTaGdeH14qKJqbIHtdJ+OhQJS8=");
+    EXPECT_EQ(acceptOf("dGhlIHNhbXBsZSBub25jZQ==  "), "mogpCUDsFBfEiTi8XY/wyJyveQ0=");
+    // Key and GUID share 127 characters: 91 is the longest key.
+    EXPECT_EQ(acceptOf(std::string(91, 'k')), "Mxd/SwBPfhz1zQHW7M6srlOA0TM=");
+    EXPECT_EQ(acceptOf(std::string(92, 'k')), "(refused)");
+    EXPECT_EQ(acceptOf(std::string(300, 'k')), "(refused)");
+}
+
+TEST(WebSocketHead, CompleteAfterFourLineEndBytes) {
+    RequestHead head;
+    size_t used = 0;
+    std::string crlf = "GET / HTTP/1.1\r\nHost: a\r\n\r\n";
+    EXPECT_EQ(feed(head, crlf + "\x81\x81", &used), HeadStatus::complete);
+    EXPECT_EQ(used, crlf.size()); // nothing of the frame behind it
+    EXPECT_EQ(std::string(head.text), crlf);
+
+    // Bare LF: the blank line is only two bytes; four are needed.
+    EXPECT_EQ(feed(head, "GET / HTTP/1.1\nHost: a\n\n"), HeadStatus::incomplete);
+    EXPECT_EQ(feed(head, "GET / HTTP/1.1\nHost: a\n\n\n\n"), HeadStatus::complete);
+    // Any other byte starts the count again; CR and LF count alike.
+    EXPECT_EQ(feed(head, "a\r\n\r \n\r\n"), HeadStatus::incomplete);
+    EXPECT_EQ(feed(head, "a\n\r\r\n"), HeadStatus::complete);
+}
+
+TEST(WebSocketHead, NeverHoldsMoreThan1023Bytes) {
+    RequestHead head;
+    size_t used = 0;
+    EXPECT_EQ(feed(head, std::string(2000, 'x'), &used), HeadStatus::tooLong);
+    EXPECT_EQ(used, 1023u);
+    EXPECT_EQ(head.length, 1023u);
+    EXPECT_EQ(head.text[1023], '\0');
+    EXPECT_EQ(appendHeadByte(head, 'x'), HeadStatus::tooLong);
+    EXPECT_EQ(head.length, 1023u);
+    // A head of exactly 1023 bytes still completes.
+    EXPECT_EQ(feed(head, std::string(1019, 'x') + "\r\n\r\n"), HeadStatus::complete);
+    EXPECT_EQ(feed(head, std::string(1020, 'x') + "\r\n\r\n"), HeadStatus::tooLong);
+}
+
+TEST(WebSocketKey, FoundAsTheHeaderRulesSay) {
+    // Spaces after the colon are skipped, a tab is not; trailing spaces stay.
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key:   abc\r\n\r\n"), "abc");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key:\tabc\r\n\r\n"), "\tabc");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key: abc  \r\n\r\n"), "abc  ");
+    // Exact letter case, anywhere, first match wins, even as a longer name.
+    EXPECT_EQ(keyOf("GET /\r\nsec-websocket-key: abc\r\n\r\n"), "");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key2: two\r\nSec-WebSocket-Key: one\r\n\r\n"), "two");
+    // Everything up to the next colon is skipped, even onto a later line.
+    EXPECT_EQ(keyOf("GET /?Sec-WebSocket-Key HTTP/1.1\r\nX: y\r\n\r\n"), "y");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key-Ext x: v\r\n\r\n"), "v");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key:\r\n\r\n"), "");
+    EXPECT_EQ(keyOf("GET /\r\n\r\n"), "");
+}
+
+TEST(WebSocketKey, SearchesStopAtTheEndOfTheHead) {
+    // No colon within the head: no key. No CR: the value runs to the end.
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key"), "");
+    EXPECT_EQ(keyOf("Sec-WebSocket-Key\n\n\n\n"), "");
+    EXPECT_EQ(keyOf("GET /\nSec-WebSocket-Key: abc\n\n\n\n"), "abc\n\n\n\n");
+    // The head ends at its length even when bytes beyond it would continue it.
+    const char beyond[] = "Sec-WebSocket-Key: abc\rdef";
+    char key[webSocketKeySize];
+    ASSERT_TRUE(findWebSocketKey(beyond, 21, key, sizeof key));
+    EXPECT_STREQ(key, "ab");
+    ASSERT_TRUE(findWebSocketKey(beyond, 16, key, sizeof key));
+    EXPECT_STREQ(key, "");
+    // A NUL received inside the head ends it as well.
+    EXPECT_EQ(keyOf(std::string("Sec-WebSocket-Key: ab\0cd\r\n", 26)), "ab");
+    EXPECT_EQ(keyOf(std::string("X\0Sec-WebSocket-Key: ab\r\n", 26)), "");
+    // A value too long for the key buffer is refused, not cut.
+    bool fits = true;
+    keyOf("Sec-WebSocket-Key: " + std::string(255, 'k') + "\r\n", &fits);
+    EXPECT_TRUE(fits);
+    keyOf("Sec-WebSocket-Key: " + std::string(256, 'k') + "\r\n", &fits);
+    EXPECT_FALSE(fits);
+}
+
+TEST(WebSocketHandshake, ReplyHeadOrNone) {
+    RequestHead head;
+    char reply[handshakeReplySize];
+    ASSERT_EQ(feed(head, "GET /\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n"),
+              HeadStatus::complete);
+    const std::string expected = "HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: upgrade\r\n"
+                                 "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
+    ASSERT_EQ(formatHandshakeReply(head, reply, sizeof reply), static_cast<int>(expected.size()));
+    EXPECT_EQ(std::string(reply), expected);
+    EXPECT_EQ(formatHandshakeReply(head, reply, expected.size()), -1); // no cut reply
+
+    feed(head, "GET /\r\nSec-WebSocket-Key: " + std::string(92, 'k') + "\r\n\r\n");
+    EXPECT_EQ(formatHandshakeReply(head, reply, sizeof reply), -1);
+}
+
+TEST(WebSocketFrames, RequestCommandAndReplyFrame) {
+    const unsigned char frame[7] = {0x81, 0x81, 0x37, 0xfa, 0x21, 0x3d, 'D' ^ 0x37};
+    EXPECT_EQ(requestFrameCommand(frame), 'D');
+    const unsigned char closeFrame[7] = {0x88, 0x82, 0x00, 0x00, 0x00, 0x00, 0x03};
+    EXPECT_EQ(requestFrameCommand(closeFrame), 3);
+
+    char out[2 + replyTextSize];
+    ButtonState buttons{{1, 0, 0, 0, 1}};
+    ASSERT_EQ(formatReplyFrame(out, sizeof out, motion, buttons), 94);
+    EXPECT_EQ(static_cast<unsigned char>(out[0]), 0x81);
+    EXPECT_EQ(out[1], 92);
+    EXPECT_EQ(out[2], '{');
+    EXPECT_EQ(out[93], '}');
+
+    // Wider buttons lengthen the text one digit at a time: 125 bytes is the
+    // longest payload a frame without extended length carries.
+    ButtonState wide125{{123456789, 123456789, 123456789, 1234567890, 0}};
+    ButtonState wide126{{123456789, 123456789, 123456789, 1234567890, 10}};
+    ASSERT_EQ(formatReplyFrame(out, sizeof out, motion, wide125), 127);
+    EXPECT_EQ(out[1], 125);
+    EXPECT_EQ(formatReplyFrame(out, sizeof out, motion, wide126), -1);
+    EXPECT_EQ(formatReplyFrame(out, 94, motion, buttons), -1); // buffer too short
+}

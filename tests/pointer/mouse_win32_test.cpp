@@ -1,0 +1,166 @@
+// The Windows pointer, run under wine on an X display: the cursor goes where
+// it was placed, and a low-level mouse hook in this process sees the injected
+// button and wheel events with their flags and wheel data.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "output/pointer/air_mouse.h"
+#include "output/pointer/pointer.h"
+#include "settings/settings.h"
+
+namespace {
+
+constexpr auto hookBound = std::chrono::seconds(20);
+
+struct HookedEvent {
+    WPARAM message;
+    short wheel; // high word of mouseData
+    bool injected;
+    bool operator==(const HookedEvent&) const = default;
+};
+
+void PrintTo(const HookedEvent& e, std::ostream* os) {
+    *os << "{0x" << std::hex << e.message << std::dec << ", " << e.wheel << ", "
+        << (e.injected ? "injected" : "real") << "}";
+}
+
+std::mutex hookLock;
+std::condition_variable hookChanged;
+std::vector<HookedEvent> hooked;
+
+LRESULT CALLBACK mouseHook(int code, WPARAM message, LPARAM data) {
+    if (code == HC_ACTION && message != WM_MOUSEMOVE) {
+        const auto* info = reinterpret_cast<const MSLLHOOKSTRUCT*>(data);
+        std::lock_guard<std::mutex> guard(hookLock);
+        hooked.push_back(HookedEvent{message, static_cast<short>(HIWORD(info->mouseData)),
+                                     (info->flags & LLMHF_INJECTED) != 0});
+        hookChanged.notify_all();
+    }
+    return CallNextHookEx(nullptr, code, message, data);
+}
+
+// A thread that owns the hook and pumps the messages that deliver it.
+class HookThread {
+  public:
+    HookThread() {
+        thread = std::thread([this] {
+            MSG msg;
+            PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE); // create the queue
+            HHOOK hook = SetWindowsHookExW(WH_MOUSE_LL, mouseHook, GetModuleHandleW(nullptr), 0);
+            {
+                std::lock_guard<std::mutex> guard(hookLock);
+                threadId = GetCurrentThreadId();
+                installed = hook != nullptr;
+                ready = true;
+            }
+            hookChanged.notify_all();
+            while (hook && GetMessageW(&msg, nullptr, 0, 0) > 0)
+                DispatchMessageW(&msg);
+            if (hook) UnhookWindowsHookEx(hook);
+        });
+        std::unique_lock<std::mutex> guard(hookLock);
+        hookChanged.wait_for(guard, hookBound, [this] { return ready; });
+    }
+    ~HookThread() {
+        PostThreadMessageW(threadId, WM_QUIT, 0, 0);
+        thread.join();
+    }
+    bool ok() {
+        std::lock_guard<std::mutex> guard(hookLock);
+        return installed;
+    }
+
+  private:
+    std::thread thread;
+    DWORD threadId = 0;
+    bool ready = false, installed = false;
+};
+
+std::vector<HookedEvent> waitForEvents(size_t count) {
+    std::unique_lock<std::mutex> guard(hookLock);
+    hookChanged.wait_for(guard, hookBound, [count] { return hooked.size() >= count; });
+    return hooked;
+}
+
+} // namespace
+
+TEST(WindowsPointer, ReportsTheScreenSize) {
+    ASSERT_TRUE(openPointer());
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(readScreenSize(&w, &h));
+    EXPECT_EQ(w, GetSystemMetrics(SM_CXSCREEN));
+    EXPECT_EQ(h, GetSystemMetrics(SM_CYSCREEN));
+    // Under the test runner the X screen's size is known.
+    if (const char* expected = std::getenv("TOLVANE_EXPECT_SCREEN")) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%dx%d", static_cast<int>(w), static_cast<int>(h));
+        EXPECT_STREQ(text, expected);
+    }
+}
+
+TEST(WindowsPointer, CursorGoesWhereItIsPlaced) {
+    placeCursor(40, 30);
+    POINT p{};
+    ASSERT_TRUE(GetCursorPos(&p));
+    EXPECT_EQ(p.x, 40);
+    EXPECT_EQ(p.y, 30);
+
+    // Straight ahead with the screen's own size is its middle.
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(readScreenSize(&w, &h));
+    screenWidth = w;
+    screenHeight = h;
+    settings.screenDistance = 1.0f;
+    computeScreenDistancePixels();
+    updateCursor(MotionOutput{{0, 0, 0}, {0, 0, 0, 1}});
+    ASSERT_TRUE(GetCursorPos(&p));
+    EXPECT_EQ(p.x, w / 2);
+    EXPECT_EQ(p.y, h / 2);
+}
+
+TEST(WindowsPointer, HookSeesInjectedButtonsAndWheel) {
+    HookThread hook;
+    ASSERT_TRUE(hook.ok());
+    {
+        std::lock_guard<std::mutex> guard(hookLock);
+        hooked.clear();
+    }
+    placeCursor(50, 60);
+    sendMouseEvent(mouseEventAbsolute | mouseEventLeftDown, 0);
+    sendMouseEvent(mouseEventAbsolute | mouseEventLeftUp, 0);
+    sendMouseEvent(mouseEventAbsolute | mouseEventRightDown, 0);
+    sendMouseEvent(mouseEventAbsolute | mouseEventRightUp, 0);
+    // Through the air mouse: wheel both ways at the default speed, then middle.
+    setDefaults();
+    resetPreviousButtons();
+    injectButtons(ButtonState{{0, 0, 1, 0, 0}});
+    injectButtons(ButtonState{{0, 0, 0, 1, 1}});
+    injectButtons(ButtonState{{0, 0, 0, 0, 0}});
+    const std::vector<HookedEvent> expected{{WM_LBUTTONDOWN, 0, true}, {WM_LBUTTONUP, 0, true},
+                                            {WM_RBUTTONDOWN, 0, true}, {WM_RBUTTONUP, 0, true},
+                                            {WM_MOUSEWHEEL, 4, true},  {WM_MOUSEWHEEL, -4, true},
+                                            {WM_MBUTTONDOWN, 0, true}, {WM_MBUTTONUP, 0, true}};
+    EXPECT_EQ(waitForEvents(expected.size()), expected);
+    // The button events carry no movement: the cursor stayed where it was put.
+    POINT p{};
+    ASSERT_TRUE(GetCursorPos(&p));
+    EXPECT_EQ(p.x, 50);
+    EXPECT_EQ(p.y, 60);
+}
+
+// Run on its own by the runner script, which then reads the X pointer.
+TEST(WindowsPointer, LeavesCursorForTheXServer) {
+    const char* where = std::getenv("TOLVANE_PLACE_CURSOR");
+    if (!where) GTEST_SKIP() << "only under the runner script";
+    int x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(where, "%d,%d", &x, &y), 2);
+    placeCursor(x, y);
+}

@@ -1,0 +1,76 @@
+#include "tests/support/recording_pointer.h"
+
+#include <mutex>
+
+#include "output/pointer/pointer.h"
+
+namespace {
+std::mutex lock;
+PointerCall calls[recordedPointerCapacity];
+int count = 0;
+int32_t screenW = 1920, screenH = 1080;
+bool canAct = true;
+bool opened = false;
+
+void record(const PointerCall& call) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (count < recordedPointerCapacity) calls[count] = call;
+    ++count;
+}
+} // namespace
+
+void clearPointerCalls() {
+    std::lock_guard<std::mutex> guard(lock);
+    count = 0;
+}
+
+int copyPointerCalls(PointerCall* out, int max) {
+    std::lock_guard<std::mutex> guard(lock);
+    for (int i = 0; i < count && i < max && i < recordedPointerCapacity; ++i)
+        out[i] = calls[i];
+    return count;
+}
+
+int pointerCallCount() {
+    std::lock_guard<std::mutex> guard(lock);
+    return count;
+}
+
+void setRecordedScreen(int32_t width, int32_t height, bool available) {
+    std::lock_guard<std::mutex> guard(lock);
+    screenW = width;
+    screenH = height;
+    canAct = available;
+}
+
+bool openPointer() {
+    std::lock_guard<std::mutex> guard(lock);
+    opened = canAct;
+    return canAct;
+}
+
+void closePointer() {
+    std::lock_guard<std::mutex> guard(lock);
+    opened = false;
+}
+
+bool pointerAvailable() {
+    std::lock_guard<std::mutex> guard(lock);
+    return opened;
+}
+
+bool readScreenSize(int32_t* width, int32_t* height) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!canAct) return false;
+    *width = screenW;
+    *height = screenH;
+    return true;
+}
+
+void placeCursor(int32_t x, int32_t y) {
+    record(PointerCall{PointerCall::place, x, y, 0, 0});
+}
+
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+    record(PointerCall{PointerCall::event, 0, 0, flags, wheelData});
+}

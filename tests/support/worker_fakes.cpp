@@ -1,0 +1,258 @@
+#include "tests/support/worker_fakes.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "device/device_line.h"
+#include "device/serial_port.h"
+#include "measurement/event_log.h"
+#include "output/lan/lan_server.h"
+#include "output/lan/socket_layer.h"
+#include "output/pointer/pointer.h"
+#include "text/number_text.h"
+
+namespace {
+
+std::mutex lock;
+std::condition_variable changed;
+FakeWorld world;
+std::vector<std::string> trace;
+std::vector<std::string> replies;
+bool portOpen = false, listenOpen = false, clientOpen = false;
+
+void traceLocked(std::string entry) {
+    trace.push_back(std::move(entry));
+    changed.notify_all();
+}
+
+void traceEntry(std::string entry) {
+    std::lock_guard<std::mutex> guard(lock);
+    traceLocked(std::move(entry));
+}
+
+void traceMessage(const char* message) {
+    traceEntry(std::string("log ") + message);
+}
+
+// The window: repaint requests go into the trace too.
+void traceRepaint() {
+    traceEntry("paint");
+}
+
+// Blocks until `open` turns false: a close from any thread.
+void blockWhile(std::unique_lock<std::mutex>& guard, const bool& open) {
+    changed.wait(guard, [&] { return !open; });
+}
+
+} // namespace
+
+void resetFakes(const FakeWorld& w) {
+    std::lock_guard<std::mutex> guard(lock);
+    world = w;
+    trace.clear();
+    replies.clear();
+    portOpen = listenOpen = clientOpen = false;
+    setLogListener(traceMessage);
+    setRepaintListener(traceRepaint);
+}
+
+void editFakes(const std::function<void(FakeWorld&)>& f) {
+    std::lock_guard<std::mutex> guard(lock);
+    f(world);
+    changed.notify_all();
+}
+
+std::vector<std::string> traceCopy() {
+    std::lock_guard<std::mutex> guard(lock);
+    return trace;
+}
+
+bool waitForTrace(const std::function<bool(const std::vector<std::string>&)>& pred,
+                  std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, bound, [&] { return pred(trace); });
+}
+
+int countEntries(const std::vector<std::string>& t, const std::string& entry) {
+    return static_cast<int>(std::count(t.begin(), t.end(), entry));
+}
+
+bool waitForEntry(const std::string& entry, int times, std::chrono::milliseconds bound) {
+    return waitForTrace([&](const auto& t) { return countEntries(t, entry) >= times; }, bound);
+}
+
+bool fakePortOpen() {
+    std::lock_guard<std::mutex> guard(lock);
+    return portOpen;
+}
+bool fakeListenOpen() {
+    std::lock_guard<std::mutex> guard(lock);
+    return listenOpen;
+}
+bool fakeClientOpen() {
+    std::lock_guard<std::mutex> guard(lock);
+    return clientOpen;
+}
+std::vector<std::string> fakeReplies() {
+    std::lock_guard<std::mutex> guard(lock);
+    return replies;
+}
+
+// The serial link.
+
+bool openSerialPort() {
+    std::lock_guard<std::mutex> guard(lock);
+    bool result = world.serialOpenDefault;
+    if (!world.serialOpens.empty()) {
+        result = world.serialOpens.front();
+        world.serialOpens.pop_front();
+    }
+    if (portOpen) result = false; // held exclusively by an earlier open
+    if (result) portOpen = true;
+    traceLocked(result ? "open serial" : "open serial failed");
+    return result;
+}
+
+bool writePollByte() {
+    std::lock_guard<std::mutex> guard(lock);
+    bool result = portOpen;
+    if (!world.pollResults.empty()) {
+        result = result && world.pollResults.front();
+        world.pollResults.pop_front();
+    }
+    traceLocked(result ? "poll" : "poll failed");
+    return result;
+}
+
+bool readDeviceLine(char* line) {
+    line[0] = '\0';
+    std::unique_lock<std::mutex> guard(lock);
+    if (portOpen && world.lines.empty() && world.lineReadBlocks) blockWhile(guard, portOpen);
+    if (!portOpen || world.lines.empty()) {
+        traceLocked("read line failed");
+        return false;
+    }
+    copyText(line, deviceLineBufferSize, world.lines.front().c_str());
+    world.lines.pop_front();
+    if (world.afterLineRead) world.afterLineRead();
+    traceLocked("read line");
+    return true;
+}
+
+void closeSerialPort() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!portOpen) return;
+    portOpen = false;
+    traceLocked("close serial");
+}
+
+bool serialPortIsOpen() {
+    return fakePortOpen();
+}
+
+// The LAN server.
+
+bool startSocketLayer() {
+    return true;
+}
+void stopSocketLayer() {}
+
+bool openLanServer() {
+    std::unique_lock<std::mutex> guard(lock);
+    int result = world.lanOpenDefault;
+    if (!world.lanOpens.empty()) {
+        result = world.lanOpens.front();
+        world.lanOpens.pop_front();
+    }
+    if (result == 0) {
+        traceLocked("open lan failed");
+        return false;
+    }
+    listenOpen = true;
+    if (result < 0) {
+        traceLocked("accept");
+        blockWhile(guard, listenOpen);
+        traceLocked("open lan failed");
+        return false;
+    }
+    clientOpen = true;
+    traceLocked("open lan");
+    return true;
+}
+
+int readRequest() {
+    std::unique_lock<std::mutex> guard(lock);
+    if (clientOpen && world.requests.empty() && world.requestReadBlocks) {
+        traceLocked("wait request");
+        changed.wait(guard, [] { return !clientOpen || !world.requests.empty(); });
+    }
+    int command = -1;
+    if (clientOpen && !world.requests.empty()) {
+        command = world.requests.front();
+        world.requests.pop_front();
+    }
+    traceLocked(command < 0 ? "read request failed" : "request " + std::string(1, char(command)));
+    return command;
+}
+
+ReplyOutcome sendMotionOutput(const MotionOutput& motion, const ButtonState& buttons) {
+    std::lock_guard<std::mutex> guard(lock);
+    bool result = clientOpen;
+    if (!world.sendResults.empty()) {
+        result = result && world.sendResults.front();
+        world.sendResults.pop_front();
+    }
+    if (result) {
+        char text[256];
+        TextBuilder b(text, sizeof text);
+        for (float q : motion.quaternion) {
+            b.appendFixed(q, 5, 8);
+            b.append(",");
+        }
+        for (int32_t k : buttons.button)
+            b.appendInteger(k);
+        replies.push_back(text);
+    }
+    traceLocked(result ? "send" : "send failed");
+    return result ? ReplyOutcome::sent : ReplyOutcome::failed;
+}
+
+void closeClientSocket() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!clientOpen) return;
+    clientOpen = false;
+    traceLocked("close client");
+}
+
+void closeListenSocket() {
+    std::lock_guard<std::mutex> guard(lock);
+    if (!listenOpen) return;
+    listenOpen = false;
+    traceLocked("close listen");
+}
+
+// The pointer: the real air mouse runs on top of it.
+
+bool openPointer() {
+    return true;
+}
+void closePointer() {}
+bool pointerAvailable() {
+    return true;
+}
+bool readScreenSize(int32_t* width, int32_t* height) {
+    *width = 1920;
+    *height = 1080;
+    return true;
+}
+void placeCursor(int32_t x, int32_t y) {
+    traceEntry("cursor " + std::to_string(x) + "," + std::to_string(y));
+}
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+    char text[32];
+    std::snprintf(text, sizeof text, "event %x %d", flags, wheelData);
+    traceEntry(text);
+}
