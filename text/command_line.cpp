@@ -1,0 +1,75 @@
+#include "text/command_line.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#ifndef TOLVANE_VERSION
+#define TOLVANE_VERSION "unknown"
+#endif
+
+const char* tolvaneVersion() {
+    return TOLVANE_VERSION;
+}
+
+int printVersion(const char* program) {
+    std::printf("%s %s\n", program, TOLVANE_VERSION);
+    return 0;
+}
+
+int usageError(const char* program, const char* format, ...) {
+    std::fprintf(stderr, "%s: ", program);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, "\nTry '%s --help'.\n", program);
+    return usageErrorStatus;
+}
+
+bool parseWholeNumber(const char* text, int64_t low, int64_t high, int64_t* value) {
+    if (text == nullptr) return false;
+    const char* p = text;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p == '\0') return false;
+    // Accumulated as a negative number, which reaches INT64_MIN without overflow.
+    int64_t v = 0;
+    for (; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        const int digit = *p - '0';
+        if (v < (INT64_MIN + digit) / 10) return false;
+        v = v * 10 - digit;
+    }
+    if (!negative) {
+        if (v == INT64_MIN) return false;
+        v = -v;
+    }
+    if (v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+bool parsePortNumber(const char* text, uint16_t* port) {
+    int64_t v = 0;
+    if (!parseWholeNumber(text, 1, 65535, &v)) return false;
+    *port = static_cast<uint16_t>(v);
+    return true;
+}
+
+bool parseHostPort(const char* text, char* host, int hostSize, uint16_t* port) {
+    if (text == nullptr) return false;
+    const char* colon = std::strrchr(text, ':');
+    if (colon == nullptr || !parsePortNumber(colon + 1, port)) return false;
+    const char* begin = text;
+    const char* end = colon;
+    if (end - begin >= 2 && *begin == '[' && end[-1] == ']') {
+        ++begin;
+        --end;
+    }
+    const long length = end - begin;
+    if (length <= 0 || length >= hostSize) return false;
+    std::memcpy(host, begin, static_cast<size_t>(length));
+    host[length] = '\0';
+    return true;
+}

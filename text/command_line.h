@@ -1,0 +1,35 @@
+#pragma once
+// The command-line convention every tolvane program follows, on top of
+// getopt_long: "-h/--help" prints usage on standard output and exits 0,
+// "--version" prints the program and version, and a usage error is one line
+// naming the option and the problem, then "Try 'PROGRAM --help'.", exit 2.
+
+#include <cstdint>
+
+constexpr int usageErrorStatus = 2;
+
+// The project's one version number, from the build.
+const char* tolvaneVersion();
+
+// "PROGRAM VERSION" on standard output; returns 0 (the exit status).
+int printVersion(const char* program);
+
+// "PROGRAM: problem" and the hint on standard error; returns 2 (the exit
+// status). The problem is printf-formatted.
+int usageError(const char* program, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// A whole decimal number within [low, high]: optional sign and digits only,
+// nothing before or after. False for anything else, including overflow.
+bool parseWholeNumber(const char* text, int64_t low, int64_t high, int64_t* value);
+
+// A TCP or UDP port number, 1 to 65535.
+bool parsePortNumber(const char* text, uint16_t* port);
+
+// "HOST:PORT" (the last ":" separates; "[v6]:port" keeps its brackets off).
+// host receives at most hostSize-1 characters; false when it does not fit,
+// the host is empty or the port is not a port number.
+bool parseHostPort(const char* text, char* host, int hostSize, uint16_t* port);
