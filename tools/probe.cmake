@@ -1,10 +1,12 @@
-# The TCP client layer, shared by the probe and the LAN server tests.
+# The TCP client layer and the bridge's client protocol, shared by the probe,
+# the publisher and the LAN server tests.
 if(WIN32)
     add_library(tolvane_client STATIC ${CMAKE_CURRENT_LIST_DIR}/probe/client_socket_win32.cpp)
     target_link_libraries(tolvane_client PUBLIC ws2_32)
 else()
     add_library(tolvane_client STATIC ${CMAKE_CURRENT_LIST_DIR}/probe/client_socket_posix.cpp)
 endif()
+target_sources(tolvane_client PRIVATE ${CMAKE_CURRENT_LIST_DIR}/probe/bridge_client.cpp)
 target_include_directories(tolvane_client PUBLIC ${PROJECT_SOURCE_DIR})
 
 # tolvane-probe: a LAN client of the bridge, for users, tests and the benchmark.
