@@ -123,8 +123,9 @@ void serveBridge(Gateway& g) {
         if (rate > 0.0) {
             auto due = start + std::chrono::duration_cast<Clock::duration>(
                                    std::chrono::duration<double>(static_cast<double>(sent) / rate));
-            // After a stall, go on from now rather than catch up in a burst.
-            if (Clock::now() - due > std::chrono::duration<double>(1.0 / rate)) {
+            // Late wake-ups are caught up; after a stall (no bridge, no broker,
+            // unanswered requests) the pace starts afresh instead.
+            if (Clock::now() - due > std::chrono::milliseconds(500)) {
                 start = due = Clock::now();
                 sent = 0;
             }
