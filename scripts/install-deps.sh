@@ -11,6 +11,7 @@ packages=(
     xvfb xauth xdotool x11-utils socat imagemagick fonts-noto-cjk
     python3 python3-websockets locales procps psmisc
     chromium nodejs npm
+    mosquitto mosquitto-clients libmosquitto-dev liblo-dev liblo-tools pkg-config
 )
 
 missing=()

@@ -13,14 +13,15 @@
 #include <vector>
 
 #include "text/number_text.h"
+#include "tools/probe/bridge_client.h"
 #include "tools/probe/client_socket.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using Clock = BridgeClock;
 
 // The probe holds one connection at a time.
-NativeSocket probeSocket = noSocket;
+BridgeLink probeLink;
 
 const char usage[] =
     "usage: tolvane-probe [options]\n"
@@ -92,102 +93,6 @@ bool parseOptions(int argc, char** argv, Options* o) {
     return true;
 }
 
-// Bytes received but not yet taken.
-struct Incoming {
-    char data[4096];
-    size_t length = 0;
-
-    // Receives until at least `want` bytes are held; false on close, error or
-    // when the deadline passes.
-    bool fill(size_t want, Clock::time_point deadline) {
-        while (length < want) {
-            auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (left.count() < 0 || interrupted) return false;
-            int n = receiveWithin(probeSocket, data + length, sizeof data - length,
-                                  static_cast<int>(std::min<long long>(left.count(), 200)));
-            if (n == -2) continue;
-            if (n <= 0) return false;
-            length += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    void drop(size_t n) {
-        std::memmove(data, data + n, length - n);
-        length -= n;
-    }
-};
-
-enum class Reply { received, missing, closed };
-
-// A failed wait is a missing reply when its time ran out (or Ctrl+C came),
-// else the connection is gone.
-Reply timedOut(Clock::time_point deadline) {
-    return Clock::now() >= deadline || interrupted ? Reply::missing : Reply::closed;
-}
-
-// A plain reply has no end mark: it is complete with its twelfth value,
-// and it arrives from one send, so whatever follows at once belongs to it.
-Reply readPlainReply(Incoming& in, Clock::time_point deadline, std::string* text) {
-    for (;;) {
-        int commas = 0;
-        size_t last = 0;
-        for (size_t i = 0; i < in.length; ++i)
-            if (in.data[i] == ',') ++commas, last = i;
-        if (commas >= 11 && in.length > last + 1) {
-            int n;
-            while (in.length < sizeof in.data &&
-                   (n = receiveWithin(probeSocket, in.data + in.length, sizeof in.data - in.length,
-                                      0)) > 0)
-                in.length += static_cast<size_t>(n);
-            text->assign(in.data, in.length);
-            in.length = 0;
-            return Reply::received;
-        }
-        if (!in.fill(in.length + 1, deadline)) return timedOut(deadline);
-    }
-}
-
-Reply readFrameReply(Incoming& in, Clock::time_point deadline, std::string* text) {
-    if (!in.fill(2, deadline)) return timedOut(deadline);
-    size_t length = static_cast<unsigned char>(in.data[1]) & 0x7F;
-    if (!in.fill(2 + length, deadline)) return timedOut(deadline);
-    text->assign(in.data + 2, length);
-    in.drop(2 + length);
-    return Reply::received;
-}
-
-bool webSocketHandshake(Incoming& in, const Options& o) {
-    // The sample key of RFC 6455 and the accept value that belongs to it.
-    std::string head = "GET / HTTP/1.1\r\nHost: " + o.host + ":" + o.port +
-                       "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
-                       "Sec-WebSocket-Version: 13\r\n\r\n";
-    if (!sendAll(probeSocket, head.data(), head.size())) return false;
-    auto deadline = Clock::now() + std::chrono::milliseconds(o.timeoutMs + 4000);
-    for (;;) {
-        const char* end = nullptr;
-        for (size_t i = 0; i + 3 < in.length; ++i)
-            if (std::memcmp(in.data + i, "\r\n\r\n", 4) == 0) {
-                end = in.data + i + 4;
-                break;
-            }
-        if (end != nullptr) {
-            std::string reply(static_cast<const char*>(in.data), end);
-            in.drop(static_cast<size_t>(end - in.data));
-            if (reply.rfind("HTTP/1.1 101", 0) != 0 ||
-                reply.find("Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n") ==
-                    std::string::npos) {
-                std::fprintf(stderr, "tolvane-probe: unexpected handshake reply:\n%s",
-                             reply.c_str());
-                return false;
-            }
-            return true;
-        }
-        if (!in.fill(in.length + 1, deadline)) return false;
-    }
-}
-
 std::string milliseconds(double seconds) {
     char text[64];
     formatFixed(text, sizeof text, seconds * 1000.0, 3);
@@ -236,7 +141,7 @@ int main(int argc, char** argv) {
 
     auto connectDeadline =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.connectWait * 1000));
-    while ((probeSocket = connectClient(o.host.c_str(), o.port.c_str())) == noSocket) {
+    while ((probeLink.socket = connectClient(o.host.c_str(), o.port.c_str())) == noSocket) {
         if (Clock::now() >= connectDeadline || interrupted) {
             std::fprintf(stderr, "tolvane-probe: cannot connect to %s port %s\n", o.host.c_str(),
                          o.port.c_str());
@@ -245,10 +150,18 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
 
-    Incoming in;
-    if (o.webSocket && !webSocketHandshake(in, o)) {
+    probeLink.webSocket = o.webSocket;
+    probeLink.interrupted = &interrupted;
+    std::string handshake;
+    if (o.webSocket &&
+        !openBridgeWebSocket(probeLink, o.host.c_str(), o.port.c_str(),
+                             Clock::now() + std::chrono::milliseconds(o.timeoutMs + 4000),
+                             &handshake)) {
+        if (!handshake.empty())
+            std::fprintf(stderr, "tolvane-probe: unexpected handshake reply:\n%s",
+                         handshake.c_str());
         std::fputs("tolvane-probe: the WebSocket handshake failed\n", stderr);
-        closeClient(probeSocket);
+        closeBridgeLink(probeLink);
         return 1;
     }
 
@@ -258,10 +171,6 @@ int main(int argc, char** argv) {
     bool broken = false;
     const auto start = Clock::now();
     auto lastReply = start;
-    // Masked as a client must; the mask changes nothing here.
-    const unsigned char mask[4] = {0x37, 0xFA, 0x21, 0x3D};
-    const unsigned char frame[7] = {
-        0x81, 0x81, mask[0], mask[1], mask[2], mask[3], static_cast<unsigned char>('D' ^ mask[0])};
 
     for (long sent = 0; (o.count == 0 || sent < o.count) && !interrupted; ++sent) {
         if (o.rate > 0.0) {
@@ -274,21 +183,18 @@ int main(int argc, char** argv) {
             if (interrupted) break;
         }
         const auto sentAt = Clock::now();
-        bool ok =
-            o.webSocket ? sendAll(probeSocket, frame, sizeof frame) : sendAll(probeSocket, "D", 1);
-        if (!ok) {
+        if (!sendBridgeRequest(probeLink)) {
             broken = true;
             break;
         }
         std::string text;
         auto deadline = sentAt + std::chrono::milliseconds(o.timeoutMs);
-        Reply r =
-            o.webSocket ? readFrameReply(in, deadline, &text) : readPlainReply(in, deadline, &text);
-        if (r == Reply::closed) {
+        BridgeReply r = readBridgeReply(probeLink, deadline, &text);
+        if (r == BridgeReply::closed) {
             broken = true;
             break;
         }
-        if (r == Reply::missing) {
+        if (r == BridgeReply::missing) {
             if (!interrupted) ++missing;
             continue;
         }
@@ -300,7 +206,7 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         }
     }
-    closeClient(probeSocket);
+    closeBridgeLink(probeLink);
     if (broken) std::fputs("tolvane-probe: the connection was closed\n", stderr);
     printSummary(latencies, missing, std::chrono::duration<double>(lastReply - start).count());
     return broken ? 1 : 0;

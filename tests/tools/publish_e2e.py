@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""tolvane-publish against a real mosquitto broker, the headless bridge and the
+device simulator, with mosquitto_sub subscribers and oscdump as OSC receiver.
+
+    publish_e2e.py options PUBLISH
+    publish_e2e.py plain|websocket PUBLISH HEADLESS DEVSIM DECODE
+
+Exits 77 (a skip) when the mosquitto broker or its clients are not installed.
+Every wait is bounded; a hang fails the test.
+"""
+import json
+import math
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SKIP = 77
+BOUND = 30  # seconds for anything to happen
+PREFIX = "tolv/e2e"
+
+
+def free_port(kind=socket.SOCK_STREAM):
+    with socket.socket(socket.AF_INET, kind) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_until(condition, what, bound=BOUND):
+    deadline = time.monotonic() + bound
+    while not condition():
+        assert time.monotonic() < deadline, "timed out waiting for " + what
+        time.sleep(0.02)
+
+
+class Lines:
+    """A child whose standard output is collected line by line."""
+
+    def __init__(self, argv, cwd=None, stderr=subprocess.DEVNULL):
+        self.lines = []
+        self.process = subprocess.Popen(argv, cwd=cwd, stdout=subprocess.PIPE, stderr=stderr,
+                                        text=True, bufsize=1)
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.lines.append(line.rstrip("\n"))
+
+    def wait_for(self, condition, what, bound=BOUND):
+        wait_until(lambda: condition(list(self.lines)), what, bound)
+        return list(self.lines)
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.process.poll() is None:
+            self.process.send_signal(sig)
+        try:
+            return self.process.wait(timeout=BOUND)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise AssertionError(f"{self.process.args[0]} did not end on signal {sig}")
+
+
+class Setup:
+    def __init__(self, tools, scratch):
+        self.tools, self.scratch = tools, scratch
+        self.children = []
+        self.broker = None
+        self.broker_port = free_port()
+
+    def start(self, argv, **kwargs):
+        child = Lines(argv, **kwargs)
+        self.children.append(child)
+        return child
+
+    def start_broker(self):
+        conf = os.path.join(self.scratch, "mosquitto.conf")
+        with open(conf, "w") as f:
+            f.write(f"listener {self.broker_port} 127.0.0.1\nallow_anonymous true\n")
+        log = open(os.path.join(self.scratch, "mosquitto.log"), "a")
+        self.broker = self.start([self.tools["mosquitto"], "-c", conf], stderr=log)
+
+        def listening():
+            try:
+                socket.create_connection(("127.0.0.1", self.broker_port), timeout=1).close()
+                return True
+            except OSError:
+                return False
+        wait_until(listening, "the broker to listen")
+
+    def subscriber(self, topic=PREFIX + "/#", extra=()):
+        return self.start([self.tools["mosquitto_sub"], "-h", "127.0.0.1", "-p",
+                           str(self.broker_port), "-q", "1", "-t", topic,
+                           "-F", "%r %t %p", *extra])
+
+    def subscribed(self, subscribers):
+        """Publishes a marker until every subscriber has seen it."""
+        def all_seen():
+            subprocess.run([self.tools["mosquitto_pub"], "-h", "127.0.0.1", "-p",
+                            str(self.broker_port), "-t", PREFIX + "/hello", "-m", "x"],
+                           timeout=BOUND, check=True)
+            time.sleep(0.05)
+            return all(any(" /hello " in line.replace(PREFIX, "") for line in s.lines)
+                       for s in subscribers)
+        wait_until(all_seen, "the subscribers")
+
+    def retained(self, topic):
+        """The retained message of topic, as 'retain-flag payload'."""
+        out = subprocess.run([self.tools["mosquitto_sub"], "-h", "127.0.0.1", "-p",
+                              str(self.broker_port), "-t", topic, "-C", "1", "-W", "5",
+                              "-F", "%r %p"], capture_output=True, text=True, timeout=BOUND)
+        return out.stdout.strip()
+
+    def publisher(self, args, name):
+        err = open(os.path.join(self.scratch, name + ".err"), "w")
+        child = self.start([self.tools["publish"], *args], stderr=err)
+        child.err_path = err.name
+        return child
+
+    def close(self):
+        for child in reversed(self.children):
+            if child.process.poll() is None:
+                child.process.kill()
+            child.process.wait()
+
+
+def messages(lines, topic):
+    """The payloads on PREFIX/topic, in order of arrival."""
+    head = f"{PREFIX}/{topic} "
+    return [line.split(" ", 2)[2] for line in lines if line[2:].startswith(head)]
+
+
+def motions(lines):
+    return [json.loads(p) for p in messages(lines, "motion")]
+
+
+def descriptors(pid):
+    return len(os.listdir(f"/proc/{pid}/fd"))
+
+
+def close_to(a, b):
+    return math.isclose(a, b, rel_tol=1e-6, abs_tol=2e-6)
+
+
+def check_osc(receiver, motion_list):
+    """The OSC messages are a run of the motion messages, value for value."""
+    osc = [line.split()[1:] for line in receiver.lines[:60]]
+    assert len(osc) >= 20, osc
+    for path, types, *values in osc:
+        assert path == "/tolvane/motion" and types == "fffffffiiiii", (path, types)
+    tuples = [[float(v) for v in values[:7]] + [int(v) for v in values[7:]]
+              for _, _, *values in osc]
+    expected = [m["d"] + m["q"] + m["b"] for m in motion_list]
+
+    def run_from(start):
+        return all(start + i < len(expected) and
+                   all(close_to(a, b) for a, b in zip(tuples[i], expected[start + i]))
+                   for i in range(len(tuples)))
+    assert any(run_from(s) for s in range(len(expected))), (tuples[:3], expected[:3])
+
+
+def bridge_replies(tools, log, dialect):
+    """What the bridge answers for each line the simulator sent."""
+    argv = [tools["decode"]] + (["--json"] if dialect == "websocket" else []) + [log]
+    out = subprocess.run(argv, capture_output=True, text=True, timeout=BOUND, check=True)
+    replies = []
+    for line in out.stdout.splitlines():
+        if dialect == "websocket":
+            replies.append(json.loads(line))
+        else:
+            v = line.split(",")
+            replies.append({"d": [float(x) for x in v[:3]], "q": [float(x) for x in v[3:7]],
+                            "b": [int(x) for x in v[7:]]})
+    return replies
+
+
+def run_scenario(tools, dialect, scratch):
+    s = Setup(tools, scratch)
+    try:
+        s.start_broker()
+        devsim = s.start([tools["devsim"], "--log", os.path.join(scratch, "device.log")])
+        device = devsim.wait_for(lambda lines: lines, "the simulator")[0]
+        lan_port = free_port()
+        websocket = "1" if dialect == "websocket" else "0"
+        # port, distance, scroll, averaging 32 and 1, LAN port, no mouse,
+        # preset C, LAN on, WebSocket, angles
+        with open(os.path.join(scratch, "tolv.conf"), "w") as f:
+            f.write(f"{device}\n1.000000\n4\n32\n1\n{lan_port}\n0\n0\n1\n{websocket}\n0\n")
+        bridge = s.start([tools["headless"]], cwd=scratch)
+        subs = [s.subscriber() for _ in range(3)]
+        s.subscribed(subs)
+        osc_ports = [free_port(socket.SOCK_DGRAM) for _ in range(2)]
+        receivers = [s.start([tools["oscdump"], "-L", str(p)]) for p in osc_ports]
+        args = ["--bridge", f"127.0.0.1:{lan_port}", "--mqtt", f"127.0.0.1:{s.broker_port}",
+                "--topic", PREFIX, "--rate", "400"] + (["--websocket"] * (dialect == "websocket"))
+        for p in osc_ports:
+            args += ["--osc", f"127.0.0.1:{p}"]
+        gateway = s.publisher(args, "gateway1")
+
+        # Fan-out: three subscribers, one sequence, the bridge's own values.
+        # (A reply may come before the broker has taken the gateway in.)
+        count = 160
+        for sub in subs:
+            sub.wait_for(lambda lines: len(messages(lines, "motion")) >= count, "motion")
+        first = [motions(sub.lines)[:count] for sub in subs]
+        assert first[0] == first[1] == first[2]
+        start = first[0][0]["seq"]
+        assert start <= 3 and [m["seq"] for m in first[0]] == list(range(start, start + count))
+        replies = bridge_replies(tools, os.path.join(scratch, "device.log"), dialect)
+        for m in first[0]:
+            reply = replies[m["seq"] - 1]
+            assert (m["d"], m["q"], m["b"]) == (reply["d"], reply["q"], reply["b"]), (m, reply)
+        assert all(m["t"] > 1.5e12 for m in first[0])
+
+        # One buttons message per change of the buttons, and only then.
+        last = first[0][-1]["seq"]
+        changes = [k + 1 for k in range(last) if k == 0 or replies[k]["b"] != replies[k - 1]["b"]]
+        assert len(changes) >= 3, changes
+        for sub in subs:
+            sent = [json.loads(p) for p in messages(sub.lines, "buttons")]
+            assert [b["seq"] for b in sent if b["seq"] <= last] == changes, sent
+            assert all(b["b"] == replies[b["seq"] - 1]["b"] for b in sent)
+        assert "online" in messages(subs[0].lines, "status")
+
+        for receiver in receivers:
+            receiver.wait_for(lambda lines: len(lines) >= 60, "OSC messages")
+        # The subscriber a little further on than what OSC has delivered.
+        seen = len(subs[0].lines)
+        subs[0].wait_for(lambda lines: len(lines) > seen + 40, "more motion")
+        for receiver in receivers:
+            check_osc(receiver, motions(subs[0].lines))
+
+        # The bridge goes away and comes back: publishing resumes by itself,
+        # with no socket left behind.
+        held = descriptors(gateway.process.pid)
+        bridge.stop(signal.SIGKILL)
+        subs[0].wait_for(lambda lines: messages(lines, "status")[-1:] == ["offline"], "offline")
+        for _ in range(5):
+            assert descriptors(gateway.process.pid) <= held
+            time.sleep(0.1)
+        last_seq = motions(subs[0].lines)[-1]["seq"]
+        bridge = s.start([tools["headless"]], cwd=scratch)
+        subs[0].wait_for(lambda lines: motions(lines)[-1:] and motions(lines)[-1]["seq"] > last_seq + 20, "resumed")
+        assert messages(subs[0].lines, "status")[-1] == "online"
+        assert descriptors(gateway.process.pid) == held
+
+        # The broker goes away and comes back: the gateway reconnects and
+        # publishes its retained state again.
+        for sub in subs:
+            sub.stop()
+        s.broker.stop()
+        s.start_broker()
+        sub = s.subscriber()
+        sub.wait_for(lambda lines: len(motions(lines)) >= 20, "motion after the broker restart")
+        assert messages(sub.lines, "status") == ["online"]
+        assert len(messages(sub.lines, "buttons")) >= 1
+
+        # Killed: the broker's last will says offline.
+        gateway.stop(signal.SIGKILL)
+        sub.wait_for(lambda lines: messages(lines, "status")[-1:] == ["offline"], "the last will")
+
+        # A new gateway that finds neither broker nor bridge (the bridge takes
+        # a new client 3 s after the last one left) waits for both, saying so
+        # once each; Ctrl+C then ends it cleanly with status offline.
+        sub.stop()
+        s.broker.stop()
+        gateway = s.publisher(args, "gateway2")
+        wait_until(lambda: "waiting for the MQTT broker" in open(gateway.err_path).read(),
+                   "the broker wait")
+        s.start_broker()
+        sub = s.subscriber()
+        sub.wait_for(lambda lines: len(motions(lines)) >= 20, "motion from the new gateway")
+        assert messages(sub.lines, "status")[-1] == "online"
+        assert gateway.stop(signal.SIGINT) == 0
+        sub.wait_for(lambda lines: messages(lines, "status")[-1:] == ["offline"], "offline")
+        assert s.retained(PREFIX + "/status") == "1 offline"
+        last_buttons = messages(sub.lines, "buttons")[-1]
+        assert s.retained(PREFIX + "/buttons") == "1 " + last_buttons
+        err = open(gateway.err_path).read()
+        assert err.count("waiting for the MQTT broker") == 1, err
+        assert err.count("waiting for the bridge") <= 1, err
+        assert err.count("connected to the bridge") == 1, err
+        print(open(gateway.err_path).read().strip())
+    except AssertionError:
+        for name in sorted(os.listdir(scratch)):
+            if name.endswith((".err", ".log")) and name != "device.log":
+                print(f"--- {name}\n" + open(os.path.join(scratch, name)).read()[-3000:])
+        raise
+    finally:
+        s.close()
+
+
+OPTION_ERRORS = [
+    ([], "--bridge: missing"),
+    (["--bridge", "127.0.0.1:8096"], "--mqtt: missing"),
+    (["--bridge", "localhost", "--mqtt", "h:1"], "--bridge: expects HOST:PORT"),
+    (["--bridge", "h:0", "--mqtt", "h:1"], "--bridge: expects a port from 1 to 65535"),
+    (["--bridge", "h:1", "--mqtt", "h:65536"], "--mqtt: expects a port from 1 to 65535"),
+    (["--bridge", "h:1", "--mqtt", "h:1x"], "--mqtt: expects a port"),
+    (["--bridge", "::1:8096", "--mqtt", "h:1"], "--bridge: an IPv6 address goes in brackets"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--rate", "2000"], "--rate: expects"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--rate", "-1"], "--rate: expects"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--topic", "a/+/b"], "--topic: 'a/+/b'"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--osc", "h"], "--osc: expects HOST:PORT"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--websocket=1"], "--websocket: takes no value"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--colour"], "--colour: unknown option"),
+    (["--bridge", "h:1", "--mqtt"], "--mqtt: needs a value"),
+]
+
+
+def run_options(publish):
+    def run(args):
+        return subprocess.run([publish, *args], capture_output=True, text=True, timeout=BOUND)
+    for args in (["--help"], ["-h"]):
+        r = run(args)
+        assert r.returncode == 0 and "Example:" in r.stdout and r.stderr == "", r
+    r = run(["--version"])
+    assert r.returncode == 0 and re.fullmatch(r"tolvane-publish \d+\.\d+(\.\d+)?\n", r.stdout), r
+    for args, message in OPTION_ERRORS:
+        r = run(args)
+        lines = r.stderr.splitlines()
+        assert r.returncode == 2 and r.stdout == "" and len(lines) == 2, (args, r)
+        assert lines[0].startswith("tolvane-publish: " + message), (args, lines)
+        assert lines[1] == "Try 'tolvane-publish --help'.", (args, lines)
+    r = run(["--bridge", "[::1]:8096", "--mqtt", "h:1", "--rate", "0.5", "--help"])
+    assert r.returncode == 0, r
+
+
+def main():
+    case, publish = sys.argv[1], sys.argv[2]
+    if case == "options":
+        run_options(publish)
+        return 0
+    path = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
+    tools = {name: shutil.which(name, path=path)
+             for name in ("mosquitto", "mosquitto_sub", "mosquitto_pub")}
+    if not all(tools.values()):
+        print("mosquitto or its clients are not installed:", tools)
+        return SKIP
+    tools.update(publish=publish, headless=sys.argv[3], devsim=sys.argv[4], decode=sys.argv[5],
+                 oscdump=shutil.which("oscdump") or "oscdump")
+    scratch = tempfile.mkdtemp(prefix="tolvane-publish-")
+    os.chmod(scratch, 0o755)  # the broker may read its file as another user
+    try:
+        run_scenario(tools, case, scratch)
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,27 @@
+#pragma once
+// The MQTT side of the publisher: one broker connection, kept up by a thread
+// of its own (libmosquitto), that reconnects with a bounded back-off and
+// republishes the retained state (status, buttons) after every reconnection.
+
+#include <cstddef>
+
+#include "tools/publish/publish_options.h"
+
+// Starts the client thread; false when libmosquitto cannot be set up.
+// SIGINT and SIGTERM stay with the calling thread.
+bool startBrokerLink(const PublishOptions& options);
+
+// True while the broker has accepted the connection.
+bool brokerConnected();
+
+// A motion message, QoS 0, not retained. False when it could not be handed to
+// the broker connection (no broker right now): the message is dropped.
+bool publishMotion(const char* payload, size_t length);
+
+// The retained state; published when it changes and after every reconnection.
+void setBridgeOnline(bool online);
+void setButtons(const char* payload, size_t length);
+
+// Publishes "offline", waits (bounded) until the broker has it, disconnects and
+// ends the thread.
+void stopBrokerLink();

@@ -1,0 +1,264 @@
+// tolvane-publish: the bridge's one LAN client, republishing every reply
+// through an MQTT broker (and as OSC over UDP), so that any number of
+// subscribers on any number of machines receive the device's values.
+//
+// The main thread asks the bridge for values, one request in flight; the
+// broker connection runs on a thread of its own (broker_link.cpp).
+#include <lo/lo.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/probe/bridge_client.h"
+#include "tools/probe/client_socket.h"
+#include "tools/publish/bridge_values.h"
+#include "tools/publish/broker_link.h"
+#include "tools/publish/publish_options.h"
+#include "tools/publish/retry.h"
+
+namespace {
+
+// A reply comes within a few device read time-outs (100 ms each) or never: a
+// line that fails its check is not answered, and a silent device makes the
+// bridge drop the connection. Past this wait the next request goes out.
+constexpr int replyWaitMs = 500;
+constexpr int handshakeWaitMs = 5000;
+// No reply at all for this long on one connection: say what may be wrong.
+constexpr int silenceHintMs = 5000;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int) {
+    interrupted = 1;
+}
+
+bool isInterrupted() {
+    return interrupted != 0;
+}
+
+struct OscTarget {
+    lo_address address = nullptr;
+    std::string name;
+    bool failing = false;
+};
+
+struct Counts {
+    uint64_t seq = 0; // replies received
+    uint64_t unpublished = 0;
+    uint64_t unanswered = 0;
+};
+
+struct Gateway {
+    PublishOptions options;
+    std::string bridgeName;
+    BridgeLink link;
+    StateReport report;
+    std::vector<OscTarget> osc;
+    bool buttonsKnown = false;
+    int32_t buttons[5] = {};
+    Counts counts;
+};
+
+double epochMilliseconds() {
+    using namespace std::chrono;
+    return static_cast<double>(
+               duration_cast<microseconds>(system_clock::now().time_since_epoch()).count()) /
+           1000.0;
+}
+
+void sendOsc(Gateway& g, const BridgeValues& v) {
+    if (g.osc.empty()) return;
+    lo_message message = lo_message_new();
+    for (float number : v.numbers)
+        lo_message_add_float(message, number);
+    for (int32_t button : v.buttons)
+        lo_message_add_int32(message, button);
+    for (OscTarget& target : g.osc) {
+        const bool failed = lo_send_message(target.address, "/tolvane/motion", message) < 0;
+        if (failed && !target.failing)
+            std::fprintf(stderr, "tolvane-publish: cannot send OSC to %s (%s)\n",
+                         target.name.c_str(), lo_address_errstr(target.address));
+        else if (!failed && target.failing)
+            std::fprintf(stderr, "tolvane-publish: sending OSC to %s again\n", target.name.c_str());
+        target.failing = failed;
+    }
+    lo_message_free(message);
+}
+
+void handleReply(Gateway& g, const std::string& text, double receivedMs) {
+    BridgeValues v;
+    if (!parseBridgeReply(text.data(), text.size(), g.options.webSocket, &v)) {
+        g.report.say("the bridge at " + g.bridgeName + " sent a reply that is no motion reply: '" +
+                     text.substr(0, 120) + "'");
+        return;
+    }
+    const uint64_t seq = ++g.counts.seq;
+    char payload[512];
+    if (!g.buttonsKnown || std::memcmp(g.buttons, v.buttons, sizeof g.buttons) != 0) {
+        std::memcpy(g.buttons, v.buttons, sizeof g.buttons);
+        g.buttonsKnown = true;
+        const size_t n = formatButtonsPayload(payload, sizeof payload, v.buttons, receivedMs, seq);
+        if (n > 0) setButtons(payload, n);
+    }
+    const size_t n = formatMotionPayload(payload, sizeof payload, v, receivedMs, seq);
+    if (n == 0 || !publishMotion(payload, n)) ++g.counts.unpublished;
+    sendOsc(g, v);
+}
+
+// Requests and replies on one connection until it ends or Ctrl+C.
+void serveBridge(Gateway& g) {
+    using Clock = BridgeClock;
+    const double rate = g.options.rate;
+    auto start = Clock::now();
+    auto lastReply = start;
+    long long sent = 0;
+    bool hinted = false;
+    while (!interrupted) {
+        if (rate > 0.0) {
+            auto due = start + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(static_cast<double>(sent) / rate));
+            // Late wake-ups are caught up; after a stall (no bridge, no broker,
+            // unanswered requests) the pace starts afresh instead.
+            if (Clock::now() - due > std::chrono::milliseconds(500)) {
+                start = due = Clock::now();
+                sent = 0;
+            }
+            const auto wait =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+            if (wait.count() > 0) pauseUnless(static_cast<int>(wait.count()), isInterrupted);
+            if (interrupted) return;
+        }
+        // Replies that nobody would receive are not asked for.
+        if (g.osc.empty() && !brokerConnected()) {
+            pauseUnless(50, isInterrupted);
+            continue;
+        }
+        if (!sendBridgeRequest(g.link)) return;
+        ++sent;
+        std::string text;
+        const BridgeReply r =
+            readBridgeReply(g.link, Clock::now() + std::chrono::milliseconds(replyWaitMs), &text);
+        if (r == BridgeReply::closed) return;
+        if (r == BridgeReply::missing) {
+            if (interrupted) return;
+            ++g.counts.unanswered;
+            if (!hinted && Clock::now() - lastReply > std::chrono::milliseconds(silenceHintMs)) {
+                hinted = true;
+                g.report.say(
+                    "no reply from the bridge at " + g.bridgeName + " for 5 s: " +
+                    (g.options.webSocket
+                         ? std::string("are the device's lines failing their check?")
+                         : std::string("if WebSocket is on in its tolv.conf, add --websocket; "
+                                       "or the device's lines fail their check")));
+            }
+            continue;
+        }
+        const double receivedMs = epochMilliseconds();
+        lastReply = Clock::now();
+        handleReply(g, text, receivedMs);
+    }
+}
+
+void runBridge(Gateway& g) {
+    const std::string& host = g.options.bridge.host;
+    const std::string& port = g.options.bridge.port;
+    const char* dialect = g.options.webSocket ? "WebSocket" : "plain";
+    Backoff backoff;
+    while (!interrupted) {
+        errno = 0;
+        g.link.socket = connectClient(host.c_str(), port.c_str());
+        if (g.link.socket == noSocket) {
+            if (interrupted) break;
+            const std::string reason =
+                errno != 0 ? std::strerror(errno) : "the host name cannot be resolved";
+            g.report.say("waiting for the bridge at " + g.bridgeName + " (" + reason +
+                         "); it takes a new client about 3 s after the last one left");
+            pauseUnless(backoff.next(), isInterrupted);
+            continue;
+        }
+        std::string head;
+        if (g.options.webSocket &&
+            !openBridgeWebSocket(g.link, host.c_str(), port.c_str(),
+                                 BridgeClock::now() + std::chrono::milliseconds(handshakeWaitMs),
+                                 &head)) {
+            closeBridgeLink(g.link);
+            if (interrupted) break;
+            g.report.say(head.empty()
+                             ? "no WebSocket handshake reply from the bridge at " + g.bridgeName +
+                                   ": is WebSocket off in its tolv.conf? Then leave "
+                                   "out --websocket"
+                             : "the bridge at " + g.bridgeName +
+                                   " answered the WebSocket handshake with '" +
+                                   head.substr(0, head.find('\r')) + "'");
+            pauseUnless(backoff.next(), isInterrupted);
+            continue;
+        }
+        g.report.say("connected to the bridge at " + g.bridgeName + " (" + dialect + ")");
+        backoff.reset();
+        setBridgeOnline(true);
+        serveBridge(g);
+        closeBridgeLink(g.link);
+        setBridgeOnline(false);
+        if (interrupted) break;
+        g.report.say("the bridge at " + g.bridgeName + " closed the connection");
+        pauseUnless(backoff.next(), isInterrupted);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    static Gateway g;
+    switch (parsePublishOptions(argc, argv, &g.options)) {
+    case OptionsOutcome::run:
+        break;
+    case OptionsOutcome::done:
+        return 0;
+    case OptionsOutcome::usageError:
+        return 2;
+    }
+    g.bridgeName = endpointText(g.options.bridge);
+    g.link.webSocket = g.options.webSocket;
+    g.link.interrupted = &interrupted;
+
+    // No SA_RESTART: a signal must cut short a connect or a wait at once.
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    for (const Endpoint& e : g.options.osc) {
+        OscTarget target;
+        target.address = lo_address_new(e.host.c_str(), e.port.c_str());
+        target.name = endpointText(e);
+        if (target.address == nullptr) {
+            std::fprintf(stderr, "tolvane-publish: cannot set up OSC to %s\n", target.name.c_str());
+            return 1;
+        }
+        g.osc.push_back(target);
+    }
+    if (!startBrokerLink(g.options)) {
+        std::fputs("tolvane-publish: cannot set up the MQTT client (libmosquitto)\n", stderr);
+        return 1;
+    }
+
+    runBridge(g);
+    stopBrokerLink();
+    for (OscTarget& target : g.osc)
+        lo_address_free(target.address);
+    std::fprintf(stderr,
+                 "tolvane-publish: %llu replies, %llu not published (no broker), "
+                 "%llu requests unanswered\n",
+                 static_cast<unsigned long long>(g.counts.seq),
+                 static_cast<unsigned long long>(g.counts.unpublished),
+                 static_cast<unsigned long long>(g.counts.unanswered));
+    return 0;
+}

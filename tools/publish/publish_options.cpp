@@ -1,0 +1,225 @@
+#include "tools/publish/publish_options.h"
+
+#include <getopt.h>
+#include <mosquitto.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "text/number_text.h"
+
+#ifndef TOLVANE_VERSION
+#define TOLVANE_VERSION "unknown"
+#endif
+
+namespace {
+
+const char usage[] =
+    "usage: tolvane-publish --bridge HOST:PORT [--websocket] --mqtt HOST:PORT\n"
+    "                       [--topic PREFIX] [--rate HZ] [--osc HOST:PORT]...\n"
+    "\n"
+    "Becomes the bridge's one LAN client, asks it for values and republishes every\n"
+    "reply through an MQTT broker, so that any number of subscribers receive them.\n"
+    "\n"
+    "  --bridge HOST:PORT  the bridge's LAN server (its tolv.conf: preset C, LAN on)\n"
+    "  --websocket         speak the WebSocket dialect (WebSocket on in tolv.conf)\n"
+    "  --mqtt HOST:PORT    the MQTT broker (mosquitto listens on 1883)\n"
+    "  --topic PREFIX      topic prefix (default tolvane)\n"
+    "  --rate HZ           requests per second, 0.1 to 1000 (default 0: as fast as\n"
+    "                      replies come, one request at a time)\n"
+    "  --osc HOST:PORT     also send each reply as the OSC message /tolvane/motion\n"
+    "                      over UDP (up to 8 times)\n"
+    "  -h, --help          this text\n"
+    "  --version           the program's version\n"
+    "\n"
+    "Topics: PREFIX/motion (each reply as JSON, QoS 0), PREFIX/buttons (retained,\n"
+    "QoS 1, when the buttons change), PREFIX/status (retained: online while the\n"
+    "bridge is connected, else offline; also the broker's last will).\n"
+    "Both sides may come and go: the program reconnects by itself. Ctrl+C ends it.\n"
+    "\n"
+    "Example:\n"
+    "  tolvane-publish --bridge 192.168.1.20:8096 --mqtt localhost:1883\n"
+    "  mosquitto_sub -h localhost -t 'tolvane/#' -v\n";
+
+bool usageError(const char* option, const std::string& problem) {
+    std::fprintf(stderr, "tolvane-publish: %s: %s\nTry 'tolvane-publish --help'.\n", option,
+                 problem.c_str());
+    return false;
+}
+
+// A number made of digits and at most one ".", nothing else.
+bool parseRate(const char* text, double* rate) {
+    if (text[0] == '\0' || std::strspn(text, "0123456789.") != std::strlen(text)) return false;
+    double value = 0.0;
+    if (!scanDecimal(text, &value)) return false;
+    if (value != 0.0 && !(value >= 0.1 && value <= 1000.0)) return false;
+    *rate = value;
+    return true;
+}
+
+bool validPrefix(const std::string& prefix, std::string* problem) {
+    if (prefix.empty() || prefix.front() == '/' || prefix.back() == '/') {
+        *problem = "expects a topic prefix such as tolvane or home/tolvane, not '" + prefix + "'";
+        return false;
+    }
+    if (mosquitto_pub_topic_check((prefix + "/motion").c_str()) != MOSQ_ERR_SUCCESS) {
+        *problem = "'" + prefix + "' cannot be part of a topic to publish on (no + or #)";
+        return false;
+    }
+    return true;
+}
+
+// "--websocket=1": a known switch given a value.
+bool takesNoValue(const option* options, const char* written) {
+    const char* equals = std::strchr(written, '=');
+    if (std::strncmp(written, "--", 2) != 0 || equals == nullptr) return false;
+    const std::string name(written + 2, equals);
+    for (const option* o = options; o->name != nullptr; ++o)
+        if (name == o->name) return o->has_arg == no_argument;
+    return false;
+}
+
+enum : int {
+    optionBridge = 256,
+    optionWebSocket,
+    optionMqtt,
+    optionTopic,
+    optionRate,
+    optionOsc,
+    optionVersion
+};
+
+} // namespace
+
+bool parseEndpoint(const char* text, Endpoint* endpoint, std::string* problem) {
+    const std::string all = text;
+    const size_t colon = all.rfind(':');
+    if (colon == std::string::npos) {
+        *problem = "expects HOST:PORT, not '" + all + "'";
+        return false;
+    }
+    std::string host = all.substr(0, colon);
+    const std::string port = all.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+        if (host.find(':') == std::string::npos) host.clear(); // brackets are for IPv6
+    } else if (host.find_first_of(":[]") != std::string::npos) {
+        *problem = "an IPv6 address goes in brackets, as in [::1]:1883; not '" + all + "'";
+        return false;
+    }
+    if (host.empty() || host.find_first_of(" \t\r\n") != std::string::npos) {
+        *problem = "expects HOST:PORT with a host name or address, not '" + all + "'";
+        return false;
+    }
+    int32_t number = 0;
+    if (port.empty() || port.size() > 5 || std::strspn(port.c_str(), "0123456789") != port.size() ||
+        !scanInteger(port.c_str(), &number) || number < 1 || number > 65535) {
+        *problem = "expects a port from 1 to 65535 after the colon, not '" + port + "'";
+        return false;
+    }
+    endpoint->host = host;
+    endpoint->port = port;
+    endpoint->portNumber = number;
+    return true;
+}
+
+std::string endpointText(const Endpoint& endpoint) {
+    if (endpoint.host.find(':') != std::string::npos)
+        return "[" + endpoint.host + "]:" + endpoint.port;
+    return endpoint.host + ":" + endpoint.port;
+}
+
+OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* options) {
+    static const option longOptions[] = {
+        {"bridge", required_argument, nullptr, optionBridge},
+        {"websocket", no_argument, nullptr, optionWebSocket},
+        {"mqtt", required_argument, nullptr, optionMqtt},
+        {"topic", required_argument, nullptr, optionTopic},
+        {"rate", required_argument, nullptr, optionRate},
+        {"osc", required_argument, nullptr, optionOsc},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, optionVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    bool haveBridge = false, haveBroker = false;
+    opterr = 0;
+    optind = 1;
+    for (;;) {
+        const int previous = optind;
+        const int c = getopt_long(argc, argv, ":h", longOptions, nullptr);
+        if (c == -1) break;
+        // The option as the user wrote it, for the messages.
+        const char* written = argv[previous < argc ? previous : argc - 1];
+        std::string problem;
+        Endpoint endpoint;
+        switch (c) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return OptionsOutcome::done;
+        case optionVersion:
+            std::fputs("tolvane-publish " TOLVANE_VERSION "\n", stdout);
+            return OptionsOutcome::done;
+        case optionBridge:
+        case optionMqtt:
+            if (!parseEndpoint(optarg, &endpoint, &problem)) {
+                usageError(c == optionBridge ? "--bridge" : "--mqtt", problem);
+                return OptionsOutcome::usageError;
+            }
+            (c == optionBridge ? options->bridge : options->broker) = endpoint;
+            (c == optionBridge ? haveBridge : haveBroker) = true;
+            break;
+        case optionOsc:
+            if (!parseEndpoint(optarg, &endpoint, &problem)) {
+                usageError("--osc", problem);
+                return OptionsOutcome::usageError;
+            }
+            if (options->osc.size() == maxOscTargets) {
+                usageError("--osc", "at most 8 targets");
+                return OptionsOutcome::usageError;
+            }
+            options->osc.push_back(endpoint);
+            break;
+        case optionWebSocket:
+            options->webSocket = true;
+            break;
+        case optionTopic:
+            if (!validPrefix(optarg, &problem)) {
+                usageError("--topic", problem);
+                return OptionsOutcome::usageError;
+            }
+            options->topic = optarg;
+            break;
+        case optionRate:
+            if (!parseRate(optarg, &options->rate)) {
+                usageError("--rate", std::string("expects requests per second from 0.1 to 1000 "
+                                                 "(or 0: as fast as replies come), not '") +
+                                         optarg + "'");
+                return OptionsOutcome::usageError;
+            }
+            break;
+        case ':':
+            usageError(written, "needs a value");
+            return OptionsOutcome::usageError;
+        default:
+            if (takesNoValue(longOptions, written))
+                usageError(std::string(written, std::strchr(written, '=')).c_str(),
+                           "takes no value");
+            else
+                usageError(written, "unknown option");
+            return OptionsOutcome::usageError;
+        }
+    }
+    if (optind < argc) {
+        usageError(argv[optind], "unexpected argument");
+        return OptionsOutcome::usageError;
+    }
+    if (!haveBridge) {
+        usageError("--bridge", "missing: where the bridge listens, as HOST:PORT");
+        return OptionsOutcome::usageError;
+    }
+    if (!haveBroker) {
+        usageError("--mqtt", "missing: where the MQTT broker listens, as HOST:PORT");
+        return OptionsOutcome::usageError;
+    }
+    return OptionsOutcome::run;
+}
