@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Checks the packages as a user meets them.
+# Usage: check_packages.sh SOURCE_DIR PACKAGE_DIR VERSION
+#   the .deb: contents against the expected list, lintian, each program run
+#   from the unpacked package with --version and --help, the systemd unit;
+#   the zip: unpacked into a fresh wine prefix, tolvane-headless.exe --version,
+#   tolvane.exe started and ended; two zip builds byte for byte (by the caller).
+set -euo pipefail
+source_dir=$1
+packages=$2
+version=$3
+deb=$packages/tolvane_${version}_amd64.deb
+zip=$packages/tolvane-${version}-win64.zip
+work=$(mktemp -d)
+. "$source_dir/tests/support/private_display.sh"
+cleanup() {
+    [ -n "${wine_prefix:-}" ] && WINEPREFIX=$wine_prefix timeout 30 wineserver -k >/dev/null 2>&1
+    stop_private_display
+    rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "check_packages: $*" >&2; exit 1; }
+
+echo "-- deb: contents"
+dpkg-deb -c "$deb" | awk '{print $6}' | sed 's#^\./#/#; s#/$##' | grep -v '^/*$' | sort >"$work/contents"
+diff -u "$source_dir/tests/package/deb_contents.txt" "$work/contents" ||
+    fail "the .deb holds other files than tests/package/deb_contents.txt lists"
+
+echo "-- deb: lintian"
+lintian --allow-root "$deb" >"$work/lintian" 2>&1 || true
+cat "$work/lintian"
+! grep -q '^E:' "$work/lintian" || fail "lintian reports errors"
+
+echo "-- deb: programs from the unpacked package"
+dpkg-deb -x "$deb" "$work/root"
+for program in "$work"/root/usr/bin/*; do
+    name=$(basename "$program")
+    out=$("$program" --version) || fail "$name --version failed"
+    [ "$out" = "$name $version" ] || fail "$name --version printed '$out'"
+    "$program" --help | grep -q "$name" || fail "$name --help does not name the program"
+    man_page=$work/root/usr/share/man/man1/$name.1.gz
+    [ -s "$man_page" ] || fail "no man page for $name"
+done
+
+echo "-- deb: systemd user unit"
+unit=$work/root/usr/lib/systemd/user/tolvane-headless.service
+grep -q '^ExecStart=/usr/bin/tolvane-headless --config ' "$unit" || fail "unit does not run tolvane-headless --config"
+# verify wants the program where the unit says it is, and a user runtime
+# folder: a copy of the unit that points into the unpacked root, no manager.
+mkdir -p "$work/runtime" "$work/unit"
+chmod 700 "$work/runtime"
+sed "s#^ExecStart=/usr/bin/#ExecStart=$work/root/usr/bin/#" "$unit" >"$work/unit/tolvane-headless.service"
+XDG_RUNTIME_DIR=$work/runtime systemd-analyze --user --man=no verify \
+    "$work/unit/tolvane-headless.service" || fail "systemd-analyze verify rejects the unit"
+
+echo "-- zip: on a fresh wine prefix"
+mkdir -p "$work/zip"
+(cd "$work/zip" && python3 -m zipfile -e "$zip" .)
+folder=$work/zip/tolvane-${version}-win64
+for file in tolvane.exe tolvane-headless.exe tolvane-probe.exe tolvane-decode.exe \
+            tolvane-config.exe tolvane-view.html README.txt tolv.conf; do
+    [ -f "$folder/$file" ] || fail "the zip has no $file"
+done
+grep -q $'\r$' "$folder/README.txt" || fail "README.txt has no CR LF line ends"
+# The display first: the wine server this prefix starts keeps the display it
+# was started with, and without one no window can be made later.
+start_private_display 1024 768 "$work" || fail "Xvfb did not start"
+wine_prefix=$work/wineprefix
+export TOLVANE_WINEPREFIX=$wine_prefix
+out=$("$source_dir/cmake/wine-run.sh" "$folder/tolvane-headless.exe" --version | tr -d '\r')
+[ "$out" = "tolvane-headless $version" ] || fail "tolvane-headless.exe --version printed '$out'"
+
+(cd "$folder" && exec "$source_dir/cmake/wine-run.sh" ./tolvane.exe) >"$work/tolvane.log" 2>&1 &
+program=$!
+for _ in $(seq 1 300); do
+    xdotool search --class tolvane.exe >/dev/null 2>&1 && break
+    kill -0 "$program" 2>/dev/null || { cat "$work/tolvane.log" >&2; fail "tolvane.exe ended before it showed its window"; }
+    sleep 0.1
+done
+xdotool search --class tolvane.exe >/dev/null 2>&1 || fail "tolvane.exe showed no window within 30 s"
+WINEPREFIX=$wine_prefix timeout 30 wine taskkill /IM tolvane.exe >/dev/null 2>&1 || true
+status=0
+timeout 30 tail --pid="$program" -f /dev/null || fail "tolvane.exe did not end when asked"
+wait "$program" || status=$?
+[ "$status" -eq 0 ] || fail "tolvane.exe ended with status $status"
+echo "packages checked"
