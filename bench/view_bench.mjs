@@ -88,7 +88,7 @@ async function round(index, measureLoad) {
             const s = await viewState(tab);
             return s.firstModelMs !== null && s;
         });
-        const result = { firstFrameMs: first.firstFrameMs, firstModelMs: first.firstModelMs };
+        const result = first;
         if (!measureLoad) return result;
 
         const session = await tab.createCDPSession();
@@ -129,8 +129,13 @@ for (let i = 0; i < o.rounds; ++i) rounds.push(await round(i, i === o.rounds - 1
 const last = rounds[rounds.length - 1];
 const f = (v, d = 1) => v.toFixed(d);
 console.log(`page                ${path.relative(process.cwd(), o.page)}: ${size} bytes`);
-console.log(`first frame         median ${f(median(rounds.map((r) => r.firstFrameMs)))} ms after opening (${rounds.map((r) => f(r.firstFrameMs)).join(', ')})`);
-console.log(`first posed model   median ${f(median(rounds.map((r) => r.firstModelMs)))} ms after opening (${rounds.map((r) => f(r.firstModelMs)).join(', ')})`);
+const times = (key) => `median ${f(median(rounds.map((r) => r[key])))} ms (${rounds.map((r) => f(r[key])).join(', ')})`;
+console.log('after opening the page (navigation start):');
+console.log(`  script running    ${times('scriptMs')}`);
+console.log(`  first frame       ${times('firstFrameMs')} (the model, not yet posed)`);
+console.log(`  socket open       ${times('openMs')}`);
+console.log(`  first reply       ${times('firstReplyMs')}`);
+console.log(`  first posed model ${times('firstModelMs')} (drawn with a reply's quaternion)`);
 console.log(`requests            ${f(last.requestsPerSecond)} /s, replies ${f(last.repliesPerSecond)} /s, display ${last.fps} fps over ${o.seconds} s`);
 console.log(`latency             p50 ${last.p50} ms, p99 ${last.p99} ms (last second, as the page shows it)`);
 console.log(`page main thread    ${f(last.mainThreadBusyPercent)} % busy (DevTools TaskDuration), of it script ${f(last.scriptPercent)} %`);

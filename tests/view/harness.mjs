@@ -141,6 +141,9 @@ export async function launchBrowser(executablePath, scratch) {
             '--disable-component-update',
             '--disable-sync',
             '--disable-dev-shm-usage',
+            // WebGL drawn by the processor: Chromium asks for this opt-in now
+            // and will stop falling back to it on its own.
+            '--enable-unsafe-swiftshader',
         ],
         protocolTimeout: 60000,
     });

@@ -32,6 +32,7 @@ export function makeBridgeLink(callbacks) {
         live: 0,
         maxLive: 0,
         opened: 0,
+        firstOpenAt: null,
         reconnects: 0,
         requests: 0,
         replies: 0,
@@ -111,6 +112,7 @@ function open(link) {
         clearTimeout(link.handshakeTimer);
         wasOpen = true;
         if (link.opened > 0) link.reconnects += 1;
+        else link.firstOpenAt = performance.now();
         link.opened += 1;
         link.state = 'connected';
         link.problem = null;

@@ -295,6 +295,8 @@ export function drawIfNeeded(view, now) {
     view.renderer.render(view.scene, view.camera);
     view.dirty = false;
     view.drawnAt = now;
-    if (view.firstFrameAt === null) view.firstFrameAt = now;
-    if (view.posed && view.firstPosedAt === null) view.firstPosedAt = now;
+    // The frame's own time stamp can precede the page's script: take the clock.
+    const drawn = performance.now();
+    if (view.firstFrameAt === null) view.firstFrameAt = drawn;
+    if (view.posed && view.firstPosedAt === null) view.firstPosedAt = drawn;
 }

@@ -8,6 +8,8 @@ import { makeLinkStats, noteLatency, noteRequest, summary } from './link_stats.j
 import { addGap, addValues, drawPlot, makeValuePlot, setPlotMode } from './value_plot.js';
 
 const $ = (id) => document.getElementById(id);
+const scriptStartedAt = performance.now();
+let firstReplyAt = null;
 
 const settings = initialSettings();
 const stats = makeLinkStats();
@@ -17,14 +19,12 @@ let valuesChanged = false;
 let lastSummary = { rate: 0, p50: null, p99: null };
 let summaryAt = -Infinity;
 
-const view = makeDeviceView($('model'), (note) => {
-    $('scene-note').hidden = !note;
-    $('scene-note').textContent = note || '';
-});
+let view = null; // made once the connection is under way, see the end
 const plot = makeValuePlot($('plot'));
 
 const link = makeBridgeLink({
     onReply(reply, latency, now) {
+        if (lastReply === null) firstReplyAt = now;
         lastReply = reply;
         setPose(view, reply.q);
         setButtons(view, reply.b);
@@ -201,7 +201,11 @@ window.tolvaneView = {
             p50: round(lastSummary.p50),
             p99: round(lastSummary.p99),
             webgl: view.renderer === null ? 'none' : view.software ? 'software' : 'hardware',
+            // milliseconds from the start of the page's navigation
+            scriptMs: round(scriptStartedAt),
             firstFrameMs: round(view.firstFrameAt),
+            openMs: round(link.firstOpenAt),
+            firstReplyMs: round(firstReplyAt),
             firstModelMs: round(view.firstPosedAt),
         };
     },
@@ -211,4 +215,10 @@ window.addEventListener('pagehide', () => link.socket?.close());
 
 applyMode(settings.mode);
 connectTo(settings.host, settings.port);
+// Making the WebGL context and the first drawing can take a few hundred
+// milliseconds without a graphics processor; the handshake runs meanwhile.
+view = makeDeviceView($('model'), (note) => {
+    $('scene-note').hidden = !note;
+    $('scene-note').textContent = note || '';
+});
 requestAnimationFrame(frame);
