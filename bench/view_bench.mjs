@@ -123,6 +123,32 @@ async function round(index, measureLoad) {
     }
 }
 
+// The same page with nothing to show: no bridge answers, so nothing moves
+// and nothing is drawn but the scrolling time axis.
+async function idle() {
+    const scratch = makeScratch(path.join(o.build, 'view-bench'), 'idle');
+    const browser = await launchBrowser(chromium, scratch);
+    try {
+        const tab = await browser.newPage();
+        await tab.goto(pageUrl(o.page, { port: await freePort() }));
+        const session = await tab.createCDPSession();
+        await session.send('Performance.enable');
+        await new Promise((r) => setTimeout(r, 2000));
+        const pid = browser.process().pid;
+        const m0 = await metrics(session);
+        const c0 = treeCpuSeconds(pid);
+        const t0 = performance.now();
+        await new Promise((r) => setTimeout(r, 5000));
+        const m1 = await metrics(session);
+        const c1 = treeCpuSeconds(pid);
+        const wall = (performance.now() - t0) / 1000;
+        return { busy: (100 * (m1.TaskDuration - m0.TaskDuration)) / wall, cpu: (100 * (c1 - c0)) / wall };
+    } finally {
+        await browser.close();
+        cleanScratch(scratch, true);
+    }
+}
+
 const size = statSync(o.page).size;
 const rounds = [];
 for (let i = 0; i < o.rounds; ++i) rounds.push(await round(i, i === o.rounds - 1));
@@ -140,3 +166,5 @@ console.log(`requests            ${f(last.requestsPerSecond)} /s, replies ${f(la
 console.log(`latency             p50 ${last.p50} ms, p99 ${last.p99} ms (last second, as the page shows it)`);
 console.log(`page main thread    ${f(last.mainThreadBusyPercent)} % busy (DevTools TaskDuration), of it script ${f(last.scriptPercent)} %`);
 console.log(`browser processes   ${f(last.browserCpuPercent)} % of one core (all Chromium processes, /proc)`);
+const quiet = await idle();
+console.log(`idle, no bridge     page main thread ${f(quiet.busy)} % busy, browser processes ${f(quiet.cpu)} % of one core`);
