@@ -23,12 +23,19 @@ import {
     waitFor,
 } from '../tests/view/harness.mjs';
 
-const o = { seconds: 10, rounds: 3, page: path.join(root, 'web/view/dist/tolvane-view.html'), build: path.join(root, 'build/native') };
+const o = {
+    seconds: 10,
+    rounds: 3,
+    page: path.join(root, 'web/view/dist/tolvane-view.html'),
+    build: path.join(root, 'build/native'),
+};
 const argv = process.argv.slice(2);
 for (let i = 0; i < argv.length; i += 2) {
     const key = argv[i].replace(/^--/, '');
     if (!(key in o) || i + 1 >= argv.length) {
-        process.stderr.write(`view_bench.mjs: bad option '${argv[i]}'\nTry the header of bench/view_bench.mjs.\n`);
+        process.stderr.write(
+            `view_bench.mjs: bad option '${argv[i]}'\nTry the header of bench/view_bench.mjs.\n`,
+        );
         process.exit(2);
     }
     o[key] = typeof o[key] === 'number' ? Number(argv[i + 1]) : path.resolve(argv[i + 1]);
@@ -50,7 +57,11 @@ function treeCpuSeconds(pid) {
         try {
             const stat = readFileSync(`/proc/${entry}/stat`, 'utf8');
             const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
-            all.push({ pid: Number(entry), ppid: Number(fields[1]), cpu: (Number(fields[11]) + Number(fields[12])) / ticks });
+            all.push({
+                pid: Number(entry),
+                ppid: Number(fields[1]),
+                cpu: (Number(fields[11]) + Number(fields[12])) / ticks,
+            });
         } catch {
             // gone meanwhile
         }
@@ -155,16 +166,23 @@ for (let i = 0; i < o.rounds; ++i) rounds.push(await round(i, i === o.rounds - 1
 const last = rounds[rounds.length - 1];
 const f = (v, d = 1) => v.toFixed(d);
 console.log(`page                ${path.relative(process.cwd(), o.page)}: ${size} bytes`);
-const times = (key) => `median ${f(median(rounds.map((r) => r[key])))} ms (${rounds.map((r) => f(r[key])).join(', ')})`;
+const times = (key) =>
+    `median ${f(median(rounds.map((r) => r[key])))} ms (${rounds.map((r) => f(r[key])).join(', ')})`;
 console.log('after opening the page (navigation start):');
 console.log(`  script running    ${times('scriptMs')}`);
 console.log(`  first frame       ${times('firstFrameMs')} (the model, not yet posed)`);
 console.log(`  socket open       ${times('openMs')}`);
 console.log(`  first reply       ${times('firstReplyMs')}`);
 console.log(`  first posed model ${times('firstModelMs')} (drawn with a reply's quaternion)`);
-console.log(`requests            ${f(last.requestsPerSecond)} /s, replies ${f(last.repliesPerSecond)} /s, display ${last.fps} fps over ${o.seconds} s`);
+console.log(
+    `requests            ${f(last.requestsPerSecond)} /s, replies ${f(last.repliesPerSecond)} /s, display ${last.fps} fps over ${o.seconds} s`,
+);
 console.log(`latency             p50 ${last.p50} ms, p99 ${last.p99} ms (last second, as the page shows it)`);
-console.log(`page main thread    ${f(last.mainThreadBusyPercent)} % busy (DevTools TaskDuration), of it script ${f(last.scriptPercent)} %`);
+console.log(
+    `page main thread    ${f(last.mainThreadBusyPercent)} % busy (DevTools TaskDuration), of it script ${f(last.scriptPercent)} %`,
+);
 console.log(`browser processes   ${f(last.browserCpuPercent)} % of one core (all Chromium processes, /proc)`);
 const quiet = await idle();
-console.log(`idle, no bridge     page main thread ${f(quiet.busy)} % busy, browser processes ${f(quiet.cpu)} % of one core`);
+console.log(
+    `idle, no bridge     page main thread ${f(quiet.busy)} % busy, browser processes ${f(quiet.cpu)} % of one core`,
+);

@@ -73,7 +73,7 @@ export async function startDevsim(binary, args = []) {
     const sim = startChild([binary, '--link', link, ...args], {}, 'tolvane-devsim');
     sim.folder = folder;
     sim.link = link;
-    await waitFor('the simulator\'s terminal', () => sim.lines.length > 0 || sim.exited !== null, 10000);
+    await waitFor("the simulator's terminal", () => sim.lines.length > 0 || sim.exited !== null, 10000);
     check(sim.exited === null, `tolvane-devsim ended: ${sim.errors}`);
     return sim;
 }
@@ -82,12 +82,28 @@ export async function startDevsim(binary, args = []) {
 // averaging, LAN port, air mouse, device preset (0 = C), LAN, WebSocket,
 // acceleration.
 export async function startBridge(binary, scratch, { device, port, webSocket = true, acceleration = false }) {
-    const conf = [device, '1.000000', '4', '32', '1', port, '0', '0', '1', webSocket ? 1 : 0, acceleration ? 1 : 0];
+    const conf = [
+        device,
+        '1.000000',
+        '4',
+        '32',
+        '1',
+        port,
+        '0',
+        '0',
+        '1',
+        webSocket ? 1 : 0,
+        acceleration ? 1 : 0,
+    ];
     writeFileSync(path.join(scratch, 'tolv.conf'), conf.join('\n') + '\n');
     const bridge = startChild([binary], { cwd: scratch }, 'tolvane-headless');
     // The listening socket follows this message at once.
     try {
-        await waitFor('the bridge to open the LAN server', () => bridge.lines.includes('enable lan') || bridge.exited !== null, 15000);
+        await waitFor(
+            'the bridge to open the LAN server',
+            () => bridge.lines.includes('enable lan') || bridge.exited !== null,
+            15000,
+        );
         check(bridge.exited === null, `tolvane-headless ended (${bridge.exited})`);
     } catch (error) {
         await stopChild(bridge, 'SIGKILL');
@@ -111,7 +127,9 @@ export function makeScratch(base, name) {
 }
 
 export function findChromium(given) {
-    const candidates = given ? [given] : ['/usr/bin/chromium', '/usr/bin/chromium-browser', '/usr/bin/google-chrome'];
+    const candidates = given
+        ? [given]
+        : ['/usr/bin/chromium', '/usr/bin/chromium-browser', '/usr/bin/google-chrome'];
     return candidates.find((c) => existsSync(c)) ?? null;
 }
 

@@ -40,8 +40,7 @@ function parseArguments(argv) {
             options.out = path.resolve(argv[++i]);
         } else if (a === '--check') {
             options.check = true;
-            if (i + 1 < argv.length && !argv[i + 1].startsWith('--'))
-                options.out = path.resolve(argv[++i]);
+            if (i + 1 < argv.length && !argv[i + 1].startsWith('--')) options.out = path.resolve(argv[++i]);
         } else {
             usage(`unknown option '${a}'`);
         }

@@ -209,7 +209,10 @@ export function makeDeviceView(canvas, onNote) {
 
     const rayGeometry = new BufferGeometry();
     rayGeometry.setAttribute('position', new Float32BufferAttribute(new Float32Array(6), 3));
-    view.ray = new Line(rayGeometry, new LineBasicMaterial({ color: rayColour, transparent: true, opacity: 0.85 }));
+    view.ray = new Line(
+        rayGeometry,
+        new LineBasicMaterial({ color: rayColour, transparent: true, opacity: 0.85 }),
+    );
     scene.add(view.ray);
 
     const camera = new PerspectiveCamera(42, 1, 0.05, 50);

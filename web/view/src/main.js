@@ -51,7 +51,7 @@ function applyMode(mode) {
     $('values-title').textContent = angles ? 'Angles (°)' : 'Acceleration';
     $('values-title').title = angles
         ? 'd as the bridge sends it with acceleration output off: angles about the quaternion axes'
-        : 'd as the bridge sends it with acceleration output on: the averaged acceleration, in the device\'s own unit';
+        : "d as the bridge sends it with acceleration output on: the averaged acceleration, in the device's own unit";
     (angles ? angleLabels : accelerationLabels).forEach((text, k) => ($(`label-${k}`).textContent = text));
     for (const b of document.querySelectorAll('.mode button'))
         b.setAttribute('aria-pressed', String(b.dataset.mode === mode));

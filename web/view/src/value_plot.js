@@ -22,7 +22,10 @@ export function makeValuePlot(container) {
 }
 
 function chartSize(plot) {
-    return { width: Math.max(200, plot.container.clientWidth), height: Math.max(120, plot.container.clientHeight) };
+    return {
+        width: Math.max(200, plot.container.clientWidth),
+        height: Math.max(120, plot.container.clientHeight),
+    };
 }
 
 function makeChart(plot) {
@@ -40,7 +43,10 @@ function makeChart(plot) {
             x: { time: false, range: [-spanMs / 1000, 0] },
             y: angles
                 ? { range: [-180, 180] }
-                : { range: (u, min, max) => (min === max ? [min - 1, max + 1] : uPlot.rangeNum(min, max, 0.1, true)) },
+                : {
+                      range: (u, min, max) =>
+                          min === max ? [min - 1, max + 1] : uPlot.rangeNum(min, max, 0.1, true),
+                  },
         },
         axes: [
             {
@@ -59,7 +65,16 @@ function makeChart(plot) {
                 ...(angles ? { splits: () => [-180, -90, 0, 90, 180] } : {}),
             },
         ],
-        series: [{}, ...names.map((label, k) => ({ label, stroke: colours[k], width: 1.5, spanGaps: false, points: { show: false } }))],
+        series: [
+            {},
+            ...names.map((label, k) => ({
+                label,
+                stroke: colours[k],
+                width: 1.5,
+                spanGaps: false,
+                points: { show: false },
+            })),
+        ],
     };
     const label = angles ? 'angle (°)' : 'acceleration';
     options.axes[1].label = label;
