@@ -30,12 +30,18 @@ const o = {
     build: path.join(root, 'build/native'),
 };
 const argv = process.argv.slice(2);
+if (argv.includes('--help')) {
+    process.stdout.write(
+        'usage: node bench/view_bench.mjs [--seconds S] [--rounds N] [--page HTML] [--build DIR]\n' +
+            'Measures the live view page against the simulator and the headless bridge of DIR\n' +
+            '(default build/native): size, time to the first drawn model, request rate, CPU use.\n',
+    );
+    process.exit(0);
+}
 for (let i = 0; i < argv.length; i += 2) {
     const key = argv[i].replace(/^--/, '');
     if (!(key in o) || i + 1 >= argv.length) {
-        process.stderr.write(
-            `view_bench.mjs: bad option '${argv[i]}'\nTry the header of bench/view_bench.mjs.\n`,
-        );
+        process.stderr.write(`view_bench.mjs: bad option '${argv[i]}'\nTry 'node bench/view_bench.mjs --help'.\n`);
         process.exit(2);
     }
     o[key] = typeof o[key] === 'number' ? Number(argv[i + 1]) : path.resolve(argv[i + 1]);
