@@ -6,16 +6,6 @@
 # the sample settings with CR LF line ends), zipped by cmake/make_zip.py with
 # fixed file times and order so that the same commit gives the same bytes.
 
-if(WIN32)
-    set(TOLVANE_INSTALL_BINDIR .)
-    set(TOLVANE_INSTALL_DOCDIR .)
-    set(TOLVANE_INSTALL_DATADIR .)
-else()
-    set(TOLVANE_INSTALL_BINDIR ${CMAKE_INSTALL_BINDIR})
-    set(TOLVANE_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/tolvane)
-    set(TOLVANE_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/tolvane)
-endif()
-
 # The programs a user runs; the simulator and the MQTT gateway exist on Linux only.
 set(tolvane_programs tolvane tolvane-headless tolvane-config tolvane-probe tolvane-decode
                      tolvane-devsim tolvane-publish)
@@ -27,12 +17,7 @@ foreach(program IN LISTS tolvane_programs)
     endif()
 endforeach()
 
-# The live view page: freshly built when the web build ran, else the committed one.
-set(TOLVANE_VIEW_PAGE "${PROJECT_SOURCE_DIR}/web/view/dist/tolvane-view.html"
-    CACHE FILEPATH "The built live view page that is installed")
-if(EXISTS ${TOLVANE_VIEW_PAGE})
-    install(FILES ${TOLVANE_VIEW_PAGE} DESTINATION ${TOLVANE_INSTALL_DATADIR})
-endif()
+# The live view page is installed by web/CMakeLists.txt.
 
 set(package_text ${CMAKE_BINARY_DIR}/package-text)
 if(WIN32)

@@ -7,9 +7,12 @@
 # lets the probe ask for four measurements a second. The bridge's event log
 # and the values the probe receives are shown as they come.
 #
-# Usage: scripts/demo.sh [SECONDS]   (without SECONDS: until Ctrl+C)
+# Usage: scripts/demo.sh [--view] [SECONDS]   (without SECONDS: until Ctrl+C)
+# --view: no probe; the bridge's one client is the live view page it prints.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+view=0
+if [ "${1:-}" = --view ]; then view=1; shift; fi
 seconds=${1:-0}
 rate=4
 
@@ -65,11 +68,21 @@ echo
 echo "Simulated device on $device; the bridge serves WebSocket clients on port $port."
 echo "Working folder $scratch (its tolv.conf is the bridge's configuration)."
 if [ "$seconds" -gt 0 ]; then echo "Running for $seconds s."; else echo "Ctrl+C ends it."; fi
+# The live view: the page built here, else the committed one.
+page=$PWD/web/view/dist/tolvane-view.html
+[ -f "$bin/web/view/tolvane-view.html" ] && page=$bin/web/view/tolvane-view.html
+echo "Live view: $(python3 -c 'import pathlib, sys; print(pathlib.Path(sys.argv[1]).as_uri())' "$page")?port=$port"
+[ "$view" -eq 0 ] && echo "(the bridge serves one client, here the probe: scripts/demo.sh --view leaves it to the page)"
 echo
 
 cd "$scratch"
 "$bin/bin/tolvane-headless" > >(sed -u 's/^/event log | /') 2>&1 &
 bridge_pid=$!
+
+if [ "$view" -eq 1 ]; then
+    if [ "$seconds" -gt 0 ]; then sleep "$seconds"; else wait "$bridge_pid"; fi
+    exit 0
+fi
 
 probe_args=(--websocket --port "$port" --rate "$rate")
 [ "$seconds" -gt 0 ] && probe_args+=(--count "$((seconds * rate))")

@@ -42,7 +42,12 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     $sudo locale-gen >/dev/null
 fi
 
-# The "ws" WebSocket library (web/package-lock.json) for the interoperability tests.
-if command -v npm >/dev/null && [ ! -d "$(dirname "$0")/../web/node_modules/ws" ]; then
-    (cd "$(dirname "$0")/../web" && npm ci --no-audit --no-fund)
+# The packages of web/package-lock.json: the "ws" WebSocket library for the
+# interoperability tests; three.js, uPlot and esbuild for the live view page;
+# puppeteer-core to drive Debian's Chromium in its tests. Installed again
+# whenever the lock file is newer than the last install.
+web=$(dirname "$0")/../web
+if command -v npm >/dev/null && { [ ! -f "$web/node_modules/.package-lock.json" ] ||
+    [ "$web/package-lock.json" -nt "$web/node_modules/.package-lock.json" ]; }; then
+    (cd "$web" && npm ci --no-audit --no-fund)
 fi

@@ -1,0 +1,67 @@
+// Where the bridge is and what its values mean: from the page's address
+// (?host=…&port=…&mode=…), else what the browser remembers, else defaults.
+
+const storageKey = 'tolvane-view';
+export const defaultPort = 8096;
+
+function remembered() {
+    try {
+        return JSON.parse(localStorage.getItem(storageKey)) || {};
+    } catch {
+        return {}; // storage off (private windows, some file:// set-ups) or damaged
+    }
+}
+
+function remember(values) {
+    try {
+        localStorage.setItem(storageKey, JSON.stringify({ ...remembered(), ...values }));
+    } catch {
+        // nothing to keep it in; the page still works
+    }
+}
+
+export function validPort(text) {
+    const n = Number(text);
+    return Number.isInteger(n) && n >= 1 && n <= 65535 ? n : null;
+}
+
+// A bare IPv6 address needs brackets inside a URL.
+export function bridgeUrl(host, port) {
+    const name = host.includes(':') && !host.startsWith('[') ? `[${host}]` : host;
+    return `ws://${name}:${port}`;
+}
+
+function defaultHost() {
+    // Served by a web server on the bridge's machine: that machine.
+    const h = location.protocol.startsWith('http') ? location.hostname : '';
+    return h || '127.0.0.1';
+}
+
+export function initialSettings() {
+    const query = new URLSearchParams(location.search);
+    const kept = remembered();
+    const host = (query.get('host') || '').trim() || kept.host || defaultHost();
+    const port = validPort(query.get('port')) ?? validPort(kept.port) ?? defaultPort;
+    const askedMode = query.get('mode');
+    const mode = askedMode === 'acceleration' || askedMode === 'angles' ? askedMode : kept.mode;
+    const settings = { host, port, mode: mode === 'acceleration' ? 'acceleration' : 'angles' };
+    if (query.has('host') || query.has('port')) remember({ host, port });
+    return settings;
+}
+
+export function saveAddress(host, port) {
+    remember({ host, port });
+    // Keep the address bar in step, so that a bookmark or a reload finds the same bridge.
+    try {
+        const url = new URL(location.href);
+        url.searchParams.set('host', host);
+        url.searchParams.set('port', String(port));
+        history.replaceState(null, '', url);
+    } catch {
+        // some browsers refuse this for file:// pages; the stored address is enough
+    }
+}
+
+export function saveMode(mode) {
+    remember({ mode });
+}
