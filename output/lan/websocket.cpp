@@ -217,10 +217,11 @@ int readRequestMessage(RequestStream& stream, const FrameLink& link) {
 
         if (control) {
             unsigned char payload[maxControlPayload];
-            if (length > 0 && !link.receive(link.context, payload, length)) return -1;
-            for (size_t i = 0; i < length; ++i)
+            const size_t count = static_cast<size_t>(length); // at most 125
+            if (count > 0 && !link.receive(link.context, payload, count)) return -1;
+            for (size_t i = 0; i < count; ++i)
                 payload[i] ^= mask[i % 4];
-            if (!answerControlFrame(link, opcode, payload, length)) return -1;
+            if (!answerControlFrame(link, opcode, payload, count)) return -1;
             continue;
         }
 
