@@ -10,6 +10,15 @@
 
 namespace {
 
+// The accepted client's dialect, taken once at accept so that the handshake,
+// every request and every reply of a connection agree even when the settings
+// change meanwhile; and the message under way. Worker thread only.
+struct Connection {
+    bool webSocket = false;
+    RequestStream stream;
+};
+Connection connection;
+
 uint16_t listenPort() {
     return static_cast<uint16_t>(static_cast<uint32_t>(settings.lanPort.load()) & 0xFFFFu);
 }
@@ -31,6 +40,26 @@ bool sendToClient(const char* data, size_t length) {
     returnSocket(clientSocket, socket);
     return sent > 0;
 }
+
+// Exactly count bytes, which the frame reader never asks beyond the frame.
+bool receiveFromClient(void*, unsigned char* out, size_t count) {
+    while (count > 0) {
+        NativeSocket socket = borrowSocket(clientSocket);
+        if (socket == noSocket) return false;
+        long got = receiveBytes(socket, out, count);
+        returnSocket(clientSocket, socket);
+        if (got <= 0) return false;
+        out += got;
+        count -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool sendFrameToClient(void*, const unsigned char* data, size_t length) {
+    return sendToClient(reinterpret_cast<const char*>(data), length);
+}
+
+const FrameLink clientLink{nullptr, receiveFromClient, sendFrameToClient};
 
 // Runs one step on the listener; false when it failed or the listener is gone.
 template <typename Step> bool onListener(Step step) {
@@ -66,6 +95,9 @@ void answerHandshake() {
 } // namespace
 
 bool openLanServer() {
+    // A port of 0 would let the system pick one that no client can know.
+    uint16_t port = listenPort();
+    if (port == 0) return false;
     NativeSocket created = openStreamSocket();
     if (created == noSocket) return false;
     placeSocket(listenSocket, created);
@@ -76,7 +108,6 @@ bool openLanServer() {
         closeSocketSlot(listenSocket);
         return false;
     }
-    uint16_t port = listenPort();
     bool listening =
         onListener([port](NativeSocket listener) { return bindAnyAddress(listener, port); }) &&
         onListener([](NativeSocket listener) { return listenForOne(listener); });
@@ -91,26 +122,22 @@ bool openLanServer() {
         closeSocketSlot(listenSocket);
         return false;
     }
-    if (settings.webSocketEnabled.load()) answerHandshake();
+    connection.webSocket = settings.webSocketEnabled.load() != 0;
+    clearRequestStream(connection.stream);
+    if (connection.webSocket) answerHandshake();
     return true;
 }
 
 int readRequest() {
-    if (settings.webSocketEnabled.load()) {
-        unsigned char frame[requestFrameLength];
-        for (unsigned char& byte : frame)
-            if (!receiveClientByte(&byte)) return -1;
-        return requestFrameCommand(frame);
-    }
+    if (connection.webSocket) return readRequestMessage(connection.stream, clientLink);
     unsigned char byte;
     return receiveClientByte(&byte) ? byte : -1;
 }
 
 ReplyOutcome sendMotionOutput(const MotionOutput& motion, const ButtonState& buttons) {
     char reply[2 + replyTextSize];
-    int length = settings.webSocketEnabled.load()
-                     ? formatReplyFrame(reply, sizeof reply, motion, buttons)
-                     : formatPlainReply(reply, replyTextSize, motion, buttons);
+    int length = connection.webSocket ? formatReplyFrame(reply, sizeof reply, motion, buttons)
+                                      : formatPlainReply(reply, replyTextSize, motion, buttons);
     if (length < 0) return ReplyOutcome::skipped;
     return sendToClient(reply, static_cast<size_t>(length)) ? ReplyOutcome::sent
                                                             : ReplyOutcome::failed;

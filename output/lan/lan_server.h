@@ -1,6 +1,7 @@
 #pragma once
 // The LAN server for one client: plain request bytes and text replies, or the
-// WebSocket dialect, chosen by settings.webSocketEnabled at each operation.
+// WebSocket dialect, chosen by settings.webSocketEnabled when the client is
+// accepted and kept for the whole connection.
 //
 // listenSocket and clientSocket are process-wide; the worker opens and uses
 // them, the window thread may close them at any moment to release a worker
@@ -13,15 +14,19 @@
 // and, with WebSocket on, answers its opening handshake. False only when the
 // listener could not be created, bound or put to listen, or accept failed (also
 // when the listener was closed meanwhile); the listener is then closed again,
-// so a failed attempt leaves no socket behind. Also false, without accepting,
-// when stopRequested is already set once the listener exists.
+// so a failed attempt leaves no socket behind. Also false, without any socket,
+// when the low 16 bits of lanPort are 0 (no port a client could know), and
+// without accepting when stopRequested is already set once the listener exists.
 // True also when the handshake ended early: the client went away, or its head
-// did not fit 1023 bytes or its key did not fit beside the GUID. In the last
+// did not fit 8192 bytes or its key did not fit beside the GUID. In the last
 // two cases the client is closed without reply, so the first readRequest fails
 // just as after a client that went away.
 bool openLanServer();
 
 // The command byte of one request (0..255), or -1 when the read failed.
+// Plain: one byte. WebSocket: one data message (see readRequestMessage); pings
+// are answered and pongs dropped on the way, and a close frame from the client
+// is answered and then fails the read like a closed connection.
 int readRequest();
 
 enum class ReplyOutcome { sent, skipped, failed };

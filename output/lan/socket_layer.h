@@ -25,6 +25,9 @@ bool listenForOne(NativeSocket listener);
 NativeSocket acceptClient(NativeSocket listener);
 // One byte with a one-byte receive: 1, 0 when the peer closed, -1 on error.
 int receiveByte(NativeSocket socket, unsigned char* out);
+// One receive of at most count bytes: how many came, 0 when the peer closed,
+// -1 on error.
+long receiveBytes(NativeSocket socket, unsigned char* out, size_t count);
 // One send call; the count it reported (0 or less on failure).
 long sendBytes(NativeSocket socket, const char* data, size_t length);
 // Makes a call blocked on the socket return at once, and every later call on it

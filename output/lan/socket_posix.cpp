@@ -60,6 +60,14 @@ int receiveByte(NativeSocket socket, unsigned char* out) {
     }
 }
 
+long receiveBytes(NativeSocket socket, unsigned char* out, size_t count) {
+    for (;;) {
+        ssize_t got = recv(static_cast<int>(socket), out, count, 0);
+        if (got >= 0) return static_cast<long>(got);
+        if (errno != EINTR) return -1;
+    }
+}
+
 long sendBytes(NativeSocket socket, const char* data, size_t length) {
     for (;;) {
         ssize_t sent = send(static_cast<int>(socket), data, length, MSG_NOSIGNAL);

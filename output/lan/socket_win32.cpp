@@ -50,6 +50,11 @@ int receiveByte(NativeSocket socket, unsigned char* out) {
     return got > 0 ? 1 : (got == 0 ? 0 : -1);
 }
 
+long receiveBytes(NativeSocket socket, unsigned char* out, size_t count) {
+    int got = recv(asSocket(socket), reinterpret_cast<char*>(out), static_cast<int>(count), 0);
+    return got >= 0 ? got : -1;
+}
+
 long sendBytes(NativeSocket socket, const char* data, size_t length) {
     return send(asSocket(socket), data, static_cast<int>(length), 0);
 }

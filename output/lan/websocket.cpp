@@ -31,6 +31,74 @@ void encodeBase64(const unsigned char* data, size_t length, char* out) {
     out[o] = '\0';
 }
 
+constexpr unsigned char finalFrame = 0x80;
+constexpr unsigned char reservedBits = 0x70; // no extension is ever agreed
+constexpr unsigned char opcodeBits = 0x0F;
+constexpr unsigned char controlOpcodes = 0x08;
+constexpr unsigned char maskedPayload = 0x80;
+constexpr unsigned char lengthBits = 0x7F;
+enum Opcode : unsigned char {
+    continuationFrame = 0x0,
+    textFrame = 0x1,
+    binaryFrame = 0x2,
+    closeFrame = 0x8,
+    pingFrame = 0x9,
+    pongFrame = 0xA
+};
+// Data payload is dropped in pieces of this size.
+constexpr size_t dropChunk = 1024;
+
+bool knownOpcode(unsigned opcode) {
+    return opcode <= binaryFrame || (opcode >= closeFrame && opcode <= pongFrame);
+}
+
+bool sendControlFrame(const FrameLink& link, Opcode opcode, const unsigned char* payload,
+                      size_t length) {
+    unsigned char frame[2 + maxControlPayload];
+    frame[0] = static_cast<unsigned char>(finalFrame | opcode);
+    frame[1] = static_cast<unsigned char>(length);
+    if (length > 0) memcpy(frame + 2, payload, length);
+    return link.send(link.context, frame, length + 2);
+}
+
+bool sendClose(const FrameLink& link, unsigned status) {
+    const unsigned char code[2] = {static_cast<unsigned char>(status >> 8),
+                                   static_cast<unsigned char>(status & 0xFF)};
+    return sendControlFrame(link, closeFrame, code, sizeof code);
+}
+
+// The codes a peer may put in a close frame: those of RFC 6455 section 7.4.1
+// and the IANA registry that are not reserved for local use, and the ranges
+// for libraries and applications.
+bool sendableCloseCode(unsigned code) {
+    if (code >= 3000 && code <= 4999) return true;
+    return code >= 1000 && code <= 1014 && code != 1004 && code != 1005 && code != 1006;
+}
+
+// A connection that a client's frame has made unusable: the close frame tells
+// the client why, and the read fails like a closed connection.
+int failConnection(const FrameLink& link, unsigned status) {
+    sendClose(link, status);
+    return -1;
+}
+
+// Answers a control frame whose unmasked payload is in hand: true to go on
+// reading, false when the read ends (close, or the client is gone).
+bool answerControlFrame(const FrameLink& link, unsigned opcode, const unsigned char* payload,
+                        size_t length) {
+    if (opcode == pingFrame) return sendControlFrame(link, pongFrame, payload, length);
+    if (opcode == pongFrame) return true;
+    // Close: echo its status code; a body too short for one, or a code no
+    // peer may send, is a protocol error.
+    if (length == 0) {
+        sendControlFrame(link, closeFrame, nullptr, 0);
+    } else {
+        unsigned code = length >= 2 ? (unsigned(payload[0]) << 8) | payload[1] : 0;
+        sendClose(link, sendableCloseCode(code) ? code : closeProtocolError);
+    }
+    return false;
+}
+
 } // namespace
 
 void clearRequestHead(RequestHead& head) {
@@ -97,10 +165,6 @@ int formatHandshakeReply(const RequestHead& head, char* out, size_t size) {
     return text.overflow ? -1 : static_cast<int>(text.length);
 }
 
-int requestFrameCommand(const unsigned char* frame) {
-    return frame[2] ^ frame[6];
-}
-
 int formatReplyFrame(char* out, size_t size, const MotionOutput& motion,
                      const ButtonState& buttons) {
     if (size < 3) return -1;
@@ -111,4 +175,72 @@ int formatReplyFrame(char* out, size_t size, const MotionOutput& motion,
     out[0] = static_cast<char>(0x81); // FIN, text
     out[1] = static_cast<char>(length);
     return length + 2;
+}
+
+void clearRequestStream(RequestStream& stream) {
+    stream.inMessage = false;
+    stream.command = -1;
+    stream.messageLength = 0;
+}
+
+int readRequestMessage(RequestStream& stream, const FrameLink& link) {
+    for (;;) {
+        // Two bytes tell whether the frame may be read on at all; then the
+        // extended length and the masking key, whose size they give.
+        unsigned char header[14];
+        if (!link.receive(link.context, header, 2)) return -1;
+        const bool final = (header[0] & finalFrame) != 0;
+        const unsigned opcode = header[0] & opcodeBits;
+        const bool control = (opcode & controlOpcodes) != 0;
+        const unsigned lengthCode = header[1] & lengthBits;
+        if ((header[1] & maskedPayload) == 0 || (header[0] & reservedBits) != 0 ||
+            !knownOpcode(opcode))
+            return failConnection(link, closeProtocolError);
+        if (control && (!final || lengthCode > maxControlPayload))
+            return failConnection(link, closeProtocolError);
+        // A continuation belongs to a message under way, and a new message
+        // may only start once the last one is complete.
+        if (!control && (opcode == continuationFrame) != stream.inMessage)
+            return failConnection(link, closeProtocolError);
+
+        const size_t extended = lengthCode == 126 ? 2 : (lengthCode == 127 ? 8 : 0);
+        if (!link.receive(link.context, header + 2, extended + 4)) return -1;
+        uint64_t length = lengthCode;
+        if (extended > 0) {
+            if (extended == 8 && (header[2] & 0x80) != 0)
+                return failConnection(link, closeProtocolError);
+            length = 0;
+            for (size_t i = 0; i < extended; ++i)
+                length = (length << 8) | header[2 + i];
+        }
+        const unsigned char* mask = header + 2 + extended;
+
+        if (control) {
+            unsigned char payload[maxControlPayload];
+            const size_t count = static_cast<size_t>(length); // at most 125
+            if (count > 0 && !link.receive(link.context, payload, count)) return -1;
+            for (size_t i = 0; i < count; ++i)
+                payload[i] ^= mask[i % 4];
+            if (!answerControlFrame(link, opcode, payload, count)) return -1;
+            continue;
+        }
+
+        if (length > maxMessagePayload - stream.messageLength)
+            return failConnection(link, closeMessageTooBig);
+        stream.messageLength += length;
+        for (uint64_t left = length; left > 0;) {
+            unsigned char chunk[dropChunk];
+            const size_t count = left < dropChunk ? static_cast<size_t>(left) : dropChunk;
+            if (!link.receive(link.context, chunk, count)) return -1;
+            // The first byte of a message is always at a frame's offset 0.
+            if (stream.command < 0) stream.command = chunk[0] ^ mask[0];
+            left -= count;
+        }
+        stream.inMessage = !final;
+        if (final) {
+            const int command = stream.command < 0 ? 0 : stream.command;
+            clearRequestStream(stream);
+            return command;
+        }
+    }
 }

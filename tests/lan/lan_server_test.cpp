@@ -37,11 +37,16 @@ std::string replyFrame() {
     return std::string(frame, static_cast<size_t>(n));
 }
 
-// A masked client frame of the given payload (mask bytes chosen by the caller).
-std::string clientFrame(const std::string& payload, const unsigned char mask[4]) {
-    std::string frame;
-    frame += static_cast<char>(0x81);
-    frame += static_cast<char>(0x80 | payload.size());
+// A masked client frame of the given payload (mask bytes chosen by the caller),
+// with the extended length the payload needs.
+std::string clientFrame(const std::string& payload, const unsigned char mask[4],
+                        unsigned char first = 0x81) {
+    std::string frame(1, static_cast<char>(first));
+    const size_t n = payload.size();
+    const int lengthBytes = n < 126 ? 0 : (n < 65536 ? 2 : 8);
+    frame += static_cast<char>(0x80 | (lengthBytes == 0 ? n : (lengthBytes == 2 ? 126 : 127)));
+    for (int i = lengthBytes - 1; i >= 0; --i)
+        frame += static_cast<char>((n >> (8 * i)) & 0xFF);
     for (int i = 0; i < 4; ++i)
         frame += static_cast<char>(mask[i]);
     for (size_t i = 0; i < payload.size(); ++i)
@@ -393,7 +398,12 @@ TEST_F(LanServer, WebSocketHeadVariants) {
         {"key of 92",
          {"GET / HTTP/1.1\r\nSec-WebSocket-Key: " + std::string(92, 'k') + "\r\n\r\n"},
          ""},
-        {"head over 1023 bytes", {"GET / HTTP/1.1\r\nX: " + std::string(1100, 'x')}, ""},
+        // Browsers put the key after their cookies.
+        {"head of 8192 bytes",
+         {"GET / HTTP/1.1\r\nCookie: " + std::string(8140, 'c') +
+          "\r\nSec-WebSocket-Key: abc\r\n\r\n"},
+         handshakeReplyWith("zwKd5BnoWxQ6GxTxxSmBSHGHX9M=")},
+        {"head over 8192 bytes", {"GET / HTTP/1.1\r\nX: " + std::string(8200, 'x')}, ""},
         {"closed mid-head", {"GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n"}, ""},
     };
     for (const Case& c : cases) {
@@ -413,21 +423,74 @@ TEST_F(LanServer, WebSocketHeadVariants) {
     }
 }
 
-TEST_F(LanServer, EightByteFrameTakesLaterReadsOutOfStep) {
+// The handshake of a client with key "abc", answered.
+bool greeted(NativeSocket client) {
+    char accept[acceptValueSize];
+    computeAcceptKey("abc", accept);
+    const std::string head = handshakeReplyWith(accept);
+    return sendText(client, "GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n\r\n") &&
+           receiveCount(client, head.size()) == head;
+}
+
+TEST_F(LanServer, WebSocketMessagesOfAnyShapeStayInStep) {
     settings.webSocketEnabled = 1;
     ServerThread server;
     NativeSocket client = connectLoopback(port);
     ASSERT_NE(client, noSocket);
-    ASSERT_TRUE(sendText(client, "GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n\r\n"));
-    char accept[acceptValueSize];
-    ASSERT_TRUE(computeAcceptKey("abc", accept));
-    ASSERT_EQ(receiveCount(client, handshakeReplyWith(accept).size()), handshakeReplyWith(accept));
-    const unsigned char later[4] = {1, 2, 3, 4};
+    ASSERT_TRUE(greeted(client));
+    const unsigned char other[4] = {1, 2, 3, 4};
+    const std::string reply = replyFrame();
     ASSERT_TRUE(sendText(client, clientFrame("DD", someMask)));
-    EXPECT_EQ(receiveCount(client, 94), replyFrame());
-    ASSERT_TRUE(sendText(client, clientFrame("D", later)));
-    EXPECT_EQ(drain(client), "");
-    // The second read starts with the left-over payload byte, so its bytes 2
-    // and 6 are the frame header's 0x81 and the last mask byte.
-    EXPECT_EQ(server.finish().commands, (std::vector<int>{'D', 0x81 ^ later[3]}));
+    EXPECT_EQ(receiveCount(client, 94), reply);
+    // A fragmented message with a ping between its fragments: the pong comes
+    // at once, the reply when the message is complete.
+    ASSERT_TRUE(sendText(client, clientFrame("D", someMask, 0x01) +
+                                     clientFrame("are you there", other, 0x89) +
+                                     clientFrame("rest", other, 0x80)));
+    EXPECT_EQ(receiveCount(client, 15 + 94), std::string("\x8A\x0D") + "are you there" + reply);
+    // 16-bit and 64-bit lengths, then the 7-byte frames.
+    ASSERT_TRUE(sendText(client, clientFrame("D" + std::string(299, 'x'), other) +
+                                     clientFrame("D" + std::string(65535, 'x'), someMask, 0x82) +
+                                     clientFrame("D", someMask) + clientFrame("D", other)));
+    EXPECT_EQ(receiveCount(client, 4 * 94), reply + reply + reply + reply);
+    // A normal close is echoed and ends the connection.
+    ASSERT_TRUE(sendText(client, clientFrame("\x03\xe8", other, 0x88)));
+    bool closed = false;
+    EXPECT_EQ(receiveUntilClosed(client, &closed), "\x88\x02\x03\xe8");
+    EXPECT_TRUE(closed);
+    closeClient(client);
+    EXPECT_EQ(server.finish().commands, std::vector<int>(6, 'D'));
+}
+
+TEST_F(LanServer, DialectIsTakenOncePerConnection) {
+    // The settings dialog may change the switch between two requests: the
+    // connection keeps the dialect it was accepted with.
+    for (int webSocket = 0; webSocket < 2; ++webSocket) {
+        settings.webSocketEnabled = webSocket;
+        ServerThread server;
+        NativeSocket client = connectLoopback(port);
+        ASSERT_NE(client, noSocket);
+        const std::string request = webSocket ? clientFrame("D", someMask) : "D";
+        const std::string reply = webSocket ? replyFrame() : plainReply();
+        if (webSocket) {
+            ASSERT_TRUE(greeted(client));
+        }
+        ASSERT_TRUE(sendText(client, request));
+        EXPECT_EQ(receiveCount(client, reply.size()), reply);
+        settings.webSocketEnabled = 1 - webSocket;
+        ASSERT_TRUE(sendText(client, request));
+        EXPECT_EQ(receiveCount(client, reply.size()), reply);
+        EXPECT_EQ(drain(client), "");
+        EXPECT_EQ(server.finish().replies, 2);
+    }
+}
+
+TEST_F(LanServer, PortWhoseLow16BitsAreZeroOpensNothing) {
+    const int before = openHandleCount();
+    for (int32_t lanPort : {0, 65536, 131072}) {
+        settings.lanPort = lanPort;
+        ServerThread server; // would wait in accept on a port the system picked
+        EXPECT_FALSE(server.finish().opened);
+    }
+    EXPECT_EQ(openHandleCount(), before);
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "output/lan/reply_text.h"
 #include "output/lan/websocket.h"
@@ -30,6 +32,52 @@ std::string keyOf(const std::string& head, bool* fits = nullptr) {
     bool ok = findWebSocketKey(head.data(), head.size(), key, sizeof key);
     if (fits != nullptr) *fits = ok;
     return ok ? key : "(too long)";
+}
+
+// A client's frame: first byte, payload, masked with a fixed key unless told
+// otherwise; extended lengths as the payload needs, or as forced.
+std::string frame(unsigned char first, const std::string& payload, bool masked = true,
+                  int lengthForm = 0) {
+    const unsigned char mask[4] = {0x37, 0xfa, 0x21, 0x3d};
+    std::string out(1, static_cast<char>(first));
+    const size_t n = payload.size();
+    const unsigned char maskBit = masked ? 0x80 : 0;
+    if (lengthForm == 0) lengthForm = n < 126 ? 7 : (n < 65536 ? 16 : 64);
+    if (lengthForm == 7) {
+        out += static_cast<char>(maskBit | n);
+    } else {
+        out += static_cast<char>(maskBit | (lengthForm == 16 ? 126 : 127));
+        for (int shift = lengthForm - 8; shift >= 0; shift -= 8)
+            out += static_cast<char>((uint64_t(n) >> shift) & 0xFF);
+    }
+    if (masked) out.append(reinterpret_cast<const char*>(mask), 4);
+    for (size_t i = 0; i < n; ++i)
+        out += static_cast<char>(payload[i] ^ (masked ? mask[i % 4] : 0));
+    return out;
+}
+
+// A client's byte stream in memory, and what the reader sent back.
+struct Wire {
+    std::string in;
+    size_t at = 0;
+    std::string out;
+    FrameLink link{this, receive, send};
+
+    static bool receive(void* context, unsigned char* bytes, size_t count) {
+        Wire& w = *static_cast<Wire*>(context);
+        if (count > w.in.size() - w.at) return false;
+        std::memcpy(bytes, w.in.data() + w.at, count);
+        w.at += count;
+        return true;
+    }
+    static bool send(void* context, const unsigned char* data, size_t length) {
+        static_cast<Wire*>(context)->out.append(reinterpret_cast<const char*>(data), length);
+        return true;
+    }
+};
+
+std::string closeWith(unsigned code) {
+    return {'\x88', '\x02', static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
 }
 
 const MotionOutput motion{{12.5f, -0.0f, -179.99951f}, {0.70710677f, 0.0f, 0.0f, 0.70710677f}};
@@ -63,18 +111,18 @@ TEST(WebSocketHead, CompleteAfterFourLineEndBytes) {
     EXPECT_EQ(feed(head, "a\n\r\r\n"), HeadStatus::complete);
 }
 
-TEST(WebSocketHead, NeverHoldsMoreThan1023Bytes) {
+TEST(WebSocketHead, NeverHoldsMoreThan8192Bytes) {
     RequestHead head;
     size_t used = 0;
-    EXPECT_EQ(feed(head, std::string(2000, 'x'), &used), HeadStatus::tooLong);
-    EXPECT_EQ(used, 1023u);
-    EXPECT_EQ(head.length, 1023u);
-    EXPECT_EQ(head.text[1023], '\0');
+    EXPECT_EQ(feed(head, std::string(9000, 'x'), &used), HeadStatus::tooLong);
+    EXPECT_EQ(used, 8192u);
+    EXPECT_EQ(head.length, 8192u);
+    EXPECT_EQ(head.text[8192], '\0');
     EXPECT_EQ(appendHeadByte(head, 'x'), HeadStatus::tooLong);
-    EXPECT_EQ(head.length, 1023u);
-    // A head of exactly 1023 bytes still completes.
-    EXPECT_EQ(feed(head, std::string(1019, 'x') + "\r\n\r\n"), HeadStatus::complete);
-    EXPECT_EQ(feed(head, std::string(1020, 'x') + "\r\n\r\n"), HeadStatus::tooLong);
+    EXPECT_EQ(head.length, 8192u);
+    // A head of exactly 8192 bytes still completes.
+    EXPECT_EQ(feed(head, std::string(8188, 'x') + "\r\n\r\n"), HeadStatus::complete);
+    EXPECT_EQ(feed(head, std::string(8189, 'x') + "\r\n\r\n"), HeadStatus::tooLong);
 }
 
 TEST(WebSocketKey, FoundAsTheHeaderRulesSay) {
@@ -130,12 +178,7 @@ TEST(WebSocketHandshake, ReplyHeadOrNone) {
     EXPECT_EQ(formatHandshakeReply(head, reply, sizeof reply), -1);
 }
 
-TEST(WebSocketFrames, RequestCommandAndReplyFrame) {
-    const unsigned char frame[7] = {0x81, 0x81, 0x37, 0xfa, 0x21, 0x3d, 'D' ^ 0x37};
-    EXPECT_EQ(requestFrameCommand(frame), 'D');
-    const unsigned char closeFrame[7] = {0x88, 0x82, 0x00, 0x00, 0x00, 0x00, 0x03};
-    EXPECT_EQ(requestFrameCommand(closeFrame), 3);
-
+TEST(WebSocketFrames, ReplyFrame) {
     char out[2 + replyTextSize];
     ButtonState buttons{{1, 0, 0, 0, 1}};
     ASSERT_EQ(formatReplyFrame(out, sizeof out, motion, buttons), 94);
@@ -152,4 +195,73 @@ TEST(WebSocketFrames, RequestCommandAndReplyFrame) {
     EXPECT_EQ(out[1], 125);
     EXPECT_EQ(formatReplyFrame(out, sizeof out, motion, wide126), -1);
     EXPECT_EQ(formatReplyFrame(out, 94, motion, buttons), -1); // buffer too short
+}
+
+TEST(WebSocketFrames, MessagesStayInStepAroundControlFrames) {
+    Wire wire;
+    wire.in = frame(0x81, "D") + frame(0x81, "DD") +
+              // fragments with a ping and a pong between them
+              frame(0x01, "") + frame(0x00, "D") + frame(0x89, "ping!") + frame(0x8A, "x") +
+              frame(0x80, "rest") + frame(0x82, "") + frame(0x82, "d") +
+              frame(0x81, "D" + std::string(299, 'y')) +
+              frame(0x82, "D" + std::string(65535, 'y')) + frame(0x81, "D", true, 64) +
+              frame(0x81, "D");
+    RequestStream stream;
+    std::vector<int> commands;
+    for (int command; (command = readRequestMessage(stream, wire.link)) >= 0;)
+        commands.push_back(command);
+    EXPECT_EQ(commands, (std::vector<int>{'D', 'D', 'D', 0, 'd', 'D', 'D', 'D', 'D'}));
+    EXPECT_EQ(wire.at, wire.in.size());
+    EXPECT_EQ(wire.out, std::string("\x8A\x05ping!")); // and no close: the stream just ended
+}
+
+TEST(WebSocketFrames, CloseIsAnsweredAndEndsTheReads) {
+    struct Case {
+        std::string payload;
+        std::string answer;
+    } cases[] = {{"\x03\xe8", closeWith(1000)},
+                 {std::string("\x0f\xa0") + "bye", closeWith(4000)},
+                 {"", std::string("\x88\x00", 2)},
+                 {"\x03", closeWith(closeProtocolError)},
+                 {"\x03\xed", closeWith(closeProtocolError)}}; // 1005 is never sent
+    for (const Case& c : cases) {
+        Wire wire;
+        wire.in = frame(0x88, c.payload) + frame(0x81, "D");
+        RequestStream stream;
+        EXPECT_EQ(readRequestMessage(stream, wire.link), -1);
+        EXPECT_EQ(wire.out, c.answer);
+        EXPECT_EQ(wire.at, wire.in.size() - 7); // the frame behind it is not read
+    }
+}
+
+TEST(WebSocketFrames, InvalidFramesEndTheConnectionUnread) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        size_t read; // bytes taken before giving up
+        unsigned status;
+    } cases[] = {
+        {"unmasked", frame(0x81, "D", false), 2, closeProtocolError},
+        {"long ping", frame(0x89, std::string(126, 'p')), 2, closeProtocolError},
+        {"ping without FIN", frame(0x09, "p"), 2, closeProtocolError},
+        {"reserved bit", frame(0xC1, "D"), 2, closeProtocolError},
+        {"reserved opcode", frame(0x83, "D"), 2, closeProtocolError},
+        {"stray continuation", frame(0x80, "D"), 2, closeProtocolError},
+        {"message in a message", frame(0x01, "D") + frame(0x81, "D"), 9, closeProtocolError},
+        {"64-bit top bit", std::string("\x82\xff\x80\0\0\0\0\0\0\0", 10) + "mask", 14,
+         closeProtocolError},
+        {"message over 64 KiB", frame(0x82, std::string(65537, 'y')), 14, closeMessageTooBig},
+        {"fragments over 64 KiB",
+         frame(0x02, std::string(65000, 'y')) + frame(0x80, std::string(537, 'y')), 65008 + 8,
+         closeMessageTooBig},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Wire wire;
+        wire.in = c.bytes;
+        RequestStream stream;
+        EXPECT_EQ(readRequestMessage(stream, wire.link), -1);
+        EXPECT_EQ(wire.at, c.read);
+        EXPECT_EQ(wire.out, closeWith(c.status));
+    }
 }
