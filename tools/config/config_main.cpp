@@ -510,6 +510,8 @@ int main(int argc, char** argv) {
         case ':':
             return usageError(program, "%s needs a value", argv[optind - 1]);
         default:
+            if (optopt > 0 && optopt < 256)
+                return usageError(program, "unknown option '-%c'", optopt);
             return usageError(program, "unknown option '%s'", argv[optind - 1]);
         }
     }
