@@ -7,7 +7,8 @@
 error, status 0. --version: "PROGRAM VERSION", status 0. An unknown option or
 a bad value: nothing on standard output, one line naming the option and the
 problem followed by "Try 'PROGRAM --help'." on standard error, status 2.
-Programs not built here (the simulator in the Windows build) are left out.
+Programs not built here (the simulator in the Windows build) are left out;
+under an emulator (wine) a shorter table runs, for the same code.
 """
 import os
 import re
@@ -88,7 +89,7 @@ def main():
             return run(emulator + [os.path.join(bin_dir, program + suffix)] + args, scratch)
 
         for program in [p for p in PROGRAMS if built(p)]:
-            for flag in ("-h", "--help"):
+            for flag in ("--help",) if emulator else ("-h", "--help"):
                 status, out, err = call(program, [flag])
                 where = f"{program} {flag}"
                 check(status == 0, f"{where}: status {status}")
@@ -104,9 +105,12 @@ def main():
                       err == f"{program}: unknown option '{option}'\nTry '{program} --help'.\n",
                       f"{program} {option}: {status} {out!r} {err!r}")
 
+        # Under wine every start takes seconds: one bad value per program there.
+        seen = set()
         for program, args, words in BAD:
-            if not built(program):
+            if not built(program) or (emulator and program in seen):
                 continue
+            seen.add(program)
             status, out, err = call(program, args)
             lines = err.split("\n")
             check(status == 2 and out == "" and len(lines) == 3 and
