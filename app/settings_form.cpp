@@ -165,7 +165,7 @@ bool applyEnablingRule(SettingsForm& form, int id) {
     }
 }
 
-void confirmSettingsForm(const SettingsForm& form, const char* path) {
+void applySettingsForm(const SettingsForm& form) {
     // Before any field changes; also ends a pause of the worker at once.
     requestStop();
 
@@ -190,6 +190,9 @@ void confirmSettingsForm(const SettingsForm& form, const char* path) {
     // Read whether or not the LAN controls are enabled.
     settings.lanEnabled = isChecked(form, idLanEnabled) ? 1 : 0;
     settings.webSocketEnabled = isChecked(form, idWebSocketEnabled) ? 1 : 0;
+}
 
+void confirmSettingsForm(const SettingsForm& form, const char* path) {
+    applySettingsForm(form);
     writeSettingsFile(path);
 }

@@ -59,6 +59,10 @@ void toggleFormControl(SettingsForm& form, int id);
 // click. Ids without a rule change nothing. Returns whether a rule ran.
 bool applyEnablingRule(SettingsForm& form, int id);
 
+// Confirm without the file: requests a stop first (requestStop), then forces
+// every value into its range and stores it in Settings.
+void applySettingsForm(const SettingsForm& form);
+
 // Confirm: requests a stop first (requestStop), then forces every value into its range,
 // stores it in Settings and writes the configuration file to path (a file that
 // cannot be written is skipped; the new Settings stay in effect).

@@ -48,7 +48,7 @@ run() {
     printf '%s\n1.000000\n4\n32\n1\n%s\n0\n0\n1\n%s\n0\n' "$device" "$port" "$ws" >"$work/tolv.conf"
     (cd "$work" && exec "$build/bin/tolvane-headless" >"$work/$name.log" 2>&1) &
     bridge=$!
-    local args=(--port "$port" --count "$requests" --quiet)
+    local args=(--port "$port" --count "$requests" --quiet --connect-wait 10)
     [ "$ws" = 1 ] && args+=(--websocket)
     echo "== $name, $requests requests"
     "$build/bin/tolvane-probe" "${args[@]}"

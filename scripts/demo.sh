@@ -11,15 +11,43 @@
 # --view: no probe; the bridge's one client is the live view page it prints.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+usage() {
+    echo "usage: scripts/demo.sh [--view] [SECONDS]"
+    echo "Builds the bridge, the device simulator and the probe (installing the build"
+    echo "packages first if any is missing), then runs the bridge on the simulated device"
+    echo "with the probe asking for four values a second, for SECONDS or until Ctrl+C."
+    echo "With --view there is no probe: the bridge's one client is the live view page,"
+    echo "whose address it prints (open it in a browser)."
+    echo
+    echo "Examples: scripts/demo.sh 10"
+    echo "          scripts/demo.sh --view"
+}
 view=0
-if [ "${1:-}" = --view ]; then view=1; shift; fi
-seconds=${1:-0}
+case "${1:-}" in
+-h | --help)
+    usage
+    exit 0
+    ;;
+--view)
+    view=1
+    shift
+    ;;
+esac
+if [ $# -gt 1 ] || ! [[ "${1:-0}" =~ ^[0-9]{1,6}$ ]]; then
+    echo "demo.sh: '$*' is not a number of seconds" >&2
+    echo "Try 'scripts/demo.sh --help'." >&2
+    exit 2
+fi
+seconds=$((10#${1:-0}))
 rate=4
 
-scripts/install-deps.sh
-cmake --preset native >/dev/null
-cmake --build --preset native -j "$(nproc)" --target tolvane-headless tolvane-devsim tolvane-probe
-bin=$PWD/build/native
+scripts/install-deps.sh build
+# A build tree of its own without the tests, so that the demo needs none of
+# the test packages and leaves build/native as scripts/test.sh configured it.
+cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+cmake --build build/demo -j "$(nproc)" --target tolvane-headless tolvane-devsim tolvane-probe
+bin=$PWD/build/demo
 
 scratch=$(mktemp -d /tmp/tolv-demo-XXXXXX)
 devsim_pid="" bridge_pid=""
@@ -47,17 +75,15 @@ read -r -t 10 device <"$scratch/devsim.out" || {
 }
 cat "$scratch/devsim.out" >/dev/null &
 
-# The usual LAN port, or a free one if something else holds it.
-port=$(python3 - <<'EOF'
-import socket
-s = socket.socket()
-try:
-    s.bind(("", 8096))
-except OSError:
-    s.bind(("", 0))
-print(s.getsockname()[1])
-EOF
-)
+# The usual LAN port, or the next one that nothing listens on.
+listening() {
+    local hex
+    hex=$(printf '%04X' "$1")
+    cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | awk -v p=":$hex" \
+        '$4 == "0A" && substr($2, length($2) - 4) == p { found = 1 } END { exit !found }'
+}
+port=8096
+while listening "$port" && [ "$port" -lt 8196 ]; do port=$((port + 1)); done
 
 # tolv.conf, line by line: serial port, screen distance, scroll speed, mouse
 # averaging, LAN averaging, LAN port, air mouse (off: it would move your
@@ -67,16 +93,18 @@ printf '%s\n1.000000\n4\n32\n1\n%s\n0\n0\n1\n1\n0\n' "$device" "$port" >"$scratc
 echo
 echo "Simulated device on $device; the bridge serves WebSocket clients on port $port."
 echo "Working folder $scratch (its tolv.conf is the bridge's configuration)."
+echo "Each value: d = three angles in degrees (about x, y, z), q = the orientation quaternion (x, y, z, w), b = the five buttons (1 = pressed)."
 if [ "$seconds" -gt 0 ]; then echo "Running for $seconds s."; else echo "Ctrl+C ends it."; fi
 # The live view: the page built here, else the committed one.
 page=$PWD/web/view/dist/tolvane-view.html
 [ -f "$bin/web/view/tolvane-view.html" ] && page=$bin/web/view/tolvane-view.html
-echo "Live view: $(python3 -c 'import pathlib, sys; print(pathlib.Path(sys.argv[1]).as_uri())' "$page")?port=$port"
+echo "Live view: file://${page// /%20}?port=$port"
 [ "$view" -eq 0 ] && echo "(the bridge serves one client, here the probe: scripts/demo.sh --view leaves it to the page)"
 echo
 
 cd "$scratch"
-"$bin/bin/tolvane-headless" > >(sed -u 's/^/event log | /') 2>&1 &
+# The prefixing filters ignore Ctrl+C, so that the probe's summary still gets through.
+"$bin/bin/tolvane-headless" > >(trap '' INT; sed -u 's/^/event log | /') 2>&1 &
 bridge_pid=$!
 
 if [ "$view" -eq 1 ]; then
@@ -84,7 +112,11 @@ if [ "$view" -eq 1 ]; then
     exit 0
 fi
 
-probe_args=(--websocket --port "$port" --rate "$rate")
+probe_args=(--websocket --port "$port" --rate "$rate" --connect-wait 10)
 [ "$seconds" -gt 0 ] && probe_args+=(--count "$((seconds * rate))")
-"$bin/bin/tolvane-probe" "${probe_args[@]}" > >(sed -u 's/^/probe     | /') || true
+# Ctrl+C reaches the probe too: it prints its summary and ends, and so does the demo.
+interrupted=0
+trap 'interrupted=1' INT
+"$bin/bin/tolvane-probe" "${probe_args[@]}" > >(trap '' INT; sed -u 's/^/probe     | /') || true
 sleep 0.2
+[ "$interrupted" = 0 ] || exit 130

@@ -1,18 +1,87 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building and testing tolvane needs.
-# Skips apt entirely when everything is already there.
+# Installs the Debian 12 packages that tolvane needs, by set:
+#   build  what building the native programs needs (the main job, scripts/demo.sh)
+#   test   everything scripts/test.sh needs: the build set, the test tool chain
+#          (sanitizers, fuzzers, the Windows cross build and wine, Xvfb, a
+#          browser), a comma-decimal locale, and the web tests' npm packages
+# Asks for nothing and needs no sudo when everything is already there.
+#
+# Usage: scripts/install-deps.sh [build|test]   (default: test)
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-    libgtest-dev libbenchmark-dev libssl-dev libx11-dev libxtst-dev libxcb-xtest0-dev
-    libxcb-randr0-dev libxrandr-dev
-    g++-mingw-w64-x86-64-posix wine wine64
-    xvfb xauth xdotool x11-utils socat imagemagick fonts-noto-cjk
-    python3 python3-websockets locales procps psmisc
-    chromium nodejs npm
-    mosquitto mosquitto-clients libmosquitto-dev liblo-dev liblo-tools pkg-config
+usage() {
+    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+}
+
+set_name=${1:-test}
+case "$set_name" in
+-h | --help)
+    usage
+    exit 0
+    ;;
+build | test) ;;
+*)
+    echo "install-deps.sh: unknown set '$set_name' (build or test)" >&2
+    echo "Try 'scripts/install-deps.sh --help'." >&2
+    exit 2
+    ;;
+esac
+[ $# -le 1 ] || {
+    echo "install-deps.sh: one set at a time" >&2
+    echo "Try 'scripts/install-deps.sh --help'." >&2
+    exit 2
+}
+
+# One package a line, so that additions merge cleanly.
+build_packages=(
+    cmake
+    ninja-build
+    g++
+    libssl-dev
+    libx11-dev
+    libxcb-xtest0-dev
+    libxcb-randr0-dev
 )
+test_packages=(
+    clang
+    libclang-rt-14-dev
+    clang-format
+    libgtest-dev
+    libbenchmark-dev
+    libxtst-dev
+    libxrandr-dev
+    g++-mingw-w64-x86-64-posix
+    wine
+    wine64
+    xvfb
+    xauth
+    xdotool
+    x11-utils
+    socat
+    imagemagick
+    fonts-noto-cjk
+    python3
+    python3-websockets
+    locales
+    procps
+    psmisc
+    chromium
+    nodejs
+    npm
+    mosquitto
+    mosquitto-clients
+    libmosquitto-dev
+    liblo-dev
+    liblo-tools
+    pkg-config
+    dpkg-dev
+    help2man
+    lintian
+    systemd
+)
+
+packages=("${build_packages[@]}")
+[ "$set_name" = test ] && packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -25,21 +94,25 @@ if command -v node >/dev/null && command -v npm >/dev/null; then
 fi
 missing=($(printf '%s\n' "${missing[@]}" | grep -v '^$' || true))
 
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+    echo "Installing ($set_name set): ${missing[*]}"
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
 fi
+
+[ "$set_name" = test ] || exit 0
 
 # A comma-decimal locale, so that the number text tests can prove they ignore it.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
-    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
-    $sudo locale-gen >/dev/null
+    as_root sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen ||
+        echo 'de_DE.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null
+    as_root locale-gen >/dev/null
 fi
 
 # The packages of web/package-lock.json: the "ws" WebSocket library for the

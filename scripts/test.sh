@@ -4,7 +4,7 @@
 # bounded time, and the Windows build under wine on a virtual X display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh test
 
 jobs=$(nproc)
 fuzz_seconds=${TOLVANE_FUZZ_SECONDS:-20}

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "settings/replace_file.h"
 #include "text/number_text.h"
 
 Settings settings;
@@ -99,14 +100,10 @@ void readSettingsFile(const char* path) {
     std::fclose(file);
 }
 
-bool writeSettingsFile(const char* path) {
-    // Text mode: on Windows every "\n" is stored as CR LF.
-    FILE* file = std::fopen(path, "w");
-    if (file == nullptr) return false;
+int formatSettingsText(char* text, size_t size) {
     char port[comPortSize];
     getComPort(port);
-    char text[512];
-    TextBuilder out(text, sizeof text);
+    TextBuilder out(text, size);
     out.append(port);
     out.append("\n");
     out.appendFixed(static_cast<double>(settings.screenDistance.load()), 6);
@@ -122,6 +119,24 @@ bool writeSettingsFile(const char* path) {
         out.appendInteger(number);
         out.append("\n");
     }
-    bool written = std::fputs(text, file) >= 0;
+    return out.overflow ? -1 : static_cast<int>(out.length);
+}
+
+bool writeSettingsFile(const char* path) {
+    // Text mode: on Windows every "\n" is stored as CR LF.
+    FILE* file = std::fopen(path, "w");
+    if (file == nullptr) return false;
+    char text[512];
+    bool written = formatSettingsText(text, sizeof text) >= 0 && std::fputs(text, file) >= 0;
     return std::fclose(file) == 0 && written;
+}
+
+bool writeSettingsFileAtomically(const char* path, char* reason, size_t reasonSize) {
+    char text[512];
+    const int length = formatSettingsText(text, sizeof text);
+    if (length < 0) {
+        copyText(reason, reasonSize, "the settings do not fit the file's line buffer");
+        return false;
+    }
+    return replaceFileText(path, text, static_cast<size_t>(length), reason, reasonSize);
 }

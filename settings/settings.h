@@ -6,6 +6,7 @@
 // and written whole; the port name is copied under a lock.
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -43,6 +44,14 @@ void readSettingsStream(FILE* file);
 // Writes all eleven fields; a file that cannot be opened is silently skipped.
 // Returns whether the file was written (callers in the program ignore it).
 bool writeSettingsFile(const char* path = settingsFileName);
+// The eleven lines as writeSettingsFile stores them, "\n" after each. Returns
+// the length, or -1 when the text does not fit size.
+int formatSettingsText(char* text, size_t size);
+// The same file, written to a temporary file in the same folder and renamed
+// over the old one, so that a crash or a full disk never leaves half a file.
+// For the tools; the settings dialog writes in place, as it always has.
+// False with the system's reason when the file could not be replaced.
+bool writeSettingsFileAtomically(const char* path, char* reason, size_t reasonSize);
 
 // Copies the port name out (32 bytes) / in (cut to 31 characters), under a lock.
 void getComPort(char* out);

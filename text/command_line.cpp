@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/number_text.h"
+
 #ifndef TOLVANE_VERSION
 #define TOLVANE_VERSION "unknown"
 #endif
@@ -46,6 +48,32 @@ bool parseWholeNumber(const char* text, int64_t low, int64_t high, int64_t* valu
         v = -v;
     }
     if (v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+bool parseDecimalNumber(const char* text, double low, double high, double* value) {
+    if (text == nullptr) return false;
+    // The whole text must be the number that scanDecimal reads from its start.
+    const char* p = text;
+    if (*p == '-' || *p == '+') ++p;
+    const size_t whole = std::strspn(p, "0123456789");
+    p += whole;
+    size_t fraction = 0;
+    if (*p == '.') {
+        fraction = std::strspn(p + 1, "0123456789");
+        p += 1 + fraction;
+    }
+    if (whole + fraction == 0) return false;
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        if (*p == '-' || *p == '+') ++p;
+        const size_t exponent = std::strspn(p, "0123456789");
+        if (exponent == 0) return false;
+        p += exponent;
+    }
+    double v = 0.0;
+    if (*p != '\0' || !scanDecimal(text, &v) || !(v >= low && v <= high)) return false;
     *value = v;
     return true;
 }

@@ -26,6 +26,10 @@ int usageError(const char* program, const char* format, ...)
 // nothing before or after. False for anything else, including overflow.
 bool parseWholeNumber(const char* text, int64_t low, int64_t high, int64_t* value);
 
+// A decimal number within [low, high]: optional sign, digits with an optional
+// "." and fraction, optional exponent; nothing before or after, no inf or nan.
+bool parseDecimalNumber(const char* text, double low, double high, double* value);
+
 // A TCP or UDP port number, 1 to 65535.
 bool parsePortNumber(const char* text, uint16_t* port);
 

@@ -378,8 +378,10 @@ TEST(ProbeEndToEnd, PlainAndWebSocketRunsReportEveryReply) {
         conf.webSocket = webSocket;
         ASSERT_TRUE(rig.startBridge(conf));
         Child probe;
+        // The bridge may not listen yet: a refused connection is tried again.
         std::vector<std::string> args = {TOLVANE_PROBE, "--port", std::to_string(conf.lanPort),
-                                         "--count", "20"};
+                                         "--count",     "20",     "--connect-wait",
+                                         "10"};
         if (webSocket) args.push_back("--websocket");
         ASSERT_TRUE(probe.start(args, rig.folder, rig.folder + "/probe.err"));
         std::string line;

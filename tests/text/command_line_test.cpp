@@ -35,3 +35,15 @@ TEST(CommandLine, PortsAndHostPorts) {
     for (const char* bad : {"host", ":8096", "host:", "host:0", "host:x", "a-very-long-hostname:1"})
         EXPECT_FALSE(parseHostPort(bad, host, sizeof host, &port)) << bad;
 }
+
+TEST(CommandLine, DecimalNumbersAreWholeTextsInRange) {
+    double v = 0.0;
+    EXPECT_TRUE(parseDecimalNumber("0.5", 0.1, 10.0, &v));
+    EXPECT_EQ(v, 0.5);
+    EXPECT_TRUE(parseDecimalNumber("-.25e1", -10.0, 0.0, &v));
+    EXPECT_EQ(v, -2.5);
+    EXPECT_TRUE(parseDecimalNumber("10", 0.1, 10.0, &v));
+    for (const char* bad : {"", ".", "-", "1,5", "1.5x", " 1", "1e", "1e+", "inf", "nan", "0x1",
+                            "10.0001", "0.0999", "1e400"})
+        EXPECT_FALSE(parseDecimalNumber(bad, 0.1, 10.0, &v)) << bad;
+}

@@ -1,6 +1,10 @@
 // tolvane-decode: turns captured device traffic into the LAN reply texts that
-// the bridge would send, one line per device line found.
+// the bridge would send, one line per device line found; with --cursor also
+// what the air mouse would do with each line.
 
+#include <getopt.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,75 +13,197 @@
 #include "motion/averaging.h"
 #include "motion/orientation.h"
 #include "output/lan/reply_text.h"
+#include "output/pointer/air_mouse.h"
 #include "settings/settings.h"
+#include "text/command_line.h"
 #include "text/number_text.h"
+#include "tools/decode/printed_pointer.h"
 
 // The tool has no window; nothing is painted.
 
 namespace {
 
+const char program[] = "tolvane-decode";
+
 const char usage[] =
-    "usage: tolvane-decode [--json] [--acceleration] [--mouse-averaging N]\n"
-    "                      [--lan-averaging N] [FILE]\n"
-    "Reads raw device traffic (FILE or standard input) and prints, per device line,\n"
-    "the plain LAN reply (or with --json the WebSocket JSON text), or \"rejected\".\n";
+    "usage: tolvane-decode [options] [FILE]\n"
+    "Reads raw device traffic (a capture of the serial line, from FILE or standard\n"
+    "input) and prints, per device line found, the plain LAN reply the bridge sends\n"
+    "for it (or with --json the WebSocket JSON text), or \"rejected\".\n"
+    "\n"
+    "  --json                 the WebSocket JSON text instead of the plain reply\n"
+    "  --acceleration         d values are the averaged acceleration (as\n"
+    "                         accelerationOutput 1), not angles\n"
+    "  --lan-averaging N      samples averaged for the replies, 1 to 255 (default 1)\n"
+    "  --cursor WIDTHxHEIGHT  also print what the air mouse does with each line on a\n"
+    "                         screen of this size: \" | cursor X,Y\" and its button and\n"
+    "                         wheel events (\" | left down, wheel +4\")\n"
+    "  --mouse-averaging N    with --cursor: samples averaged for the air mouse,\n"
+    "                         1 to 255 (default 32)\n"
+    "  --screen-distance X    with --cursor: virtual screen distance in screen\n"
+    "                         widths, 0.1 to 10 (default 1)\n"
+    "  --scroll-speed N       with --cursor: wheel step, 1 to 64 (default 4)\n"
+    "  -h, --help             this text\n"
+    "      --version          the program's version\n"
+    "\n"
+    "Examples:\n"
+    "  tolvane-decode samples/capture.txt\n"
+    "  tolvane-decode --json --lan-averaging 8 capture.txt\n"
+    "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n";
 
 struct Options {
     bool json = false;
     bool acceleration = false;
     int32_t mouseAveraging = 32;
     int32_t lanAveraging = 1;
+    bool cursor = false;
+    int32_t width = 0;
+    int32_t height = 0;
+    float screenDistance = 1.0f;
+    int32_t scrollSpeed = 4;
     const char* path = nullptr;
 };
 
-bool fail(const char* message, const char* what) {
-    std::fprintf(stderr, "tolvane-decode: %s%s\n", message, what);
-    return false;
+// "WIDTHxHEIGHT", each 1 to 100000 pixels.
+bool parseScreenSize(const char* text, int32_t* width, int32_t* height) {
+    const char* x = std::strchr(text, 'x');
+    if (x == nullptr || x - text >= 16) return false;
+    char widthText[16];
+    std::memcpy(widthText, text, static_cast<size_t>(x - text));
+    widthText[x - text] = '\0';
+    int64_t w = 0, h = 0;
+    if (!parseWholeNumber(widthText, 1, 100000, &w) || !parseWholeNumber(x + 1, 1, 100000, &h))
+        return false;
+    *width = static_cast<int32_t>(w);
+    *height = static_cast<int32_t>(h);
+    return true;
 }
 
-bool parseOptions(int argc, char** argv, Options* options) {
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--json") == 0) {
-            options->json = true;
-        } else if (std::strcmp(arg, "--acceleration") == 0) {
-            options->acceleration = true;
-        } else if (std::strcmp(arg, "--mouse-averaging") == 0 ||
-                   std::strcmp(arg, "--lan-averaging") == 0) {
-            int32_t value = 0;
-            if (i + 1 >= argc || !scanInteger(argv[i + 1], &value) || value < 1 || value > 255)
-                return fail("expects a length of 1 to 255: ", arg);
-            (arg[2] == 'm' ? options->mouseAveraging : options->lanAveraging) = value;
-            ++i;
-        } else if (std::strcmp(arg, "--help") == 0) {
+// -1 when the options are good, else the exit status.
+int parseOptions(int argc, char** argv, Options* o) {
+    enum {
+        jsonOption = 256,
+        accelerationOption,
+        mouseAveragingOption,
+        lanAveragingOption,
+        cursorOption,
+        screenDistanceOption,
+        scrollSpeedOption,
+        versionOption
+    };
+    const option options[] = {
+        {"json", no_argument, nullptr, jsonOption},
+        {"acceleration", no_argument, nullptr, accelerationOption},
+        {"mouse-averaging", required_argument, nullptr, mouseAveragingOption},
+        {"lan-averaging", required_argument, nullptr, lanAveragingOption},
+        {"cursor", required_argument, nullptr, cursorOption},
+        {"screen-distance", required_argument, nullptr, screenDistanceOption},
+        {"scroll-speed", required_argument, nullptr, scrollSpeedOption},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, versionOption},
+        {nullptr, 0, nullptr, 0},
+    };
+    const char* mouseOnly = nullptr; // an air-mouse option, which needs --cursor
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":h", options, nullptr)) != -1) {
+        int64_t whole = 0;
+        double decimal = 0.0;
+        switch (c) {
+        case 'h':
             std::fputs(usage, stdout);
-            std::exit(0);
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            return fail("unknown option: ", arg);
-        } else if (options->path == nullptr) {
-            options->path = arg;
-        } else {
-            return fail("more than one input file: ", arg);
+            return 0;
+        case versionOption:
+            return printVersion(program);
+        case jsonOption:
+            o->json = true;
+            break;
+        case accelerationOption:
+            o->acceleration = true;
+            break;
+        case mouseAveragingOption:
+        case lanAveragingOption:
+            if (!parseWholeNumber(optarg, 1, 255, &whole))
+                return usageError(
+                    program, "%s '%s' is not a length from 1 to 255",
+                    c == mouseAveragingOption ? "--mouse-averaging" : "--lan-averaging", optarg);
+            if (c == mouseAveragingOption) {
+                o->mouseAveraging = static_cast<int32_t>(whole);
+                mouseOnly = "--mouse-averaging";
+            } else {
+                o->lanAveraging = static_cast<int32_t>(whole);
+            }
+            break;
+        case cursorOption:
+            if (!parseScreenSize(optarg, &o->width, &o->height))
+                return usageError(program,
+                                  "--cursor '%s' is not WIDTHxHEIGHT in pixels (for example "
+                                  "1920x1080)",
+                                  optarg);
+            o->cursor = true;
+            break;
+        case screenDistanceOption:
+            if (!parseDecimalNumber(optarg, 0.1, 10.0, &decimal))
+                return usageError(program, "--screen-distance '%s' is not from 0.1 to 10", optarg);
+            o->screenDistance = static_cast<float>(decimal);
+            mouseOnly = "--screen-distance";
+            break;
+        case scrollSpeedOption:
+            if (!parseWholeNumber(optarg, 1, 64, &whole))
+                return usageError(program, "--scroll-speed '%s' is not from 1 to 64", optarg);
+            o->scrollSpeed = static_cast<int32_t>(whole);
+            mouseOnly = "--scroll-speed";
+            break;
+        case ':':
+            return usageError(program, "%s needs a value", argv[optind - 1]);
+        default:
+            if (optopt > 0 && optopt < 256)
+                return usageError(program, "unknown option '-%c'", optopt);
+            return usageError(program, "unknown option '%s'", argv[optind - 1]);
         }
     }
-    return true;
+    if (mouseOnly != nullptr && !o->cursor)
+        return usageError(program, "%s acts on the air mouse: add --cursor WIDTHxHEIGHT",
+                          mouseOnly);
+    if (optind < argc) o->path = argv[optind++];
+    if (optind < argc) return usageError(program, "more than one input file: '%s'", argv[optind]);
+    return -1;
+}
+
+// " | cursor X,Y | events" after the reply: what the air mouse did.
+void printPointerActions() {
+    if (pointerActions.placed)
+        std::printf(" | cursor %ld,%ld", static_cast<long>(pointerActions.x),
+                    static_cast<long>(pointerActions.y));
+    else
+        std::fputs(" | cursor stays", stdout);
+    if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parseOptions(argc, argv, &options)) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    const int status = parseOptions(argc, argv, &options);
+    if (status >= 0) return status;
+
     FILE* in = stdin;
+    const char* name = "standard input";
     if (options.path != nullptr && std::strcmp(options.path, "-") != 0) {
+        name = options.path;
         in = std::fopen(options.path, "rb");
         if (in == nullptr) {
-            fail("cannot read ", options.path);
+            std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(errno));
             return 2;
         }
+    }
+    if (options.cursor) {
+        screenWidth = options.width;
+        screenHeight = options.height;
+        settings.screenDistance = options.screenDistance;
+        settings.scrollSpeed = options.scrollSpeed;
+        computeScreenDistancePixels();
+        resetPreviousButtons();
     }
 
     MotionOutput mouseOutput = identityMotion();
@@ -107,12 +233,25 @@ int main(int argc, char** argv) {
         int n = options.json ? formatJsonReply(reply, sizeof reply, lanOutput, buttons)
                              : formatPlainReply(reply, sizeof reply, lanOutput, buttons);
         if (n < 0) {
-            std::fputs("rejected\n", stdout); // the bridge would send no reply either
-            continue;
+            std::fputs("rejected", stdout); // the bridge would send no reply either
+        } else {
+            std::fwrite(reply, 1, static_cast<size_t>(n), stdout);
         }
-        std::fwrite(reply, 1, static_cast<size_t>(n), stdout);
+        if (options.cursor) {
+            // As the worker drives the air mouse after each accepted line.
+            clearPointerActions();
+            updateCursor(mouseOutput);
+            injectButtons(buttons);
+            printPointerActions();
+        }
         std::fputc('\n', stdout);
     }
+    const bool failed = std::ferror(in) != 0;
+    const int error = errno;
     if (in != stdin) std::fclose(in);
+    if (failed) {
+        std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(error));
+        return 2;
+    }
     return 0;
 }

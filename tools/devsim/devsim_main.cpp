@@ -13,11 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <getopt.h>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 
+#include "text/command_line.h"
 #include "text/number_text.h"
 #include "tools/devsim/sim_lines.h"
 
@@ -25,31 +27,44 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+const char program[] = "tolvane-devsim";
+
 const char usageText[] =
     "usage: tolvane-devsim [options]\n"
     "Simulated motion device on a pseudo-terminal. The first line printed is the\n"
     "terminal's path; after a simulated hang-up the new path is printed again.\n"
+    "Point the bridge's comPort at that path (or at the --link path).\n"
     "\n"
     "  --link PATH          also make PATH a symbolic link to the terminal\n"
     "  --stream HZ          preset B: send lines by itself, HZ per second (1..1000),\n"
     "                       ignoring what it receives (default: preset C, one line\n"
     "                       per poll byte \"D\")\n"
     "  --replay FILE        send the lines of FILE in turn (then from the start\n"
-    "                       again); blank lines and lines beginning with # are skipped\n"
+    "                       again); blank lines and lines beginning with # are\n"
+    "                       skipped\n"
     "  --quat X,Y,Z,W       send this quaternion instead of the synthetic motion\n"
     "  --accel X,Y,Z        send this acceleration instead of the synthetic one\n"
     "  --buttons BBBBB      send these five button characters (each 0..9)\n"
-    "  --delay MS           answer each poll MS milliseconds late\n"
+    "  --delay MS           answer each poll MS milliseconds late (0..60000)\n"
     "  --bad-checksum N     every Nth line has a wrong checksum\n"
-    "  --garbage N          N bytes of noise (never \"T\") before every line\n"
-    "  --cut N[:LEN]        every Nth line stops after LEN bytes (default 61)\n"
-    "  --silence-after N    send nothing more after N lines\n"
+    "  --garbage N          N bytes of noise (never \"T\") before every line (0..4096)\n"
+    "  --cut N[:LEN]        every Nth line stops after LEN bytes (LEN below 76,\n"
+    "                       default 61)\n"
+    "  --silence-after N    send nothing more after N lines (0: silent from the\n"
+    "                       start)\n"
     "  --hangup-after N     after every N lines the terminal goes away (when the\n"
     "                       next line is due) ...\n"
     "  --back-after MS      ... and a new one appears MS ms later (default 1000)\n"
     "  --log FILE           write every line sent to FILE (one per line, without\n"
     "                       its carriage return; events as lines beginning with #)\n"
-    "  --help               this text\n";
+    "  -h, --help           this text\n"
+    "      --version        the program's version\n"
+    "\n"
+    "Examples:\n"
+    "  tolvane-devsim --link /tmp/tolv-port\n"
+    "  tolvane-devsim --stream 100 --buttons 10000\n"
+    "\n"
+    "SIGINT or SIGTERM ends it with status 0; a usage error gives status 2.\n";
 
 struct Options {
     const char* link = nullptr;
@@ -78,100 +93,179 @@ void onSignal(int) {
     quitSignal = 1;
 }
 
-bool scanLong(const char* text, long low, long high, long* out) {
-    int32_t value = 0;
-    if (text == nullptr || !scanInteger(text, &value) || value < low || value > high) return false;
-    *out = value;
-    return true;
-}
-
-// "a,b,c": exactly count numbers.
-bool scanList(const char* text, double* out, int count) {
+// "a,b,c": exactly count decimal numbers, nothing else.
+bool parseList(const char* text, double* out, int count) {
+    char piece[64];
     const char* at = text;
     for (int i = 0; i < count; ++i) {
-        if (!scanDecimal(at, &out[i])) return false;
         const char* comma = std::strchr(at, ',');
-        if (i + 1 < count) {
-            if (comma == nullptr) return false;
-            at = comma + 1;
-        } else if (comma != nullptr) {
-            return false;
-        }
+        if ((i + 1 < count) != (comma != nullptr)) return false;
+        const size_t length = comma != nullptr ? static_cast<size_t>(comma - at) : std::strlen(at);
+        if (length >= sizeof piece) return false;
+        std::memcpy(piece, at, length);
+        piece[length] = '\0';
+        if (!parseDecimalNumber(piece, -1e6, 1e6, &out[i])) return false;
+        at = comma != nullptr ? comma + 1 : at;
     }
     return true;
 }
 
-bool parseOptions(int argc, char** argv, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        const char* name = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+// The fixed values must fit the line's eight-character fields.
+bool fixedValuesFit(const Options& o) {
+    Sample sample{};
+    ButtonState buttons{};
+    for (int i = 0; i < 3; ++i)
+        sample.value[i] = static_cast<float>(o.accel[i]);
+    for (int i = 0; i < 4; ++i)
+        sample.value[3 + i] = static_cast<float>(o.quat[i]);
+    char line[simLineSize];
+    return formatSimLine(sample, buttons, line);
+}
+
+// -1 when the options are good, else the exit status.
+int parseOptions(int argc, char** argv, Options* o) {
+    enum {
+        linkOption = 256,
+        streamOption,
+        replayOption,
+        quatOption,
+        accelOption,
+        buttonsOption,
+        delayOption,
+        badChecksumOption,
+        garbageOption,
+        cutOption,
+        silenceAfterOption,
+        hangupAfterOption,
+        backAfterOption,
+        logOption,
+        versionOption
+    };
+    const option options[] = {
+        {"link", required_argument, nullptr, linkOption},
+        {"stream", required_argument, nullptr, streamOption},
+        {"replay", required_argument, nullptr, replayOption},
+        {"quat", required_argument, nullptr, quatOption},
+        {"accel", required_argument, nullptr, accelOption},
+        {"buttons", required_argument, nullptr, buttonsOption},
+        {"delay", required_argument, nullptr, delayOption},
+        {"bad-checksum", required_argument, nullptr, badChecksumOption},
+        {"garbage", required_argument, nullptr, garbageOption},
+        {"cut", required_argument, nullptr, cutOption},
+        {"silence-after", required_argument, nullptr, silenceAfterOption},
+        {"hangup-after", required_argument, nullptr, hangupAfterOption},
+        {"back-after", required_argument, nullptr, backAfterOption},
+        {"log", required_argument, nullptr, logOption},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, versionOption},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":h", options, nullptr)) != -1) {
+        // A whole number of this option within [low, high].
         auto number = [&](long low, long high, long* out) {
-            ++i;
-            if (scanLong(value, low, high, out)) return true;
-            std::fprintf(stderr, "tolvane-devsim: %s needs a number from %ld to %ld\n", name, low,
-                         high);
-            return false;
+            int64_t value = 0;
+            if (!parseWholeNumber(optarg, low, high, &value)) return false;
+            *out = static_cast<long>(value);
+            return true;
         };
-        if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+        auto outOfRange = [&](long low, long high) {
+            const char* name = "";
+            for (const option& known : options)
+                if (known.val == c) name = known.name;
+            return usageError(program, "--%s '%s' is not a number from %ld to %ld", name, optarg,
+                              low, high);
+        };
+        long value = 0;
+        switch (c) {
+        case 'h':
             std::fputs(usageText, stdout);
-            std::exit(0);
-        } else if (std::strcmp(name, "--link") == 0 && value) {
-            o->link = value;
-            ++i;
-        } else if (std::strcmp(name, "--stream") == 0) {
-            long hz = 0;
-            if (!number(1, 1000, &hz)) return false;
-            o->streamHz = static_cast<int>(hz);
-        } else if (std::strcmp(name, "--replay") == 0 && value) {
-            o->replay = value;
-            ++i;
-        } else if (std::strcmp(name, "--quat") == 0 && value) {
-            o->fixedQuat = scanList(value, o->quat, 4);
-            if (!o->fixedQuat) return std::fputs("tolvane-devsim: --quat X,Y,Z,W\n", stderr), false;
-            ++i;
-        } else if (std::strcmp(name, "--accel") == 0 && value) {
-            o->fixedAccel = scanList(value, o->accel, 3);
-            if (!o->fixedAccel) return std::fputs("tolvane-devsim: --accel X,Y,Z\n", stderr), false;
-            ++i;
-        } else if (std::strcmp(name, "--buttons") == 0 && value) {
-            if (std::strlen(value) != 5)
-                return std::fputs("tolvane-devsim: --buttons BBBBB\n", stderr), false;
-            for (int j = 0; j < 5; ++j) {
-                if (value[j] < '0' || value[j] > '9')
-                    return std::fputs("tolvane-devsim: --buttons takes digits\n", stderr), false;
-                o->buttons[j] = value[j] - '0';
-            }
+            return 0;
+        case versionOption:
+            return printVersion(program);
+        case linkOption:
+            o->link = optarg;
+            break;
+        case streamOption:
+            if (!number(1, 1000, &value)) return outOfRange(1, 1000);
+            o->streamHz = static_cast<int>(value);
+            break;
+        case replayOption:
+            o->replay = optarg;
+            break;
+        case quatOption:
+            if (!parseList(optarg, o->quat, 4))
+                return usageError(program, "--quat '%s' is not four numbers X,Y,Z,W", optarg);
+            o->fixedQuat = true;
+            break;
+        case accelOption:
+            if (!parseList(optarg, o->accel, 3))
+                return usageError(program, "--accel '%s' is not three numbers X,Y,Z", optarg);
+            o->fixedAccel = true;
+            break;
+        case buttonsOption:
+            if (std::strlen(optarg) != 5 || std::strspn(optarg, "0123456789") != 5)
+                return usageError(program, "--buttons '%s' is not five digits", optarg);
+            for (int j = 0; j < 5; ++j)
+                o->buttons[j] = optarg[j] - '0';
             o->fixedButtons = true;
-            ++i;
-        } else if (std::strcmp(name, "--delay") == 0) {
-            if (!number(0, 60000, &o->delayMs)) return false;
-        } else if (std::strcmp(name, "--bad-checksum") == 0) {
-            if (!number(1, 1000000000, &o->badChecksumEvery)) return false;
-        } else if (std::strcmp(name, "--garbage") == 0) {
-            if (!number(0, 4096, &o->garbageBytes)) return false;
-        } else if (std::strcmp(name, "--cut") == 0 && value) {
-            ++i;
-            const char* colon = std::strchr(value, ':');
-            bool ok = scanLong(value, 1, 1000000000, &o->cutEvery);
-            if (ok && colon) ok = scanLong(colon + 1, 0, deviceLineLength - 1, &o->cutLength);
+            break;
+        case delayOption:
+            if (!number(0, 60000, &o->delayMs)) return outOfRange(0, 60000);
+            break;
+        case badChecksumOption:
+            if (!number(1, 1000000000, &o->badChecksumEvery)) return outOfRange(1, 1000000000);
+            break;
+        case garbageOption:
+            if (!number(0, 4096, &o->garbageBytes)) return outOfRange(0, 4096);
+            break;
+        case cutOption: {
+            char every[16];
+            const char* colon = std::strchr(optarg, ':');
+            const size_t length = colon ? static_cast<size_t>(colon - optarg) : std::strlen(optarg);
+            int64_t n = 0, cut = o->cutLength;
+            bool ok = length < sizeof every;
+            if (ok) {
+                std::memcpy(every, optarg, length);
+                every[length] = '\0';
+                ok = parseWholeNumber(every, 1, 1000000000, &n) &&
+                     (colon == nullptr ||
+                      parseWholeNumber(colon + 1, 0, deviceLineLength - 1, &cut));
+            }
             if (!ok)
-                return std::fputs("tolvane-devsim: --cut N[:LEN], LEN below 76\n", stderr), false;
-        } else if (std::strcmp(name, "--silence-after") == 0) {
-            if (!number(0, 1000000000, &o->silenceAfter)) return false;
+                return usageError(program, "--cut '%s' is not N[:LEN] with LEN below %d", optarg,
+                                  deviceLineLength);
+            o->cutEvery = static_cast<long>(n);
+            o->cutLength = static_cast<long>(cut);
+            break;
+        }
+        case silenceAfterOption:
+            if (!number(0, 1000000000, &o->silenceAfter)) return outOfRange(0, 1000000000);
             if (o->silenceAfter == 0) o->silenceAfter = -1; // silent from the start
-        } else if (std::strcmp(name, "--hangup-after") == 0) {
-            if (!number(1, 1000000000, &o->hangupAfter)) return false;
-        } else if (std::strcmp(name, "--back-after") == 0) {
-            if (!number(0, 3600000, &o->backAfterMs)) return false;
-        } else if (std::strcmp(name, "--log") == 0 && value) {
-            o->log = value;
-            ++i;
-        } else {
-            std::fprintf(stderr, "tolvane-devsim: unknown or incomplete option %s\n", name);
-            return false;
+            break;
+        case hangupAfterOption:
+            if (!number(1, 1000000000, &o->hangupAfter)) return outOfRange(1, 1000000000);
+            break;
+        case backAfterOption:
+            if (!number(0, 3600000, &o->backAfterMs)) return outOfRange(0, 3600000);
+            break;
+        case logOption:
+            o->log = optarg;
+            break;
+        case ':':
+            return usageError(program, "%s needs a value", argv[optind - 1]);
+        default:
+            if (optopt > 0 && optopt < 256)
+                return usageError(program, "unknown option '-%c'", optopt);
+            return usageError(program, "unknown option '%s'", argv[optind - 1]);
         }
     }
-    return true;
+    if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
+    if ((o->fixedQuat || o->fixedAccel) && !fixedValuesFit(*o))
+        return usageError(program, "--quat or --accel: a value does not fit the line's eight "
+                                   "characters");
+    return -1;
 }
 
 // The lines of a replay file, kept whole in memory (a tool, not the bridge).
@@ -181,22 +275,39 @@ struct Replay {
     char** lines = nullptr;
 };
 
+// Says on standard error why a file gave no lines.
 bool loadReplay(const char* path, Replay* r) {
     FILE* f = std::fopen(path, "rb");
-    if (!f) return false;
-    std::fseek(f, 0, SEEK_END);
-    long size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    if (size < 0) size = 0;
-    r->text = static_cast<char*>(std::calloc(static_cast<size_t>(size) + 1, 1));
-    if (!r->text) {
-        std::fclose(f);
+    if (!f) {
+        std::fprintf(stderr, "%s: cannot read %s: %s\n", program, path, std::strerror(errno));
         return false;
     }
-    size_t got = std::fread(r->text, 1, static_cast<size_t>(size), f);
+    // Read in pieces, so that a pipe works as well as a file.
+    size_t size = 0, capacity = 0;
+    for (;;) {
+        if (capacity - size < 4096) {
+            capacity = capacity * 2 + 4096;
+            char* grown = static_cast<char*>(std::realloc(r->text, capacity + 1));
+            if (!grown) {
+                std::fclose(f);
+                std::fprintf(stderr, "%s: %s is too large\n", program, path);
+                return false;
+            }
+            r->text = grown;
+        }
+        const size_t got = std::fread(r->text + size, 1, capacity - size, f);
+        size += got;
+        if (got == 0) break;
+    }
+    const bool failed = std::ferror(f) != 0;
+    const int error = errno;
     std::fclose(f);
-    r->text[got] = '\0';
-    r->lines = static_cast<char**>(std::calloc(got / 2 + 2, sizeof(char*)));
+    if (failed) {
+        std::fprintf(stderr, "%s: cannot read %s: %s\n", program, path, std::strerror(error));
+        return false;
+    }
+    r->text[size] = '\0';
+    r->lines = static_cast<char**>(std::calloc(size / 2 + 2, sizeof(char*)));
     if (!r->lines) return false;
     for (char* at = r->text; *at;) {
         char* end = std::strchr(at, '\n');
@@ -208,6 +319,11 @@ bool loadReplay(const char* path, Replay* r) {
         if (!end) break;
         at = end + 1;
     }
+    if (r->count == 0)
+        std::fprintf(stderr,
+                     "%s: %s holds no device lines (blank lines and lines beginning with # "
+                     "are skipped)\n",
+                     program, path);
     return r->count > 0;
 }
 
@@ -276,7 +392,8 @@ void logEvent(Simulator& sim, const char* text) {
 // The link first, so that whoever waits for the printed path finds it in place.
 void announce(Simulator& sim) {
     if (sim.options.link && !makeLink(sim.options.link, sim.terminal.path))
-        std::fprintf(stderr, "tolvane-devsim: cannot link %s\n", sim.options.link);
+        std::fprintf(stderr, "%s: cannot link %s: %s\n", program, sim.options.link,
+                     std::strerror(errno));
     std::printf("%s\n", sim.terminal.path);
     std::fflush(stdout);
 }
@@ -427,18 +544,14 @@ int run(Simulator& sim) {
 
 int main(int argc, char** argv) {
     static Simulator sim;
-    if (!parseOptions(argc, argv, &sim.options)) {
-        std::fputs("try tolvane-devsim --help\n", stderr);
-        return 2;
-    }
-    if (sim.options.replay && !loadReplay(sim.options.replay, &sim.replay)) {
-        std::fprintf(stderr, "tolvane-devsim: no lines in %s\n", sim.options.replay);
-        return 2;
-    }
+    const int status = parseOptions(argc, argv, &sim.options);
+    if (status >= 0) return status;
+    if (sim.options.replay && !loadReplay(sim.options.replay, &sim.replay)) return 2;
     if (sim.options.log) {
         sim.log = std::fopen(sim.options.log, "w");
         if (!sim.log) {
-            std::fprintf(stderr, "tolvane-devsim: cannot write %s\n", sim.options.log);
+            std::fprintf(stderr, "%s: cannot write %s: %s\n", program, sim.options.log,
+                         std::strerror(errno));
             return 2;
         }
     }
@@ -454,8 +567,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     announce(sim);
-    int status = run(sim);
+    const int ended = run(sim);
     if (sim.options.link) unlink(sim.options.link);
     if (sim.log) std::fclose(sim.log);
-    return status;
+    return ended;
 }

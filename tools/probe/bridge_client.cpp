@@ -100,7 +100,12 @@ BridgeReply readFrameReply(BridgeLink& link, BridgeClock::time_point deadline, s
 bool openBridgeWebSocket(BridgeLink& link, const char* host, const char* port,
                          BridgeClock::time_point deadline, std::string* reply) {
     reply->clear();
-    std::string head = std::string("GET / HTTP/1.1\r\nHost: ") + host + ":" + port +
+    // Host names ignore letter case; in lower case the head holds no "D" that
+    // a plain bridge would take for a request.
+    std::string lowerHost = host;
+    for (char& c : lowerHost)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::string head = "GET / HTTP/1.1\r\nHost: " + lowerHost + ":" + port +
                        "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                        "Sec-WebSocket-Version: 13\r\n\r\n";

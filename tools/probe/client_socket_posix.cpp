@@ -1,6 +1,7 @@
 #include "tools/probe/client_socket.h"
 
 #include <cerrno>
+#include <cstring>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -8,29 +9,54 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "text/number_text.h"
+
 bool startClientSockets() {
     return true;
 }
 
 NativeSocket connectClient(const char* host, const char* port) {
+    char reason[8];
+    bool retryable = false;
+    return connectClient(host, port, reason, sizeof reason, &retryable);
+}
+
+NativeSocket connectClient(const char* host, const char* port, char* reason, size_t reasonSize,
+                           bool* retryable) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(host, port, &hints, &found) != 0) return noSocket;
+    *retryable = false;
+    const int resolved = getaddrinfo(host, port, &hints, &found);
+    if (resolved != 0) {
+        copyText(reason, reasonSize,
+                 resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved));
+        return noSocket;
+    }
     NativeSocket connected = noSocket;
+    int error = 0;
     for (addrinfo* a = found; a != nullptr && connected == noSocket; a = a->ai_next) {
         int s = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
-        if (s < 0) continue;
+        if (s < 0) {
+            error = errno;
+            continue;
+        }
         if (connect(s, a->ai_addr, a->ai_addrlen) == 0) {
             int one = 1;
             setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
             connected = s;
         } else {
+            error = errno;
             close(s);
         }
     }
     freeaddrinfo(found);
+    if (connected == noSocket) {
+        copyText(reason, reasonSize, std::strerror(error));
+        *retryable = error == ECONNREFUSED || error == ETIMEDOUT || error == EHOSTUNREACH ||
+                     error == ENETUNREACH || error == EINTR;
+    }
     return connected;
 }
 

@@ -2,6 +2,8 @@
 // Sends "D" requests (plain bytes or WebSocket frames) at a fixed rate or as
 // fast as replies come, prints each reply, and at the end the number of
 // replies, the round-trip latency percentiles and the request rate.
+#include <getopt.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "text/command_line.h"
 #include "text/number_text.h"
 #include "tools/probe/bridge_client.h"
 #include "tools/probe/client_socket.h"
@@ -23,17 +26,34 @@ using Clock = BridgeClock;
 // The probe holds one connection at a time.
 BridgeLink probeLink;
 
+const char program[] = "tolvane-probe";
+
 const char usage[] =
     "usage: tolvane-probe [options]\n"
+    "Asks the bridge's LAN server for measurements (request \"D\"), prints each\n"
+    "reply as it comes and at the end the number of replies, the round-trip latency\n"
+    "percentiles and the request rate.\n"
+    "\n"
     "  --host NAME        bridge host (default 127.0.0.1)\n"
-    "  --port N           LAN port (default 8096)\n"
-    "  --websocket        speak the WebSocket dialect (default: plain)\n"
-    "  --count N          stop after N requests (default: until Ctrl+C)\n"
+    "  --port N           LAN port, 1 to 65535 (default 8096)\n"
+    "  --websocket        speak the WebSocket dialect (default: plain); use it when\n"
+    "                     the bridge's tolv.conf has webSocketEnabled 1\n"
+    "  --count N          stop after N requests (default 0: until Ctrl+C)\n"
     "  --rate R           requests per second (default 0: as fast as replies come)\n"
-    "  --timeout MS       wait this long for a reply before the next request (default 1000)\n"
-    "  --connect-wait S   keep trying to connect for S seconds (default 10)\n"
+    "  --timeout MS       wait this long for a reply before the next request\n"
+    "                     (1 to 3600000, default 1000)\n"
+    "  --connect-wait S   while the connection is refused, keep trying for S seconds\n"
+    "                     (default 0: give up at once)\n"
     "  --quiet            print only the summary\n"
-    "  --help             this text\n";
+    "  -h, --help         this text\n"
+    "      --version      the program's version\n"
+    "\n"
+    "Examples:\n"
+    "  tolvane-probe --count 10\n"
+    "  tolvane-probe --websocket --host 192.168.1.20 --port 8096 --rate 4\n"
+    "\n"
+    "Exit status: 0 when replies came, 1 when none came or the connection failed,\n"
+    "2 for a usage error.\n";
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -42,7 +62,7 @@ struct Options {
     long count = 0;
     double rate = 0.0;
     int timeoutMs = 1000;
-    double connectWait = 10.0;
+    double connectWait = 0.0;
     bool quiet = false;
 };
 
@@ -52,45 +72,92 @@ void onInterrupt(int) {
     interrupted = 1;
 }
 
-// A whole option value within [0, high]; anything else is a usage error, so
-// that no later conversion or time computation can overflow.
-bool parseNumber(const char* text, double high, double* value) {
-    if (std::strspn(text, "0123456789.eE+") != std::strlen(text)) return false;
-    double v = 0.0;
-    if (!scanDecimal(text, &v) || !(v >= 0.0 && v <= high)) return false;
-    *value = v;
-    return true;
-}
-
-bool parseOptions(int argc, char** argv, Options* o) {
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+// -1 when the options are good, else the exit status (help, version, usage error).
+int parseOptions(int argc, char** argv, Options* o) {
+    enum {
+        hostOption = 256,
+        portOption,
+        webSocketOption,
+        countOption,
+        rateOption,
+        timeoutOption,
+        connectWaitOption,
+        quietOption,
+        versionOption
+    };
+    const option options[] = {
+        {"host", required_argument, nullptr, hostOption},
+        {"port", required_argument, nullptr, portOption},
+        {"websocket", no_argument, nullptr, webSocketOption},
+        {"count", required_argument, nullptr, countOption},
+        {"rate", required_argument, nullptr, rateOption},
+        {"timeout", required_argument, nullptr, timeoutOption},
+        {"connect-wait", required_argument, nullptr, connectWaitOption},
+        {"quiet", no_argument, nullptr, quietOption},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, versionOption},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, ":h", options, nullptr)) != -1) {
+        int64_t whole = 0;
+        uint16_t port = 0;
         double number = 0.0;
-        if (a == "--websocket") {
+        switch (c) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return 0;
+        case versionOption:
+            return printVersion(program);
+        case hostOption:
+            if (optarg[0] == '\0') return usageError(program, "--host needs a name");
+            o->host = optarg;
+            break;
+        case portOption:
+            if (!parsePortNumber(optarg, &port))
+                return usageError(program, "--port '%s' is not a port number (1 to 65535)", optarg);
+            o->port = optarg;
+            break;
+        case webSocketOption:
             o->webSocket = true;
-        } else if (a == "--quiet") {
+            break;
+        case countOption:
+            if (!parseWholeNumber(optarg, 0, 1000000000, &whole))
+                return usageError(program, "--count '%s' is not a count from 0 to 1000000000",
+                                  optarg);
+            o->count = static_cast<long>(whole);
+            break;
+        case rateOption:
+            if (!parseDecimalNumber(optarg, 0.0, 1e6, &number) || (number != 0.0 && number < 0.001))
+                return usageError(program, "--rate '%s' is not 0 or a rate from 0.001 to 1000000",
+                                  optarg);
+            o->rate = number;
+            break;
+        case timeoutOption:
+            if (!parseWholeNumber(optarg, 1, 3600000, &whole))
+                return usageError(program, "--timeout '%s' is not from 1 to 3600000 ms", optarg);
+            o->timeoutMs = static_cast<int>(whole);
+            break;
+        case connectWaitOption:
+            if (!parseDecimalNumber(optarg, 0.0, 86400.0, &number))
+                return usageError(program, "--connect-wait '%s' is not from 0 to 86400 seconds",
+                                  optarg);
+            o->connectWait = number;
+            break;
+        case quietOption:
             o->quiet = true;
-        } else if (next == nullptr) {
-            return false;
-        } else if (a == "--host") {
-            o->host = next, ++i;
-        } else if (a == "--port") {
-            o->port = next, ++i;
-        } else if (a == "--count" && parseNumber(next, 1e9, &number)) {
-            o->count = static_cast<long>(number), ++i;
-        } else if (a == "--rate" && parseNumber(next, 1e6, &number) &&
-                   (number == 0.0 || number >= 0.001)) {
-            o->rate = number, ++i;
-        } else if (a == "--timeout" && parseNumber(next, 3.6e6, &number)) {
-            o->timeoutMs = static_cast<int>(number), ++i;
-        } else if (a == "--connect-wait" && parseNumber(next, 86400.0, &number)) {
-            o->connectWait = number, ++i;
-        } else {
-            return false;
+            break;
+        case ':':
+            return usageError(program, "%s needs a value", argv[optind - 1]);
+        default:
+            if (optopt > 0 && optopt < 256)
+                return usageError(program, "unknown option '-%c'", optopt);
+            return usageError(program, "unknown option '%s'", argv[optind - 1]);
         }
     }
-    return true;
+    if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
+    return -1;
 }
 
 std::string milliseconds(double seconds) {
@@ -126,25 +193,29 @@ void printSummary(std::vector<double> latencies, long missing, double seconds) {
 
 int main(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-    if (!parseOptions(argc, argv, &o)) {
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    const int status = parseOptions(argc, argv, &o);
+    if (status >= 0) return status;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     startClientSockets();
 
+    // A refused connection means nothing listens there now; only with
+    // --connect-wait (for a bridge still starting) is it tried again.
     auto connectDeadline =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.connectWait * 1000));
-    while ((probeLink.socket = connectClient(o.host.c_str(), o.port.c_str())) == noSocket) {
-        if (Clock::now() >= connectDeadline || interrupted) {
-            std::fprintf(stderr, "tolvane-probe: cannot connect to %s port %s\n", o.host.c_str(),
-                         o.port.c_str());
+    char reason[256] = "";
+    bool retryable = false;
+    while ((probeLink.socket = connectClient(o.host.c_str(), o.port.c_str(), reason, sizeof reason,
+                                             &retryable)) == noSocket) {
+        if (!retryable || Clock::now() >= connectDeadline || interrupted) {
+            std::fprintf(stderr, "%s: cannot connect to %s port %s: %s\n", program, o.host.c_str(),
+                         o.port.c_str(), reason);
+            if (retryable)
+                std::fprintf(stderr,
+                             "%s: is the bridge running? It listens only with deviceMode C and "
+                             "lanEnabled 1 in its tolv.conf, once its serial port is open, and "
+                             "not in the 3 s after a client leaves (--connect-wait S waits)\n",
+                             program);
             return 1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -152,17 +223,26 @@ int main(int argc, char** argv) {
 
     probeLink.webSocket = o.webSocket;
     probeLink.interrupted = &interrupted;
-    std::string handshake;
-    if (o.webSocket &&
-        !openBridgeWebSocket(probeLink, o.host.c_str(), o.port.c_str(),
-                             Clock::now() + std::chrono::milliseconds(o.timeoutMs + 4000),
-                             &handshake)) {
-        if (!handshake.empty())
-            std::fprintf(stderr, "tolvane-probe: unexpected handshake reply:\n%s",
-                         handshake.c_str());
-        std::fputs("tolvane-probe: the WebSocket handshake failed\n", stderr);
-        closeBridgeLink(probeLink);
-        return 1;
+    if (o.webSocket) {
+        std::string reply;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(o.timeoutMs + 4000);
+        if (!openBridgeWebSocket(probeLink, o.host.c_str(), o.port.c_str(), deadline, &reply)) {
+            if (!reply.empty())
+                std::fprintf(stderr, "%s: unexpected WebSocket handshake reply:\n%s", program,
+                             reply.c_str());
+            else if (Clock::now() >= deadline && !interrupted)
+                std::fprintf(stderr,
+                             "%s: no WebSocket handshake reply: is WebSocket off in the bridge's "
+                             "tolv.conf?\n",
+                             program);
+            else if (!interrupted)
+                std::fprintf(stderr,
+                             "%s: the bridge closed the connection during the WebSocket "
+                             "handshake\n",
+                             program);
+            closeBridgeLink(probeLink);
+            return 1;
+        }
     }
 
     std::vector<double> latencies;
@@ -195,7 +275,14 @@ int main(int argc, char** argv) {
             break;
         }
         if (r == BridgeReply::missing) {
-            if (!interrupted) ++missing;
+            if (interrupted) continue;
+            // Said once: a bridge of the other dialect never answers at all.
+            if (++missing == 1 && latencies.empty())
+                std::fprintf(stderr, "%s: no reply within %d ms: %s\n", program, o.timeoutMs,
+                             o.webSocket ? "requests whose device line fails its check get "
+                                           "none; the bridge's event log shows the device's state"
+                                         : "is WebSocket on in the bridge's tolv.conf? Then add "
+                                           "--websocket");
             continue;
         }
         lastReply = Clock::now();
@@ -207,7 +294,11 @@ int main(int argc, char** argv) {
         }
     }
     closeBridgeLink(probeLink);
-    if (broken) std::fputs("tolvane-probe: the connection was closed\n", stderr);
+    if (broken)
+        std::fprintf(stderr,
+                     "%s: the bridge closed the connection (after a device or client error it "
+                     "restarts; its event log says which)\n",
+                     program);
     printSummary(latencies, missing, std::chrono::duration<double>(lastReply - start).count());
-    return broken ? 1 : 0;
+    return broken || latencies.empty() ? 1 : 0;
 }

@@ -1,0 +1,347 @@
+// tolvane-config against the settings dialog's own logic, its file replace,
+// and its port list on a fake system tree.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <poll.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/settings_form.h"
+#include "settings/settings.h"
+#include "tests/support/child_process.h"
+#include "text/number_text.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs the tool in folder, its output and errors through pipes.
+Outcome config(const std::string& folder, std::vector<std::string> args) {
+    args.insert(args.begin(), TOLVANE_CONFIG);
+    Outcome run{-1, "", ""};
+    Child child;
+    if (!child.start(args, folder, folder + "/config.err")) return run;
+    std::string line;
+    while (child.readLine(&line))
+        run.out += line + "\n";
+    run.status = child.waitExit();
+    run.err = child.errors();
+    fs::remove(folder + "/config.err");
+    return run;
+}
+
+// The same with the size of any file it writes capped at limit bytes, which
+// to a writer looks like a full disk (SIGXFSZ ignored) or like a crash in the
+// middle of the write (SIGXFSZ kills it). Standard error comes through a
+// pipe, which the cap does not cut.
+Outcome limited(const std::string& folder, std::vector<std::string> args, rlim_t limit,
+                bool killed) {
+    args.insert(args.begin(), TOLVANE_CONFIG);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    Outcome run{-1, "", ""};
+    int errors[2];
+    if (pipe(errors) != 0) return run;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errors[1], 2);
+        close(errors[0]);
+        close(errors[1]);
+        std::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+        const rlimit cap{limit, limit};
+        if (chdir(folder.c_str()) != 0 || setrlimit(RLIMIT_FSIZE, &cap) != 0) _exit(126);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(errors[1]);
+    char buffer[1024];
+    pollfd p{errors[0], POLLIN, 0};
+    ssize_t n;
+    while (poll(&p, 1, 10000) > 0 && (n = read(errors[0], buffer, sizeof buffer)) > 0)
+        run.err.append(buffer, static_cast<size_t>(n));
+    close(errors[0]);
+    int status = 0;
+    for (int waited = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; ++waited) {
+        if (waited == 1000) kill(pid, SIGKILL); // a hang fails the test
+        usleep(10000);
+    }
+    if (pid > 0) run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+struct Scratch {
+    std::string path = scratchFolder("config");
+    ~Scratch() {
+        if (!::testing::Test::HasFailure()) fs::remove_all(path);
+    }
+};
+
+// The dialog's side of a case: what a user types and clicks.
+struct Dialog {
+    SettingsForm form;
+    void type(int id, const char* text) {
+        copyText(findFormControl(form, id)->text, formTextSize, text);
+    }
+    void click(int id) {
+        toggleFormControl(form, id);
+        applyEnablingRule(form, id);
+    }
+};
+
+const char presetC[] = "COM19\n1.000000\n4\n32\n1\n8096\n1\n0\n1\n0\n0\n";
+const char presetB[] = "COM19\n1.000000\n4\n32\n1\n8096\n1\n1\n1\n0\n0\n";
+
+} // namespace
+
+TEST(ConfigSet, WritesWhatTheSettingsDialogWritesForTheSameChanges) {
+    struct Case {
+        const char* name;
+        const char* before; // nullptr: no file
+        std::vector<std::string> assignments;
+        std::function<void(Dialog&)> user;
+    };
+    const std::vector<Case> cases = {
+        {"first start without a file: preset C is stored as 0",
+         nullptr,
+         {"comPort=ttyUSB0"},
+         [](Dialog& d) { d.type(idComPort, "ttyUSB0"); }},
+        {"distance below and above its range",
+         presetC,
+         {"screenDistance=0.05", "scrollSpeed=0", "mouseAveraging=300", "lanAveraging=0"},
+         [](Dialog& d) {
+             d.type(idScreenDistance, "0.05");
+             d.type(idScrollSpeed, "0");
+             d.type(idMouseAveraging, "300");
+             d.type(idLanAveraging, "0");
+         }},
+        {"far side of the ranges",
+         presetC,
+         {"screenDistance=25", "scrollSpeed=100", "scrollSpeed=-3", "lanPort=70000"},
+         [](Dialog& d) {
+             d.type(idScreenDistance, "25");
+             d.type(idScrollSpeed, "-3");
+             d.type(idLanPort, "70000");
+         }},
+        {"LAN switches set under preset B are saved all the same",
+         presetC,
+         {"deviceMode=B", "webSocketEnabled=1", "lanEnabled=0"},
+         [](Dialog& d) {
+             d.click(idWebSocketEnabled);
+             d.click(idLanEnabled);
+             d.click(idPresetB);
+         }},
+        {"LAN switched on while preset B stays",
+         presetB,
+         {"lanEnabled=0", "accelerationOutput=1"},
+         [](Dialog& d) {
+             d.click(idPresetC);
+             d.click(idLanEnabled);
+             d.click(idPresetB);
+             d.click(idAccelerationOutput);
+         }},
+        {"back to preset C, air mouse off with a new distance",
+         presetB,
+         {"deviceMode=c", "mouseEnabled=off", "screenDistance=2.5"},
+         [](Dialog& d) {
+             d.type(idScreenDistance, "2.5");
+             d.click(idMouseEnabled);
+             d.click(idPresetC);
+         }},
+        {"a hand-edited file: out-of-range values and a flag of 2 are tidied",
+         "COM7\n99.5\n0\n0\n1000\n-1\n2\n5\n256\n3\n2\n",
+         {"comPort=ttyACM0"},
+         [](Dialog& d) { d.type(idComPort, "ttyACM0"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch scratch;
+        if (c.before != nullptr) writeFile(scratch.path + "/tolv.conf", c.before);
+
+        const Outcome run = config(scratch.path, [&] {
+            std::vector<std::string> args = {"set"};
+            args.insert(args.end(), c.assignments.begin(), c.assignments.end());
+            return args;
+        }());
+        ASSERT_EQ(run.status, 0) << run.err;
+
+        setDefaults();
+        if (c.before != nullptr) {
+            writeFile(scratch.path + "/dialog.conf", c.before);
+            readSettingsFile((scratch.path + "/dialog.conf").c_str());
+        }
+        Dialog dialog;
+        initSettingsForm(dialog.form);
+        c.user(dialog);
+        confirmSettingsForm(dialog.form, (scratch.path + "/dialog.conf").c_str());
+        EXPECT_EQ(readFile(scratch.path + "/tolv.conf"), readFile(scratch.path + "/dialog.conf"));
+    }
+}
+
+TEST(ConfigSet, SaysWhatChangedAndWhatWillNotAct) {
+    Scratch scratch;
+    writeFile(scratch.path + "/tolv.conf", presetC);
+    Outcome run = config(scratch.path, {"set", "deviceMode=B", "lanPort=70000", "scrollSpeed=100"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "scrollSpeed: 4 -> 64\nlanPort: 8096 -> 70000\ndeviceMode: 0 -> 1\n");
+    EXPECT_NE(run.err.find("scrollSpeed 100 is outside 1 to 64; saved as 64"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("listens on port 4464"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("lanEnabled, lanPort are saved but have no effect under device "
+                           "preset B"),
+              std::string::npos)
+        << run.err;
+
+    // Refused values write nothing.
+    const std::string before = readFile(scratch.path + "/tolv.conf");
+    run = config(scratch.path, {"set", "comPort=ttyUSB1", "scrollSpeed=12abc"});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(readFile(scratch.path + "/tolv.conf"), before);
+}
+
+TEST(ConfigSet, AFailedWriteLeavesTheOldFileWhole) {
+    Scratch scratch;
+    const std::string file = scratch.path + "/tolv.conf";
+    writeFile(file, presetC);
+    chmod(file.c_str(), 0640);
+
+    // A full disk: the write fails, the old file stays, no temporary is left.
+    Outcome run = limited(scratch.path, {"set", "comPort=ttyUSB0"}, 20, false);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("tolv.conf was not written: cannot write the temporary file: File "
+                           "too large"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFile(file), presetC);
+    EXPECT_EQ(namesIn(scratch.path), std::vector<std::string>{"tolv.conf"});
+
+    // Killed in the middle of the write: the old file is still whole.
+    run = limited(scratch.path, {"set", "comPort=ttyUSB0"}, 20, true);
+    EXPECT_EQ(run.status, 128 + SIGXFSZ);
+    EXPECT_EQ(readFile(file), presetC);
+
+    // A good write keeps the file's permissions and a link stays a link.
+    fs::create_directory(scratch.path + "/real");
+    fs::rename(file, scratch.path + "/real/tolv.conf");
+    fs::create_symlink("real/tolv.conf", file);
+    run = config(scratch.path, {"set", "comPort=ttyUSB0"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(readFile(scratch.path + "/real/tolv.conf").substr(0, 8), "ttyUSB0\n");
+    struct stat s {};
+    stat(file.c_str(), &s);
+    EXPECT_EQ(s.st_mode & 0777, 0640u);
+
+    // A folder where the file should be is reported, and nothing is left behind.
+    fs::create_directory(scratch.path + "/folder.conf");
+    run = config(scratch.path, {"--file", "folder.conf", "set", "comPort=x"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cannot read folder.conf: Is a directory"), std::string::npos)
+        << run.err;
+}
+
+TEST(ConfigShow, NamesEverySettingWithItsValueAndMeaning) {
+    Scratch scratch;
+    Outcome run = config(scratch.path, {"show"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("tolv.conf does not exist; these are the defaults"), std::string::npos);
+    const char* names[] = {"comPort",          "screenDistance",    "scrollSpeed",
+                           "mouseAveraging",   "lanAveraging",      "lanPort",
+                           "mouseEnabled",     "deviceMode",        "lanEnabled",
+                           "webSocketEnabled", "accelerationOutput"};
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(run.out.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 11u) << run.out;
+    for (size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].rfind(std::string(names[i]) + " ", 0), 0u) << lines[i];
+    EXPECT_NE(run.out.find("deviceMode          2         no preset chosen yet"), std::string::npos)
+        << run.out;
+
+    writeFile(scratch.path + "/other.conf", "# my port\n/dev/ttyUSB0\n1\n");
+    run = config(scratch.path, {"show", "--file", "other.conf", "comPort", "scrollSpeed"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "# my port\n1\n");
+    run = config(scratch.path, {"-f", "other.conf", "show"});
+    EXPECT_NE(run.err.find("looks like a comment or name=value"), std::string::npos) << run.err;
+}
+
+TEST(ConfigPorts, ListsTheSerialPortsOfAFakeSystemTree) {
+    Scratch scratch;
+    const std::string root = scratch.path + "/root";
+    auto file = [&](const std::string& path, const std::string& text) {
+        fs::create_directories(fs::path(root + path).parent_path());
+        writeFile(root + path, text + "\n");
+    };
+    auto link = [&](const std::string& path, const std::string& target) {
+        fs::create_directories(fs::path(root + path).parent_path());
+        fs::create_directory_symlink(target, root + path);
+    };
+    const std::string usb = "/sys/devices/pci0000:00/usb1";
+    file(usb + "/1-2/idVendor", "0403");
+    file(usb + "/1-2/idProduct", "6001");
+    file(usb + "/1-2/manufacturer", "FTDI");
+    file(usb + "/1-2/product", "FT232R USB UART");
+    file(usb + "/1-2/serial", "A12345");
+    file(usb + "/1-2/1-2:1.0/ttyUSB0/uevent", "");
+    link(usb + "/1-2/1-2:1.0/ttyUSB0/driver", "../../../../../bus/usb-serial/drivers/ftdi_sio");
+    link("/sys/class/tty/ttyUSB0/device", "../../../devices/pci0000:00/usb1/1-2/1-2:1.0/ttyUSB0");
+    for (const std::string acm : {"2", "10"}) {
+        const std::string device = "/1-3." + acm;
+        file(usb + device + "/idVendor", "2341");
+        file(usb + device + "/idProduct", "0043");
+        file(usb + device + device + ":1.0/bInterfaceNumber", "00");
+        link("/sys/class/tty/ttyACM" + acm + "/device",
+             "../../../devices/pci0000:00/usb1" + device + device + ":1.0");
+    }
+    file("/sys/devices/platform/serial8250/ttyS0/uevent", "");
+    file("/sys/devices/platform/serial8250/ttyS1/uevent", "");
+    file("/sys/class/tty/ttyS0/type", "4");
+    link("/sys/class/tty/ttyS0/device", "../../../devices/platform/serial8250/ttyS0");
+    file("/sys/class/tty/ttyS1/type", "0"); // a slot without a chip
+    link("/sys/class/tty/ttyS1/device", "../../../devices/platform/serial8250/ttyS1");
+    file("/sys/class/tty/tty0/uevent", ""); // a virtual terminal
+    link("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0", "../../ttyUSB0");
+    for (const char* node : {"ttyUSB0", "ttyACM2", "ttyACM10", "ttyS0"})
+        file(std::string("/dev/") + node, "");
+
+    Outcome run = config(scratch.path, {"--system-root", root, "ports"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "/dev/ttyACM2  (comPort=ttyACM2)\n"
+                       "    USB 2341:0043\n"
+                       "/dev/ttyACM10  (comPort=ttyACM10)\n"
+                       "    USB 2341:0043\n"
+                       "/dev/ttyS0  (comPort=ttyS0)\n"
+                       "    a serial port of the machine itself (UART)\n"
+                       "/dev/ttyUSB0  (comPort=ttyUSB0)\n"
+                       "    USB 0403:6001, FTDI, FT232R USB UART, serial number A12345\n"
+                       "    driver ftdi_sio\n"
+                       "    also /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0\n");
+
+    fs::remove_all(root + "/sys/class/tty");
+    run = config(scratch.path, {"--system-root", root, "ports"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find("no serial ports found"), std::string::npos) << run.err;
+}

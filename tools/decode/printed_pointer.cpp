@@ -1,0 +1,62 @@
+// The decoder's pointer backend: instead of moving a pointer it keeps what the
+// air mouse did for the current device line, so that it can be printed.
+#include "tools/decode/printed_pointer.h"
+
+#include "output/pointer/pointer.h"
+#include "text/number_text.h"
+
+PointerActions pointerActions;
+
+namespace {
+
+void note(const char* text) {
+    TextBuilder out(pointerActions.events + pointerActions.eventsLength,
+                    sizeof pointerActions.events - pointerActions.eventsLength);
+    if (pointerActions.eventsLength > 0) out.append(", ");
+    out.append(text);
+    pointerActions.eventsLength += out.length;
+}
+
+} // namespace
+
+void clearPointerActions() {
+    pointerActions.placed = false;
+    pointerActions.events[0] = '\0';
+    pointerActions.eventsLength = 0;
+}
+
+bool openPointer() {
+    return true;
+}
+
+void closePointer() {}
+
+bool pointerAvailable() {
+    return true;
+}
+
+bool readScreenSize(int32_t*, int32_t*) {
+    return false; // the size comes from --cursor
+}
+
+void placeCursor(int32_t x, int32_t y) {
+    pointerActions.placed = true;
+    pointerActions.x = x;
+    pointerActions.y = y;
+}
+
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+    if (flags & mouseEventLeftDown) note("left down");
+    if (flags & mouseEventLeftUp) note("left up");
+    if (flags & mouseEventRightDown) note("right down");
+    if (flags & mouseEventRightUp) note("right up");
+    if (flags & mouseEventMiddleDown) note("middle down");
+    if (flags & mouseEventMiddleUp) note("middle up");
+    if (flags & mouseEventWheel) {
+        char text[32];
+        TextBuilder wheel(text, sizeof text);
+        wheel.append(wheelData >= 0 ? "wheel +" : "wheel ");
+        wheel.appendInteger(wheelData);
+        note(text);
+    }
+}
