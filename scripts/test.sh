@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every dependency, builds every configuration and runs all tests:
 # native, AddressSanitizer+UBSan, ThreadSanitizer, the fuzzers for a short
-# bounded time, and the Windows build under wine on a virtual X display.
+# bounded time, and the Windows build under wine on a virtual X display; then
+# the packages, built from those trees and checked as a user meets them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -34,5 +35,8 @@ step "windows: cross build, tests under wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp -noreset" ctest --preset windows -j "$jobs"
+
+step "packages: the Debian package and the Windows zip, built from the trees above and checked"
+scripts/package.sh --check
 
 step "all tests passed"
