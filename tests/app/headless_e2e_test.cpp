@@ -39,10 +39,11 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// Ctrl+C: status 0 at once, whatever the streams do.
+// Ctrl+C: status 0 at once, whatever the streams do, and no sanitizer report.
 void interrupt(Child& bridge) {
     bridge.signal(SIGINT);
     EXPECT_EQ(bridge.waitExit(), 0) << bridge.errors();
+    EXPECT_EQ(bridge.errors().find("Sanitizer"), std::string::npos) << bridge.errors();
 }
 
 // The rest of standard output after the bridge ended: event-log lines only.
