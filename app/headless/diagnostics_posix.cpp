@@ -64,7 +64,15 @@ void appendPermissionAdvice(TextBuilder& text, const char* path) {
     appendMode(text, status.st_mode);
     text.append(")");
     const mode_t groupReadWrite = S_IRGRP | S_IWGRP;
-    if ((status.st_mode & groupReadWrite) != groupReadWrite) {
+    if (status.st_gid == 0) {
+        // Joining root's group is no answer: the port needs a group of its own.
+        text.append(", so only root may open it: give it the group dialout (`sudo chgrp dialout ");
+        text.append(path);
+        text.append(" && sudo chmod g+rw ");
+        text.append(path);
+        text.append("`, or a udev rule for good), then join that group with `sudo usermod -aG "
+                    "dialout $USER` and log out and in again");
+    } else if ((status.st_mode & groupReadWrite) != groupReadWrite) {
         text.append(", which may not read and write it: give the group access (`sudo chmod g+rw ");
         text.append(path);
         text.append("`, or a udev rule for good), then join it with `sudo usermod -aG ");
