@@ -9,6 +9,16 @@
 // path as given, a bare name under /dev/) at 115200 8N1 with 100 ms time-outs.
 bool openSerialPort();
 
+// Why the last openSerialPort failed, for people: the system's error number
+// (errno on POSIX, GetLastError on Windows), 0 after a success. On POSIX also
+// EBUSY when another program holds the port, ENOTTY when the path is no
+// terminal, EINVAL for an empty name and ENAMETOOLONG for a path too long.
+int lastSerialOpenError();
+
+// The path openSerialPort opens for a port name (see above); false when the
+// name is empty or the path does not fit size bytes.
+bool serialPortPath(const char* name, char* path, int size);
+
 // Writes the poll byte "D"; true only if exactly one byte went out.
 bool writePollByte();
 

@@ -11,6 +11,7 @@
 
 #include "device/serial_port.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -41,6 +42,7 @@ int portUsers = 0;          // transfers in progress on serialPort
 int closesInProgress = 0;   // closes that have taken a descriptor but not closed it yet
 int wakePipe[2] = {-1, -1}; // made once, kept for the life of the process
 std::once_flag wakePipeMade;
+std::atomic<int> openError{0};
 
 void makeWakePipe() {
     // Without the pipe a close still works; it then waits for the time-out.
@@ -63,18 +65,6 @@ int beginUse() {
 void endUse() {
     std::lock_guard<std::mutex> lock(portMutex);
     if (--portUsers == 0) portChanged.notify_all();
-}
-
-bool buildPortPath(char* path, size_t size) {
-    char name[comPortSize];
-    getComPort(name);
-    if (name[0] == '\0') return false;
-    TextBuilder text(path, size);
-    // A bare name such as ttyUSB0 lives under /dev/; anything with a slash
-    // is a path and used as given.
-    if (std::strchr(name, '/') == nullptr) text.append("/dev/");
-    text.append(name);
-    return !text.overflow;
 }
 
 void applyLineSettings(int fd) {
@@ -146,6 +136,20 @@ bool transfer(bool reading, char* data, int size, int* count) {
 
 } // namespace
 
+bool serialPortPath(const char* name, char* path, int size) {
+    if (name[0] == '\0' || size <= 0) return false;
+    TextBuilder text(path, static_cast<size_t>(size));
+    // A bare name such as ttyUSB0 lives under /dev/; anything with a slash
+    // is a path and used as given.
+    if (std::strchr(name, '/') == nullptr) text.append("/dev/");
+    text.append(name);
+    return !text.overflow;
+}
+
+int lastSerialOpenError() {
+    return openError.load();
+}
+
 bool readPortBytes(char* data, int size, int* count) {
     return transfer(true, data, size, count);
 }
@@ -159,16 +163,26 @@ bool openSerialPort() {
     // A second open must not lose the descriptor of the first.
     closeSerialPort();
 
+    char name[comPortSize];
+    getComPort(name);
     char path[64];
-    if (!buildPortPath(path, sizeof path)) return false;
+    if (!serialPortPath(name, path, sizeof path)) {
+        openError = name[0] == '\0' ? EINVAL : ENAMETOOLONG;
+        return false;
+    }
     // Non-blocking so that the open does not wait for a carrier; every
     // transfer waits in poll() instead.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        openError = errno;
+        return false;
+    }
     // Only terminals are ports; exclusive like a Windows port opened unshared.
     // flock keeps out other programs that lock (and a second open here), the
     // terminal's exclusive mode those that don't (root is exempt from it).
-    if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const bool terminal = isatty(fd) != 0;
+    if (!terminal || flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        openError = terminal ? EBUSY : ENOTTY;
         close(fd);
         return false;
     }
@@ -180,6 +194,7 @@ bool openSerialPort() {
     // appears, or its wake-up would hit the new port's first transfer.
     portChanged.wait(lock, [] { return closesInProgress == 0; });
     serialPort.store(fd);
+    openError = 0;
     return true;
 }
 

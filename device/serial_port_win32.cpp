@@ -29,6 +29,7 @@ std::mutex portMutex;
 std::condition_variable portChanged;
 int portUsers = 0;        // transfers in progress on serialPort
 int closesInProgress = 0; // closes that have taken a handle but not closed it yet
+std::atomic<int> openError{0};
 
 HANDLE beginUse() {
     std::lock_guard<std::mutex> lock(portMutex);
@@ -91,6 +92,18 @@ bool writePortBytes(const char* data, int size, int* count) {
     return ok != FALSE;
 }
 
+bool serialPortPath(const char* name, char* path, int size) {
+    if (name[0] == '\0' || size <= 0) return false;
+    TextBuilder text(path, static_cast<size_t>(size));
+    text.append("\\\\.\\");
+    text.append(name);
+    return !text.overflow;
+}
+
+int lastSerialOpenError() {
+    return openError.load();
+}
+
 bool openSerialPort() {
     // A second open must not lose the handle of the first.
     closeSerialPort();
@@ -103,7 +116,11 @@ bool openSerialPort() {
     text.append(name);
     HANDLE port =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return false;
+    if (port == INVALID_HANDLE_VALUE) {
+        openError = static_cast<int>(GetLastError());
+        return false;
+    }
+    openError = 0;
     applyLineSettings(port);
 
     std::unique_lock<std::mutex> lock(portMutex);

@@ -1,74 +1,124 @@
 // The headless bridge: the whole measurement without a window. Settings come
-// from "tolv.conf" in the working directory; every event-log message is also
-// written to standard output as one line; Ctrl+C (SIGINT, SIGTERM) ends it.
-#include <cstdio>
-#include <cstring>
-#include <mutex>
+// from "tolv.conf" in the working directory (or --config PATH); every
+// event-log message is also written to standard output as one line, notes for
+// people go to standard error; Ctrl+C (SIGINT, SIGTERM) ends it.
+#include <getopt.h>
 
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/headless/diagnostics.h"
+#include "app/headless/log_mirror.h"
+#include "app/headless/standard_streams.h"
 #include "app/headless/stop_signal.h"
 #include "app/shell_startup.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
 #include "settings/settings.h"
-
-#ifndef TOLVANE_VERSION
-#define TOLVANE_VERSION "unknown"
-#endif
+#include "text/command_line.h"
 
 namespace {
 
-const char usage[] = "usage: tolvane-headless [--help | --version]\n"
+const char program[] = "tolvane-headless";
+
+const char usage[] = "usage: tolvane-headless [--config PATH]\n"
                      "\n"
                      "Runs the measurement as the window program's Run command does, without a\n"
                      "window, until Ctrl+C. The settings are read from \"tolv.conf\" in the\n"
                      "working directory (eleven lines: serial port, screen distance, scroll\n"
                      "speed, mouse averaging, LAN averaging, LAN port, mouse on, device preset\n"
                      "(0 C, 1 B), LAN on, WebSocket on, acceleration output); without the file\n"
-                     "the defaults apply. Every event-log message is printed as one line.\n";
+                     "the defaults apply. tolvane-config shows and changes the file.\n"
+                     "\n"
+                     "Standard output carries the event log, one message per line. Notes for\n"
+                     "you go to standard error: the file read and the settings in effect,\n"
+                     "warnings about settings, why the serial port does not open, where the\n"
+                     "LAN server listens.\n"
+                     "\n"
+                     "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
+                     "  -h, --help      print this help and exit\n"
+                     "  --version       print the version and exit\n"
+                     "\n"
+                     "Example:\n"
+                     "  tolvane-headless --config ~/tolvane/tolv.conf\n";
 
-std::mutex printLock;
+// How long a stop waits for the streams' readers before it ends the process
+// without them.
+constexpr std::chrono::milliseconds streamsBound(1500);
+
+void sayNote(const char* line) {
+    mirrorLine(StandardStream::errors, line);
+}
 
 // Runs on the worker's thread, once per message, with the text as stored.
-void printMessage(const char* message) {
-    char line[eventLogEntryLength + 1];
-    size_t length = std::strlen(message);
-    std::memcpy(line, message, length);
-    line[length] = '\n';
-    std::lock_guard<std::mutex> guard(printLock);
-    std::fwrite(line, 1, length + 1, stdout);
-    std::fflush(stdout);
+// Only queues: the worker never waits for a reader of either stream.
+void onLogMessage(const char* message) {
+    mirrorLine(StandardStream::output, message);
+    noteLogMessage(message, sayNote);
+}
+
+// -1 to go on; otherwise the exit status.
+int parseOptions(int argc, char** argv, const char** settingsPath) {
+    enum { versionOption = 1000, configOption };
+    const option options[] = {{"help", no_argument, nullptr, 'h'},
+                              {"version", no_argument, nullptr, versionOption},
+                              {"config", required_argument, nullptr, configOption},
+                              {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    for (;;) {
+        const int previous = optind;
+        const int got = getopt_long(argc, argv, ":h", options, nullptr);
+        if (got == -1) break;
+        switch (got) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return 0;
+        case versionOption:
+            return printVersion(program);
+        case configOption:
+            if (optarg[0] == '\0') return usageError(program, "option '--config' needs a path");
+            *settingsPath = optarg;
+            break;
+        case ':':
+            return usageError(program, "option '%s' needs a value", argv[optind - 1]);
+        default:
+            if (optopt != 0) return usageError(program, "unknown option '-%c'", optopt);
+            return usageError(program, "unknown option '%s'", argv[previous]);
+        }
+    }
+    if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
+    return -1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) {
-        if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-            std::fputs(usage, stdout);
-            return 0;
-        }
-        if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-            std::fputs("tolvane-headless " TOLVANE_VERSION "\n", stdout);
-            return 0;
-        }
-        std::fputs(usage, stderr);
-        return 2;
-    }
+    // Before anything opens a descriptor that could land on a closed stream.
+    prepareStandardStreams();
+
+    const char* settingsPath = settingsFileName;
+    if (int status = parseOptions(argc, argv, &settingsPath); status >= 0) return status;
 
     prepareStopSignal();
+    // Started after the stop signals are blocked, so the writers never take them.
+    startLogMirror();
 
-    const bool display = startShell(settingsFileName);
+    const bool display = startShell(settingsPath);
+    noteSettingsAtStart(settingsPath, sayNote);
     if (!display && settings.mouseEnabled.load() != 0)
-        std::fputs("tolvane-headless: no display reachable, the air mouse moves nothing; "
-                   "the LAN output goes on\n",
-                   stderr);
+        sayNote("tolvane-headless: no display reachable, the air mouse moves nothing; "
+                "the LAN output goes on");
 
-    setLogListener(printMessage);
+    setLogListener(onLogMessage);
     runMeasurement();
     waitForStopSignal();
     shutdownMeasurement();
     setLogListener(nullptr);
-
     stopShell();
+
+    // Port, sockets and display are closed: a writer stuck on a stream nobody
+    // reads is all that is left, and it must not hold the process.
+    if (!stopLogMirror(streamsBound)) std::_Exit(0);
     return 0;
 }

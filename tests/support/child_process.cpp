@@ -3,6 +3,7 @@
 #include "tests/support/handles.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -38,6 +39,11 @@ Child::~Child() {
 
 bool Child::start(const std::vector<std::string>& argv, const std::string& cwd,
                   const std::string& stderrFile) {
+    return start(argv, cwd, stderrFile, ChildSetup{});
+}
+
+bool Child::start(const std::vector<std::string>& argv, const std::string& cwd,
+                  const std::string& stderrFile, const ChildSetup& setup) {
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
     errPath = stderrFile;
@@ -51,10 +57,20 @@ bool Child::start(const std::vector<std::string>& argv, const std::string& cwd,
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(pipeFds[1], 1);
-        int err = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err >= 0) dup2(err, 2);
+        dup2(setup.outputTo >= 0 ? setup.outputTo : pipeFds[1], 1);
+        if (!setup.closeErrors) {
+            int err = open(stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (err >= 0) dup2(err, 2);
+            if (err > 2) ::close(err);
+        }
         if (chdir(cwd.c_str()) != 0) _exit(126);
+        if (setup.user != 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(setup.group) != 0 || setuid(setup.user) != 0))
+            _exit(126);
+        // Closed last, so that nothing above takes their numbers.
+        if (setup.closeInput) ::close(0);
+        if (setup.closeOutput) ::close(1);
+        if (setup.closeErrors) ::close(2);
         execv(args[0], args.data());
         _exit(127);
     }

@@ -11,6 +11,17 @@
 
 #include "tests/support/loopback.h"
 
+// What start does with the child's standard streams and user beyond the
+// default: input inherited, output a pipe for readLine, errors to a file.
+struct ChildSetup {
+    bool closeInput = false;
+    bool closeOutput = false; // then readLine finds nothing
+    int outputTo = -1;        // this descriptor as standard output instead of the pipe
+    bool closeErrors = false; // instead of the error file
+    uid_t user = 0;           // nonzero: run as this user and group, no other groups
+    gid_t group = 0;
+};
+
 struct Child {
     pid_t pid = -1;
     int out = -1;        // the child's standard output
@@ -25,6 +36,8 @@ struct Child {
     // Starts program with args in folder cwd.
     bool start(const std::vector<std::string>& argv, const std::string& cwd,
                const std::string& stderrFile);
+    bool start(const std::vector<std::string>& argv, const std::string& cwd,
+               const std::string& stderrFile, const ChildSetup& setup);
     // The next line of standard output without its line end; false at its
     // end or when the bound passes.
     bool readLine(std::string* line, Bound bound = Bound(10000));

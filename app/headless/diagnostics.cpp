@@ -1,0 +1,296 @@
+#include "app/headless/diagnostics.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "app/headless/diagnostics_platform.h"
+#include "device/serial_port.h"
+#include "settings/settings.h"
+#include "settings/settings_check.h"
+#include "settings/stop_request.h"
+#include "text/number_text.h"
+
+namespace {
+
+constexpr int noteSize = 400;
+
+// One note, begun with the program's name as every line on standard error is.
+struct Note {
+    char data[noteSize];
+    TextBuilder text{data, sizeof data};
+    explicit Note(const char* kind = "") {
+        text.append("tolvane-headless: ");
+        text.append(kind);
+    }
+};
+
+bool startsWith(const char* text, const char* head) {
+    return std::strncmp(text, head, std::strlen(head)) == 0;
+}
+
+bool endsWith(const char* text, const char* tail) {
+    const size_t length = std::strlen(text);
+    const size_t tailLength = std::strlen(tail);
+    return length >= tailLength && std::strcmp(text + length - tailLength, tail) == 0;
+}
+
+uint16_t listenPortOf(int32_t lanPort) {
+    return static_cast<uint16_t>(static_cast<uint32_t>(lanPort) & 0xFFFFu);
+}
+
+// The value in effect for the field of this line (1..11), as the file holds it.
+void appendSetting(TextBuilder& text, int line) {
+    const Settings& s = settings;
+    switch (line) {
+    case 1: {
+        char port[comPortSize];
+        getComPort(port);
+        const bool quoted = port[0] == '\0' || std::strpbrk(port, " \t") != nullptr;
+        if (quoted) text.append("\"");
+        text.append(port);
+        if (quoted) text.append("\"");
+        break;
+    }
+    case 2:
+        text.appendFixed(static_cast<double>(s.screenDistance.load()), 6);
+        break;
+    case 3:
+        text.appendInteger(s.scrollSpeed.load());
+        break;
+    case 4:
+        text.appendInteger(s.mouseAveraging.load());
+        break;
+    case 5:
+        text.appendInteger(s.lanAveraging.load());
+        break;
+    case 6:
+        text.appendInteger(s.lanPort.load());
+        break;
+    case 7:
+        text.appendInteger(s.mouseEnabled.load());
+        break;
+    case 8:
+        text.appendInteger(s.deviceMode.load());
+        break;
+    case 9:
+        text.appendInteger(s.lanEnabled.load());
+        break;
+    case 10:
+        text.appendInteger(s.webSocketEnabled.load());
+        break;
+    default:
+        text.appendInteger(s.accelerationOutput.load());
+        break;
+    }
+}
+
+void appendNameValue(TextBuilder& text, int line, long long value) {
+    text.append(settingsFieldNames[line - 1]);
+    text.append("=");
+    text.appendInteger(value);
+}
+
+void appendLineQuote(TextBuilder& text, const SettingsFileCheck& check, int line) {
+    text.append("line ");
+    text.appendInteger(line);
+    text.append(" (");
+    text.append(settingsFieldNames[line - 1]);
+    text.append(") reads \"");
+    text.append(check.text[line - 1]);
+    text.append("\"");
+}
+
+bool looksLikeComment(const char* text) {
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    return *text == '#' || *text == ';' || std::strncmp(text, "//", 2) == 0;
+}
+
+void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const SettingsFinding& f,
+                   bool* formatSaid) {
+    const int line = f.line;
+    switch (f.issue) {
+    case SettingsIssue::namedLine:
+        appendLineQuote(text, check, line);
+        text.append(line == 1 ? ", taken as the port name" : ", which is no number");
+        if (line == 1 && looksLikeComment(check.text[0]))
+            text.append(", and each line after it is read as the setting after the one meant");
+        if (!*formatSaid) {
+            *formatSaid = true;
+            text.append(": the file holds eleven bare values, one per line in a fixed order, "
+                        "without names or comments; `tolvane-config set NAME=VALUE` writes it");
+        }
+        if (line != 1) {
+            text.append("; ");
+            text.append(settingsFieldNames[line - 1]);
+            text.append(" stays ");
+            appendSetting(text, line);
+        }
+        break;
+    case SettingsIssue::noNumber:
+        appendLineQuote(text, check, line);
+        text.append(", which is no number: ");
+        text.append(settingsFieldNames[line - 1]);
+        text.append(" stays ");
+        appendSetting(text, line);
+        break;
+    case SettingsIssue::missingLine:
+        if (line == 1) {
+            text.append("the settings file is empty: the defaults apply");
+        } else {
+            text.append("the settings file ends after line ");
+            text.appendInteger(line - 1);
+            text.append(": ");
+            text.append(settingsFieldNames[line - 1]);
+            text.append(" and the settings after it keep their defaults");
+        }
+        break;
+    case SettingsIssue::averagingOutside:
+        appendNameValue(text, line, f.value);
+        text.append(" is outside 1..255: the measurement averages over ");
+        text.appendInteger(f.value < 1 ? 1 : 255);
+        text.append(f.value < 1 ? " sample" : " samples");
+        break;
+    case SettingsIssue::flagNotBinary:
+        appendNameValue(text, line, f.value);
+        text.append(" is neither 0 nor 1: only its low 8 bits count, so it is ");
+        text.append((f.value & 0xFF) != 0 ? "on" : "off");
+        break;
+    case SettingsIssue::lanPortWraps:
+        appendNameValue(text, line, f.value);
+        text.append(" is outside 1..65535: the LAN server listens on port ");
+        text.appendInteger(listenPortOf(static_cast<int32_t>(f.value)));
+        text.append(" (its low 16 bits)");
+        break;
+    case SettingsIssue::lanPortZero:
+        appendNameValue(text, line, f.value);
+        text.append(" is no port to listen on (its low 16 bits are 0): use 1 to 65535");
+        break;
+    case SettingsIssue::presetUnknown:
+        appendNameValue(text, line, f.value);
+        text.append(" is no preset (0 is C, 1 is B): the device is polled as in preset C, "
+                    "but the LAN server does not run");
+        break;
+    case SettingsIssue::lanNeedsPresetC:
+        text.append("lanEnabled is on, but deviceMode=");
+        text.appendInteger(f.value);
+        text.append(f.value == devicePresetB       ? " (preset B, the device streams)"
+                    : f.value == devicePresetUnset ? " (no preset chosen yet)"
+                                                   : "");
+        text.append(": the LAN server only runs with preset C (deviceMode=0, the device "
+                    "polled); set the device and deviceMode to preset C to use it");
+        break;
+    }
+}
+
+// What the notes of the worker's messages remember; touched by the worker's
+// thread only.
+int serialErrorSaid = 0; // 0: nothing said since the last successful open
+char serialPortSaid[comPortSize];
+bool lanOpeningSaid = false;
+bool lanFailureSaid = false;
+
+void noteSerialFailure(NoteSink say) {
+    char port[comPortSize];
+    getComPort(port);
+    const int error = lastSerialOpenError();
+    if (error == serialErrorSaid && std::strcmp(port, serialPortSaid) == 0) return;
+    serialErrorSaid = error;
+    copyText(serialPortSaid, sizeof serialPortSaid, port);
+    Note note;
+    appendSerialOpenFailure(note.text, port, error);
+    say(note.data);
+}
+
+void noteLanOpening(NoteSink say) {
+    const int32_t lanPort = settings.lanPort.load();
+    Note note("LAN server: opening 0.0.0.0:");
+    note.text.appendInteger(listenPortOf(lanPort));
+    if (listenPortOf(lanPort) != lanPort) {
+        note.text.append(" (lanPort ");
+        note.text.appendInteger(lanPort);
+        note.text.append(")");
+    }
+    note.text.append(" on every IPv4 address of this machine, for one client at a time, ");
+    note.text.append(settings.webSocketEnabled.load() != 0
+                         ? "WebSocket dialect: a client sends \"D\" in a masked text frame and "
+                           "gets one JSON text frame"
+                         : "plain dialect: a client sends \"D\" and gets twelve comma-separated "
+                           "values without a line end");
+    say(note.data);
+}
+
+void noteLanFailure(NoteSink say) {
+    const uint16_t port = listenPortOf(settings.lanPort.load());
+    Note note("the LAN server could not listen on 0.0.0.0:");
+    note.text.appendInteger(port);
+    note.text.append(" or accept a client there: is another program using the port?");
+    if (port < 1024) note.text.append(" Ports below 1024 need administrator rights.");
+    note.text.append(" The bridge tries again every three seconds");
+    say(note.data);
+}
+
+} // namespace
+
+void noteSettingsAtStart(const char* path, NoteSink say) {
+    SettingsFileCheck check;
+    checkSettingsFile(path, &check);
+    {
+        Note note;
+        if (check.state == SettingsFileState::read) {
+            note.text.append("settings read from ");
+            appendAbsolutePath(note.text, path);
+        } else if (check.state == SettingsFileState::missing) {
+            note.text.append("no settings file ");
+            appendAbsolutePath(note.text, path);
+            note.text.append(": the defaults apply (`tolvane-config set NAME=VALUE` writes one)");
+        } else {
+            note.text.append("cannot read the settings file ");
+            appendAbsolutePath(note.text, path);
+            note.text.append(": ");
+            note.text.append(std::strerror(check.error));
+            note.text.append(": the defaults apply");
+        }
+        say(note.data);
+    }
+    {
+        Note note("settings in effect:");
+        for (int line = 1; line <= settingsFieldCount; ++line) {
+            note.text.append(" ");
+            note.text.append(settingsFieldNames[line - 1]);
+            note.text.append("=");
+            appendSetting(note.text, line);
+        }
+        say(note.data);
+    }
+    bool formatSaid = false;
+    for (int i = 0; i < check.findingCount; ++i) {
+        Note note("warning: ");
+        appendWarning(note.text, check, check.findings[i], &formatSaid);
+        say(note.data);
+    }
+    serialErrorSaid = 0;
+    lanOpeningSaid = lanFailureSaid = false;
+}
+
+void noteLogMessage(const char* message, NoteSink say) {
+    // A stop makes the open in progress fail; that is no news for anybody.
+    if (stopRequested.load()) return;
+    if (startsWith(message, "open serial (")) {
+        if (endsWith(message, " error"))
+            noteSerialFailure(say);
+        else
+            serialErrorSaid = 0; // a later failure is news again
+    } else if (std::strcmp(message, "enable lan") == 0) {
+        // Logged right before the worker opens the server, every cycle.
+        if (!lanOpeningSaid) noteLanOpening(say);
+        lanOpeningSaid = true;
+    } else if (startsWith(message, "OpenSocket port(")) {
+        if (endsWith(message, "error")) {
+            if (!lanFailureSaid) noteLanFailure(say);
+            lanFailureSaid = true;
+        } else {
+            lanFailureSaid = false;
+        }
+    }
+}

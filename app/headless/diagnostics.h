@@ -1,0 +1,18 @@
+#pragma once
+// Notes for the person at the console: which settings file the headless
+// bridge read and what it makes of it, why the serial port does not open,
+// where the LAN server opens. Each note is one line handed to a sink (the
+// mirror's standard error); the event log itself stays as it is.
+
+using NoteSink = void (*)(const char* line);
+
+// At start, after the settings were read from path: the file (its absolute
+// path) or that there is none, the settings in effect by name, and a warning
+// for each setting that cannot do what it was probably meant to do.
+void noteSettingsAtStart(const char* path, NoteSink say);
+
+// With every event-log message, on the worker's thread right after the step
+// that logged it: the reason of a failed serial open (once per distinct
+// reason), where the LAN server opens and in which dialect (once), and a
+// failed LAN open (once per run of failures).
+void noteLogMessage(const char* message, NoteSink say);

@@ -1,0 +1,49 @@
+#pragma once
+// What readSettingsFile takes without a word but a person who wrote
+// "tolv.conf" by hand would want to hear of: names or comments in a file of
+// bare values, lines without a number, values the measurement cannot use as
+// written. Read for messages only; the measurement never looks at it.
+
+#include <cstdint>
+
+constexpr int settingsFieldCount = 11;
+
+// The fields' names, in the order of the file's lines.
+extern const char* const settingsFieldNames[settingsFieldCount];
+
+enum class SettingsFileState { read, missing, unreadable };
+
+enum class SettingsIssue : uint8_t {
+    namedLine,        // "name=value" or a comment: the file holds bare values only
+    noNumber,         // a number's line without one: the field keeps its value
+    missingLine,      // the file ends before this line (and every later one)
+    averagingOutside, // outside 1..255: the measurement uses the nearer bound
+    flagNotBinary,    // neither 0 nor 1; only the low 8 bits count
+    lanPortWraps,     // outside 1..65535: the server takes the low 16 bits
+    lanPortZero,      // its low 16 bits are 0: no port to listen on
+    presetUnknown,    // deviceMode neither 0, 1 nor 2
+    lanNeedsPresetC,  // lanEnabled with a deviceMode other than 0
+};
+
+struct SettingsFinding {
+    SettingsIssue issue;
+    int line;        // the field's line, 1..11
+    long long value; // the value as written or in effect, where one applies
+};
+
+constexpr int settingsLineShown = 48;   // a line's text kept for messages, cut
+constexpr int settingsFindingsMax = 24; // more than the eleven lines can raise
+
+struct SettingsFileCheck {
+    SettingsFileState state;
+    int error;                                            // errno of a failed open
+    int lines;                                            // lines read, 0..11
+    char text[settingsFieldCount][settingsLineShown + 1]; // each line, cut
+    int findingCount;
+    SettingsFinding findings[settingsFindingsMax];
+};
+
+// Reads path line by line as readSettingsFile does and looks at its texts,
+// then at the Settings record, which must hold what the defaults and
+// readSettingsFile made of that file. Findings come in line order.
+void checkSettingsFile(const char* path, SettingsFileCheck* check);
