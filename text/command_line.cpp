@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <getopt.h>
 
 #include "text/number_text.h"
 
@@ -27,6 +28,25 @@ int usageError(const char* program, const char* format, ...) {
     va_end(arguments);
     std::fprintf(stderr, "\nTry '%s --help'.\n", program);
     return usageErrorStatus;
+}
+
+int optionError(const char* program, int got, int argc, char** argv, int previous) {
+    // The word as the user wrote it, up to a "=" that gives a value.
+    const char* written = argv[previous < argc ? previous : argc - 1];
+    const char* equals = std::strchr(written, '=');
+    const int nameLength =
+        static_cast<int>(equals != nullptr ? equals - written : std::strlen(written));
+    // A value given to a switch is ':' for the BSD getopt_long of mingw-w64
+    // and '?' for glibc's; a missing value is ':' for both.
+    const bool valueGiven = equals != nullptr && std::strncmp(written, "--", 2) == 0;
+    if (got == ':' && !valueGiven) return usageError(program, "%s needs a value", argv[optind - 1]);
+    if (got == ':') return usageError(program, "%.*s takes no value", nameLength, written);
+    // For a long option given a value it does not take, getopt_long reports
+    // the option's own value; for an unknown one, 0.
+    if (optopt != 0 && std::strncmp(written, "--", 2) == 0)
+        return usageError(program, "%.*s takes no value", nameLength, written);
+    if (optopt != 0) return usageError(program, "unknown option '-%c'", optopt);
+    return usageError(program, "unknown option '%.*s'", nameLength, written);
 }
 
 bool parseWholeNumber(const char* text, int64_t low, int64_t high, int64_t* value) {

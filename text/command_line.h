@@ -22,6 +22,12 @@ int usageError(const char* program, const char* format, ...)
 #endif
     ;
 
+// The usage error for what getopt_long returned as ':' (a value is missing)
+// or '?' (an unknown option, or a value given to a switch), called with
+// opterr 0, ":" leading the short options, and `previous` the optind before
+// the call. Returns 2 (the exit status).
+int optionError(const char* program, int got, int argc, char** argv, int previous);
+
 // A whole decimal number within [low, high]: optional sign and digits only,
 // nothing before or after. False for anything else, including overflow.
 bool parseWholeNumber(const char* text, int64_t low, int64_t high, int64_t* value);

@@ -80,11 +80,8 @@ int parseOptions(int argc, char** argv, const char** settingsPath) {
             if (optarg[0] == '\0') return usageError(program, "option '--config' needs a path");
             *settingsPath = optarg;
             break;
-        case ':':
-            return usageError(program, "option '%s' needs a value", argv[optind - 1]);
         default:
-            if (optopt != 0) return usageError(program, "unknown option '-%c'", optopt);
-            return usageError(program, "unknown option '%s'", argv[previous]);
+            return optionError(program, got, argc, argv, previous);
         }
     }
     if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);

@@ -112,7 +112,7 @@ TEST(HeadlessOptions, HelpVersionAndUsageErrors) {
         {{"--help"}, 0, "usage: tolvane-headless [--config PATH]", ""},
         {{"-h"}, 0, "usage: tolvane-headless [--config PATH]", ""},
         {{"--version"}, 0, "tolvane-headless 1.", ""},
-        {{"--config"}, 2, "", "tolvane-headless: option '--config' needs a value\n"},
+        {{"--config"}, 2, "", "tolvane-headless: --config needs a value\n"},
         {{"--config="}, 2, "", "option '--config' needs a path"},
         {{"--port", "9000"}, 2, "", "tolvane-headless: unknown option '--port'\n"},
         {{"-x"}, 2, "", "unknown option '-x'"},

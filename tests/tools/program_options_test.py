@@ -104,6 +104,11 @@ def main():
                 check(status == 2 and out == "" and
                       err == f"{program}: unknown option '{option}'\nTry '{program} --help'.\n",
                       f"{program} {option}: {status} {out!r} {err!r}")
+            # A value given to a switch (glibc and mingw-w64 report it differently).
+            status, out, err = call(program, ["--version=1"])
+            check(status == 2 and out == "" and
+                  err == f"{program}: --version takes no value\nTry '{program} --help'.\n",
+                  f"{program} --version=1: {status} {out!r} {err!r}")
 
         # Under wine every start takes seconds: one bad value per program there.
         seen = set()

@@ -313,9 +313,9 @@ OPTION_ERRORS = [
     (["--bridge", "h:1", "--mqtt", "h:1", "--rate", "-1"], "--rate: expects"),
     (["--bridge", "h:1", "--mqtt", "h:1", "--topic", "a/+/b"], "--topic: 'a/+/b'"),
     (["--bridge", "h:1", "--mqtt", "h:1", "--osc", "h"], "--osc: expects HOST:PORT"),
-    (["--bridge", "h:1", "--mqtt", "h:1", "--websocket=1"], "--websocket: takes no value"),
-    (["--bridge", "h:1", "--mqtt", "h:1", "--colour"], "--colour: unknown option"),
-    (["--bridge", "h:1", "--mqtt"], "--mqtt: needs a value"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--websocket=1"], "--websocket takes no value"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--colour"], "unknown option '--colour'"),
+    (["--bridge", "h:1", "--mqtt"], "--mqtt needs a value"),
 ]
 
 

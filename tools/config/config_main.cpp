@@ -495,7 +495,8 @@ int main(int argc, char** argv) {
     };
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":f:h", options, nullptr)) != -1) {
+    for (int previous = optind; (c = getopt_long(argc, argv, ":f:h", options, nullptr)) != -1;
+         previous = optind) {
         switch (c) {
         case 'f':
             if (optarg[0] == '\0') return usageError(program, "--file needs a path");
@@ -509,12 +510,8 @@ int main(int argc, char** argv) {
         case systemRootOption:
             systemRoot = optarg;
             break;
-        case ':':
-            return usageError(program, "%s needs a value", argv[optind - 1]);
         default:
-            if (optopt > 0 && optopt < 256)
-                return usageError(program, "unknown option '-%c'", optopt);
-            return usageError(program, "unknown option '%s'", argv[optind - 1]);
+            return optionError(program, c, argc, argv, previous);
         }
     }
     if (optind >= argc) return usageError(program, "no command given (show, set or ports)");

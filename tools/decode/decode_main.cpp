@@ -106,7 +106,8 @@ int parseOptions(int argc, char** argv, Options* o) {
     const char* mouseOnly = nullptr; // an air-mouse option, which needs --cursor
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":h", options, nullptr)) != -1) {
+    for (int previous = optind; (c = getopt_long(argc, argv, ":h", options, nullptr)) != -1;
+         previous = optind) {
         int64_t whole = 0;
         double decimal = 0.0;
         switch (c) {
@@ -154,12 +155,8 @@ int parseOptions(int argc, char** argv, Options* o) {
             o->scrollSpeed = static_cast<int32_t>(whole);
             mouseOnly = "--scroll-speed";
             break;
-        case ':':
-            return usageError(program, "%s needs a value", argv[optind - 1]);
         default:
-            if (optopt > 0 && optopt < 256)
-                return usageError(program, "unknown option '-%c'", optopt);
-            return usageError(program, "unknown option '%s'", argv[optind - 1]);
+            return optionError(program, c, argc, argv, previous);
         }
     }
     if (mouseOnly != nullptr && !o->cursor)

@@ -162,7 +162,8 @@ int parseOptions(int argc, char** argv, Options* o) {
     };
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":h", options, nullptr)) != -1) {
+    for (int previous = optind; (c = getopt_long(argc, argv, ":h", options, nullptr)) != -1;
+         previous = optind) {
         // A whole number of this option within [low, high].
         auto number = [&](long low, long high, long* out) {
             int64_t value = 0;
@@ -253,12 +254,8 @@ int parseOptions(int argc, char** argv, Options* o) {
         case logOption:
             o->log = optarg;
             break;
-        case ':':
-            return usageError(program, "%s needs a value", argv[optind - 1]);
         default:
-            if (optopt > 0 && optopt < 256)
-                return usageError(program, "unknown option '-%c'", optopt);
-            return usageError(program, "unknown option '%s'", argv[optind - 1]);
+            return optionError(program, c, argc, argv, previous);
         }
     }
     if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);

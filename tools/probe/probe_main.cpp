@@ -100,7 +100,8 @@ int parseOptions(int argc, char** argv, Options* o) {
     };
     opterr = 0;
     int c;
-    while ((c = getopt_long(argc, argv, ":h", options, nullptr)) != -1) {
+    for (int previous = optind; (c = getopt_long(argc, argv, ":h", options, nullptr)) != -1;
+         previous = optind) {
         int64_t whole = 0;
         uint16_t port = 0;
         double number = 0.0;
@@ -148,12 +149,8 @@ int parseOptions(int argc, char** argv, Options* o) {
         case quietOption:
             o->quiet = true;
             break;
-        case ':':
-            return usageError(program, "%s needs a value", argv[optind - 1]);
         default:
-            if (optopt > 0 && optopt < 256)
-                return usageError(program, "unknown option '-%c'", optopt);
-            return usageError(program, "unknown option '%s'", argv[optind - 1]);
+            return optionError(program, c, argc, argv, previous);
         }
     }
     if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);

@@ -6,11 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/command_line.h"
 #include "text/number_text.h"
-
-#ifndef TOLVANE_VERSION
-#define TOLVANE_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -41,9 +38,8 @@ const char usage[] =
     "  tolvane-publish --bridge 192.168.1.20:8096 --mqtt localhost:1883\n"
     "  mosquitto_sub -h localhost -t 'tolvane/#' -v\n";
 
-bool usageError(const char* option, const std::string& problem) {
-    std::fprintf(stderr, "tolvane-publish: %s: %s\nTry 'tolvane-publish --help'.\n", option,
-                 problem.c_str());
+bool optionProblem(const char* option, const std::string& problem) {
+    usageError("tolvane-publish", "%s: %s", option, problem.c_str());
     return false;
 }
 
@@ -67,16 +63,6 @@ bool validPrefix(const std::string& prefix, std::string* problem) {
         return false;
     }
     return true;
-}
-
-// "--websocket=1": a known switch given a value.
-bool takesNoValue(const option* options, const char* written) {
-    const char* equals = std::strchr(written, '=');
-    if (std::strncmp(written, "--", 2) != 0 || equals == nullptr) return false;
-    const std::string name(written + 2, equals);
-    for (const option* o = options; o->name != nullptr; ++o)
-        if (name == o->name) return o->has_arg == no_argument;
-    return false;
 }
 
 enum : int {
@@ -148,8 +134,6 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
         const int previous = optind;
         const int c = getopt_long(argc, argv, ":h", longOptions, nullptr);
         if (c == -1) break;
-        // The option as the user wrote it, for the messages.
-        const char* written = argv[previous < argc ? previous : argc - 1];
         std::string problem;
         Endpoint endpoint;
         switch (c) {
@@ -157,12 +141,12 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
             std::fputs(usage, stdout);
             return OptionsOutcome::done;
         case optionVersion:
-            std::fputs("tolvane-publish " TOLVANE_VERSION "\n", stdout);
+            printVersion("tolvane-publish");
             return OptionsOutcome::done;
         case optionBridge:
         case optionMqtt:
             if (!parseEndpoint(optarg, &endpoint, &problem)) {
-                usageError(c == optionBridge ? "--bridge" : "--mqtt", problem);
+                optionProblem(c == optionBridge ? "--bridge" : "--mqtt", problem);
                 return OptionsOutcome::usageError;
             }
             (c == optionBridge ? options->bridge : options->broker) = endpoint;
@@ -170,11 +154,11 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
             break;
         case optionOsc:
             if (!parseEndpoint(optarg, &endpoint, &problem)) {
-                usageError("--osc", problem);
+                optionProblem("--osc", problem);
                 return OptionsOutcome::usageError;
             }
             if (options->osc.size() == maxOscTargets) {
-                usageError("--osc", "at most 8 targets");
+                optionProblem("--osc", "at most 8 targets");
                 return OptionsOutcome::usageError;
             }
             options->osc.push_back(endpoint);
@@ -184,41 +168,34 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
             break;
         case optionTopic:
             if (!validPrefix(optarg, &problem)) {
-                usageError("--topic", problem);
+                optionProblem("--topic", problem);
                 return OptionsOutcome::usageError;
             }
             options->topic = optarg;
             break;
         case optionRate:
             if (!parseRate(optarg, &options->rate)) {
-                usageError("--rate", std::string("expects requests per second from 0.1 to 1000 "
-                                                 "(or 0: as fast as replies come), not '") +
-                                         optarg + "'");
+                optionProblem("--rate", std::string("expects requests per second from 0.1 to 1000 "
+                                                    "(or 0: as fast as replies come), not '") +
+                                            optarg + "'");
                 return OptionsOutcome::usageError;
             }
             break;
-        case ':':
-            usageError(written, "needs a value");
-            return OptionsOutcome::usageError;
         default:
-            if (takesNoValue(longOptions, written))
-                usageError(std::string(written, std::strchr(written, '=')).c_str(),
-                           "takes no value");
-            else
-                usageError(written, "unknown option");
+            optionError("tolvane-publish", c, argc, argv, previous);
             return OptionsOutcome::usageError;
         }
     }
     if (optind < argc) {
-        usageError(argv[optind], "unexpected argument");
+        optionProblem(argv[optind], "unexpected argument");
         return OptionsOutcome::usageError;
     }
     if (!haveBridge) {
-        usageError("--bridge", "missing: where the bridge listens, as HOST:PORT");
+        optionProblem("--bridge", "missing: where the bridge listens, as HOST:PORT");
         return OptionsOutcome::usageError;
     }
     if (!haveBroker) {
-        usageError("--mqtt", "missing: where the MQTT broker listens, as HOST:PORT");
+        optionProblem("--mqtt", "missing: where the MQTT broker listens, as HOST:PORT");
         return OptionsOutcome::usageError;
     }
     return OptionsOutcome::run;
