@@ -24,13 +24,10 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from harness import free_port  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def percentile(sorted_values, p):
@@ -101,6 +98,13 @@ def run(build, scratch, dialect, count, device, rate=0):
 
 
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] in ("-h", "--help"):
+        print(__doc__.strip())
+        return
+    if len(sys.argv) > 3 or (len(sys.argv) > 1 and not sys.argv[1].isdigit()):
+        sys.stderr.write("publish_bench.py: MESSAGES is a whole number\n"
+                         "Try 'bench/publish_bench.py --help'.\n")
+        sys.exit(2)
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 20000
     build = os.path.abspath(sys.argv[2] if len(sys.argv) > 2 else os.path.join(ROOT, "build/native"))
     if not os.path.exists(os.path.join(build, "bin/tolvane-publish")):

@@ -21,6 +21,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import free_port  # noqa: E402
+
 SCREEN = (1024, 768)
 STEP_TIMEOUT = 30.0  # bound of every single wait; a hang fails instead of stalling
 EXIT_TIMEOUT = 20.0  # Exit may have to wait out a 3000 ms pause of the worker
@@ -382,12 +385,6 @@ def scenario_settings_dialog(s):
     s.keys("alt+F4")
     code = s.wait_exit()
     check(code == 0, "exit code %d" % code)
-
-
-def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 class LanClient:

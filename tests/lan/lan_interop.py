@@ -30,6 +30,9 @@ import threading
 import time
 import urllib.request
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import free_port  # noqa: E402
+
 SKIP = 77
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -48,12 +51,6 @@ HEAD = (b"GET /chat HTTP/1.1\r\nHost: server.example.com\r\nUpgrade: websocket\r
         b"Sec-WebSocket-Version: 13\r\n\r\n")
 HEAD_REPLY = (b"HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: upgrade\r\n"
               b"Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def read_lines(stream, lines, transcript=None):

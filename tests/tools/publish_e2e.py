@@ -21,15 +21,12 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import descriptor_count, free_port  # noqa: E402
+
 SKIP = 77
 BOUND = 30  # seconds for anything to happen
 PREFIX = "tolv/e2e"
-
-
-def free_port(kind=socket.SOCK_STREAM):
-    with socket.socket(socket.AF_INET, kind) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_until(condition, what, bound=BOUND):
@@ -141,10 +138,6 @@ def motions(lines):
     return [json.loads(p) for p in messages(lines, "motion")]
 
 
-def descriptors(pid):
-    return len(os.listdir(f"/proc/{pid}/fd"))
-
-
 def close_to(a, b):
     return math.isclose(a, b, rel_tol=1e-6, abs_tol=2e-6)
 
@@ -243,17 +236,17 @@ def run_scenario(tools, dialect, scratch):
 
         # The bridge goes away and comes back: publishing resumes by itself,
         # with no socket left behind.
-        held = descriptors(gateway.process.pid)
+        held = descriptor_count(gateway.process.pid)
         bridge.stop(signal.SIGKILL)
         subs[0].wait_for(lambda lines: messages(lines, "status")[-1:] == ["offline"], "offline")
         for _ in range(5):
-            assert descriptors(gateway.process.pid) <= held
+            assert descriptor_count(gateway.process.pid) <= held
             time.sleep(0.1)
         last_seq = motions(subs[0].lines)[-1]["seq"]
         bridge = s.start([tools["headless"]], cwd=scratch)
         subs[0].wait_for(lambda lines: motions(lines)[-1:] and motions(lines)[-1]["seq"] > last_seq + 20, "resumed")
         assert messages(subs[0].lines, "status")[-1] == "online"
-        assert descriptors(gateway.process.pid) == held
+        assert descriptor_count(gateway.process.pid) == held
 
         # The broker goes away and comes back: the gateway reconnects and
         # publishes its retained state again.

@@ -16,13 +16,10 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import free_port  # noqa: E402
+
 BOUND = 30
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def device_line(q, buttons, accel=(0.0, 0.0, 1.0)):
