@@ -104,7 +104,11 @@ echo
 
 cd "$scratch"
 # The prefixing filters ignore Ctrl+C, so that the probe's summary still gets through.
-"$bin/bin/tolvane-headless" > >(trap '' INT; sed -u 's/^/event log | /') 2>&1 &
+# Standard output is the event log; standard error the bridge's notes for people.
+# (The notes' filter is set up first, so that it writes to the terminal and
+# not into the event log's filter.)
+"$bin/bin/tolvane-headless" 2> >(trap '' INT; sed -u 's/^tolvane-headless: /note      | /') \
+    > >(trap '' INT; sed -u 's/^/event log | /') &
 bridge_pid=$!
 
 if [ "$view" -eq 1 ]; then
