@@ -100,14 +100,17 @@ void readSettingsFile(const char* path) {
     std::fclose(file);
 }
 
-int formatSettingsText(char* text, size_t size) {
-    char port[comPortSize];
-    getComPort(port);
-    TextBuilder out(text, size);
-    out.append(port);
-    out.append("\n");
-    out.appendFixed(static_cast<double>(settings.screenDistance.load()), 6);
-    out.append("\n");
+void appendSettingValue(TextBuilder& out, int index) {
+    if (index == 0) {
+        char port[comPortSize];
+        getComPort(port);
+        out.append(port);
+        return;
+    }
+    if (index == 1) {
+        out.appendFixed(static_cast<double>(settings.screenDistance.load()), 6);
+        return;
+    }
     const long long numbers[] = {
         settings.scrollSpeed.load(),        settings.mouseAveraging.load(),
         settings.lanAveraging.load(),       settings.lanPort.load(),
@@ -115,8 +118,13 @@ int formatSettingsText(char* text, size_t size) {
         settings.lanEnabled.load(),         settings.webSocketEnabled.load(),
         settings.accelerationOutput.load(),
     };
-    for (long long number : numbers) {
-        out.appendInteger(number);
+    out.appendInteger(numbers[index - 2]);
+}
+
+int formatSettingsText(char* text, size_t size) {
+    TextBuilder out(text, size);
+    for (int index = 0; index < settingsLines; ++index) {
+        appendSettingValue(out, index);
         out.append("\n");
     }
     return out.overflow ? -1 : static_cast<int>(out.length);

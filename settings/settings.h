@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "text/number_text.h"
+
 constexpr int comPortSize = 32; // at most 31 characters and the terminator
 
 // Values of deviceMode. The file may hold any other number, which neither
@@ -44,6 +46,8 @@ void readSettingsStream(FILE* file);
 // Writes all eleven fields; a file that cannot be opened is silently skipped.
 // Returns whether the file was written (callers in the program ignore it).
 bool writeSettingsFile(const char* path = settingsFileName);
+// The value of field index (0..10, in the file's order) as the file holds it.
+void appendSettingValue(TextBuilder& out, int index);
 // The eleven lines as writeSettingsFile stores them, "\n" after each. Returns
 // the length, or -1 when the text does not fit size.
 int formatSettingsText(char* text, size_t size);

@@ -7,12 +7,6 @@
 #include "settings/settings.h"
 #include "text/number_text.h"
 
-const char* const settingsFieldNames[settingsFieldCount] = {
-    "comPort",      "screenDistance",   "scrollSpeed",        "mouseAveraging",
-    "lanAveraging", "lanPort",          "mouseEnabled",       "deviceMode",
-    "lanEnabled",   "webSocketEnabled", "accelerationOutput",
-};
-
 namespace {
 
 constexpr int lineBufferSize = 256; // as readSettingsFile reads them

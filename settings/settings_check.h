@@ -9,7 +9,11 @@
 constexpr int settingsFieldCount = 11;
 
 // The fields' names, in the order of the file's lines.
-extern const char* const settingsFieldNames[settingsFieldCount];
+inline constexpr const char* settingsFieldNames[settingsFieldCount] = {
+    "comPort",      "screenDistance",   "scrollSpeed",        "mouseAveraging",
+    "lanAveraging", "lanPort",          "mouseEnabled",       "deviceMode",
+    "lanEnabled",   "webSocketEnabled", "accelerationOutput",
+};
 
 enum class SettingsFileState { read, missing, unreadable };
 

@@ -38,50 +38,19 @@ uint16_t listenPortOf(int32_t lanPort) {
     return static_cast<uint16_t>(static_cast<uint32_t>(lanPort) & 0xFFFFu);
 }
 
-// The value in effect for the field of this line (1..11), as the file holds it.
+// The value in effect for the field of this line (1..11), as the file holds
+// it; a port name that is empty or has blanks in quotes.
 void appendSetting(TextBuilder& text, int line) {
-    const Settings& s = settings;
-    switch (line) {
-    case 1: {
+    if (line == 1) {
         char port[comPortSize];
         getComPort(port);
         const bool quoted = port[0] == '\0' || std::strpbrk(port, " \t") != nullptr;
         if (quoted) text.append("\"");
         text.append(port);
         if (quoted) text.append("\"");
-        break;
+        return;
     }
-    case 2:
-        text.appendFixed(static_cast<double>(s.screenDistance.load()), 6);
-        break;
-    case 3:
-        text.appendInteger(s.scrollSpeed.load());
-        break;
-    case 4:
-        text.appendInteger(s.mouseAveraging.load());
-        break;
-    case 5:
-        text.appendInteger(s.lanAveraging.load());
-        break;
-    case 6:
-        text.appendInteger(s.lanPort.load());
-        break;
-    case 7:
-        text.appendInteger(s.mouseEnabled.load());
-        break;
-    case 8:
-        text.appendInteger(s.deviceMode.load());
-        break;
-    case 9:
-        text.appendInteger(s.lanEnabled.load());
-        break;
-    case 10:
-        text.appendInteger(s.webSocketEnabled.load());
-        break;
-    default:
-        text.appendInteger(s.accelerationOutput.load());
-        break;
-    }
+    appendSettingValue(text, line - 1);
 }
 
 void appendNameValue(TextBuilder& text, int line, long long value) {

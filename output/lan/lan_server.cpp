@@ -23,16 +23,6 @@ uint16_t listenPort() {
     return static_cast<uint16_t>(static_cast<uint32_t>(settings.lanPort.load()) & 0xFFFFu);
 }
 
-// Each call takes the client afresh, so a socket closed by another thread
-// makes the next call fail instead of touching a stale handle.
-bool receiveClientByte(unsigned char* byte) {
-    NativeSocket socket = borrowSocket(clientSocket);
-    if (socket == noSocket) return false;
-    int got = receiveByte(socket, byte);
-    returnSocket(clientSocket, socket);
-    return got > 0;
-}
-
 bool sendToClient(const char* data, size_t length) {
     NativeSocket socket = borrowSocket(clientSocket);
     if (socket == noSocket) return false;
@@ -42,6 +32,8 @@ bool sendToClient(const char* data, size_t length) {
 }
 
 // Exactly count bytes, which the frame reader never asks beyond the frame.
+// Each call takes the client afresh, so a socket closed by another thread
+// makes the next call fail instead of touching a stale handle.
 bool receiveFromClient(void*, unsigned char* out, size_t count) {
     while (count > 0) {
         NativeSocket socket = borrowSocket(clientSocket);
@@ -53,6 +45,12 @@ bool receiveFromClient(void*, unsigned char* out, size_t count) {
         count -= static_cast<size_t>(got);
     }
     return true;
+}
+
+// The plain dialect and the handshake read one byte at a time, so that no
+// byte that belongs to what follows is taken.
+bool receiveClientByte(unsigned char* byte) {
+    return receiveFromClient(nullptr, byte, 1);
 }
 
 bool sendFrameToClient(void*, const unsigned char* data, size_t length) {

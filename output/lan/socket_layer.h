@@ -23,8 +23,6 @@ bool bindAnyAddress(NativeSocket listener, uint16_t port);
 bool listenForOne(NativeSocket listener);
 // Waits for one connection; the peer's address is taken and dropped.
 NativeSocket acceptClient(NativeSocket listener);
-// One byte with a one-byte receive: 1, 0 when the peer closed, -1 on error.
-int receiveByte(NativeSocket socket, unsigned char* out);
 // One receive of at most count bytes: how many came, 0 when the peer closed,
 // -1 on error.
 long receiveBytes(NativeSocket socket, unsigned char* out, size_t count);

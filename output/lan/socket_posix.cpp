@@ -51,15 +51,6 @@ NativeSocket acceptClient(NativeSocket listener) {
     }
 }
 
-int receiveByte(NativeSocket socket, unsigned char* out) {
-    for (;;) {
-        ssize_t got = recv(static_cast<int>(socket), out, 1, 0);
-        if (got > 0) return 1;
-        if (got == 0) return 0;
-        if (errno != EINTR) return -1;
-    }
-}
-
 long receiveBytes(NativeSocket socket, unsigned char* out, size_t count) {
     for (;;) {
         ssize_t got = recv(static_cast<int>(socket), out, count, 0);

@@ -45,11 +45,6 @@ NativeSocket acceptClient(NativeSocket listener) {
     return socket == INVALID_SOCKET ? noSocket : static_cast<NativeSocket>(socket);
 }
 
-int receiveByte(NativeSocket socket, unsigned char* out) {
-    int got = recv(asSocket(socket), reinterpret_cast<char*>(out), 1, 0);
-    return got > 0 ? 1 : (got == 0 ? 0 : -1);
-}
-
 long receiveBytes(NativeSocket socket, unsigned char* out, size_t count) {
     int got = recv(asSocket(socket), reinterpret_cast<char*>(out), static_cast<int>(count), 0);
     return got >= 0 ? got : -1;

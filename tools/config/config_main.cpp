@@ -11,6 +11,7 @@
 
 #include "app/settings_form.h"
 #include "settings/settings.h"
+#include "settings/settings_check.h"
 #include "text/command_line.h"
 #include "text/number_text.h"
 #include "tools/config/serial_ports.h"
@@ -73,21 +74,22 @@ struct SettingName {
     ValueKind kind;
 };
 
-// In the file's order.
+// In the file's order, under the names the bridge's notes use.
 constexpr SettingName settingNames[] = {
-    {"comPort", idComPort, ValueKind::text},
-    {"screenDistance", idScreenDistance, ValueKind::decimal},
-    {"scrollSpeed", idScrollSpeed, ValueKind::integer},
-    {"mouseAveraging", idMouseAveraging, ValueKind::integer},
-    {"lanAveraging", idLanAveraging, ValueKind::integer},
-    {"lanPort", idLanPort, ValueKind::integer},
-    {"mouseEnabled", idMouseEnabled, ValueKind::flag},
-    {"deviceMode", idPresetB, ValueKind::preset},
-    {"lanEnabled", idLanEnabled, ValueKind::flag},
-    {"webSocketEnabled", idWebSocketEnabled, ValueKind::flag},
-    {"accelerationOutput", idAccelerationOutput, ValueKind::outputKind},
+    {settingsFieldNames[0], idComPort, ValueKind::text},
+    {settingsFieldNames[1], idScreenDistance, ValueKind::decimal},
+    {settingsFieldNames[2], idScrollSpeed, ValueKind::integer},
+    {settingsFieldNames[3], idMouseAveraging, ValueKind::integer},
+    {settingsFieldNames[4], idLanAveraging, ValueKind::integer},
+    {settingsFieldNames[5], idLanPort, ValueKind::integer},
+    {settingsFieldNames[6], idMouseEnabled, ValueKind::flag},
+    {settingsFieldNames[7], idPresetB, ValueKind::preset},
+    {settingsFieldNames[8], idLanEnabled, ValueKind::flag},
+    {settingsFieldNames[9], idWebSocketEnabled, ValueKind::flag},
+    {settingsFieldNames[10], idAccelerationOutput, ValueKind::outputKind},
 };
 constexpr int settingCount = sizeof settingNames / sizeof settingNames[0];
+static_assert(settingCount == settingsFieldCount);
 
 int settingIndex(const char* name, size_t length) {
     for (int i = 0; i < settingCount; ++i)
@@ -132,7 +134,7 @@ std::string meaning(int index) {
         const auto port = static_cast<uint16_t>(static_cast<uint32_t>(settings.lanPort.load()));
         std::string text = "TCP port of the LAN server";
         if (settings.lanPort != port)
-            text += port == 0 ? " (its low 16 bits are 0: the system would pick a port)"
+            text += port == 0 ? " (its low 16 bits are 0: no port, the server cannot open)"
                               : " (it listens on " + std::to_string(port) + ", the low 16 bits)";
         return text;
     }
