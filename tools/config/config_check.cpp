@@ -10,34 +10,18 @@
 #include "output/lan/socket_layer.h"
 #include "settings/settings.h"
 #include "text/number_text.h"
+#include "tools/config/console_text.h"
 #include "tools/config/window_program.h"
 
 namespace {
 
-constexpr int consoleWidth = 79;
-
-// Prints one note for a console of 80 columns: broken at blanks, the
-// continuation lines indented. The bridge's own name at its head goes: here
-// the notes are this program's answer, not a running bridge's.
+// Prints one note, broken for an 80-column console. The bridge's own name at
+// its head goes: here the notes are this program's answer, not a running
+// bridge's.
 void printWrapped(const char* note) {
     const char head[] = "tolvane-headless: ";
     if (std::strncmp(note, head, sizeof head - 1) == 0) note += sizeof head - 1;
-    int width = consoleWidth;
-    const char* indent = "";
-    while (std::strlen(note) > static_cast<size_t>(width)) {
-        const char* cut = note + width;
-        while (cut > note && *cut != ' ')
-            --cut;
-        if (cut == note) { // one word longer than the line: keep it whole
-            cut = std::strchr(note + width, ' ');
-            if (cut == nullptr) break;
-        }
-        std::printf("%s%.*s\n", indent, static_cast<int>(cut - note), note);
-        note = cut + 1;
-        indent = "    ";
-        width = consoleWidth - 4;
-    }
-    std::printf("%s%s\n", indent, note);
+    writeWrapped(stdout, note, 0, 4);
 }
 
 bool checkSerialPort() {
