@@ -16,6 +16,7 @@
 #include "text/help_examples.h"
 #include "text/number_text.h"
 #include "tools/config/config_check.h"
+#include "tools/config/console_text.h"
 #include "tools/config/serial_ports.h"
 
 namespace {
@@ -232,9 +233,13 @@ int show(const char* path, char** names, int nameCount) {
     size_t width = 0;
     for (const std::string& v : values)
         width = v.size() > width ? v.size() : width;
-    for (int i = 0; i < settingCount; ++i)
-        std::printf("%-19s %-*s  %s\n", settingNames[i].name, static_cast<int>(width),
-                    values[static_cast<size_t>(i)].c_str(), meaning(i).c_str());
+    // The meanings broken for an 80-column console, under their own column.
+    const int meaningColumn = 19 + 1 + static_cast<int>(width) + 2;
+    for (int i = 0; i < settingCount; ++i) {
+        std::printf("%-19s %-*s  ", settingNames[i].name, static_cast<int>(width),
+                    values[static_cast<size_t>(i)].c_str());
+        writeWrapped(stdout, meaning(i).c_str(), meaningColumn, meaningColumn);
+    }
     return 0;
 }
 
