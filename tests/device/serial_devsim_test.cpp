@@ -6,8 +6,12 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <grp.h>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "device/capture.h"
@@ -218,6 +222,59 @@ TEST_F(DevsimTest, UntimedCaptureComesRound) {
         ASSERT_TRUE(pollLine());
         EXPECT_EQ(std::string(line), expected);
     }
+}
+
+// Opens the port in a child process and reports whether that worked; as
+// root, the child first becomes a normal user (nobody), who gets no exemption
+// from a terminal's exclusive mode.
+bool opensAsNormalUser() {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        _exit(openSerialPort() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(DevsimTest, KilledBridgeLeavesThePortFreeForTheNext) {
+    ASSERT_TRUE(sim.start({TOLVANE_DEVSIM}, ".", "/dev/null"));
+    ASSERT_TRUE(sim.readLine(&path));
+    setComPort(path.c_str());
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(path.c_str(), 0666), 0); // for nobody
+    }
+
+    int opened[2];
+    ASSERT_EQ(pipe(opened), 0);
+    const pid_t bridge = fork();
+    if (bridge == 0) {
+        const char done = openSerialPort() ? '1' : '0';
+        (void)!write(opened[1], &done, 1);
+        pause();
+        _exit(0);
+    }
+    struct Reaper {
+        pid_t pid;
+        explicit Reaper(pid_t child) : pid(child) {}
+        ~Reaper() {
+            kill(pid, SIGKILL); // the bridge dies without closing the port
+            waitpid(pid, nullptr, 0);
+        }
+    };
+    std::optional<Reaper> reaper(std::in_place, bridge);
+    close(opened[1]);
+    char done = 0;
+    ASSERT_EQ(read(opened[0], &done, 1), 1);
+    close(opened[0]);
+    ASSERT_EQ(done, '1');
+    EXPECT_FALSE(opensAsNormalUser()) << "the port is in use";
+
+    reaper.reset();
+    EXPECT_TRUE(opensAsNormalUser()) << "a killed bridge must not keep the port";
 }
 
 TEST(DevsimCommandLine, HelpAndBadOptions) {
