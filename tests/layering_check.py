@@ -20,7 +20,7 @@ LAYERS = {
     "output/pointer": 4,
     "measurement": 5,
     "app": 6,
-    "tools/probe": 7,  # the client socket layer the other tools build on
+    "client": 7,
     "tools": 8,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
