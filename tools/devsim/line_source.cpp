@@ -65,9 +65,10 @@ bool loadReplay(FILE* f, const char* name, Replay* r, FILE* notes) {
             }
             if (count == 0 || text[0] == '#') continue;
         }
-        if (r->count == replayLinesMax) {
-            std::fprintf(notes, "%s%s: only the first %ld lines are used\n", prefix, name,
-                         replayLinesMax);
+        if (r->count == replayLinesMax || r->size + count + 1 > replayBytesMax) {
+            std::fprintf(notes,
+                         "%s%s: only the first %ld lines are used (at most %ld lines, %zu MiB)\n",
+                         prefix, name, r->count, replayLinesMax, replayBytesMax >> 20);
             break;
         }
         if (!reserve(&r->bytes, &bytesCapacity, r->size + count + 1) ||

@@ -20,8 +20,10 @@ struct FixedValues {
 
 // A plain replay line longer than this is refused (skipped, with a note).
 constexpr size_t replayLineMax = 4096;
-// A replay file holds at most this many lines.
+// Of a replay file at most this many lines and bytes are kept (the rest is
+// left out, with a note).
 constexpr long replayLinesMax = 1000000;
+constexpr size_t replayBytesMax = size_t{64} << 20;
 
 struct ReplayLine {
     size_t offset = 0; // into Replay::bytes
