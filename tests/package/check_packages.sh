@@ -66,7 +66,7 @@ sed "s/@VERSION@/$version/" "$source_dir/tests/package/zip_contents.txt" |
 
 echo "-- zip: README.txt for a Windows user"
 python3 "$source_dir/tests/package/check_windows_readme.py" "$folder/README.txt" \
-    "$source_dir/app/win32/tolvane.rc" "$source_dir/measurement/worker.cpp" ||
+    "$source_dir/app/win32/tolvane.rc" "$source_dir/protocol/worker_event.cpp" ||
     fail "README.txt misses what a Windows user needs"
 cmp -s <(tr -d '\r' <"$folder/README.txt") "$source_dir/docs/README-Windows.txt" ||
     fail "README.txt is not docs/README-Windows.txt"

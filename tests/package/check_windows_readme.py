@@ -5,7 +5,7 @@ points a first-time user needs: the COM port in Device Manager, the firewall
 prompt, SmartScreen, every label of the menu and the settings dialog as the
 resources spell them, every event-log message, the check command, uninstalling.
 
-Usage: check_windows_readme.py README.txt tolvane.rc worker.cpp
+Usage: check_windows_readme.py README.txt tolvane.rc worker_event.cpp
 Prints each problem; exit 1 when there is one.
 """
 import re
@@ -47,13 +47,14 @@ def resource_labels(rc_text):
     return labels
 
 
-def log_messages(worker_text):
-    """The event-log texts of the measurement worker (the open messages by
-    their fixed heads)."""
-    found = set(re.findall(r'(?:appendMessage|logAndPaint)\("([^"]+)"\)', worker_text))
-    for head in re.findall(r'text\.append\("((?:open serial|OpenSocket port)\s?\()"\)',
-                           worker_text):
-        found.add(head)
+def log_messages(source_text):
+    """The event-log texts in the source of the worker's one formatter: its
+    string literals (the open messages by their fixed heads)."""
+    found = set()
+    for line in source_text.splitlines():
+        if line.lstrip().startswith("#"):
+            continue
+        found.update(m for m in re.findall(r'"([A-Za-z][^"]{3,})"', line))
     return found
 
 
@@ -63,7 +64,7 @@ def main():
         return 2
     raw = open(sys.argv[1], "rb").read()
     rc_text = open(sys.argv[2], encoding="utf-8").read()
-    worker_text = open(sys.argv[3], encoding="utf-8").read()
+    event_text = open(sys.argv[3], encoding="utf-8").read()
     problems = []
     if b"\n" in raw.replace(b"\r\n", b""):
         problems.append("a line ends in LF alone, not CR LF")
@@ -84,9 +85,9 @@ def main():
     for label in sorted(labels):
         if label not in text:
             problems.append(f'the label "{label}" of the resources is not explained')
-    messages = log_messages(worker_text)
+    messages = log_messages(event_text)
     if len(messages) < 9:
-        problems.append(f"only {len(messages)} event-log messages found in the worker")
+        problems.append(f"only {len(messages)} event-log messages found in {sys.argv[3]}")
     for message in sorted(messages):
         if message not in text:
             problems.append(f'the event-log message "{message}" is not explained')
