@@ -15,8 +15,10 @@
 #include "app/shell_startup.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
+#include "output/pointer/pointer.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -103,6 +105,14 @@ int main(int argc, char** argv) {
 
     const bool display = startShell(settingsPath);
     noteSettingsAtStart(settingsPath, sayNote);
+    if (settings.mouseEnabled.load() != 0 && pointerChoiceText()[0] != '\0') {
+        char line[768];
+        TextBuilder out(line, sizeof line);
+        out.append(display ? "tolvane-headless: air mouse: "
+                           : "tolvane-headless: air mouse: none: ");
+        out.append(pointerChoiceText());
+        sayNote(line);
+    }
     if (!display && settings.mouseEnabled.load() != 0)
         sayNote("tolvane-headless: no display reachable, the air mouse moves nothing; "
                 "the LAN output goes on");
