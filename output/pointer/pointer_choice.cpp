@@ -45,8 +45,8 @@ void describeUinputError(int error, char* out, int size) {
     case EACCES:
     case EPERM:
         text.append("/dev/uinput is not open to you: the package's udev rule gives it to the "
-                    "user of the session on the machine's own screen; log out and in again "
-                    "after installing it (an ssh login or a system service is not that session)");
+                    "user at the machine's own seat (not ssh, not a system service); after "
+                    "installing, run 'sudo udevadm trigger /dev/uinput' or restart");
         return;
     default:
         text.append("/dev/uinput does not open: ");

@@ -46,7 +46,7 @@ TEST(PointerChoice, AnUnopenableDeviceNamesItsRemedy) {
     const PointerChoice denied = choose(a, false, false, false, EACCES);
     EXPECT_EQ(denied.backend, PointerKind::none);
     EXPECT_TRUE(says(denied, "udev rule")) << denied.reason;
-    EXPECT_TRUE(says(denied, "log out and in")) << denied.reason;
+    EXPECT_TRUE(says(denied, "udevadm trigger")) << denied.reason;
 
     const PointerChoice other = choose(a, false, false, false, EBUSY);
     EXPECT_TRUE(says(other, std::strerror(EBUSY))) << other.reason;
