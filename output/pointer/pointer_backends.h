@@ -4,12 +4,6 @@
 
 #include <cstdint>
 
-#include "output/pointer/pointer_choice.h"
-
-// The "pointer" and "screenSize" settings for the next openPointer; a size of
-// 0 x 0 means none was given.
-void setPointerWish(PointerPreference preference, int32_t screenWidth, int32_t screenHeight);
-
 // XTest (pointer_x11.cpp). The X screen's full size is what a uinput device
 // spans under an X server; the primary monitor's is what XTest uses.
 bool openX11Pointer();

@@ -21,18 +21,6 @@ void say(PointerChoice* choice, PointerKind backend, const char* a, const char* 
 
 } // namespace
 
-const char* pointerPreferenceName(PointerPreference preference) {
-    switch (preference) {
-    case PointerPreference::x11:
-        return "x11";
-    case PointerPreference::uinput:
-        return "uinput";
-    case PointerPreference::automatic:
-        break;
-    }
-    return "auto";
-}
-
 void describeUinputError(int error, char* out, int size) {
     TextBuilder text(out, size > 0 ? static_cast<size_t>(size) : 0);
     switch (error) {
@@ -60,20 +48,20 @@ PointerChoice choosePointerBackend(const PointerProbe& probe) {
     if (!probe.uinputOpens) describeUinputError(probe.uinputError, uinputWhy, sizeof uinputWhy);
 
     switch (probe.preference) {
-    case PointerPreference::x11:
+    case PointerBackend::x11:
         if (probe.xDisplayOpens)
             say(&choice, PointerKind::x11, "XTest on the X display (pointer=x11)");
         else
             say(&choice, PointerKind::none,
                 "pointer=x11 but no X display with XTest is reachable (is DISPLAY set?)");
         return choice;
-    case PointerPreference::uinput:
+    case PointerBackend::uinput:
         if (probe.uinputOpens)
             say(&choice, PointerKind::uinput, "a uinput device (pointer=uinput)");
         else
             say(&choice, PointerKind::none, "pointer=uinput but ", uinputWhy);
         return choice;
-    case PointerPreference::automatic:
+    case PointerBackend::automatic:
         break;
     }
 

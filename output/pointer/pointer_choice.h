@@ -6,16 +6,16 @@
 
 #include <cstdint>
 
-// The user's wish (the "pointer" setting).
-enum class PointerPreference : int32_t { automatic = 0, x11 = 1, uinput = 2 };
+#include "settings/settings.h"
+
 enum class PointerKind { none, x11, uinput }; // what is used
 
 struct PointerProbe {
-    PointerPreference preference;
-    bool waylandSession; // WAYLAND_DISPLAY is set and not empty
-    bool xDisplayOpens;  // an X display with XTest was reached
-    bool uinputOpens;    // /dev/uinput opened for writing
-    int uinputError;     // errno of that open when it failed
+    PointerBackend preference; // the "pointer" setting
+    bool waylandSession;       // WAYLAND_DISPLAY is set and not empty
+    bool xDisplayOpens;        // an X display with XTest was reached
+    bool uinputOpens;          // /dev/uinput opened for writing
+    int uinputError;           // errno of that open when it failed
 };
 
 constexpr int pointerReasonSize = 400;
@@ -30,5 +30,3 @@ PointerChoice choosePointerBackend(const PointerProbe& probe);
 
 // Why /dev/uinput did not open and what to do about it, for errno error.
 void describeUinputError(int error, char* out, int size);
-
-const char* pointerPreferenceName(PointerPreference preference);

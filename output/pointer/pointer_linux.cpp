@@ -11,12 +11,12 @@
 #include "output/pointer/pointer_backends.h"
 #include "output/pointer/pointer_choice.h"
 #include "output/pointer/screen_geometry.h"
+#include "settings/settings.h"
+#include "settings/settings_table.h"
 #include "text/number_text.h"
 
 namespace {
 
-PointerPreference wish = PointerPreference::automatic;
-int32_t wishedWidth = 0, wishedHeight = 0;
 // Written only while no worker runs; read by the worker.
 std::atomic<PointerKind> kind{PointerKind::none};
 char note[pointerReasonSize + 160] = "";
@@ -29,9 +29,9 @@ bool waylandSession() {
 // The screen a uinput device spans: the size the user gave, else the box
 // around the compositor's outputs, else the whole X screen.
 bool uinputScreen(bool xOpen, int32_t* width, int32_t* height, const char** from) {
-    if (wishedWidth > 0 && wishedHeight > 0) {
-        *width = wishedWidth;
-        *height = wishedHeight;
+    char size[screenSizeSize];
+    getScreenSize(size);
+    if (parseScreenSize(size, width, height)) {
         *from = "screenSize";
         return true;
     }
@@ -53,22 +53,16 @@ bool uinputScreen(bool xOpen, int32_t* width, int32_t* height, const char** from
 
 } // namespace
 
-void setPointerWish(PointerPreference preference, int32_t screenWidthWish,
-                    int32_t screenHeightWish) {
-    wish = preference;
-    wishedWidth = screenWidthWish;
-    wishedHeight = screenHeightWish;
-}
-
 bool openPointer() {
     if (kind != PointerKind::none) return pointerAvailable();
+    const PointerBackend wish = settings.pointer.load();
     const bool wayland = waylandSession();
-    int fd = wish == PointerPreference::x11 ? -1 : openUinputNode();
+    int fd = wish == PointerBackend::x11 ? -1 : openUinputNode();
     const int uinputError = fd < 0 ? errno : 0;
     // Under Wayland a display connection may start Xwayland for nothing:
     // asked only where the answer can change the choice.
-    const bool askX = wish == PointerPreference::x11 ||
-                      (wish == PointerPreference::automatic && !(wayland && fd >= 0));
+    const bool askX =
+        wish == PointerBackend::x11 || (wish == PointerBackend::automatic && !(wayland && fd >= 0));
     const bool xOpen = askX && openX11Pointer();
     const PointerChoice choice = choosePointerBackend(
         PointerProbe{wish, wayland, xOpen, fd >= 0, fd >= 0 ? 0 : uinputError});

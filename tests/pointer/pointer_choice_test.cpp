@@ -8,7 +8,7 @@
 
 namespace {
 
-PointerChoice choose(PointerPreference preference, bool wayland, bool x, bool uinput,
+PointerChoice choose(PointerBackend preference, bool wayland, bool x, bool uinput,
                      int error = ENOENT) {
     return choosePointerBackend(PointerProbe{preference, wayland, x, uinput, uinput ? 0 : error});
 }
@@ -18,7 +18,7 @@ bool says(const PointerChoice& choice, const char* text) {
 }
 
 TEST(PointerChoice, AutomaticPrefersUinputUnderWaylandAndXTestOnX11) {
-    const auto a = PointerPreference::automatic;
+    const auto a = PointerBackend::automatic;
     // Wayland: the device, even with Xwayland reachable.
     EXPECT_EQ(choose(a, true, true, true).backend, PointerKind::uinput);
     EXPECT_EQ(choose(a, true, false, true).backend, PointerKind::uinput);
@@ -32,7 +32,7 @@ TEST(PointerChoice, AutomaticPrefersUinputUnderWaylandAndXTestOnX11) {
 }
 
 TEST(PointerChoice, AnUnopenableDeviceNamesItsRemedy) {
-    const auto a = PointerPreference::automatic;
+    const auto a = PointerBackend::automatic;
     // Wayland without the device falls back to XTest (Xwayland) and says why.
     const PointerChoice fallback = choose(a, true, true, false, EACCES);
     EXPECT_EQ(fallback.backend, PointerKind::x11);
@@ -53,13 +53,13 @@ TEST(PointerChoice, AnUnopenableDeviceNamesItsRemedy) {
 }
 
 TEST(PointerChoice, AnExplicitSettingIsObeyedOrExplained) {
-    EXPECT_EQ(choose(PointerPreference::x11, true, true, true).backend, PointerKind::x11);
-    const PointerChoice noX = choose(PointerPreference::x11, false, false, true);
+    EXPECT_EQ(choose(PointerBackend::x11, true, true, true).backend, PointerKind::x11);
+    const PointerChoice noX = choose(PointerBackend::x11, false, false, true);
     EXPECT_EQ(noX.backend, PointerKind::none);
     EXPECT_TRUE(says(noX, "pointer=x11")) << noX.reason;
 
-    EXPECT_EQ(choose(PointerPreference::uinput, false, true, true).backend, PointerKind::uinput);
-    const PointerChoice noDevice = choose(PointerPreference::uinput, false, true, false, EPERM);
+    EXPECT_EQ(choose(PointerBackend::uinput, false, true, true).backend, PointerKind::uinput);
+    const PointerChoice noDevice = choose(PointerBackend::uinput, false, true, false, EPERM);
     EXPECT_EQ(noDevice.backend, PointerKind::none);
     EXPECT_TRUE(says(noDevice, "pointer=uinput")) << noDevice.reason;
     EXPECT_TRUE(says(noDevice, "udev rule")) << noDevice.reason;

@@ -175,8 +175,8 @@ void checkPosition(const MotionOutput& motion, int32_t x, int32_t y, const char*
 int absent() {
     const int fd = openUinputNode();
     const int error = errno;
-    const PointerChoice choice = choosePointerBackend(
-        PointerProbe{PointerPreference::automatic, false, false, fd >= 0, error});
+    const PointerChoice choice =
+        choosePointerBackend(PointerProbe{PointerBackend::automatic, false, false, fd >= 0, error});
     std::printf("without the module: %s\n", choice.reason);
     if (fd >= 0 || choice.backend != PointerKind::none || !std::strstr(choice.reason, "modprobe"))
         fail("an absent /dev/uinput is not reported with its remedy");
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
     settings.scrollSpeed = scrollSpeed;
     const int fd = openUinputNode();
     const PointerChoice choice = choosePointerBackend(
-        PointerProbe{PointerPreference::automatic, false, false, fd >= 0, fd >= 0 ? 0 : errno});
+        PointerProbe{PointerBackend::automatic, false, false, fd >= 0, fd >= 0 ? 0 : errno});
     if (fd >= 0) close(fd);
     std::printf("choice: %s\n", choice.reason);
     if (choice.backend != PointerKind::uinput) fail("no X display and /dev/uinput: not uinput");
