@@ -7,6 +7,11 @@
 //
 //   uinput_guest absent   /dev/uinput is missing: the choice names the remedy
 //   uinput_guest          the sequence
+//   uinput_guest show READY GO
+//                         makes the device, writes its node's name to the pipe
+//                         READY, waits for a line on the pipe GO, then moves,
+//                         clicks and scrolls once, for libinput to classify;
+//                         a second line on GO ends it
 #include <fcntl.h>
 #include <libevdev/libevdev.h>
 #include <sys/stat.h>
@@ -184,11 +189,40 @@ int absent() {
     return failures ? 1 : 0;
 }
 
+int show(const char* ready, const char* go) {
+    setDefaults();
+    settings.scrollSpeed = 120;
+    if (!openPointer()) return 1;
+    screenWidth = width;
+    screenHeight = height;
+    computeScreenDistancePixels();
+    resetPreviousButtons();
+    FILE* out = std::fopen(ready, "w");
+    if (!out) return 1;
+    std::fprintf(out, "%s\n", std::strrchr(uinputDeviceNode(), '/') + 1);
+    std::fclose(out);
+    char line[16];
+    FILE* in = std::fopen(go, "r");
+    if (!in || !std::fgets(line, sizeof line, in)) return 1;
+    const MotionOutput centre = pointing(0, 0, 0);
+    updateCursor(pointing(1, 1, 10));
+    updateCursor(centre);
+    injectButtons(ButtonState{{1, 0, 0, 0, 0}});
+    injectButtons(ButtonState{{0, 0, 0, 0, 0}});
+    injectButtons(ButtonState{{0, 0, 1, 0, 0}});
+    // The device stays until libinput has read it all.
+    std::fgets(line, sizeof line, in);
+    std::fclose(in);
+    closePointer();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     if (argc > 1 && std::strcmp(argv[1], "absent") == 0) return absent();
+    if (argc > 3 && std::strcmp(argv[1], "show") == 0) return show(argv[2], argv[3]);
 
     setDefaults();
     settings.scrollSpeed = scrollSpeed;

@@ -67,21 +67,84 @@ cp "$busybox" "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
 cp "$cache/evdev.ko" "$cache/uinput.ko" "$root/"
 cp "$guest" "$root/uinput_guest"
+# How libinput, the input stack of Wayland compositors, takes the device: its
+# debug tool and udev's input_id classification (the properties libinput
+# reads) from Debian's packages, downloaded and unpacked here, not installed.
+libinput_packages="libinput-tools libinput10 libinput-bin libmtdev1 libwacom9 libwacom-common
+    libgudev-1.0-0 udev"
+add_libinput() {
+    local dir=$cache/libinput
+    if [ ! -f "$dir/unpacked" ]; then
+        rm -rf "$dir"
+        mkdir -p "$dir/debs"
+        # shellcheck disable=SC2086
+        (cd "$dir/debs" && apt-get download $libinput_packages >/dev/null 2>&1) || return 1
+        for deb in "$dir"/debs/*.deb; do dpkg-deb -x "$deb" "$dir/root"; done
+        rm -rf "$dir/debs"
+        touch "$dir/unpacked"
+    fi
+    local tool=$dir/root/usr/libexec/libinput/libinput-debug-events
+    local udevadm=$dir/root/bin/udevadm
+    local libs
+    libs=$(LD_LIBRARY_PATH=$dir/root/usr/lib/x86_64-linux-gnu ldd "$tool" "$udevadm") || return 1
+    ! grep -q 'not found' <<<"$libs" || return 1
+    mkdir -p "$root/lib" "$root/lib64" "$root/usr/share" "$root/run/udev/data"
+    cp "$tool" "$udevadm" "$root/bin/"
+    cp -r "$dir/root/usr/share/libinput" "$root/usr/share/"
+    awk '/=> \// {print $3}' <<<"$libs" | sort -u | while read -r lib; do cp -L "$lib" "$root/lib/"; done
+    cp -L /lib64/ld-linux-x86-64.so.2 "$root/lib64/"
+}
+if add_libinput; then
+    echo "libinput: its debug tool and udevadm added to the guest"
+else
+    echo "libinput: its packages could not be had; the guest shows no classification"
+fi
+
 # No udev here: devtmpfs makes /dev/uinput and the event nodes, and libevdev
 # finds a device's node through /sys. A dying /init ends qemu (panic=-1).
 cat >"$root/init" <<'EOF'
 #!/bin/sh
 export PATH=/bin
-busybox mount -t proc proc /proc
-busybox mount -t sysfs sysfs /sys
-busybox mount -t devtmpfs devtmpfs /dev
+/bin/busybox --install -s /bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mkdir -p /tmp
 echo UINPUT-GUEST-START
-busybox insmod /evdev.ko
+insmod /evdev.ko
 /uinput_guest absent
-busybox insmod /uinput.ko
+insmod /uinput.ko
 /uinput_guest
-echo "UINPUT-GUEST-UPTIME $(busybox cut -d' ' -f1 /proc/uptime)"
-busybox poweroff -f
+echo "UINPUT-GUEST-UPTIME $(cut -d' ' -f1 /proc/uptime)"
+if [ -x /bin/libinput-debug-events ]; then
+    echo LIBINPUT-START
+    timeout 60 sh /libinput.sh || echo "libinput: no result within 60 s"
+    echo LIBINPUT-END
+fi
+poweroff -f
+EOF
+cat >"$root/libinput.sh" <<'EOF'
+mkfifo /tmp/ready /tmp/go
+/uinput_guest show /tmp/ready /tmp/go &
+guest=$!
+read -r node </tmp/ready
+exec 3>/tmp/go
+# What udev would record for the device, where libinput looks for it.
+udevadm test-builtin input_id "/sys/class/input/$node" 2>/dev/null | grep '^ID_INPUT' >/tmp/props
+sed 's/^/udev: /' /tmp/props
+{ sed 's/^/E:/' /tmp/props; echo I:1; } >"/run/udev/data/c$(cat "/sys/class/input/$node/dev")"
+LD_LIBRARY_PATH=/lib libinput-debug-events --device "/dev/input/$node" >/tmp/libinput 2>&1 &
+debug=$!
+n=0
+until grep -q DEVICE_ADDED /tmp/libinput || [ $n -ge 100 ]; do sleep 0.1; n=$((n + 1)); done
+echo go >&3
+n=0
+until grep -q SCROLL_WHEEL /tmp/libinput || [ $n -ge 100 ]; do sleep 0.1; n=$((n + 1)); done
+echo end >&3
+exec 3>&-
+wait $guest
+kill $debug
+sed 's/^/libinput: /' /tmp/libinput
 EOF
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
