@@ -82,6 +82,7 @@ test_packages=(
     lintian
     systemd
     qemu-system-x86
+    weston
     busybox-static
     cpio
 )
