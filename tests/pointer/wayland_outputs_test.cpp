@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -16,13 +17,19 @@ namespace {
 
 const char weston[] = "/usr/bin/weston";
 
+// A runtime folder of its own, short enough for a socket's path.
+std::string runtimeFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolvane-wl-XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : "";
+}
+
 struct Compositor {
-    std::string folder = scratchFolder("wayland");
+    std::string folder = runtimeFolder();
     std::string socket = "tolvane-test-" + std::to_string(getpid());
     Child child;
 
     bool start(const std::vector<std::string>& options) {
-        chmod(folder.c_str(), 0700);
         setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
         setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
         std::vector<std::string> argv = {weston, "--backend=headless-backend.so",
@@ -41,6 +48,8 @@ struct Compositor {
         unsetenv("WAYLAND_DISPLAY");
         child.signal(SIGTERM);
         child.waitExit();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
     }
 };
 
@@ -60,7 +69,8 @@ TEST(WaylandOutputs, TheCompositorsOutputIsTheScreen) {
         // A panel of twice the density, turned upright: the desktop is its
         // logical size, standing.
         Compositor turned;
-        ASSERT_TRUE(turned.start({"--width=1280", "--height=720", "--scale=2", "--transform=rotate-90"}))
+        ASSERT_TRUE(
+            turned.start({"--width=1280", "--height=720", "--scale=2", "--transform=rotate-90"}))
             << turned.child.errors();
         OutputGeometry outputs[maxOutputs];
         ASSERT_EQ(readWaylandOutputs(outputs, maxOutputs), 1) << turned.child.errors();
