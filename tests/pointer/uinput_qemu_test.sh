@@ -29,6 +29,7 @@ command -v qemu-system-x86_64 >/dev/null ||
     skip "qemu-system-x86_64 is not installed (Debian package qemu-system-x86)"
 busybox=/bin/busybox
 [ -x "$busybox" ] || die "$busybox is missing (Debian package busybox-static)"
+! ldd "$busybox" >/dev/null 2>&1 || die "$busybox is not linked statically (Debian package busybox-static)"
 command -v cpio >/dev/null || die "cpio is missing (Debian package cpio)"
 
 # The build tree may belong to someone else (a test run as another user).
