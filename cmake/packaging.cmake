@@ -88,6 +88,15 @@ else()
     install(FILES ${package_text}/changelog.gz DESTINATION ${TOLVANE_INSTALL_DOCDIR})
 endif()
 
+# ---- The air mouse's uinput device (Linux) ----
+# The udev rule lets the user at the machine's own seat make input events
+# through /dev/uinput; the module is loaded at boot.
+if(NOT WIN32)
+    install(FILES cmake/70-tolvane-uinput.rules DESTINATION lib/udev/rules.d)
+    install(FILES cmake/tolvane-modules-load.conf DESTINATION lib/modules-load.d
+            RENAME tolvane.conf)
+endif()
+
 # ---- Debian package ----
 set(CPACK_PACKAGE_NAME tolvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -56,6 +56,12 @@ sed "s#^ExecStart=/usr/bin/#ExecStart=$work/root/usr/bin/#" "$unit" >"$work/unit
 XDG_RUNTIME_DIR=$work/runtime systemd-analyze --user --man=no verify \
     "$work/unit/tolvane-headless.service" || fail "systemd-analyze verify rejects the unit"
 
+echo "-- deb: the uinput rule and module"
+rule=$work/root/usr/lib/udev/rules.d/70-tolvane-uinput.rules
+grep -qx 'KERNEL=="uinput", SUBSYSTEM=="misc", TAG+="uaccess", OPTIONS+="static_node=uinput"' "$rule" ||
+    fail "the udev rule does not give /dev/uinput to the seat's user"
+grep -qx uinput "$work/root/usr/lib/modules-load.d/tolvane.conf" || fail "uinput is not loaded at boot"
+
 echo "-- zip: on a fresh wine prefix"
 mkdir -p "$work/zip"
 (cd "$work/zip" && python3 -m zipfile -e "$zip" .)
