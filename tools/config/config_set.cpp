@@ -74,8 +74,9 @@ bool parseAssignment(const char* text, Assignment* a) {
                 program, "%s: '%s' is longer than %d characters%s", name, v, formTextSize - 1,
                 row.kind == SettingKind::text ? " (use the short name, for example ttyUSB0)" : "");
         else
-            usageError(program, "%s: '%s' is %zu characters in %zu bytes; at most %d bytes fit",
-                       name, v, characters, std::strlen(v), formTextSize - 1);
+            usageError(program, "%s: '%s' is %d characters in %d bytes; at most %d bytes fit", name,
+                       v, static_cast<int>(characters), static_cast<int>(std::strlen(v)),
+                       formTextSize - 1);
         return false;
     }
     double decimal = 0.0;
