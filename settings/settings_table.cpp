@@ -1,6 +1,5 @@
 #include "settings/settings_table.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "settings/settings.h"
@@ -277,6 +276,7 @@ const SettingRow settingsTable[] = {
      formatChoice<UdpFormat, &Settings::udpFormat, udpFormatWords>,
      storeChoice<UdpFormat, &Settings::udpFormat, udpFormatWords, 2>, describeUdpFormat},
 };
+#undef WORDS
 const int settingsRowCount = static_cast<int>(sizeof settingsTable / sizeof settingsTable[0]);
 
 int findSetting(const char* name, size_t length) {
@@ -401,7 +401,7 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         double value = 0.0;
         float stored = 0.0f;
         // The whole text must be the number, as a person typing it means it.
-        if (!scanDecimal(text, &value) || !scanFloat(text, &stored) || *text == ' ') {
+        if (!scanDecimal(text, &value) || !scanFloat(text, &stored)) {
             reason.append("is not a number");
             return false;
         }
@@ -409,13 +409,15 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         if (*p == '+' || *p == '-') ++p;
         while ((*p >= '0' && *p <= '9') || *p == '.')
             ++p;
+        bool whole = true;
         if (*p == 'e' || *p == 'E') {
             ++p;
             if (*p == '+' || *p == '-') ++p;
+            whole = *p >= '0' && *p <= '9'; // an exponent needs its digits
             while (*p >= '0' && *p <= '9')
                 ++p;
         }
-        if (*p != '\0') {
+        if (!whole || *p != '\0') {
             reason.append("is not a number");
             return false;
         }
