@@ -188,6 +188,17 @@ TEST(HeadlessNotes, SettingsFilesAndPortsThatDoNotOpen) {
           "off\n",
           "warning: lanEnabled is on, but deviceMode=1 (preset B, the device streams): the LAN "
           "server only runs with preset C (deviceMode=0, the device polled)"}},
+        {"keyed lines",
+         "/dev/tolvane-none\n1.000000\n4\n32\n1\n8096\n0\n0\n0\n0\n0\nudpFormat=osc\n"
+         "mouseClickHold=2000\nfutureThing=1\nmouseSmoothing=average\n",
+         false,
+         "/dev/tolvane-none",
+         {"settings in effect: comPort=/dev/tolvane-none screenDistance=1.000000 scrollSpeed=4 "
+          "mouseAveraging=32 lanAveraging=1 lanPort=8096 mouseEnabled=0 deviceMode=0 "
+          "lanEnabled=0 webSocketEnabled=0 accelerationOutput=0 udpFormat=osc\n",
+          "warning: line 13 reads \"mouseClickHold=2000\": the value is outside 0 to 1000, so "
+          "the default applies\n",
+          "warning: line 14 reads \"futureThing=1\", which is no setting of this version"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -241,6 +252,19 @@ TEST(HeadlessNotes, TheAirMouseSaysWhyItMovesNothing) {
     EXPECT_TRUE(contains(bridge.errors(),
                          "tolvane-headless: air mouse: none: pointer=uinput but /dev/uinput does "
                          "not exist: load the module with 'sudo modprobe uinput'"))
+        << bridge.errors();
+}
+
+TEST(HeadlessNotes, ASettingsFileThatIsAFifoHoldsNothingUp) {
+    Folder folder;
+    ASSERT_EQ(mkfifo((folder.path + "/tolv.conf").c_str(), 0600), 0);
+    Child bridge;
+    ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS}, folder.path, folder.path + "/err"));
+    std::string line;
+    ASSERT_TRUE(bridge.readLine(&line)); // bounded: past the settings, at the port
+    EXPECT_EQ(line, "open serial (COM19) :  error");
+    interrupt(bridge);
+    EXPECT_TRUE(contains(bridge.errors(), "tolv.conf: it is not a regular file"))
         << bridge.errors();
 }
 
