@@ -18,6 +18,7 @@ LAYERS = {
     "motion": 3,
     "output/lan": 4,
     "output/pointer": 4,
+    "output/udp": 4,
     "measurement": 5,
     "app": 6,
     "tools/probe": 7,  # the client socket layer the other tools build on
