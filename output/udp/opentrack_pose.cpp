@@ -52,6 +52,10 @@ HeadAngles headAnglesOf(const float q[4]) {
         angles.yaw = std::atan2(r01, r11) * degreesPerRadian;
         angles.roll = 0;
     }
+    // No negative zeros on the wire: a level device sends plain zero bytes.
+    angles.yaw += 0.0;
+    angles.pitch += 0.0;
+    angles.roll += 0.0;
     return angles;
 }
 

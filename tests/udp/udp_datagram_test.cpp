@@ -103,6 +103,19 @@ TEST(OpentrackPose, TurnsComposeYawThenPitchThenRoll) {
     EXPECT_NEAR(a.roll, 10, 1e-4);
 }
 
+TEST(OpentrackPose, UnturnedAnglesAreZeroBytes) {
+    unsigned char out[opentrackPoseSize];
+    for (int axis = 0; axis < 3; ++axis) {
+        encodeOpentrackPose(headAnglesOf(turnAbout(axis, 10).quaternion), out);
+        const int turned = axis == 0 ? 4 : axis == 1 ? 3 : 5;
+        for (int value = 0; value < 6; ++value) {
+            if (value == turned) continue;
+            for (int i = 0; i < 8; ++i)
+                EXPECT_EQ(out[8 * value + i], 0) << axis << " " << value;
+        }
+    }
+}
+
 TEST(UdpDatagram, FormatsCarryTheLanOutput) {
     MotionOutput m = turnAbout(0, 10);
     m.anglesOrAcceleration[0] = 10.0f;
