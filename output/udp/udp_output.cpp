@@ -6,7 +6,7 @@
 #include "output/udp/opentrack_pose.h"
 #include "output/udp/osc_message.h"
 #include "output/udp/udp_socket.h"
-#include "output/udp/udp_target.h"
+#include "settings/settings_table.h"
 #include "text/number_text.h"
 
 namespace {
@@ -24,9 +24,9 @@ std::atomic<uint64_t> failedCount{0};
 // The worker's own state.
 UdpSocket socket = noUdpSocket;
 UdpFormat format = UdpFormat::opentrack;
-char targetName[udpHostSize + 16];
+char targetName[udpTargetSize];
 // What was said last, so that each is said once per change.
-char openingSaid[udpHostSize + 32];
+char openingSaid[noteSize];
 char problemSaid[noteSize];
 int failingWith = 0;      // the error of the current run of failed sends, 0: none
 int successesInRow = 0;   // sends since the last failure
@@ -86,7 +86,7 @@ bool openUdpOutput(const char* targetText, UdpFormat wanted) {
     char note[noteSize];
     TextBuilder text(note, sizeof note);
     UdpTarget target;
-    if (!parseUdpTarget(targetText, &target)) {
+    if (!parseUdpTarget(targetText, target.host, sizeof target.host, &target.port)) {
         text.append("UDP output off: udpTarget '");
         text.append(targetText);
         text.append("' is not HOST:PORT (an IPv4 address, a name or [IPv6], port 1..65535)");

@@ -13,8 +13,7 @@
 
 #include "device/device_line.h"
 #include "motion/orientation.h"
-
-enum class UdpFormat { opentrack, osc };
+#include "settings/settings.h"
 
 // One line of text for people, without a line end; called on the worker's
 // thread and must not wait. Null: the notes are dropped.

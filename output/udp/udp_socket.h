@@ -6,7 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "output/udp/udp_target.h"
+// Where datagrams go: a name or an address (an IPv6 one without brackets).
+struct UdpTarget {
+    char host[256];
+    uint16_t port;
+};
 
 // A descriptor on POSIX, a SOCKET on Windows.
 using UdpSocket = intptr_t;

@@ -8,7 +8,6 @@
 #include "output/udp/opentrack_pose.h"
 #include "output/udp/osc_message.h"
 #include "output/udp/udp_output.h"
-#include "output/udp/udp_target.h"
 
 namespace {
 
@@ -127,23 +126,6 @@ TEST(UdpDatagram, FormatsCarryTheLanOutput) {
     EXPECT_EQ(out[32], 0x41); // 10.0f = 0x41200000
     EXPECT_EQ(out[33], 0x20);
     EXPECT_EQ(out[79], 1);
-}
-
-TEST(UdpTarget, ParsesHostAndPort) {
-    UdpTarget t{};
-    ASSERT_TRUE(parseUdpTarget("127.0.0.1:4242", &t));
-    EXPECT_STREQ(t.host, "127.0.0.1");
-    EXPECT_EQ(t.port, 4242);
-    ASSERT_TRUE(parseUdpTarget("[::1]:9000", &t));
-    EXPECT_STREQ(t.host, "::1");
-    EXPECT_EQ(t.port, 9000);
-    ASSERT_TRUE(parseUdpTarget("sim.local:65535", &t));
-    EXPECT_STREQ(t.host, "sim.local");
-    for (const char* bad : {"", "host", ":4242", "host:", "host:0", "host:65536", "host:42x",
-                            "::1:4242", "[::1]4242", "[::1:4242", "[]:4242", "host:-1"})
-        EXPECT_FALSE(parseUdpTarget(bad, &t)) << bad;
-    std::string longName(256, 'a');
-    EXPECT_FALSE(parseUdpTarget((longName + ":1").c_str(), &t));
 }
 
 } // namespace
