@@ -11,6 +11,7 @@
 #include "motion/orientation.h"
 #include "output/lan/lan_server.h"
 #include "output/pointer/air_mouse.h"
+#include "output/udp/udp_output.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
 #include "text/number_text.h"
@@ -148,13 +149,14 @@ PassOutcome clientDrivenPass(char* line, Sample& sample, ButtonState& buttons,
         appendMessage("WriteSocket error");
         return PassOutcome::restart;
     }
+    sendUdpOutput(lanOutput, buttons);
     driveMouse(mouseOutput, buttons);
     return PassOutcome::goOn;
 }
 
 PassOutcome freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
-                            MotionOutput& mouseOutput) {
-    if (settings.mouseEnabled.load() == 0) {
+                            MotionOutput& mouseOutput, MotionOutput& lanOutput) {
+    if (settings.mouseEnabled.load() == 0 && !udpOutputOpen()) {
         // Nothing can change until a stop arrives (the settings dialog
         // requests one before it touches any field): wait instead of spinning.
         waitUntilStopped();
@@ -165,6 +167,10 @@ PassOutcome freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
     if (LineOutcome got = takeLine(poll, line, sample, buttons); got != LineOutcome::accepted)
         return afterLine(got);
     averageInto(mouseWindow, sample, settings.mouseAveraging.load(), mouseOutput);
+    if (udpOutputOpen()) {
+        averageInto(lanWindow, sample, settings.lanAveraging.load(), lanOutput);
+        sendUdpOutput(lanOutput, buttons);
+    }
     driveMouse(mouseOutput, buttons);
     return PassOutcome::goOn;
 }
@@ -196,6 +202,11 @@ unsigned measurementWorker() {
         announceFeatures();
         bool clientConnected = false;
         if (!openLanUntilStopped(message, &clientConnected)) return 1;
+        {
+            char target[udpTargetSize];
+            getUdpTarget(target);
+            openUdpOutput(target, settings.udpFormat.load());
+        }
 
         resetPreviousButtons();
         if (stopRequested.load()) return 0;
@@ -203,7 +214,7 @@ unsigned measurementWorker() {
         for (;;) {
             PassOutcome outcome =
                 clientConnected ? clientDrivenPass(line, sample, buttons, mouseOutput, lanOutput)
-                                : freeRunningPass(line, sample, buttons, mouseOutput);
+                                : freeRunningPass(line, sample, buttons, mouseOutput, lanOutput);
             if (outcome == PassOutcome::restart) break;
             if (stopRequested.load()) return 0;
         }
@@ -212,6 +223,7 @@ unsigned measurementWorker() {
         // Whoever asked for the stop closes the port and the sockets.
         if (stopRequested.load()) return 0;
         closePortAndSockets();
+        closeUdpOutput();
         logAndPaint("Restart....");
         pauseUnlessStopped(retryPause);
         clearLog();

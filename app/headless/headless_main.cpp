@@ -15,6 +15,7 @@
 #include "app/shell_startup.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
+#include "output/udp/udp_output.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
 
@@ -56,6 +57,15 @@ void sayNote(const char* line) {
 void onLogMessage(const char* message) {
     mirrorLine(StandardStream::output, message);
     noteLogMessage(message, sayNote);
+}
+
+// The UDP output's notes, on the worker's thread; only queued.
+void sayUdpNote(const char* line) {
+    char note[errorLineSize];
+    TextBuilder text(note, sizeof note);
+    text.append("tolvane-headless: ");
+    text.append(line);
+    sayNote(note);
 }
 
 // -1 to go on; otherwise the exit status.
@@ -108,9 +118,11 @@ int main(int argc, char** argv) {
                 "the LAN output goes on");
 
     setLogListener(onLogMessage);
+    setUdpNoteListener(sayUdpNote);
     runMeasurement();
     waitForStopSignal();
     shutdownMeasurement();
+    setUdpNoteListener(nullptr);
     setLogListener(nullptr);
     stopShell();
 
