@@ -1,12 +1,19 @@
 #include "output/udp/udp_output.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "output/udp/opentrack_pose.h"
 #include "output/udp/osc_message.h"
 #include "output/udp/udp_socket.h"
 #include "settings/settings_table.h"
+#include "settings/stop_request.h"
 #include "text/number_text.h"
 
 namespace {
@@ -31,6 +38,65 @@ char problemSaid[noteSize];
 int failingWith = 0;      // the error of the current run of failed sends, 0: none
 int successesInRow = 0;   // sends since the last failure
 uint64_t failedInRun = 0; // failed sends of the current run
+
+// How long the start of a cycle waits for a name to resolve. A resolver that
+// does not answer takes many seconds to give up; the measurement starts
+// without the output instead (and a stop is not held up either).
+constexpr auto resolveWait = std::chrono::milliseconds(2000);
+constexpr int reasonSize = noteSize - 100;
+
+// One resolution and socket opening on a thread of its own. Whoever is last,
+// the worker that stops waiting or the thread that finishes, lets go of it.
+struct Opening {
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+    UdpTarget target;
+    UdpSocket socket = noUdpSocket;
+    char reason[reasonSize];
+};
+
+void openOnItsThread(const std::shared_ptr<Opening>& opening) {
+    char reason[reasonSize];
+    const UdpSocket opened = openUdpSocket(opening->target, reason, sizeof reason);
+    std::lock_guard<std::mutex> guard(opening->lock);
+    if (opening->abandoned) {
+        if (opened != noUdpSocket) closeUdpSocket(opened);
+        return;
+    }
+    opening->socket = opened;
+    copyText(opening->reason, sizeof opening->reason, reason);
+    opening->done = true;
+    opening->finished.notify_one();
+}
+
+// The socket, or noUdpSocket with the reason; waits at most resolveWait, less
+// when a stop comes.
+UdpSocket openWithinWait(const UdpTarget& target, char* reason, size_t size) {
+    auto opening = std::make_shared<Opening>();
+    opening->target = target;
+    opening->reason[0] = '\0';
+    try {
+        std::thread(openOnItsThread, opening).detach();
+    } catch (const std::system_error&) {
+        return openUdpSocket(target, reason, size);
+    }
+    std::unique_lock<std::mutex> guard(opening->lock);
+    const auto until = std::chrono::steady_clock::now() + resolveWait;
+    while (!opening->done && !stopRequested.load() && std::chrono::steady_clock::now() < until)
+        opening->finished.wait_for(guard, std::chrono::milliseconds(50));
+    if (!opening->done) {
+        opening->abandoned = true;
+        TextBuilder text(reason, size);
+        text.append("'");
+        text.append(target.host);
+        text.append("' did not resolve within 2 s");
+        return noUdpSocket;
+    }
+    copyText(reason, size, opening->reason);
+    return opening->socket;
+}
 
 void say(const char* line) {
     if (UdpNoteListener listener = noteListener.load()) listener(line);
@@ -93,8 +159,8 @@ bool openUdpOutput(const char* targetText, UdpFormat wanted) {
         sayOpeningOnce(note);
         return false;
     }
-    char reason[noteSize - 100];
-    socket = openUdpSocket(target, reason, sizeof reason);
+    char reason[reasonSize];
+    socket = openWithinWait(target, reason, sizeof reason);
     if (socket == noUdpSocket) {
         text.append("UDP output off until the next restart: ");
         text.append(reason);
