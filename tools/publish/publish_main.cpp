@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "client/bridge_client.h"
+#include "client/client_socket.h"
 #include "output/udp/osc_message.h"
 #include "output/udp/udp_socket.h"
 #include "text/number_text.h"
-#include "tools/probe/bridge_client.h"
-#include "tools/probe/client_socket.h"
 #include "tools/publish/bridge_values.h"
 #include "tools/publish/broker_link.h"
 #include "tools/publish/publish_options.h"
