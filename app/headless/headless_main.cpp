@@ -71,6 +71,20 @@ void sayUdpNote(const char* line) {
     sayNote(note);
 }
 
+// At the end, when the UDP output sent anything: how much went out.
+void sayUdpCounts() {
+    const UdpOutputCounts counts = udpOutputCounts();
+    if (counts.sent + counts.failed == 0) return;
+    char note[errorLineSize];
+    TextBuilder text(note, sizeof note);
+    text.append("tolvane-headless: UDP output: ");
+    text.appendInteger(static_cast<long long>(counts.sent));
+    text.append(" datagrams sent, ");
+    text.appendInteger(static_cast<long long>(counts.failed));
+    text.append(" failed");
+    sayNote(note);
+}
+
 // -1 to go on; otherwise the exit status.
 int parseOptions(int argc, char** argv, const char** settingsPath) {
     enum { versionOption = 1000, configOption };
@@ -127,6 +141,7 @@ int main(int argc, char** argv) {
     waitForStopSignal();
     shutdownMeasurement();
     setUdpNoteListener(nullptr);
+    sayUdpCounts();
     setWorkerEventListener(nullptr);
     setLogListener(nullptr);
     stopShell();
