@@ -18,6 +18,7 @@
 #include "output/udp/udp_output.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
+#include "text/help_examples.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ const char usage[] = "usage: tolvane-headless [--config PATH]\n"
                      "  --version       print the version and exit\n"
                      "\n"
                      "Example:\n"
-                     "  tolvane-headless --config ~/tolvane/tolv.conf\n";
+                     "  tolvane-headless --config " TOLVANE_EXAMPLE_SETTINGS "\n";
 
 // How long a stop waits for the streams' readers before it ends the process
 // without them.
