@@ -16,6 +16,7 @@
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
 #include "output/pointer/pointer.h"
+#include "output/udp/udp_output.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
 #include "text/help_examples.h"
@@ -63,6 +64,29 @@ void onLogMessage(const char* message) {
 
 void onWorkerEvent(const WorkerEvent& event) {
     noteWorkerEvent(event, sayNote);
+}
+
+// The UDP output's notes, on the worker's thread; only queued.
+void sayUdpNote(const char* line) {
+    char note[errorLineSize];
+    TextBuilder text(note, sizeof note);
+    text.append("tolvane-headless: ");
+    text.append(line);
+    sayNote(note);
+}
+
+// At the end, when the UDP output sent anything: how much went out.
+void sayUdpCounts() {
+    const UdpOutputCounts counts = udpOutputCounts();
+    if (counts.sent + counts.failed == 0) return;
+    char note[errorLineSize];
+    TextBuilder text(note, sizeof note);
+    text.append("tolvane-headless: UDP output: ");
+    text.appendInteger(static_cast<long long>(counts.sent));
+    text.append(" datagrams sent, ");
+    text.appendInteger(static_cast<long long>(counts.failed));
+    text.append(" failed");
+    sayNote(note);
 }
 
 // -1 to go on; otherwise the exit status.
@@ -124,9 +148,12 @@ int main(int argc, char** argv) {
 
     setLogListener(onLogMessage);
     setWorkerEventListener(onWorkerEvent);
+    setUdpNoteListener(sayUdpNote);
     runMeasurement();
     waitForStopSignal();
     shutdownMeasurement();
+    setUdpNoteListener(nullptr);
+    sayUdpCounts();
     setWorkerEventListener(nullptr);
     setLogListener(nullptr);
     stopShell();
