@@ -5,6 +5,7 @@
 #include <getopt.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,6 +16,7 @@
 #include "app/shell_startup.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
+#include "output/recorder/recorder.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
 
@@ -22,7 +24,7 @@ namespace {
 
 const char program[] = "tolvane-headless";
 
-const char usage[] = "usage: tolvane-headless [--config PATH]\n"
+const char usage[] = "usage: tolvane-headless [--config PATH] [--record FILE]\n"
                      "\n"
                      "Runs the measurement as the window program's Run command does, without a\n"
                      "window, until Ctrl+C. The settings are read from \"tolv.conf\" in the\n"
@@ -37,15 +39,23 @@ const char usage[] = "usage: tolvane-headless [--config PATH]\n"
                      "LAN server listens.\n"
                      "\n"
                      "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
+                     "  --record FILE   append every device line the bridge reads (accepted or\n"
+                     "                  not) with its receive time to FILE, a capture that\n"
+                     "                  tolvane-decode reads and tolvane-devsim --replay plays\n"
                      "  -h, --help      print this help and exit\n"
                      "  --version       print the version and exit\n"
                      "\n"
                      "Example:\n"
-                     "  tolvane-headless --config ~/tolvane/tolv.conf\n";
+                     "  tolvane-headless --config ~/tolvane/tolv.conf --record trace.txt\n";
 
-// How long a stop waits for the streams' readers before it ends the process
-// without them.
+// How long a stop waits for the streams' readers (and the recorder's disk)
+// before it ends the process without them.
 constexpr std::chrono::milliseconds streamsBound(1500);
+
+struct Options {
+    const char* settingsPath = settingsFileName;
+    const char* recordPath = nullptr;
+};
 
 void sayNote(const char* line) {
     mirrorLine(StandardStream::errors, line);
@@ -62,11 +72,12 @@ void onWorkerEvent(const WorkerEvent& event) {
 }
 
 // -1 to go on; otherwise the exit status.
-int parseOptions(int argc, char** argv, const char** settingsPath) {
-    enum { versionOption = 1000, configOption };
+int parseOptions(int argc, char** argv, Options* o) {
+    enum { versionOption = 1000, configOption, recordOption };
     const option options[] = {{"help", no_argument, nullptr, 'h'},
                               {"version", no_argument, nullptr, versionOption},
                               {"config", required_argument, nullptr, configOption},
+                              {"record", required_argument, nullptr, recordOption},
                               {nullptr, 0, nullptr, 0}};
     opterr = 0;
     for (;;) {
@@ -81,7 +92,11 @@ int parseOptions(int argc, char** argv, const char** settingsPath) {
             return printVersion(program);
         case configOption:
             if (optarg[0] == '\0') return usageError(program, "option '--config' needs a path");
-            *settingsPath = optarg;
+            o->settingsPath = optarg;
+            break;
+        case recordOption:
+            if (optarg[0] == '\0') return usageError(program, "option '--record' needs a file");
+            o->recordPath = optarg;
             break;
         default:
             return optionError(program, got, argc, argv, previous);
@@ -97,10 +112,23 @@ int main(int argc, char** argv) {
     // Before anything opens a descriptor that could land on a closed stream.
     prepareStandardStreams();
 
-    const char* settingsPath = settingsFileName;
-    if (int status = parseOptions(argc, argv, &settingsPath); status >= 0) return status;
+    Options options;
+    if (int status = parseOptions(argc, argv, &options); status >= 0) return status;
+    const char* settingsPath = options.settingsPath;
 
     prepareStopSignal();
+    // After the stop signals are blocked, so that its writer never takes them.
+    if (options.recordPath != nullptr) {
+#ifdef SIGXFSZ
+        // A file size limit then fails the write instead of ending the bridge.
+        std::signal(SIGXFSZ, SIG_IGN);
+#endif
+        char reason[600];
+        if (!startRecorder(options.recordPath, sayNote, reason, sizeof reason)) {
+            std::fprintf(stderr, "%s: %s\n", program, reason);
+            return 1;
+        }
+    }
     // Started after the stop signals are blocked, so the writers never take them.
     startLogMirror();
 
@@ -118,9 +146,10 @@ int main(int argc, char** argv) {
     setWorkerEventListener(nullptr);
     setLogListener(nullptr);
     stopShell();
+    const bool recorderEnded = stopRecorder(streamsBound);
 
     // Port, sockets and display are closed: a writer stuck on a stream nobody
     // reads is all that is left, and it must not hold the process.
-    if (!stopLogMirror(streamsBound)) std::_Exit(0);
+    if (!stopLogMirror(streamsBound) || !recorderEnded) std::_Exit(0);
     return 0;
 }
