@@ -137,7 +137,23 @@ TEST(Recorder, ALiveSessionDecodesToTheRepliesTheClientGot) {
     ASSERT_TRUE(client.send(std::string(lines.size(), 'D')));
     std::string replies;
     ASSERT_TRUE(client.receive(72 * (lines.size() - 3), &replies));
-    run.interrupt();
+    // The client's normal end, then a stop while the server waits for the
+    // next one: the log says "error" for both, the notes say what they are.
+    client.close();
+    std::string line;
+    while (line != "Restart...." && run.bridge.readLine(&line)) {
+    }
+    while (line != "enable lan" && run.bridge.readLine(&line)) {
+    }
+    run.bridge.signal(SIGINT);
+    EXPECT_EQ(run.bridge.waitExit(Bound(10000)), 0);
+    const std::string errors = run.bridge.errors();
+    EXPECT_NE(errors.find("\"Restart....\" here mean the LAN client ended its session"),
+              std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("at this stop is no fault: the LAN server was waiting"),
+              std::string::npos)
+        << errors;
 
     const std::string text = run.capture();
     expectWholeLines(text);
