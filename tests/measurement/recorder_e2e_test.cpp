@@ -173,6 +173,36 @@ TEST(Recorder, ALiveSessionDecodesToTheRepliesTheClientGot) {
     EXPECT_EQ(replies, expected);
 }
 
+// A recorded run with faults, played back with its timing, gives a second
+// bridge the same lines, and its client the same replies.
+TEST(Recorder, ATimedReplayOfARecordingGivesTheSameReplies) {
+    // Every fifth synthetic line has a bad checksum; the last line is a good
+    // one, so that its reply says every line was read.
+    const int lines = 32, rejected = 6;
+    auto session = [&](Session& run, std::vector<std::string> device, std::string* replies) {
+        ASSERT_TRUE(run.startDevice(device));
+        const int lanPort = freePort();
+        ASSERT_TRUE(run.startBridge(0, lanPort, 4));
+        Client client;
+        ASSERT_TRUE(client.connectTo(lanPort));
+        ASSERT_TRUE(client.send(std::string(lines, 'D')));
+        ASSERT_TRUE(client.receive(72 * (lines - rejected), replies)) << run.bridge.errors();
+        run.interrupt();
+    };
+    Session first("record-timed");
+    std::string recorded;
+    session(first, {"--bad-checksum", "5", "--garbage", "3", "--delay", "2"}, &recorded);
+    const std::string capture = first.capture();
+    expectWholeLines(capture);
+    EXPECT_EQ(countRecords(capture), lines);
+
+    Session second("replay-timed");
+    std::string replayed;
+    session(second, {"--replay", first.folder + "/capture.txt", "--timed"}, &replayed);
+    EXPECT_EQ(replayed, recorded);
+    EXPECT_EQ(countRecords(second.capture()), lines);
+}
+
 // Preset B: the streamed lines are recorded as read; Ctrl+C in the middle of
 // it leaves whole lines; a second run appends and keeps the first.
 TEST(Recorder, StreamedLinesAppendAndCtrlCLeavesWholeLines) {
