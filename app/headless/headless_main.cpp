@@ -16,37 +16,42 @@
 #include "app/shell_startup.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
+#include "output/pointer/pointer.h"
 #include "output/recorder/recorder.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
+#include "text/help_examples.h"
+#include "text/number_text.h"
 
 namespace {
 
 const char program[] = "tolvane-headless";
 
-const char usage[] = "usage: tolvane-headless [--config PATH] [--record FILE]\n"
-                     "\n"
-                     "Runs the measurement as the window program's Run command does, without a\n"
-                     "window, until Ctrl+C. The settings are read from \"tolv.conf\" in the\n"
-                     "working directory (eleven lines: serial port, screen distance, scroll\n"
-                     "speed, mouse averaging, LAN averaging, LAN port, mouse on, device preset\n"
-                     "(0 C, 1 B), LAN on, WebSocket on, acceleration output); without the file\n"
-                     "the defaults apply. tolvane-config shows and changes the file.\n"
-                     "\n"
-                     "Standard output carries the event log, one message per line. Notes for\n"
-                     "you go to standard error: the file read and the settings in effect,\n"
-                     "warnings about settings, why the serial port does not open, where the\n"
-                     "LAN server listens.\n"
-                     "\n"
-                     "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
-                     "  --record FILE   append every device line the bridge reads (accepted or\n"
-                     "                  not) with its receive time to FILE, a capture that\n"
-                     "                  tolvane-decode reads and tolvane-devsim --replay plays\n"
-                     "  -h, --help      print this help and exit\n"
-                     "  --version       print the version and exit\n"
-                     "\n"
-                     "Example:\n"
-                     "  tolvane-headless --config ~/tolvane/tolv.conf --record trace.txt\n";
+const char usage[] =
+    "usage: tolvane-headless [--config PATH] [--record FILE]\n"
+    "\n"
+    "Runs the measurement as the window program's Run command does, without a\n"
+    "window, until Ctrl+C. The settings are read from \"tolv.conf\" in the\n"
+    "working directory (eleven lines: serial port, screen distance, scroll\n"
+    "speed, mouse averaging, LAN averaging, LAN port, mouse on, device preset\n"
+    "(0 C, 1 B), LAN on, WebSocket on, acceleration output); without the file\n"
+    "the defaults apply. tolvane-config shows and changes the file.\n"
+    "\n"
+    "Standard output carries the event log, one message per line. Notes for\n"
+    "you go to standard error: the file read and the settings in effect,\n"
+    "warnings about settings, why the serial port does not open, where the\n"
+    "LAN server listens, how the air mouse moves the pointer (on Linux XTest\n"
+    "or a uinput device, by the setting pointer=auto|x11|uinput) and why.\n"
+    "\n"
+    "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
+    "  --record FILE   append every device line the bridge reads (accepted or\n"
+    "                  not) with its receive time to FILE, a capture that\n"
+    "                  tolvane-decode reads and tolvane-devsim --replay plays\n"
+    "  -h, --help      print this help and exit\n"
+    "  --version       print the version and exit\n"
+    "\n"
+    "Example:\n"
+    "  tolvane-headless --config " TOLVANE_EXAMPLE_SETTINGS " --record trace.txt\n";
 
 // How long a stop waits for the streams' readers (and the recorder's disk)
 // before it ends the process without them.
@@ -134,6 +139,14 @@ int main(int argc, char** argv) {
 
     const bool display = startShell(settingsPath);
     noteSettingsAtStart(settingsPath, sayNote);
+    if (settings.mouseEnabled.load() != 0 && pointerChoiceText()[0] != '\0') {
+        char line[768];
+        TextBuilder out(line, sizeof line);
+        out.append(display ? "tolvane-headless: air mouse: "
+                           : "tolvane-headless: air mouse: none: ");
+        out.append(pointerChoiceText());
+        sayNote(line);
+    }
     if (!display && settings.mouseEnabled.load() != 0)
         sayNote("tolvane-headless: no display reachable, the air mouse moves nothing; "
                 "the LAN output goes on");
