@@ -289,7 +289,7 @@ TEST_F(LanServer, ClosingReleasesAWorkerBlockedInAcceptHandshakeOrRequest) {
     const Case cases[] = {{false, nullptr, false},
                           {true, "GET / HTTP/1.1\r\nSec-Web", true},
                           {false, "", true},
-                          {true, "GET / HTTP/1.1\r\n\r\n\x81\x81", true}};
+                          {true, "GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n\r\n\x81\x81", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sent == nullptr ? "accept" : c.sent);
         settings.webSocketEnabled = c.webSocket ? 1 : 0;
