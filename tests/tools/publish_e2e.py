@@ -231,7 +231,9 @@ def run_scenario(tools, dialect, scratch):
         for sub in subs:
             sent = [json.loads(p) for p in messages(sub.lines, "buttons")]
             assert [b["seq"] for b in sent if b["seq"] <= last] == changes, sent
-            assert all(b["b"] == replies[b["seq"] - 1]["b"] for b in sent)
+            # (Messages past those checked may come from replies the decoded
+            # log does not hold yet.)
+            assert all(b["b"] == replies[b["seq"] - 1]["b"] for b in sent if b["seq"] <= last)
         # "online" reaches every subscriber before the first motion message.
         for sub in subs:
             topics = [line.split(" ", 2)[1] + " " + line.split(" ", 2)[2][:6] for line in sub.lines]
