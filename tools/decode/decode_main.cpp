@@ -10,10 +10,12 @@
 #include <cstring>
 
 #include "device/device_line.h"
+#include "device/line_search.h"
 #include "motion/averaging.h"
-#include "motion/orientation.h"
-#include "output/lan/reply_text.h"
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/pointer_output.h"
+#include "protocol/line_step.h"
+#include "protocol/reply_text.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
 #include "text/number_text.h"
@@ -177,6 +179,12 @@ void printPointerActions() {
     if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
 }
 
+bool readFromFile(void* source, char* out, int count, int* got) {
+    *got = static_cast<int>(
+        std::fread(out, 1, static_cast<size_t>(count), static_cast<FILE*>(source)));
+    return *got == count;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -203,42 +211,34 @@ int main(int argc, char** argv) {
         resetPreviousButtons();
     }
 
-    MotionOutput mouseOutput = identityMotion();
-    MotionOutput lanOutput = identityMotion();
+    // The worker's own path: the line search, the per-line step, and the air
+    // mouse as the worker's output (moving the printed pointer).
+    settings.mouseEnabled = options.cursor ? 1 : 0;
+    LineStepSettings step;
+    step.mouseAveraging = options.mouseAveraging;
+    step.lanAveraging = options.lanAveraging;
+    step.acceleration = options.acceleration;
+    LineState state{&mouseWindow, &lanWindow};
     char line[deviceLineBufferSize];
-    int c;
-    // Found the way the serial reader finds them: skip to the sync byte, then
-    // take it and the 75 bytes after it (a shorter tail at the end is a line too).
-    while ((c = std::fgetc(in)) != EOF) {
-        if (c != syncByte) continue;
-        line[0] = syncByte;
-        size_t got = std::fread(line + 1, 1, deviceLineLength - 1, in);
-        line[1 + got] = '\0';
-
-        Sample sample;
-        ButtonState buttons;
-        if (!parseDeviceLine(line, &sample, &buttons)) {
+    // A shorter tail at the end of the input is a line too.
+    for (FoundLine found; (found = searchDeviceLine(readFromFile, in, nullptr, line)).length > 0;) {
+        LinePass pass = stepLine(state, step, line, found.length);
+        if (!pass.accepted) {
             std::fputs("rejected\n", stdout);
             continue;
         }
-        int32_t count = pushSample(mouseWindow, sample, options.mouseAveraging);
-        mouseOutput = computeMotion(mouseWindow.samples, count, options.acceleration, mouseOutput);
-        count = pushSample(lanWindow, sample, options.lanAveraging);
-        lanOutput = computeMotion(lanWindow.samples, count, options.acceleration, lanOutput);
-
         char reply[replyTextSize];
-        int n = options.json ? formatJsonReply(reply, sizeof reply, lanOutput, buttons)
-                             : formatPlainReply(reply, sizeof reply, lanOutput, buttons);
+        int n = options.json
+                    ? formatJsonReply(reply, sizeof reply, *pass.lanOutput, *pass.buttons)
+                    : formatPlainReply(reply, sizeof reply, *pass.lanOutput, *pass.buttons);
         if (n < 0) {
             std::fputs("rejected", stdout); // the bridge would send no reply either
         } else {
             std::fwrite(reply, 1, static_cast<size_t>(n), stdout);
         }
         if (options.cursor) {
-            // As the worker drives the air mouse after each accepted line.
             clearPointerActions();
-            updateCursor(mouseOutput);
-            injectButtons(buttons);
+            pointerOutput.pass(pass);
             printPointerActions();
         }
         std::fputc('\n', stdout);
