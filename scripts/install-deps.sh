@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that tolvane needs, by set:
 #   build    what building every native program needs (the main job,
-#            scripts/demo.sh): compiler, cmake, ninja, OpenSSL, X, mosquitto, liblo
+#            scripts/demo.sh): compiler, cmake, ninja, the OpenSSL, X, evdev,
+#            Wayland, mosquitto and liblo headers
 #   package  the build set and what scripts/package.sh adds: the Windows cross
 #            compiler, python3, help2man, dpkg-dev, file
 #   test     everything scripts/test.sh (and package.sh --check) needs: the
@@ -15,7 +16,7 @@
 set -euo pipefail
 
 usage() {
-    sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 set_name=${1:-test}
@@ -46,6 +47,8 @@ build_packages=(
     libx11-dev
     libxcb-xtest0-dev
     libxcb-randr0-dev
+    libevdev-dev
+    libwayland-dev
     libmosquitto-dev
     liblo-dev
     pkg-config
@@ -86,6 +89,10 @@ test_packages=(
     liblo-tools
     lintian
     systemd
+    qemu-system-x86
+    weston
+    busybox-static
+    cpio
 )
 
 packages=("${build_packages[@]}")

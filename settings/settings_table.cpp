@@ -175,7 +175,11 @@ void describePointer(TextBuilder& out) {
 #ifdef _WIN32
     out.append("Linux only: how the pointer is moved (ignored on Windows)");
 #else
-    out.append("how the pointer is moved: auto (X11 when there is a display, else uinput)");
+    out.append(settings.pointer == PointerBackend::x11      ? "the pointer is moved through XTest"
+               : settings.pointer == PointerBackend::uinput ? "the pointer is a uinput device"
+                                                            : "how the pointer is moved: auto "
+                                                              "(uinput under Wayland or without X, "
+                                                              "else XTest)");
 #endif
 }
 void describeScreenSize(TextBuilder& out) {

@@ -62,7 +62,10 @@ std::string targetOf(pid_t pid, int fd) {
 
 struct Environment : ::testing::Environment {
     // No display: the air mouse stays out of these runs.
-    void SetUp() override { unsetenv("DISPLAY"); }
+    void SetUp() override {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+    }
 };
 const auto* environment = ::testing::AddGlobalTestEnvironment(new Environment);
 
@@ -223,6 +226,22 @@ TEST(HeadlessNotes, SettingsFilesAndPortsThatDoNotOpen) {
                   errors.rfind("cannot open the serial port"))
             << "the reason is said once";
     }
+}
+
+TEST(HeadlessNotes, TheAirMouseSaysWhyItMovesNothing) {
+    if (access("/dev/uinput", F_OK) == 0) GTEST_SKIP() << "this machine has /dev/uinput";
+    Folder folder;
+    writeFile(folder.path + "/tolv.conf",
+              "/dev/tolvane-none\n1.000000\n4\n32\n1\n8096\n1\n0\n0\n0\n0\npointer=uinput\n");
+    Child bridge;
+    ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS}, folder.path, folder.path + "/err"));
+    std::string line;
+    ASSERT_TRUE(bridge.readLine(&line));
+    interrupt(bridge);
+    EXPECT_TRUE(contains(bridge.errors(),
+                         "tolvane-headless: air mouse: none: pointer=uinput but /dev/uinput does "
+                         "not exist: load the module with 'sudo modprobe uinput'"))
+        << bridge.errors();
 }
 
 TEST(HeadlessNotes, APortThatMayNotBeOpenedNamesItsGroup) {

@@ -270,9 +270,12 @@ TEST(ConfigShow, NamesEverySettingWithItsValueAndMeaning) {
                            "mouseAveraging",   "lanAveraging",      "lanPort",
                            "mouseEnabled",     "deviceMode",        "lanEnabled",
                            "webSocketEnabled", "accelerationOutput"};
+    // One line per setting, its meaning continued under itself within 80 columns.
     std::vector<std::string> lines;
-    for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.push_back(run.out.substr(at, end - at));
+    for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        EXPECT_LE(end - at, 79u) << run.out.substr(at, end - at);
+        if (run.out[at] != ' ') lines.push_back(run.out.substr(at, end - at));
+    }
     ASSERT_EQ(lines.size(), 11u) << run.out;
     for (size_t i = 0; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].rfind(std::string(names[i]) + " ", 0), 0u) << lines[i];

@@ -13,7 +13,10 @@
 #include "settings/settings.h"
 #include "settings/settings_check.h"
 #include "text/command_line.h"
+#include "text/help_examples.h"
 #include "text/number_text.h"
+#include "tools/config/config_check.h"
+#include "tools/config/console_text.h"
 #include "tools/config/serial_ports.h"
 
 namespace {
@@ -24,6 +27,7 @@ const char usage[] =
     "usage: tolvane-config [--file PATH] show [NAME...]\n"
     "       tolvane-config [--file PATH] set NAME=VALUE...\n"
     "       tolvane-config ports\n"
+    "       tolvane-config [--file PATH] check\n"
     "\n"
     "Reads and changes the bridge's settings file (\"tolv.conf\" in the working\n"
     "folder) without an editor, and lists the serial ports.\n"
@@ -34,6 +38,9 @@ const char usage[] =
     "                    of range are brought into it) and replaces the file in one\n"
     "                    step; prints each change\n"
     "  ports             the serial ports present, with what is known about each\n"
+    "  check             what the bridge would make of the settings: the file read,\n"
+    "                    the values in effect, warnings, whether the serial port\n"
+    "                    opens (and why not), whether the LAN port is free\n"
     "\n"
     "  -f, --file PATH   work on PATH instead of ./tolv.conf\n"
     "  -h, --help        this text\n"
@@ -59,12 +66,14 @@ const char usage[] =
     "\n"
     "Examples:\n"
     "  tolvane-config ports\n"
-    "  tolvane-config set comPort=ttyUSB0 deviceMode=C lanEnabled=1\n"
+    "  tolvane-config set comPort=" TOLVANE_EXAMPLE_PORT " deviceMode=C lanEnabled=1\n"
     "  tolvane-config set webSocketEnabled=1\n"
-    "  tolvane-config --file /srv/bridge/tolv.conf show\n"
+    "  tolvane-config check\n"
+    "  tolvane-config --file " TOLVANE_EXAMPLE_SETTINGS " show\n"
     "\n"
     "Exit status: 0 done, 1 the file could not be read or written (or no serial\n"
-    "port was found), 2 a usage error (nothing was written).\n";
+    "port was found; for check, the port does not open or the LAN port is\n"
+    "taken), 2 a usage error (nothing was written).\n";
 
 enum class ValueKind { text, decimal, integer, flag, preset, outputKind };
 
@@ -224,9 +233,13 @@ int show(const char* path, char** names, int nameCount) {
     size_t width = 0;
     for (const std::string& v : values)
         width = v.size() > width ? v.size() : width;
-    for (int i = 0; i < settingCount; ++i)
-        std::printf("%-19s %-*s  %s\n", settingNames[i].name, static_cast<int>(width),
-                    values[static_cast<size_t>(i)].c_str(), meaning(i).c_str());
+    // The meanings broken for an 80-column console, under their own column.
+    const int meaningColumn = 19 + 1 + static_cast<int>(width) + 2;
+    for (int i = 0; i < settingCount; ++i) {
+        std::printf("%-19s %-*s  ", settingNames[i].name, static_cast<int>(width),
+                    values[static_cast<size_t>(i)].c_str());
+        writeWrapped(stdout, meaning(i).c_str(), meaningColumn, meaningColumn);
+    }
     return 0;
 }
 
@@ -516,15 +529,23 @@ int main(int argc, char** argv) {
             return optionError(program, c, argc, argv, previous);
         }
     }
-    if (optind >= argc) return usageError(program, "no command given (show, set or ports)");
+    if (optind >= argc) return usageError(program, "no command given (show, set, ports or check)");
     const char* command = argv[optind];
     char** rest = argv + optind + 1;
     const int restCount = argc - optind - 1;
     if (std::strcmp(command, "show") == 0) return show(path, rest, restCount);
-    if (std::strcmp(command, "set") == 0) return set(path, rest, restCount);
+    if (std::strcmp(command, "set") == 0) {
+        const int status = set(path, rest, restCount);
+        if (status == 0) noteWindowProgramAfterSet();
+        return status;
+    }
+    if (std::strcmp(command, "check") == 0) {
+        if (restCount > 0) return usageError(program, "check takes no arguments");
+        return checkSettings(path);
+    }
     if (std::strcmp(command, "ports") == 0) {
         if (restCount > 0) return usageError(program, "ports takes no arguments");
         return ports(systemRoot);
     }
-    return usageError(program, "unknown command '%s' (show, set or ports)", command);
+    return usageError(program, "unknown command '%s' (show, set, ports or check)", command);
 }
