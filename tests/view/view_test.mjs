@@ -88,7 +88,7 @@ const cases = {
     // The simulator's own motion: connects at once, replies flow, the model
     // follows every reply.
     async live(run) {
-        const s = await run.connectedWithin2s();
+        const s = await run.connected();
         for (let i = 0; i < 5; ++i) {
             const now = await viewState(run.tab);
             checkPose(now);
@@ -118,7 +118,7 @@ const cases = {
     // lamps say so; switched to acceleration, the page relabels and keeps the
     // choice over a reload.
     async fixed(run) {
-        await run.connectedWithin2s();
+        await run.connected();
         const s = await viewState(run.tab);
         const q = s.lastReply.q;
         const expected = [0.258819, 0, 0, 0.965926];
@@ -174,7 +174,7 @@ const cases = {
     // Every second device line fails its check and gets no reply: the page
     // times those requests out and goes on.
     async bad_checksum(run) {
-        const s = await run.connectedWithin2s();
+        const s = await run.connected();
         const later = await waitFor('replies past unanswered requests', async () => {
             const n = await viewState(run.tab);
             return n.replies >= s.replies + 30 && n.unanswered >= 10 && n;
@@ -188,7 +188,7 @@ const cases = {
     // page reconnects by itself with one socket at a time: every socket the
     // bridge accepted is one the page opened.
     async reconnect(run) {
-        await run.connectedWithin2s();
+        await run.connected();
         await waitFor('the drop', async () => !(await viewState(run.tab)).connected);
         await shot(run.tab, 'dropped');
         // Two samples on one connection, replies between them: the bridge
@@ -312,23 +312,17 @@ async function main() {
         const problems = [];
         tab.on('pageerror', (error) => problems.push(String(error)));
         const run = { tab, port, bridge };
-        const opened = Date.now();
         await tab.goto(pageUrl(options.page, { port }));
-        // Connected, with replies, within 2 s of opening. On a busy machine
-        // the simulator may miss the bridge's 100 ms read time-out once; the
-        // bridge then restarts (3 s), and the page must get there after that.
+        // Connected, with replies. How soon is a matter for bench/view_bench.mjs:
+        // on a busy machine the browser alone may take seconds to start, and
+        // the simulator may miss the bridge's 100 ms read time-out once, after
+        // which the bridge restarts (3 s) and the page reconnects. The bound
+        // only turns a page that never connects into a failure.
         const connectedWithReplies = async () => {
             const s = await viewState(tab);
             return s.connected && s.replies > 0 && s;
         };
-        run.connectedWithin2s = () =>
-            waitFor('a connection with replies', connectedWithReplies, Math.max(0, 2000 - (Date.now() - opened))).catch(
-                (error) => {
-                    if (!bridge.lines.includes('Restart....')) throw error;
-                    console.log('(the bridge restarted before its first reply: waiting for the page to reconnect)');
-                    return waitFor('a connection with replies after the restart', connectedWithReplies);
-                },
-            );
+        run.connected = () => waitFor('a connection with replies', connectedWithReplies, 30000);
         await test(run);
         check(problems.length === 0, `errors in the page: ${problems.join('; ')}`);
         passed = true;
