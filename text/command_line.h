@@ -8,6 +8,21 @@
 
 constexpr int usageErrorStatus = 2;
 
+// How reading a program's options ended: run with them, or exit now with a
+// status (0 after --help or --version, 2 after a usage error), the text
+// printed already. Made from an exit status, so that printVersion(),
+// usageError() and optionError() are returned as they are.
+struct OptionsResult {
+    constexpr OptionsResult(int exitStatus) : exitNow(true), status(exitStatus) {}
+    static constexpr OptionsResult run() { return OptionsResult(); }
+
+    bool exitNow;
+    int status;
+
+  private:
+    constexpr OptionsResult() : exitNow(false), status(0) {}
+};
+
 // The project's one version number, from the build.
 const char* tolvaneVersion();
 

@@ -100,8 +100,7 @@ void sayUdpCounts() {
     sayNote(note);
 }
 
-// -1 to go on; otherwise the exit status.
-int parseOptions(int argc, char** argv, Options* o) {
+OptionsResult parseOptions(int argc, char** argv, Options* o) {
     enum { versionOption = 1000, configOption, recordOption };
     const option options[] = {{"help", no_argument, nullptr, 'h'},
                               {"version", no_argument, nullptr, versionOption},
@@ -132,7 +131,7 @@ int parseOptions(int argc, char** argv, Options* o) {
         }
     }
     if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
-    return -1;
+    return OptionsResult::run();
 }
 
 } // namespace
@@ -142,7 +141,8 @@ int main(int argc, char** argv) {
     prepareStandardStreams();
 
     Options options;
-    if (int status = parseOptions(argc, argv, &options); status >= 0) return status;
+    if (const OptionsResult read = parseOptions(argc, argv, &options); read.exitNow)
+        return read.status;
     const char* settingsPath = options.settingsPath;
 
     prepareStopSignal();

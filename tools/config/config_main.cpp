@@ -148,11 +148,13 @@ int ports(const std::string& systemRoot) {
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+// What comes before the command.
+struct ConfigOptions {
     const char* path = settingsFileName;
     std::string systemRoot; // for tests: a fake tree with sys/ and dev/
+};
+
+OptionsResult parseOptions(int argc, char** argv, ConfigOptions* o) {
     enum { versionOption = 256, systemRootOption };
     const option options[] = {
         {"file", required_argument, nullptr, 'f'},
@@ -168,7 +170,7 @@ int main(int argc, char** argv) {
         switch (c) {
         case 'f':
             if (optarg[0] == '\0') return usageError(program, "--file needs a path");
-            path = optarg;
+            o->path = optarg;
             break;
         case 'h':
             std::fputs(usage, stdout);
@@ -178,13 +180,22 @@ int main(int argc, char** argv) {
         case versionOption:
             return printVersion(program);
         case systemRootOption:
-            systemRoot = optarg;
+            o->systemRoot = optarg;
             break;
         default:
             return optionError(program, c, argc, argv, previous);
         }
     }
     if (optind >= argc) return usageError(program, "no command given (show, set, ports or check)");
+    return OptionsResult::run();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ConfigOptions o;
+    if (const OptionsResult read = parseOptions(argc, argv, &o); read.exitNow) return read.status;
+    const char* path = o.path;
     const char* command = argv[optind];
     char** rest = argv + optind + 1;
     const int restCount = argc - optind - 1;
@@ -200,7 +211,7 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(command, "ports") == 0) {
         if (restCount > 0) return usageError(program, "ports takes no arguments");
-        return ports(systemRoot);
+        return ports(o.systemRoot);
     }
     return usageError(program, "unknown command '%s' (show, set, ports or check)", command);
 }

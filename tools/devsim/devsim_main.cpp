@@ -191,8 +191,8 @@ int run(Simulator& sim) {
 
 int main(int argc, char** argv) {
     static Simulator sim;
-    const int status = parseDevsimOptions(argc, argv, &sim.options);
-    if (status >= 0) return status;
+    if (const OptionsResult read = parseDevsimOptions(argc, argv, &sim.options); read.exitNow)
+        return read.status;
     if (sim.options.replay) {
         FILE* f = std::fopen(sim.options.replay, "rb");
         if (!f) {

@@ -85,7 +85,7 @@ bool fixedValuesFit(const DevsimOptions& o) {
 // -1 when the options are good, else the exit status.
 } // namespace
 
-int parseDevsimOptions(int argc, char** argv, DevsimOptions* o) {
+OptionsResult parseDevsimOptions(int argc, char** argv, DevsimOptions* o) {
     enum {
         linkOption = 256,
         streamOption,
@@ -233,5 +233,5 @@ int parseDevsimOptions(int argc, char** argv, DevsimOptions* o) {
     if ((o->fixed.quat || o->fixed.accel) && !fixedValuesFit(*o))
         return usageError(program, "--quat or --accel: a value does not fit the line's eight "
                                    "characters");
-    return -1;
+    return OptionsResult::run();
 }

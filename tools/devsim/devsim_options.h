@@ -1,6 +1,7 @@
 #pragma once
 // The simulator's command line.
 
+#include "text/command_line.h"
 #include "tools/devsim/devsim_faults.h"
 #include "tools/devsim/line_source.h"
 
@@ -16,6 +17,5 @@ struct DevsimOptions {
     const char* log = nullptr;
 };
 
-// -1 when the options are good, else the exit status (help, version, usage
-// error), with its text printed.
-int parseDevsimOptions(int argc, char** argv, DevsimOptions* o);
+// Prints the help, the version or a usage error itself.
+OptionsResult parseDevsimOptions(int argc, char** argv, DevsimOptions* o);

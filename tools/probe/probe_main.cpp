@@ -72,8 +72,7 @@ void onInterrupt(int) {
     interrupted = 1;
 }
 
-// -1 when the options are good, else the exit status (help, version, usage error).
-int parseOptions(int argc, char** argv, Options* o) {
+OptionsResult parseOptions(int argc, char** argv, Options* o) {
     enum {
         hostOption = 256,
         portOption,
@@ -154,7 +153,7 @@ int parseOptions(int argc, char** argv, Options* o) {
         }
     }
     if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
-    return -1;
+    return OptionsResult::run();
 }
 
 std::string milliseconds(double seconds) {
@@ -190,8 +189,7 @@ void printSummary(std::vector<double> latencies, long missing, double seconds) {
 
 int main(int argc, char** argv) {
     Options o;
-    const int status = parseOptions(argc, argv, &o);
-    if (status >= 0) return status;
+    if (const OptionsResult read = parseOptions(argc, argv, &o); read.exitNow) return read.status;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     startClientSockets();

@@ -262,14 +262,8 @@ void runBridge(Gateway& g) {
 
 int main(int argc, char** argv) {
     static Gateway g;
-    switch (parsePublishOptions(argc, argv, &g.options)) {
-    case OptionsOutcome::run:
-        break;
-    case OptionsOutcome::done:
-        return 0;
-    case OptionsOutcome::usageError:
-        return 2;
-    }
+    if (const OptionsResult read = parsePublishOptions(argc, argv, &g.options); read.exitNow)
+        return read.status;
     g.bridgeName = endpointText(g.options.bridge);
     g.link.webSocket = g.options.webSocket;
     g.link.interrupted = &interrupted;

@@ -128,7 +128,7 @@ std::string endpointText(const Endpoint& endpoint) {
     return endpoint.host + ":" + endpoint.port;
 }
 
-OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* options) {
+OptionsResult parsePublishOptions(int argc, char** argv, PublishOptions* options) {
     static const option longOptions[] = {
         {"bridge", required_argument, nullptr, optionBridge},
         {"websocket", no_argument, nullptr, optionWebSocket},
@@ -152,15 +152,14 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
         switch (c) {
         case 'h':
             std::fputs(usage, stdout);
-            return OptionsOutcome::done;
+            return 0;
         case optionVersion:
-            printVersion("tolvane-publish");
-            return OptionsOutcome::done;
+            return printVersion("tolvane-publish");
         case optionBridge:
         case optionMqtt:
             if (!parseEndpoint(optarg, &endpoint, &problem)) {
                 optionProblem(c == optionBridge ? "--bridge" : "--mqtt", problem);
-                return OptionsOutcome::usageError;
+                return usageErrorStatus;
             }
             (c == optionBridge ? options->bridge : options->broker) = endpoint;
             (c == optionBridge ? haveBridge : haveBroker) = true;
@@ -168,11 +167,11 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
         case optionOsc:
             if (!parseEndpoint(optarg, &endpoint, &problem)) {
                 optionProblem("--osc", problem);
-                return OptionsOutcome::usageError;
+                return usageErrorStatus;
             }
             if (options->osc.size() == maxOscTargets) {
                 optionProblem("--osc", "at most 8 targets");
-                return OptionsOutcome::usageError;
+                return usageErrorStatus;
             }
             options->osc.push_back(endpoint);
             break;
@@ -182,7 +181,7 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
         case optionTopic:
             if (!validPrefix(optarg, &problem)) {
                 optionProblem("--topic", problem);
-                return OptionsOutcome::usageError;
+                return usageErrorStatus;
             }
             options->topic = optarg;
             break;
@@ -191,25 +190,24 @@ OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* option
                 optionProblem("--rate", std::string("expects requests per second from 0.1 to 1000 "
                                                     "(or 0: as fast as replies come), not '") +
                                             optarg + "'");
-                return OptionsOutcome::usageError;
+                return usageErrorStatus;
             }
             break;
         default:
-            optionError("tolvane-publish", c, argc, argv, previous);
-            return OptionsOutcome::usageError;
+            return optionError("tolvane-publish", c, argc, argv, previous);
         }
     }
     if (optind < argc) {
         optionProblem(argv[optind], "unexpected argument");
-        return OptionsOutcome::usageError;
+        return usageErrorStatus;
     }
     if (!haveBridge) {
         optionProblem("--bridge", "missing: where the bridge listens, as HOST:PORT");
-        return OptionsOutcome::usageError;
+        return usageErrorStatus;
     }
     if (!haveBroker) {
         optionProblem("--mqtt", "missing: where the MQTT broker listens, as HOST:PORT");
-        return OptionsOutcome::usageError;
+        return usageErrorStatus;
     }
-    return OptionsOutcome::run;
+    return OptionsResult::run();
 }

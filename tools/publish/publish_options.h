@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "text/command_line.h"
+
 // A host name or address and a port, as given by the user ("[::1]:1883" gives
 // the host "::1").
 struct Endpoint {
@@ -29,11 +31,9 @@ constexpr const char* topicSuffixes[] = {"/motion", "/buttons", "/status"};
 // MQTT carries a topic's length in two bytes.
 constexpr size_t maxTopicLength = 65535;
 
-enum class OptionsOutcome { run, done, usageError };
-
-// Reads the command line. --help and --version are printed here (done); a
-// usage error is reported here in one line and the hint to --help follows.
-OptionsOutcome parsePublishOptions(int argc, char** argv, PublishOptions* options);
+// Reads the command line. --help and --version are printed here; a usage
+// error is reported here in one line and the hint to --help follows.
+OptionsResult parsePublishOptions(int argc, char** argv, PublishOptions* options);
 
 // "HOST:PORT" with a port of 1 to 65535; an IPv6 address goes in brackets.
 // On false *problem says what is wrong.
