@@ -22,5 +22,6 @@ constexpr int maxOutputs = 16;
 bool desktopExtent(const OutputGeometry* outputs, int count, int32_t* width, int32_t* height);
 
 // Asks the Wayland compositor of WAYLAND_DISPLAY for its outputs. Returns how
-// many were read (at most max), or -1 when no compositor can be reached.
+// many were read (at most max), or -1 when no compositor can be reached or it
+// does not answer within a few seconds.
 int readWaylandOutputs(OutputGeometry* outputs, int max);

@@ -1,7 +1,10 @@
 // The compositor's outputs through the core wl_output protocol: no toolkit,
 // one connection for the moment of the question.
+#include <poll.h>
 #include <wayland-client.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "output/pointer/screen_geometry.h"
@@ -69,6 +72,58 @@ void onGlobalRemove(void*, wl_registry*, uint32_t) {}
 
 const wl_registry_listener registryListener = {onGlobal, onGlobalRemove};
 
+// A compositor that takes the connection and never answers would hold
+// start-up for ever in wl_display_roundtrip; it is given this long in all.
+constexpr auto answerWait = std::chrono::seconds(3);
+
+void onSyncDone(void* data, wl_callback*, uint32_t) {
+    *static_cast<bool*>(data) = true;
+}
+
+const wl_callback_listener syncListener = {onSyncDone};
+
+// wl_display_roundtrip with a deadline: false when the connection fails or
+// the compositor has not answered by then.
+bool roundTripBy(wl_display* display, std::chrono::steady_clock::time_point deadline) {
+    bool answered = false;
+    wl_callback* sync = wl_display_sync(display);
+    if (!sync) return false;
+    wl_callback_add_listener(sync, &syncListener, &answered);
+    bool failed = false;
+    while (!answered && !failed) {
+        if (wl_display_prepare_read(display) != 0) {
+            failed = wl_display_dispatch_pending(display) < 0;
+            continue;
+        }
+        const bool unsent = wl_display_flush(display) < 0;
+        if (unsent && errno != EAGAIN) {
+            wl_display_cancel_read(display);
+            break;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{wl_display_get_fd(display),
+                     static_cast<short>(POLLIN | (unsent ? POLLOUT : 0)), 0};
+        const int got = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (got < 0 && errno == EINTR) {
+            wl_display_cancel_read(display);
+            continue;
+        }
+        if (got <= 0) {
+            wl_display_cancel_read(display);
+            break;
+        }
+        if (ready.revents & (POLLIN | POLLHUP | POLLERR)) {
+            failed = wl_display_read_events(display) < 0;
+        } else {
+            wl_display_cancel_read(display);
+        }
+        if (!failed) failed = wl_display_dispatch_pending(display) < 0;
+    }
+    wl_callback_destroy(sync);
+    return answered;
+}
+
 } // namespace
 
 int readWaylandOutputs(OutputGeometry* outputs, int max) {
@@ -78,8 +133,9 @@ int readWaylandOutputs(OutputGeometry* outputs, int max) {
     wl_registry* registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &registryListener, &q);
     // The first round trip brings the globals, the second their first events.
+    const auto deadline = std::chrono::steady_clock::now() + answerWait;
     int result = -1;
-    if (wl_display_roundtrip(display) >= 0 && wl_display_roundtrip(display) >= 0) result = q.count;
+    if (roundTripBy(display, deadline) && roundTripBy(display, deadline)) result = q.count;
     for (int i = 0; i < q.count; ++i)
         wl_output_destroy(q.bound[i]);
     wl_registry_destroy(registry);

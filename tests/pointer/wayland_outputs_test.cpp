@@ -1,11 +1,14 @@
 // The compositor's outputs as a real Wayland compositor announces them:
 // weston's headless backend, on a private socket (skipped without weston).
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -88,6 +91,30 @@ TEST(WaylandOutputs, NoCompositorIsNoAnswer) {
     OutputGeometry outputs[maxOutputs];
     EXPECT_EQ(readWaylandOutputs(outputs, maxOutputs), -1);
     unsetenv("WAYLAND_DISPLAY");
+}
+
+// A socket that takes the connection and never says a word: the question
+// gives up (start-up would otherwise wait for ever).
+TEST(WaylandOutputs, ASilentCompositorIsNoAnswer) {
+    const std::string folder = runtimeFolder();
+    ASSERT_FALSE(folder.empty());
+    const std::string path = folder + "/silent";
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    setenv("WAYLAND_DISPLAY", "silent", 1);
+    OutputGeometry outputs[maxOutputs];
+    EXPECT_EQ(readWaylandOutputs(outputs, maxOutputs), -1);
+    unsetenv("WAYLAND_DISPLAY");
+    close(listener);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
 }
 
 } // namespace
