@@ -5,15 +5,16 @@
 // any moment to release a worker blocked on it. Each platform file provides
 // these operations (serial_port_posix.cpp, serial_port_win32.cpp).
 
+#include "text/system_result.h"
+
 // Opens the port named by settings.comPort (Windows: "\\.\" + name; POSIX: a
 // path as given, a bare name under /dev/) at 115200 8N1 with 100 ms time-outs.
-bool openSerialPort();
-
-// Why the last openSerialPort failed, for people: the system's error number
-// (errno on POSIX, GetLastError on Windows), 0 after a success. On POSIX also
+// A failure says which port and the system's words ("cannot open the serial
+// port /dev/ttyUSB0: Permission denied"); its error is errno on POSIX (also
 // EBUSY when another program holds the port, ENOTTY when the path is no
-// terminal, EINVAL for an empty name and ENAMETOOLONG for a path too long.
-int lastSerialOpenError();
+// terminal, EINVAL for an empty name, ENAMETOOLONG for a path too long),
+// GetLastError on Windows.
+SystemResult openSerialPort();
 
 // The path openSerialPort opens for a port name (see above); false when the
 // name is empty or the path does not fit size bytes.

@@ -47,7 +47,6 @@ int portUsers = 0;          // transfers in progress on serialPort
 int closesInProgress = 0;   // closes that have taken a descriptor but not closed it yet
 int wakePipe[2] = {-1, -1}; // made once, kept for the life of the process
 std::once_flag wakePipeMade;
-std::atomic<int> openError{0};
 
 void makeWakePipe() {
     // Without the pipe a close still works; it then waits for the time-out.
@@ -154,6 +153,17 @@ bool transfer(bool reading, char* data, int size, int* count) {
     return ok;
 }
 
+// The failure of an open of the port at path, in the system's words.
+SystemResult openFailure(const char* path, int error) {
+    SystemResult result{false, error, ""};
+    TextBuilder text(result.reason, sizeof result.reason);
+    text.append("cannot open the serial port ");
+    text.append(path);
+    text.append(": ");
+    text.append(std::strerror(error));
+    return result;
+}
+
 } // namespace
 
 bool serialPortPath(const char* name, char* path, int size) {
@@ -166,10 +176,6 @@ bool serialPortPath(const char* name, char* path, int size) {
     return !text.overflow;
 }
 
-int lastSerialOpenError() {
-    return openError.load();
-}
-
 bool readPortBytes(char* data, int size, int* count) {
     return transfer(true, data, size, count);
 }
@@ -178,7 +184,7 @@ bool writePortBytes(const char* data, int size, int* count) {
     return transfer(false, const_cast<char*>(data), size, count);
 }
 
-bool openSerialPort() {
+SystemResult openSerialPort() {
     std::call_once(wakePipeMade, makeWakePipe);
     // A second open must not lose the descriptor of the first.
     closeSerialPort();
@@ -187,25 +193,30 @@ bool openSerialPort() {
     getComPort(name);
     char path[64];
     if (!serialPortPath(name, path, sizeof path)) {
-        openError = name[0] == '\0' ? EINVAL : ENAMETOOLONG;
-        return false;
+        SystemResult result{false, name[0] == '\0' ? EINVAL : ENAMETOOLONG, ""};
+        TextBuilder text(result.reason, sizeof result.reason);
+        if (name[0] == '\0') {
+            text.append("cannot open the serial port: its name, the first line of the settings "
+                        "file, is empty");
+        } else {
+            text.append("cannot open the serial port ");
+            text.append(name);
+            text.append(": the path is too long");
+        }
+        return result;
     }
     // Non-blocking so that the open does not wait for a carrier; every
     // transfer waits in poll() instead.
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        openError = errno;
-        return false;
-    }
+    if (fd < 0) return openFailure(path, errno);
     // Only terminals are ports; exclusive like a Windows port opened unshared.
     // flock keeps out other programs that lock (and a second open here), the
     // terminal's exclusive mode those that don't (root is exempt from it) on
     // real ports; see isPseudoTerminal for why not on pseudo-terminals.
     const bool terminal = isatty(fd) != 0;
     if (!terminal || flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        openError = terminal ? EBUSY : ENOTTY;
         close(fd);
-        return false;
+        return openFailure(path, terminal ? EBUSY : ENOTTY);
     }
     const bool exclusive = !isPseudoTerminal(fd) && ioctl(fd, TIOCEXCL) == 0;
     applyLineSettings(fd);
@@ -216,8 +227,7 @@ bool openSerialPort() {
     portChanged.wait(lock, [] { return closesInProgress == 0; });
     serialPort.store(fd);
     portExclusive = exclusive;
-    openError = 0;
-    return true;
+    return SystemResult{};
 }
 
 void closeSerialPort() {

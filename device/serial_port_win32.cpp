@@ -29,7 +29,6 @@ std::mutex portMutex;
 std::condition_variable portChanged;
 int portUsers = 0;        // transfers in progress on serialPort
 int closesInProgress = 0; // closes that have taken a handle but not closed it yet
-std::atomic<int> openError{0};
 
 HANDLE beginUse() {
     std::lock_guard<std::mutex> lock(portMutex);
@@ -100,11 +99,35 @@ bool serialPortPath(const char* name, char* path, int size) {
     return !text.overflow;
 }
 
-int lastSerialOpenError() {
-    return openError.load();
+namespace {
+
+// The failure of an open of the port named name, in the system's words.
+SystemResult openFailure(const char* name, DWORD error) {
+    SystemResult result{false, static_cast<int>(error), ""};
+    TextBuilder text(result.reason, sizeof result.reason);
+    text.append("cannot open the serial port ");
+    text.append(name[0] != '\0' ? name : "(empty name)");
+    text.append(": ");
+    char words[256];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, words, sizeof words, nullptr);
+    // The system's text ends in a full stop and a line end.
+    while (length > 0 && (words[length - 1] == '\r' || words[length - 1] == '\n' ||
+                          words[length - 1] == ' ' || words[length - 1] == '.'))
+        --length;
+    words[length] = '\0';
+    if (length > 0) {
+        text.append(words);
+    } else {
+        text.append("system error ");
+        text.appendInteger(static_cast<long long>(error));
+    }
+    return result;
 }
 
-bool openSerialPort() {
+} // namespace
+
+SystemResult openSerialPort() {
     // A second open must not lose the handle of the first.
     closeSerialPort();
 
@@ -116,17 +139,13 @@ bool openSerialPort() {
     text.append(name);
     HANDLE port =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) {
-        openError = static_cast<int>(GetLastError());
-        return false;
-    }
-    openError = 0;
+    if (port == INVALID_HANDLE_VALUE) return openFailure(name, GetLastError());
     applyLineSettings(port);
 
     std::unique_lock<std::mutex> lock(portMutex);
     portChanged.wait(lock, [] { return closesInProgress == 0; });
     serialPort.store(port);
-    return true;
+    return SystemResult{};
 }
 
 void closeSerialPort() {

@@ -38,9 +38,10 @@ void report(WorkerEventKind kind) {
     reportWorkerEvent(eventOf(kind));
 }
 
-void reportSerialOpen(bool opened) {
+void reportSerialOpen(const SystemResult& opened) {
     WorkerEvent event = eventOf(WorkerEventKind::serialOpen);
-    event.opened = opened;
+    event.opened = opened.ok;
+    event.serialResult = opened;
     getComPort(event.comPort);
     reportWorkerEvent(event);
 }
@@ -89,7 +90,7 @@ void closeForStop() {
 // ended the attempts.
 bool openSerialUntilStopped() {
     for (;;) {
-        bool opened = openSerialPort();
+        const SystemResult opened = openSerialPort();
         reportSerialOpen(opened);
         if (!opened) pauseUnlessStopped(retryPause);
         if (stopRequested.load()) return false;

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/system_result.h"
+
 enum class WorkerEventKind {
     serialOpen,        // port, opened
     lanOpen,           // lanPort, opened (a client was accepted)
@@ -23,7 +25,8 @@ struct WorkerEvent {
     WorkerEventKind kind = WorkerEventKind::restart;
     bool opened = false;
     int32_t lanPort = 0;
-    char comPort[32] = ""; // as the settings held it at the open
+    char comPort[32] = "";     // as the settings held it at the open
+    SystemResult serialResult; // serialOpen: the open's result, with its reason when it failed
     WorkerFeature feature = WorkerFeature::lan;
     bool clientConnected = false; // for socket and restart events: a LAN client was there
     bool stopping = false;        // a stop was asked for when it happened

@@ -171,13 +171,12 @@ char serialPortSaid[comPortSize];
 bool lanOpeningSaid = false;
 bool lanFailureSaid = false;
 
-void noteSerialFailure(const char* port, NoteSink say) {
-    const int error = lastSerialOpenError();
-    if (error == serialErrorSaid && std::strcmp(port, serialPortSaid) == 0) return;
-    serialErrorSaid = error;
+void noteSerialFailure(const char* port, const SystemResult& failure, NoteSink say) {
+    if (failure.error == serialErrorSaid && std::strcmp(port, serialPortSaid) == 0) return;
+    serialErrorSaid = failure.error;
     copyText(serialPortSaid, sizeof serialPortSaid, port);
     Note note;
-    appendSerialOpenFailure(note.text, port, error);
+    appendSerialOpenFailure(note.text, port, failure);
     say(note.data);
 }
 
@@ -292,7 +291,7 @@ void noteWorkerEvent(const WorkerEvent& event, NoteSink say) {
     switch (event.kind) {
     case WorkerEventKind::serialOpen:
         if (!event.opened)
-            noteSerialFailure(event.comPort, say);
+            noteSerialFailure(event.comPort, event.serialResult, say);
         else
             serialErrorSaid = 0; // a later failure is news again
         break;

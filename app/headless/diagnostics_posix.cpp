@@ -106,23 +106,14 @@ void appendAbsolutePath(TextBuilder& text, const char* path) {
     text.append(path);
 }
 
-void appendSerialOpenFailure(TextBuilder& text, const char* name, int error) {
+void appendSerialOpenFailure(TextBuilder& text, const char* name, const SystemResult& failure) {
+    text.append(failure.reason);
     char path[64];
     if (!serialPortPath(name, path, sizeof path)) {
-        if (name[0] == '\0') {
-            text.append("cannot open the serial port: its name, the first line of the settings "
-                        "file, is empty; `tolvane-config ports` lists the ports present");
-        } else {
-            text.append("cannot open the serial port ");
-            text.append(name);
-            text.append(": the path is too long");
-        }
+        if (name[0] == '\0') text.append("; `tolvane-config ports` lists the ports present");
         return;
     }
-    text.append("cannot open the serial port ");
-    text.append(path);
-    text.append(": ");
-    text.append(std::strerror(error));
+    const int error = failure.error;
     switch (error) {
     case ENOENT:
     case ENODEV:

@@ -9,26 +9,9 @@ void appendAbsolutePath(TextBuilder& text, const char* path) {
     text.append(_fullpath(full, path, sizeof full) != nullptr ? full : path);
 }
 
-void appendSerialOpenFailure(TextBuilder& text, const char* name, int error) {
-    text.append("cannot open the serial port ");
-    text.append(name[0] != '\0' ? name : "(empty name)");
-    text.append(": ");
-    char reason[256];
-    DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(error), 0, reason, sizeof reason, nullptr);
-    // The system's text ends in a full stop and a line end.
-    while (length > 0 && (reason[length - 1] == '\r' || reason[length - 1] == '\n' ||
-                          reason[length - 1] == ' ' || reason[length - 1] == '.'))
-        --length;
-    reason[length] = '\0';
-    if (length > 0) {
-        text.append(reason);
-    } else {
-        text.append("system error ");
-        text.appendInteger(error);
-    }
-    switch (error) {
+void appendSerialOpenFailure(TextBuilder& text, const char*, const SystemResult& failure) {
+    text.append(failure.reason);
+    switch (failure.error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
         text.append(

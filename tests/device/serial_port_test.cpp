@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <future>
@@ -49,14 +50,23 @@ class SerialPortTest : public ::testing::Test {
 };
 
 TEST_F(SerialPortTest, NamesThatOpenAndNamesThatDoNot) {
+    // Each failure says which port and why, so that no caller works it out.
     setComPort("");
-    EXPECT_FALSE(openSerialPort());
+    SystemResult opened = openSerialPort();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(opened.error, EINVAL);
+    EXPECT_STREQ(opened.reason, "cannot open the serial port: its name, the first line of the "
+                                "settings file, is empty");
     EXPECT_FALSE(serialPortIsOpen());
 
     setComPort("/dev/tolvane-no-such-port");
     EXPECT_FALSE(openSerialPort());
     setComPort("tolvane-no-such-port"); // looked up under /dev/
-    EXPECT_FALSE(openSerialPort());
+    opened = openSerialPort();
+    EXPECT_EQ(opened.error, ENOENT);
+    EXPECT_EQ(std::string(opened.reason), std::string("cannot open the serial port "
+                                                      "/dev/tolvane-no-such-port: ") +
+                                              std::strerror(ENOENT));
 
     // A plain file is no port, even though it opens for reading and writing.
     char file[] = "/tmp/tolvane-serial-XXXXXX";
@@ -64,12 +74,17 @@ TEST_F(SerialPortTest, NamesThatOpenAndNamesThatDoNot) {
     ASSERT_GE(fd, 0);
     close(fd);
     setComPort(file);
-    EXPECT_FALSE(openSerialPort());
+    opened = openSerialPort();
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(opened.error, ENOTTY);
     EXPECT_FALSE(serialPortIsOpen());
     unlink(file);
 
     setComPort(device.path);
-    EXPECT_TRUE(openSerialPort());
+    opened = openSerialPort();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(opened.error, 0);
+    EXPECT_STREQ(opened.reason, "");
     EXPECT_TRUE(serialPortIsOpen());
     closeSerialPort();
     EXPECT_FALSE(serialPortIsOpen());
@@ -83,7 +98,7 @@ TEST_F(SerialPortTest, BareNameIsLookedUpUnderDev) {
     std::string link = "/dev/" + name;
     if (symlink(device.path, link.c_str()) != 0) GTEST_SKIP() << "cannot write to /dev";
     setComPort(name.c_str());
-    bool opened = openSerialPort();
+    const bool opened = openSerialPort().ok;
     unlink(link.c_str());
     ASSERT_TRUE(opened);
     ASSERT_TRUE(writePollByte());

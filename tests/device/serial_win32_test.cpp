@@ -52,7 +52,7 @@ class WindowsSerialTest : public ::testing::Test {
         const char* name = std::getenv(variable);
         if (name == nullptr || *name == '\0') return false;
         setComPort(name);
-        return openSerialPort();
+        return openSerialPort().ok;
     }
 };
 

@@ -1,6 +1,7 @@
 #include "tests/support/worker_fakes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -103,7 +104,7 @@ std::vector<std::string> fakeReplies() {
 
 // The serial link.
 
-bool openSerialPort() {
+SystemResult openSerialPort() {
     std::lock_guard<std::mutex> guard(lock);
     bool result = world.serialOpenDefault;
     if (!world.serialOpens.empty()) {
@@ -113,7 +114,14 @@ bool openSerialPort() {
     if (portOpen) result = false; // held exclusively by an earlier open
     if (result) portOpen = true;
     traceLocked(result ? "open serial" : "open serial failed");
-    return result;
+    SystemResult opened;
+    if (!result) {
+        opened.ok = false;
+        opened.error = EBUSY;
+        copyText(opened.reason, sizeof opened.reason,
+                 "cannot open the serial port: the fake said no");
+    }
+    return opened;
 }
 
 bool writePollByte() {

@@ -29,7 +29,7 @@ bool checkSerialPort() {
     getComPort(port);
     char data[512];
     TextBuilder text{data, sizeof data};
-    const bool opened = openSerialPort();
+    const SystemResult opened = openSerialPort();
     if (opened) {
         closeSerialPort();
         text.append("the serial port ");
@@ -38,7 +38,7 @@ bool checkSerialPort() {
         printWrapped(data);
         return true;
     }
-    appendSerialOpenFailure(text, port, lastSerialOpenError());
+    appendSerialOpenFailure(text, port, opened);
     printWrapped(data);
     if (windowProgramRuns())
         printWrapped("a tolvane.exe is running: while it measures it holds its port and no other "
