@@ -7,14 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/system_result.h"
+
 // Writes text as a text-mode stream would (on Windows each "\n" becomes CR LF).
 // A symbolic link is followed, whether its target exists or not: the target
 // is replaced or created, the link stays. The file keeps its permissions; a
-// new one gets those a plain create would give it. False, with the system's
-// reason, the old file untouched and no temporary file left, when anything
-// fails (a full disk or a file size limit among them).
-bool replaceFileText(const char* path, const char* text, size_t length, char* reason,
-                     size_t reasonSize);
+// new one gets those a plain create would give it. A failure (a full disk or
+// a file size limit among them) leaves the old file untouched and no
+// temporary file, and says which step failed and the system's reason.
+SystemResult replaceFileText(const char* path, const char* text, size_t length);
 
 // Keeps other writers that take the same lock away from the file at path
 // while one reads, changes and replaces it. POSIX: flock on the folder that
@@ -24,5 +25,5 @@ bool replaceFileText(const char* path, const char* text, size_t length, char* re
 struct FileLock {
     intptr_t handle = -1;
 };
-bool lockFileForChange(const char* path, FileLock* lock, char* reason, size_t reasonSize);
+SystemResult lockFileForChange(const char* path, FileLock* lock);
 void unlockFile(FileLock* lock);

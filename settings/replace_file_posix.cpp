@@ -16,12 +16,13 @@
 
 namespace {
 
-bool fail(const char* what, int error, char* reason, size_t reasonSize) {
-    TextBuilder out(reason, reasonSize);
+SystemResult fail(const char* what, int error) {
+    SystemResult result{false, error, ""};
+    TextBuilder out(result.reason, sizeof result.reason);
     out.append(what);
     out.append(": ");
     out.append(std::strerror(error));
-    return false;
+    return result;
 }
 
 std::string folderOf(const std::string& path) {
@@ -75,15 +76,13 @@ struct WriteGuard {
 
 } // namespace
 
-bool replaceFileText(const char* path, const char* text, size_t length, char* reason,
-                     size_t reasonSize) {
+SystemResult replaceFileText(const char* path, const char* text, size_t length) {
     std::string target;
-    if (!targetOf(path, &target)) return fail("cannot follow its links", errno, reason, reasonSize);
+    if (!targetOf(path, &target)) return fail("cannot follow its links", errno);
     const WriteGuard guard;
     std::string temporary = target + ".new-XXXXXX";
     const int file = mkstemp(temporary.data());
-    if (file < 0)
-        return fail("cannot create a temporary file in its folder", errno, reason, reasonSize);
+    if (file < 0) return fail("cannot create a temporary file in its folder", errno);
 
     // mkstemp makes the file private; take the old file's mode and owner, or
     // what a plain create would give under the current umask.
@@ -116,7 +115,7 @@ bool replaceFileText(const char* path, const char* text, size_t length, char* re
     }
     if (error != 0) {
         unlink(temporary.c_str());
-        return fail(step, error, reason, reasonSize);
+        return fail(step, error);
     }
     // The rename itself reaches the disk with the folder.
     const int folder = open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -124,14 +123,14 @@ bool replaceFileText(const char* path, const char* text, size_t length, char* re
         fsync(folder);
         close(folder);
     }
-    return true;
+    return SystemResult{};
 }
 
-bool lockFileForChange(const char* path, FileLock* lock, char* reason, size_t reasonSize) {
+SystemResult lockFileForChange(const char* path, FileLock* lock) {
     std::string target;
-    if (!targetOf(path, &target)) return fail("cannot follow its links", errno, reason, reasonSize);
+    if (!targetOf(path, &target)) return fail("cannot follow its links", errno);
     const int folder = open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return fail("cannot open its folder to lock it", errno, reason, reasonSize);
+    if (folder < 0) return fail("cannot open its folder to lock it", errno);
     // Another change takes a few milliseconds; one that holds the lock for
     // ten seconds has hung.
     for (int attempt = 0; flock(folder, LOCK_EX | LOCK_NB) != 0; ++attempt) {
@@ -140,13 +139,13 @@ bool lockFileForChange(const char* path, FileLock* lock, char* reason, size_t re
             close(folder);
             return fail(error == EWOULDBLOCK ? "another program has held its folder's lock for 10 s"
                                              : "cannot lock its folder",
-                        error, reason, reasonSize);
+                        error);
         }
         const timespec pause{0, 10 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
     lock->handle = folder;
-    return true;
+    return SystemResult{};
 }
 
 void unlockFile(FileLock* lock) {

@@ -8,14 +8,15 @@
 
 namespace {
 
-bool fail(const char* what, DWORD error, char* reason, size_t reasonSize) {
+SystemResult fail(const char* what, DWORD error) {
+    SystemResult result{false, static_cast<int>(error), ""};
     char message[256] = "";
     DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                              error, 0, message, sizeof message, nullptr);
     while (n > 0 && (message[n - 1] == '\r' || message[n - 1] == '\n' || message[n - 1] == ' ' ||
                      message[n - 1] == '.'))
         message[--n] = '\0';
-    TextBuilder out(reason, reasonSize);
+    TextBuilder out(result.reason, sizeof result.reason);
     out.append(what);
     out.append(": ");
     if (n > 0) {
@@ -24,13 +25,12 @@ bool fail(const char* what, DWORD error, char* reason, size_t reasonSize) {
         out.append("error ");
         out.appendInteger(static_cast<long long>(error));
     }
-    return false;
+    return result;
 }
 
 } // namespace
 
-bool replaceFileText(const char* path, const char* text, size_t length, char* reason,
-                     size_t reasonSize) {
+SystemResult replaceFileText(const char* path, const char* text, size_t length) {
     // What a text-mode stream stores.
     std::string content;
     content.reserve(length + 16);
@@ -52,12 +52,10 @@ bool replaceFileText(const char* path, const char* text, size_t length, char* re
         file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
-            return fail("cannot create a temporary file in its folder", GetLastError(), reason,
-                        reasonSize);
+            return fail("cannot create a temporary file in its folder", GetLastError());
     }
     if (file == INVALID_HANDLE_VALUE)
-        return fail("cannot create a temporary file in its folder", GetLastError(), reason,
-                    reasonSize);
+        return fail("cannot create a temporary file in its folder", GetLastError());
 
     DWORD error = 0;
     const char* step = "cannot write the temporary file";
@@ -74,12 +72,12 @@ bool replaceFileText(const char* path, const char* text, size_t length, char* re
     }
     if (error != 0) {
         DeleteFileA(temporary.c_str());
-        return fail(step, error, reason, reasonSize);
+        return fail(step, error);
     }
-    return true;
+    return SystemResult{};
 }
 
-bool lockFileForChange(const char* path, FileLock* lock, char* reason, size_t reasonSize) {
+SystemResult lockFileForChange(const char* path, FileLock* lock) {
     const std::string name = std::string(path) + ".lock";
     // Removed when its last holder closes it; a second holder opens the same
     // file while it is held, and retries while it is being removed.
@@ -92,15 +90,15 @@ bool lockFileForChange(const char* path, FileLock* lock, char* reason, size_t re
             OVERLAPPED at{};
             if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
                 lock->handle = reinterpret_cast<intptr_t>(file);
-                return true;
+                return SystemResult{};
             }
             const DWORD error = GetLastError();
             CloseHandle(file);
-            return fail("cannot lock it", error, reason, reasonSize);
+            return fail("cannot lock it", error);
         }
         const DWORD error = GetLastError();
         if (error != ERROR_ACCESS_DENIED || attempt == 500)
-            return fail("cannot create its lock file", error, reason, reasonSize);
+            return fail("cannot create its lock file", error);
         Sleep(10);
     }
 }

@@ -142,8 +142,7 @@ FILE* openSettingsFile(const char* path, int* error) {
 }
 
 const char* settingsOpenReason(int error) {
-    if (error == settingsNotRegularFile)
-        return "it is not a regular file (a FIFO or a device)";
+    if (error == settingsNotRegularFile) return "it is not a regular file (a FIFO or a device)";
     return std::strerror(error);
 }
 
@@ -188,12 +187,13 @@ bool writeSettingsFile(const char* path) {
     return std::fclose(file) == 0 && written;
 }
 
-bool writeSettingsFileAtomically(const char* path, char* reason, size_t reasonSize) {
+SystemResult writeSettingsFileAtomically(const char* path) {
     char text[settingsTextSize];
     const int length = formatSettingsText(text, sizeof text);
     if (length < 0) {
-        copyText(reason, reasonSize, "the settings do not fit the file's buffer");
-        return false;
+        SystemResult result{false, 0, ""};
+        copyText(result.reason, sizeof result.reason, "the settings do not fit the file's buffer");
+        return result;
     }
-    return replaceFileText(path, text, static_cast<size_t>(length), reason, reasonSize);
+    return replaceFileText(path, text, static_cast<size_t>(length));
 }

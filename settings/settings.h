@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "text/number_text.h"
+#include "text/system_result.h"
 
 constexpr int comPortSize = 32;    // at most 31 characters and the terminator
 constexpr int screenSizeSize = 16; // "WxH", each 1..100000
@@ -94,8 +95,8 @@ constexpr int settingsLineSize = 256;
 // The same file, written to a temporary file in the same folder and renamed
 // over the old one, so that a crash or a full disk never leaves half a file.
 // For the tools; the settings dialog writes in place, as it always has.
-// False with the system's reason when the file could not be replaced.
-bool writeSettingsFileAtomically(const char* path, char* reason, size_t reasonSize);
+// A failure says why the file could not be replaced.
+SystemResult writeSettingsFileAtomically(const char* path);
 
 // Copies the port name out (32 bytes) / in (cut to 31 characters), under a lock.
 void getComPort(char* out);

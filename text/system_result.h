@@ -6,11 +6,11 @@
 
 #include <cstddef>
 
-constexpr size_t systemReasonSize = 256;
+constexpr size_t systemReasonSize = 600; // room for a long path and the system's words
 
 struct SystemResult {
     bool ok = true;
-    int error = 0;                      // errno; GetLastError on Windows; 0 after a success
+    int error = 0; // errno; GetLastError on Windows; 0 after a success or when none applies
     char reason[systemReasonSize] = ""; // what failed and why, no full stop at the end
 
     explicit operator bool() const { return ok; }

@@ -152,9 +152,8 @@ int main(int argc, char** argv) {
         // A file size limit then fails the write instead of ending the bridge.
         std::signal(SIGXFSZ, SIG_IGN);
 #endif
-        char reason[600];
-        if (!startRecorder(options.recordPath, sayNote, reason, sizeof reason)) {
-            std::fprintf(stderr, "%s: %s\n", program, reason);
+        if (const SystemResult started = startRecorder(options.recordPath, sayNote); !started) {
+            std::fprintf(stderr, "%s: %s\n", program, started.reason);
             return 1;
         }
     }

@@ -142,23 +142,24 @@ OutputOutcome recordLine(const LinePass& pass) {
     return {};
 }
 
-void setReason(char* reason, size_t size, const char* path, const char* what, const char* todo) {
-    TextBuilder out(reason, size);
+SystemResult failure(const char* path, int error, const char* what, const char* todo) {
+    SystemResult result{false, error, ""};
+    TextBuilder out(result.reason, sizeof result.reason);
     out.append("cannot record to ");
     out.append(path);
     out.append(": ");
     out.append(what);
     out.append(todo);
+    return result;
 }
 
 // An existing file must be a capture already; it may end in a cut line when
 // something else wrote it last, which a new line must not join.
-bool checkExisting(const char* path, bool* needsHeader, bool* needsLineEnd, char* reason,
-                   size_t size) {
+SystemResult checkExisting(const char* path, bool* needsHeader, bool* needsLineEnd) {
     *needsHeader = true;
     *needsLineEnd = false;
     FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return true; // created by the append
+    if (f == nullptr) return {}; // created by the append
     char first[sizeof captureHeader + 1];
     size_t length = 0;
     bool cut = false;
@@ -166,17 +167,15 @@ bool checkExisting(const char* path, bool* needsHeader, bool* needsLineEnd, char
     int last = -1;
     if (any && std::fseek(f, -1, SEEK_END) == 0) last = std::fgetc(f);
     std::fclose(f);
-    if (!any) return true;
-    if (cut || !isCaptureHeader(first, length)) {
-        setReason(reason, size, path,
-                  "the file exists and is not a tolvane capture (its first line is not \"# "
-                  "tolvane capture 1\")",
-                  ": name a new file, or a capture to append to");
-        return false;
-    }
+    if (!any) return {};
+    if (cut || !isCaptureHeader(first, length))
+        return failure(path, 0,
+                       "the file exists and is not a tolvane capture (its first line is not \"# "
+                       "tolvane capture 1\")",
+                       ": name a new file, or a capture to append to");
     *needsHeader = false;
     *needsLineEnd = last != '\n';
-    return true;
+    return {};
 }
 
 } // namespace
@@ -185,25 +184,22 @@ const LineOutput recorderOutput = {
     .pass = recordLine,
 };
 
-bool startRecorder(const char* path, RecorderNote note, char* reason, size_t reasonSize) {
+SystemResult startRecorder(const char* path, RecorderNote note) {
     bool needsHeader = false, needsLineEnd = false;
-    if (!checkExisting(path, &needsHeader, &needsLineEnd, reason, reasonSize)) return false;
+    if (SystemResult existing = checkExisting(path, &needsHeader, &needsLineEnd); !existing)
+        return existing;
     int error = 0;
-    if (!openRecorderFile(path, &recorder.file, &error)) {
-        setReason(reason, reasonSize, path, std::strerror(error),
-                  ": check the folder exists and that you may write there");
-        return false;
-    }
+    if (!openRecorderFile(path, &recorder.file, &error))
+        return failure(path, error, std::strerror(error),
+                       ": check the folder exists and that you may write there");
     char text[128];
     TextBuilder start(text, sizeof text);
     if (needsLineEnd) start.append("\n");
     start.append(needsHeader ? captureHeader : "# appended: the times below count from 0 again");
     start.append("\n");
     if (!appendRecorderFile(&recorder.file, text, start.length, &error)) {
-        setReason(reason, reasonSize, path, std::strerror(error),
-                  ": free some space or name another file");
         closeRecorderFile(&recorder.file);
-        return false;
+        return failure(path, error, std::strerror(error), ": free some space or name another file");
     }
     copyText(recorder.path, sizeof recorder.path, path);
     recorder.note = note;
@@ -214,13 +210,12 @@ bool startRecorder(const char* path, RecorderNote note, char* reason, size_t rea
     try {
         recorder.writer = std::thread(writeRecords);
     } catch (const std::system_error&) {
-        setReason(reason, reasonSize, path, "no thread could be started for the recorder", "");
         closeRecorderFile(&recorder.file);
-        return false;
+        return failure(path, 0, "no thread could be started for the recorder", "");
     }
     std::lock_guard<std::mutex> guard(recorder.lock);
     recorder.recording = true;
-    return true;
+    return {};
 }
 
 bool stopRecorder(std::chrono::milliseconds bound) {

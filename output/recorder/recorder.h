@@ -11,6 +11,7 @@
 #include <cstddef>
 
 #include "protocol/line_output.h"
+#include "text/system_result.h"
 
 extern const LineOutput recorderOutput;
 
@@ -19,8 +20,8 @@ using RecorderNote = void (*)(const char* text);
 
 // Opens path for appending (creating it with the capture's first line) and
 // starts the writer. An existing file keeps all it held; one that is not a
-// capture is refused. False with the reason (what is wrong and what to do).
-bool startRecorder(const char* path, RecorderNote note, char* reason, size_t reasonSize);
+// capture is refused. A failure says what is wrong and what to do.
+SystemResult startRecorder(const char* path, RecorderNote note);
 
 // Lets the writer finish its queue, waiting at most about bound, and closes
 // the file. True when the writer ended; false when it is stuck in a write.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -124,6 +125,19 @@ TEST_F(SettingsFile, ShortLongAndUnendedFiles) {
 TEST_F(SettingsFile, UnwritablePathIsSkipped) {
     EXPECT_FALSE(writeSettingsFile("no-such-folder/tolv.conf"));
     EXPECT_EQ(port(), "COM19");
+}
+
+// The replacing write says which step failed, in the system's words.
+TEST_F(SettingsFile, AReplaceThatFailsSaysWhy) {
+    const SystemResult written = writeSettingsFileAtomically("no-such-folder/tolv.conf");
+    EXPECT_FALSE(written);
+#ifndef _WIN32
+    EXPECT_EQ(written.error, ENOENT);
+    EXPECT_EQ(std::string(written.reason),
+              std::string("cannot create a temporary file in its folder: ") +
+                  std::strerror(ENOENT));
+#endif
+    EXPECT_TRUE(writeSettingsFileAtomically(path));
 }
 
 namespace {

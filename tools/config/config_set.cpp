@@ -264,9 +264,8 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
     for (const Assignment& a : assignments)
         if (isKeyedSetting(a.index)) settingsTable[a.index].store(a.value);
 
-    char reason[256] = "";
-    if (!writeSettingsFileAtomically(path, reason, sizeof reason)) {
-        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, reason);
+    if (const SystemResult written = writeSettingsFileAtomically(path); !written) {
+        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, written.reason);
         return 1;
     }
 
@@ -306,9 +305,8 @@ int setSettings(const char* path, char** arguments, int count) {
     // Two sets at once would each write the file as they read it, and the
     // one that renames last would undo the other's change.
     FileLock lock;
-    char reason[256] = "";
-    if (!lockFileForChange(path, &lock, reason, sizeof reason)) {
-        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, reason);
+    if (const SystemResult locked = lockFileForChange(path, &lock); !locked) {
+        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, locked.reason);
         return 1;
     }
     const int status = changeFile(path, assignments);
