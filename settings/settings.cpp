@@ -1,149 +1,198 @@
 #include "settings/settings.h"
 
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "settings/replace_file.h"
+#include "settings/settings_table.h"
 #include "text/number_text.h"
 
 Settings settings;
 
 namespace {
-std::mutex comPortLock;
+std::mutex textLock; // the texts of Settings and the kept lines
 
-constexpr int settingsLines = 11;
-constexpr int lineBufferSize = 256;
+constexpr int keptLinesSize = 4096;
+char keptLines[keptLinesSize];
+
+void getText(char* out, size_t size, const char* field) {
+    std::lock_guard<std::mutex> guard(textLock);
+    copyText(out, size, field);
+}
+
+void setText(char* field, size_t size, const char* text) {
+    std::lock_guard<std::mutex> guard(textLock);
+    copyText(field, size, text);
+}
 } // namespace
 
 void getComPort(char* out) {
-    std::lock_guard<std::mutex> guard(comPortLock);
-    copyText(out, comPortSize, settings.comPort);
+    getText(out, comPortSize, settings.comPort);
 }
-
 void setComPort(const char* name) {
-    std::lock_guard<std::mutex> guard(comPortLock);
-    copyText(settings.comPort, comPortSize, name);
+    setText(settings.comPort, comPortSize, name);
+}
+void getScreenSize(char* out) {
+    getText(out, screenSizeSize, settings.screenSize);
+}
+void setScreenSize(const char* text) {
+    setText(settings.screenSize, screenSizeSize, text);
+}
+void getUdpTarget(char* out) {
+    getText(out, udpTargetSize, settings.udpTarget);
+}
+void setUdpTarget(const char* text) {
+    setText(settings.udpTarget, udpTargetSize, text);
+}
+void getKeptLines(char* out, size_t size) {
+    getText(out, size, keptLines);
+}
+void setKeptLines(const char* lines) {
+    setText(keptLines, keptLinesSize, lines);
 }
 
 void setDefaults() {
-    setComPort("COM19");
-    settings.screenDistance = 1.0f;
-    settings.scrollSpeed = 4;
-    settings.mouseAveraging = 32;
-    settings.lanAveraging = 1;
-    settings.lanPort = 8096;
-    settings.mouseEnabled = 1;
-    settings.deviceMode = devicePresetUnset;
-    settings.lanEnabled = 0;
-    settings.webSocketEnabled = 0;
-    settings.accelerationOutput = 0;
+    for (int i = 0; i < settingsRowCount; ++i)
+        settingsTable[i].store(settingsTable[i].defaultText);
+    setKeptLines("");
+}
+
+bool readSettingsLine(FILE* file, char* line, int lineSize, bool* cut) {
+    *cut = false;
+    if (std::fgets(line, lineSize, file) == nullptr) return false;
+    const size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] != '\n') {
+        // The rest of a longer line belongs to this line, not to the next.
+        for (int c; (c = std::fgetc(file)) != EOF && c != '\n';)
+            if (c != '\r') *cut = true;
+    }
+    line[std::strcspn(line, "\r\n")] = '\0';
+    return true;
 }
 
 void readSettingsStream(FILE* file) {
-    char line[lineBufferSize];
-    for (int index = 0; index < settingsLines; ++index) {
+    char line[settingsLineSize];
+    bool cut = false;
+    for (int line1 = 1; line1 <= settingsLineCount; ++line1) {
         // A missing line leaves its field (and all later ones) as they are.
-        if (std::fgets(line, sizeof line, file) == nullptr) return;
-        for (char* p = line; *p != '\0'; ++p)
-            if (*p == '\r' || *p == '\n') *p = '\0';
-
-        if (index == 0) {
-            setComPort(line); // cut to 31 characters, blanks kept
+        if (!readSettingsLine(file, line, sizeof line, &cut)) {
+            setKeptLines("");
+            return;
+        }
+        settingsTable[settingOfLine(line1)].store(line);
+    }
+    char kept[keptLinesSize];
+    TextBuilder keep(kept, sizeof kept);
+    while (readSettingsLine(file, line, sizeof line, &cut)) {
+        const char* equals = std::strchr(line, '=');
+        const int index =
+            equals == nullptr ? -1 : findSetting(line, static_cast<size_t>(equals - line));
+        if (index >= 0 && isKeyedSetting(index)) {
+            char reason[160];
+            TextBuilder why(reason, sizeof reason);
+            // A bad value keeps the default; the file check says why.
+            if (checkSettingText(index, equals + 1, why)) settingsTable[index].store(equals + 1);
             continue;
         }
-        if (index == 1) {
-            float distance;
-            if (scanFloat(line, &distance)) settings.screenDistance = distance;
-            continue;
-        }
-        int32_t number;
-        if (!scanInteger(line, &number)) continue;
-        auto flag = static_cast<uint8_t>(static_cast<uint32_t>(number) & 0xFFu);
-        switch (index) {
-        case 2:
-            settings.scrollSpeed = number;
-            break;
-        case 3:
-            settings.mouseAveraging = number;
-            break;
-        case 4:
-            settings.lanAveraging = number;
-            break;
-        case 5:
-            settings.lanPort = number;
-            break;
-        case 6:
-            settings.mouseEnabled = flag;
-            break;
-        case 7:
-            settings.deviceMode = number;
-            break;
-        case 8:
-            settings.lanEnabled = flag;
-            break;
-        case 9:
-            settings.webSocketEnabled = flag;
-            break;
-        case 10:
-            settings.accelerationOutput = flag;
-            break;
-        default:
+        // Another program's (or a later version's) line: written back as read.
+        const size_t before = keep.length;
+        keep.append(line);
+        keep.append("\n");
+        if (keep.overflow) {
+            kept[before] = '\0';
             break;
         }
     }
+    setKeptLines(kept);
+}
+
+FILE* openSettingsFile(const char* path, int* error) {
+    *error = 0;
+#ifdef _WIN32
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) *error = errno;
+    return file;
+#else
+    // O_NONBLOCK: a FIFO must not hold the program in open(2).
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return nullptr;
+    }
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        *error = settingsNotRegularFile;
+        return nullptr;
+    }
+    FILE* file = fdopen(fd, "r");
+    if (file == nullptr) {
+        *error = errno;
+        close(fd);
+    }
+    return file;
+#endif
+}
+
+const char* settingsOpenReason(int error) {
+    if (error == settingsNotRegularFile)
+        return "it is not a regular file (a FIFO, a device or a folder)";
+    return std::strerror(error);
 }
 
 void readSettingsFile(const char* path) {
-    FILE* file = std::fopen(path, "r");
+    int error = 0;
+    FILE* file = openSettingsFile(path, &error);
     if (file == nullptr) return;
     readSettingsStream(file);
     std::fclose(file);
 }
 
 void appendSettingValue(TextBuilder& out, int index) {
-    if (index == 0) {
-        char port[comPortSize];
-        getComPort(port);
-        out.append(port);
-        return;
-    }
-    if (index == 1) {
-        out.appendFixed(static_cast<double>(settings.screenDistance.load()), 6);
-        return;
-    }
-    const long long numbers[] = {
-        settings.scrollSpeed.load(),        settings.mouseAveraging.load(),
-        settings.lanAveraging.load(),       settings.lanPort.load(),
-        settings.mouseEnabled.load(),       settings.deviceMode.load(),
-        settings.lanEnabled.load(),         settings.webSocketEnabled.load(),
-        settings.accelerationOutput.load(),
-    };
-    out.appendInteger(numbers[index - 2]);
+    settingsTable[index].format(out);
 }
 
 int formatSettingsText(char* text, size_t size) {
     TextBuilder out(text, size);
-    for (int index = 0; index < settingsLines; ++index) {
-        appendSettingValue(out, index);
+    for (int index = 0; index < settingsRowCount; ++index) {
+        const SettingRow& row = settingsTable[index];
+        // Keyed settings only when set, so that a file of defaults is eleven lines.
+        if (row.line == 0 && settingAtDefault(index)) continue;
+        if (row.line == 0) {
+            out.append(row.name);
+            out.append("=");
+        }
+        row.format(out);
         out.append("\n");
     }
+    char kept[keptLinesSize];
+    getKeptLines(kept, sizeof kept);
+    out.append(kept);
     return out.overflow ? -1 : static_cast<int>(out.length);
 }
 
 bool writeSettingsFile(const char* path) {
+    char text[settingsTextSize];
+    if (formatSettingsText(text, sizeof text) < 0) return false;
     // Text mode: on Windows every "\n" is stored as CR LF.
     FILE* file = std::fopen(path, "w");
     if (file == nullptr) return false;
-    char text[512];
-    bool written = formatSettingsText(text, sizeof text) >= 0 && std::fputs(text, file) >= 0;
+    const bool written = std::fputs(text, file) >= 0;
     return std::fclose(file) == 0 && written;
 }
 
 bool writeSettingsFileAtomically(const char* path, char* reason, size_t reasonSize) {
-    char text[512];
+    char text[settingsTextSize];
     const int length = formatSettingsText(text, sizeof text);
     if (length < 0) {
-        copyText(reason, reasonSize, "the settings do not fit the file's line buffer");
+        copyText(reason, reasonSize, "the settings do not fit the file's buffer");
         return false;
     }
     return replaceFileText(path, text, static_cast<size_t>(length), reason, reasonSize);

@@ -12,13 +12,23 @@
 
 #include "text/number_text.h"
 
-constexpr int comPortSize = 32; // at most 31 characters and the terminator
+constexpr int comPortSize = 32;    // at most 31 characters and the terminator
+constexpr int screenSizeSize = 16; // "WxH", each 1..100000
+constexpr int udpTargetSize = 280; // a host name (253), brackets, ":" and a port
 
 // Values of deviceMode. The file may hold any other number, which neither
 // polls as preset C nor counts as preset B.
 constexpr int32_t devicePresetC = 0;     // polled: one line per poll byte
 constexpr int32_t devicePresetB = 1;     // streams its lines unasked
 constexpr int32_t devicePresetUnset = 2; // the default, until a file or the dialog sets one
+
+// Values of the keyed settings that choose among a few words; the words are
+// in the settings table (settings_table.h), in this order.
+enum class MouseSmoothing : uint8_t { average, adaptive };
+enum class MouseRecenter : uint8_t { none, middleHold, leftRight };
+enum class MouseClutch : uint8_t { none, left, right, middle };
+enum class PointerBackend : uint8_t { automatic, x11, uinput };
+enum class UdpFormat : uint8_t { opentrack, osc };
 
 struct Settings {
     char comPort[comPortSize]; // use getComPort/setComPort across threads
@@ -32,6 +42,18 @@ struct Settings {
     std::atomic<uint8_t> lanEnabled;
     std::atomic<uint8_t> webSocketEnabled;
     std::atomic<uint8_t> accelerationOutput;
+    // Kept as "name=value" lines after the eleventh, each only when it is not
+    // at its default, so that a file of defaults stays eleven lines.
+    std::atomic<MouseSmoothing> mouseSmoothing;
+    std::atomic<float> mouseMinCutoff; // Hz
+    std::atomic<float> mouseBeta;
+    std::atomic<int32_t> mouseClickHold; // ms
+    std::atomic<MouseRecenter> mouseRecenter;
+    std::atomic<MouseClutch> mouseClutch;
+    std::atomic<PointerBackend> pointer; // Linux only
+    char screenSize[screenSizeSize];     // use getScreenSize/setScreenSize; "" or "WxH"
+    char udpTarget[udpTargetSize];       // use getUdpTarget/setUdpTarget; "" or "HOST:PORT"
+    std::atomic<UdpFormat> udpFormat;
 };
 
 extern Settings settings;
@@ -39,18 +61,36 @@ extern Settings settings;
 inline constexpr const char* settingsFileName = "tolv.conf";
 
 void setDefaults();
-// Reads "tolv.conf" (or path); a missing file changes nothing.
+// Reads "tolv.conf" (or path); a missing or unreadable file changes nothing.
 void readSettingsFile(const char* path = settingsFileName);
-// Reads the eleven lines from an open stream (used by readSettingsFile).
+// Reads the eleven lines and the keyed lines after them from an open stream
+// (used by readSettingsFile). Lines the reader does not know are kept, to be
+// written back as they were.
 void readSettingsStream(FILE* file);
-// Writes all eleven fields; a file that cannot be opened is silently skipped.
-// Returns whether the file was written (callers in the program ignore it).
+// Writes all eleven fields and the keyed settings not at their defaults; a
+// file that cannot be opened is silently skipped. Returns whether the file
+// was written (callers in the program ignore it).
 bool writeSettingsFile(const char* path = settingsFileName);
-// The value of field index (0..10, in the file's order) as the file holds it.
+// The value of the table's row index as the file holds it.
 void appendSettingValue(TextBuilder& out, int index);
-// The eleven lines as writeSettingsFile stores them, "\n" after each. Returns
-// the length, or -1 when the text does not fit size.
+// The file as writeSettingsFile stores it, "\n" after each line. Returns the
+// length, or -1 when the text does not fit size.
 int formatSettingsText(char* text, size_t size);
+constexpr int settingsTextSize = 8192; // what formatSettingsText may need
+
+// Opens a settings file for reading without ever waiting: a FIFO, a device or
+// a folder is refused (*error = settingsNotRegularFile). nullptr with *error
+// (an errno value) when it cannot be opened.
+FILE* openSettingsFile(const char* path, int* error);
+constexpr int settingsNotRegularFile = -1;
+// The reason for an error of openSettingsFile, for messages.
+const char* settingsOpenReason(int error);
+
+// Reads one line of at most lineSize-1 bytes into line, without its line end;
+// the rest of a longer line is read and dropped (*cut set), so that the next
+// call reads the next line. False at the end of the file.
+bool readSettingsLine(FILE* file, char* line, int lineSize, bool* cut);
+constexpr int settingsLineSize = 256;
 // The same file, written to a temporary file in the same folder and renamed
 // over the old one, so that a crash or a full disk never leaves half a file.
 // For the tools; the settings dialog writes in place, as it always has.
@@ -60,3 +100,13 @@ bool writeSettingsFileAtomically(const char* path, char* reason, size_t reasonSi
 // Copies the port name out (32 bytes) / in (cut to 31 characters), under a lock.
 void getComPort(char* out);
 void setComPort(const char* name);
+// The same for the two keyed texts (screenSizeSize, udpTargetSize bytes).
+void getScreenSize(char* out);
+void setScreenSize(const char* text);
+void getUdpTarget(char* out);
+void setUdpTarget(const char* text);
+
+// The lines after the eleventh that the reader did not know, as read, each
+// followed by "\n"; written back after the known ones.
+void getKeptLines(char* out, size_t size);
+void setKeptLines(const char* lines);

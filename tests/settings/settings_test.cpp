@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "settings/settings.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -119,4 +124,167 @@ TEST_F(SettingsFile, ShortLongAndUnendedFiles) {
 TEST_F(SettingsFile, UnwritablePathIsSkipped) {
     EXPECT_FALSE(writeSettingsFile("no-such-folder/tolv.conf"));
     EXPECT_EQ(port(), "COM19");
+}
+
+namespace {
+
+const char elevenLines[] = "COM3\n1.000000\n4\n32\n1\n9000\n1\n0\n0\n0\n0\n";
+
+bool accepts(const char* name, const char* value) {
+    char reason[200];
+    TextBuilder why(reason, sizeof reason);
+    return checkSettingText(findSetting(name, std::strlen(name)), value, why);
+}
+
+} // namespace
+
+TEST_F(SettingsFile, TableRowsMatchTheFileAndTheirDefaults) {
+    for (int i = 0; i < settingsRowCount; ++i) {
+        SCOPED_TRACE(settingsTable[i].name);
+        EXPECT_EQ(settingsTable[i].line, i < settingsLineCount ? i + 1 : 0);
+        EXPECT_TRUE(settingAtDefault(i));
+        EXPECT_EQ(findSetting(settingsTable[i].name, std::strlen(settingsTable[i].name)), i);
+    }
+    EXPECT_EQ(settings.mouseSmoothing, MouseSmoothing::average);
+    EXPECT_EQ(settings.mouseMinCutoff, 1.0f);
+    EXPECT_EQ(settings.mouseBeta, 0.01f);
+    EXPECT_EQ(settings.pointer, PointerBackend::automatic);
+}
+
+TEST_F(SettingsFile, KeyedLinesInAnyOrderAndUnknownLinesKept) {
+    writeFile(std::string(elevenLines) +
+              "udpTarget=[::1]:4242\r\nfutureThing=7\n# a note\nmouseSmoothing=adaptive\n"
+              "mouseBeta=0.007\nmouseClickHold=250\nscreenSize=1920x1080\npointer=uinput\n"
+              "mouseClutch=middle\nmouseRecenter=left-right\nudpFormat=osc\nmouseMinCutoff=2.5\n");
+    readSettingsFile(path);
+    EXPECT_EQ(settings.lanPort, 9000);
+    EXPECT_EQ(settings.mouseSmoothing, MouseSmoothing::adaptive);
+    EXPECT_EQ(settings.mouseBeta, 0.007f);
+    EXPECT_EQ(settings.mouseMinCutoff, 2.5f);
+    EXPECT_EQ(settings.mouseClickHold, 250);
+    EXPECT_EQ(settings.mouseClutch, MouseClutch::middle);
+    EXPECT_EQ(settings.mouseRecenter, MouseRecenter::leftRight);
+    EXPECT_EQ(settings.pointer, PointerBackend::uinput);
+    EXPECT_EQ(settings.udpFormat, UdpFormat::osc);
+    char text[udpTargetSize];
+    getUdpTarget(text);
+    EXPECT_STREQ(text, "[::1]:4242");
+
+    // The dialog's writer keeps them all: known ones in the table's order,
+    // then the unknown ones as read.
+    ASSERT_TRUE(writeSettingsFile(path));
+    std::string expected = std::string(elevenLines) +
+                           "mouseSmoothing=adaptive\nmouseMinCutoff=2.5\nmouseBeta=0.007\n"
+                           "mouseClickHold=250\nmouseRecenter=left-right\nmouseClutch=middle\n"
+                           "pointer=uinput\nscreenSize=1920x1080\nudpTarget=[::1]:4242\n"
+                           "udpFormat=osc\nfutureThing=7\n# a note\n";
+#ifdef _WIN32
+    for (size_t at = 0; (at = expected.find('\n', at)) != std::string::npos; at += 2)
+        expected.insert(at, "\r");
+#endif
+    EXPECT_EQ(readFile(), expected);
+
+    // Back at their defaults, keyed settings leave the file.
+    setDefaults();
+    readSettingsFile(path);
+    settings.mouseSmoothing = MouseSmoothing::average;
+    settings.mouseBeta = 0.01f;
+    settings.mouseClickHold = 0;
+    settings.mouseMinCutoff = 1.0f;
+    settings.mouseRecenter = MouseRecenter::none;
+    settings.mouseClutch = MouseClutch::none;
+    settings.pointer = PointerBackend::automatic;
+    setScreenSize("");
+    setUdpTarget("");
+    settings.udpFormat = UdpFormat::opentrack;
+    setKeptLines("");
+    ASSERT_TRUE(writeSettingsFile(path));
+    setDefaults();
+    readSettingsFile(path);
+    char written[settingsTextSize];
+    ASSERT_GT(formatSettingsText(written, sizeof written), 0);
+    EXPECT_STREQ(written, elevenLines);
+}
+
+TEST_F(SettingsFile, BadKeyedValuesKeepTheirDefaults) {
+    writeFile(std::string(elevenLines) +
+              "mouseMinCutoff=0\nmouseBeta=abc\nmouseClickHold=1001\npointer=wayland\n"
+              "screenSize=0x5\nudpTarget=host\nudpFormat=OSC\nmouseSmoothing=\n");
+    readSettingsFile(path);
+    for (int i = settingsLineCount; i < settingsRowCount; ++i)
+        EXPECT_TRUE(settingAtDefault(i)) << settingsTable[i].name;
+    EXPECT_EQ(settings.lanPort, 9000);
+}
+
+TEST_F(SettingsFile, LongLineIsOneLine) {
+    // The excess of a long line is dropped: the lines after it stay in place.
+    writeFile(std::string(300, 'A') + "\n2.5\n4\n32\n1\n9000\n1\n0\n0\n0\n0\n" +
+              std::string(400, 'x') + "\nmouseClickHold=20\n");
+    readSettingsFile(path);
+    EXPECT_EQ(port(), std::string(31, 'A'));
+    EXPECT_EQ(settings.screenDistance, 2.5f);
+    EXPECT_EQ(settings.lanPort, 9000);
+    EXPECT_EQ(settings.mouseClickHold, 20);
+    // A line of exactly 255 bytes and its line end is no longer line.
+    writeFile(std::string(255, 'B') + "\r\n2.5\n");
+    FILE* file = std::fopen(path, "r");
+    char line[settingsLineSize];
+    bool cut = true;
+    ASSERT_TRUE(readSettingsLine(file, line, sizeof line, &cut));
+    EXPECT_FALSE(cut);
+    ASSERT_TRUE(readSettingsLine(file, line, sizeof line, &cut));
+    EXPECT_STREQ(line, "2.5");
+    std::fclose(file);
+}
+
+#ifndef _WIN32
+TEST_F(SettingsFile, FifoIsRefusedWithoutWaiting) {
+    ASSERT_EQ(mkfifo(path, 0600), 0);
+    int error = 0;
+    EXPECT_EQ(openSettingsFile(path, &error), nullptr);
+    EXPECT_EQ(error, settingsNotRegularFile);
+    readSettingsFile(path); // returns at once, settings untouched
+    EXPECT_EQ(port(), "COM19");
+}
+#endif
+
+TEST(SettingsValues, KeyedValueRules) {
+    EXPECT_TRUE(accepts("mouseBeta", "0"));
+    EXPECT_TRUE(accepts("mouseBeta", "1e-3"));
+    EXPECT_FALSE(accepts("mouseBeta", "-0.1"));
+    EXPECT_FALSE(accepts("mouseBeta", "0.5x"));
+    EXPECT_FALSE(accepts("mouseMinCutoff", "0.001"));
+    EXPECT_TRUE(accepts("mouseClickHold", "1000"));
+    EXPECT_FALSE(accepts("mouseClickHold", "-1"));
+    EXPECT_FALSE(accepts("mouseClickHold", "5ms"));
+    EXPECT_TRUE(accepts("mouseRecenter", "middle-hold"));
+    EXPECT_FALSE(accepts("mouseRecenter", "Middle-hold"));
+    EXPECT_TRUE(accepts("screenSize", ""));
+    EXPECT_TRUE(accepts("screenSize", "100000x1"));
+    EXPECT_FALSE(accepts("screenSize", "100001x1"));
+    EXPECT_FALSE(accepts("screenSize", "1920x"));
+    EXPECT_TRUE(accepts("udpTarget", ""));
+    EXPECT_TRUE(accepts("udpTarget", "192.168.1.5:4242"));
+    EXPECT_TRUE(accepts("udpTarget", "my-pc.local:65535"));
+    for (const char* bad : {"host", "host:0", "host:65536", "a@b:1", "127.0.0.1/x:80", "[::1]",
+                            ":80", "[zz]:80", "a..b:1", "host:80x"})
+        EXPECT_FALSE(accepts("udpTarget", bad)) << bad;
+
+    char host[64];
+    uint16_t udpPort = 0;
+    ASSERT_TRUE(parseUdpTarget("[fe80::1]:4242", host, sizeof host, &udpPort));
+    EXPECT_STREQ(host, "fe80::1");
+    EXPECT_EQ(udpPort, 4242);
+    int32_t width = 0, height = 0;
+    ASSERT_TRUE(parseScreenSize("2560x1440", &width, &height));
+    EXPECT_EQ(width, 2560);
+    EXPECT_EQ(height, 1440);
+
+    char text[32];
+    for (float value : {0.01f, 0.007f, 1.0f, 2.5f, 99.99999f, 0.1234567f}) {
+        TextBuilder out(text, sizeof text);
+        appendShortFloat(out, value);
+        float back = 0.0f;
+        EXPECT_TRUE(scanFloat(text, &back) && back == value) << text;
+    }
 }

@@ -1,0 +1,472 @@
+#include "settings/settings_table.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "settings/settings.h"
+
+namespace {
+
+constexpr const char* smoothingWords[] = {"average", "adaptive"};
+constexpr const char* recenterWords[] = {"none", "middle-hold", "left-right"};
+constexpr const char* clutchWords[] = {"none", "left", "right", "middle"};
+constexpr const char* pointerWords[] = {"auto", "x11", "uinput"};
+constexpr const char* udpFormatWords[] = {"opentrack", "osc"};
+
+uint8_t lowBits(int32_t number) {
+    return static_cast<uint8_t>(static_cast<uint32_t>(number) & 0xFFu);
+}
+
+uint16_t listenPortOf(int32_t lanPort) {
+    return static_cast<uint16_t>(static_cast<uint32_t>(lanPort) & 0xFFFFu);
+}
+
+// A line of the file scanned as "%d": no number keeps the field.
+template <std::atomic<int32_t> Settings::*field> void storeInteger(const char* text) {
+    int32_t number;
+    if (scanInteger(text, &number)) (settings.*field) = number;
+}
+
+template <std::atomic<uint8_t> Settings::*field> void storeFlag(const char* text) {
+    int32_t number;
+    if (scanInteger(text, &number)) (settings.*field) = lowBits(number);
+}
+
+template <std::atomic<int32_t> Settings::*field> void formatInteger(TextBuilder& out) {
+    out.appendInteger((settings.*field).load());
+}
+
+template <std::atomic<uint8_t> Settings::*field> void formatFlag(TextBuilder& out) {
+    out.appendInteger((settings.*field).load());
+}
+
+template <std::atomic<float> Settings::*field> void formatShortFloat(TextBuilder& out) {
+    appendShortFloat(out, (settings.*field).load());
+}
+
+template <std::atomic<float> Settings::*field> void storeFloat(const char* text) {
+    float value;
+    if (scanFloat(text, &value)) (settings.*field) = value;
+}
+
+template <typename Choice, std::atomic<Choice> Settings::*field, const char* const* words>
+void formatChoice(TextBuilder& out) {
+    out.append(words[static_cast<int>((settings.*field).load())]);
+}
+
+template <typename Choice, std::atomic<Choice> Settings::*field, const char* const* words,
+          int count>
+void storeChoice(const char* text) {
+    for (int i = 0; i < count; ++i)
+        if (std::strcmp(text, words[i]) == 0) (settings.*field) = static_cast<Choice>(i);
+}
+
+template <void (*get)(char*), int size> void formatText(TextBuilder& out) {
+    char text[size];
+    get(text);
+    out.append(text);
+}
+
+void formatDistance(TextBuilder& out) {
+    out.appendFixed(static_cast<double>(settings.screenDistance.load()), 6);
+}
+
+void describeComPort(TextBuilder& out) {
+#ifdef _WIN32
+    out.append("serial port of the device");
+#else
+    out.append("serial port of the device (a name without \"/\" is looked up in /dev)");
+#endif
+}
+
+void describeDistance(TextBuilder& out) {
+    out.append("air mouse: virtual screen distance, in screen widths (0.1 to 10)");
+}
+void describeScroll(TextBuilder& out) {
+    out.append("air mouse: wheel step per sample while a wheel button is held (1 to 64)");
+}
+void describeMouseAveraging(TextBuilder& out) {
+    out.append("air mouse: samples averaged (1 to 255)");
+}
+void describeLanAveraging(TextBuilder& out) {
+    out.append("LAN replies: samples averaged (1 to 255)");
+}
+
+void describeLanPort(TextBuilder& out) {
+    const int32_t lanPort = settings.lanPort.load();
+    const uint16_t port = listenPortOf(lanPort);
+    out.append("TCP port of the LAN server");
+    if (lanPort == port) return;
+    if (port == 0) {
+        out.append(" (its low 16 bits are 0: no port, the server cannot open)");
+        return;
+    }
+    out.append(" (it listens on ");
+    out.appendInteger(port);
+    out.append(", the low 16 bits)");
+}
+
+void describeMouse(TextBuilder& out) {
+    out.append(settings.mouseEnabled != 0 ? "air mouse on" : "air mouse off");
+}
+
+void describeMode(TextBuilder& out) {
+    const int32_t mode = settings.deviceMode;
+    if (mode == devicePresetC)
+        out.append("device preset C: polled, the LAN server can run");
+    else if (mode == devicePresetB)
+        out.append("device preset B: the device streams, no LAN server");
+    else
+        out.append("no preset chosen yet: polled as C, but no LAN server (set deviceMode=C)");
+}
+
+void describeLan(TextBuilder& out) {
+    if (settings.lanEnabled == 0)
+        out.append("LAN server off");
+    else
+        out.append(settings.deviceMode == devicePresetC
+                       ? "LAN server on"
+                       : "LAN server on, but it runs only with preset C");
+}
+
+void describeWebSocket(TextBuilder& out) {
+    out.append(settings.webSocketEnabled != 0 ? "the LAN server speaks WebSocket"
+                                              : "the LAN server speaks plain text");
+}
+
+void describeOutput(TextBuilder& out) {
+    out.append(settings.accelerationOutput != 0 ? "d values: the averaged acceleration"
+                                                : "d values: angles in degrees");
+}
+
+void describeSmoothing(TextBuilder& out) {
+    out.append(settings.mouseSmoothing == MouseSmoothing::adaptive
+                   ? "air mouse: adaptive smoothing (steady when slow, quick when fast)"
+                   : "air mouse: a plain average over mouseAveraging samples");
+}
+void describeMinCutoff(TextBuilder& out) {
+    out.append("adaptive smoothing: cutoff at rest, in Hz (0.01 to 100)");
+}
+void describeBeta(TextBuilder& out) {
+    out.append("adaptive smoothing: how fast the cutoff rises with speed (0 to 100)");
+}
+void describeClickHold(TextBuilder& out) {
+    if (settings.mouseClickHold == 0)
+        out.append("air mouse: the pointer moves while a button is pressed");
+    else
+        out.append("air mouse: the pointer stands still this many ms after a button press");
+}
+void describeRecenter(TextBuilder& out) {
+    const MouseRecenter r = settings.mouseRecenter;
+    out.append(r == MouseRecenter::middleHold ? "air mouse: holding the middle button 1 s recenters"
+               : r == MouseRecenter::leftRight ? "air mouse: left and right together recenter"
+                                               : "air mouse: no recentering gesture");
+}
+void describeClutch(TextBuilder& out) {
+    if (settings.mouseClutch == MouseClutch::none) {
+        out.append("air mouse: no clutch button");
+        return;
+    }
+    out.append("air mouse: the pointer holds still while the ");
+    formatChoice<MouseClutch, &Settings::mouseClutch, clutchWords>(out);
+    out.append(" button is held");
+}
+void describePointer(TextBuilder& out) {
+#ifdef _WIN32
+    out.append("Linux only: how the pointer is moved (ignored on Windows)");
+#else
+    out.append("how the pointer is moved: auto (X11 when there is a display, else uinput)");
+#endif
+}
+void describeScreenSize(TextBuilder& out) {
+    char size[screenSizeSize];
+    getScreenSize(size);
+    out.append(size[0] == '\0' ? "screen size: asked of the system"
+                               : "screen size in pixels, instead of asking the system");
+}
+void describeUdpTarget(TextBuilder& out) {
+    char target[udpTargetSize];
+    getUdpTarget(target);
+    out.append(target[0] == '\0' ? "no UDP output" : "UDP output: each sample sent there");
+}
+void describeUdpFormat(TextBuilder& out) {
+    out.append(settings.udpFormat == UdpFormat::osc ? "UDP packets as OSC messages"
+                                                    : "UDP packets as opentrack's six doubles");
+}
+
+#define WORDS(list) list, static_cast<int>(sizeof list / sizeof list[0])
+
+} // namespace
+
+const SettingRow settingsTable[] = {
+    {"comPort", 1, SettingKind::text, "COM19", RangeRule::length, 0, comPortSize - 1, nullptr, 0,
+     GreyWhen::never,
+     "serial port: ttyUSB0 or /dev/ttyACM0 (Linux), COM3 (Windows); at most 31 characters",
+     formatText<getComPort, comPortSize>, setComPort, describeComPort},
+    {"screenDistance", 2, SettingKind::decimal, "1.000000", RangeRule::clamp, 0.1, 10, nullptr, 0,
+     GreyWhen::mouseOff, "air mouse: virtual screen distance in screen widths, 0.1 to 10",
+     formatDistance, storeFloat<&Settings::screenDistance>, describeDistance},
+    {"scrollSpeed", 3, SettingKind::integer, "4", RangeRule::clamp, 1, 64, nullptr, 0,
+     GreyWhen::mouseOff, "air mouse: wheel step while a wheel button is held, 1 to 64",
+     formatInteger<&Settings::scrollSpeed>, storeInteger<&Settings::scrollSpeed>, describeScroll},
+    {"mouseAveraging", 4, SettingKind::integer, "32", RangeRule::clamp, 1, 255, nullptr, 0,
+     GreyWhen::mouseOff, "air mouse: samples averaged, 1 to 255",
+     formatInteger<&Settings::mouseAveraging>, storeInteger<&Settings::mouseAveraging>,
+     describeMouseAveraging},
+    {"lanAveraging", 5, SettingKind::integer, "1", RangeRule::clamp, 1, 255, nullptr, 0,
+     GreyWhen::lanOffOrPresetB, "LAN replies: samples averaged, 1 to 255",
+     formatInteger<&Settings::lanAveraging>, storeInteger<&Settings::lanAveraging>,
+     describeLanAveraging},
+    {"lanPort", 6, SettingKind::integer, "8096", RangeRule::none, INT32_MIN, INT32_MAX, nullptr, 0,
+     GreyWhen::lanOffOrPresetB, "TCP port of the LAN server (the usual one is 8096)",
+     formatInteger<&Settings::lanPort>, storeInteger<&Settings::lanPort>, describeLanPort},
+    {"mouseEnabled", 7, SettingKind::flag, "1", RangeRule::none, 0, 1, nullptr, 0, GreyWhen::never,
+     "air mouse off or on", formatFlag<&Settings::mouseEnabled>, storeFlag<&Settings::mouseEnabled>,
+     describeMouse},
+    {"deviceMode", 8, SettingKind::preset, "2", RangeRule::none, 0, 1, nullptr, 0, GreyWhen::never,
+     "device preset: C polled (the LAN server can run), B streaming (no LAN server)",
+     formatInteger<&Settings::deviceMode>, storeInteger<&Settings::deviceMode>, describeMode},
+    {"lanEnabled", 9, SettingKind::flag, "0", RangeRule::none, 0, 1, nullptr, 0, GreyWhen::presetB,
+     "LAN server off or on (only with preset C)", formatFlag<&Settings::lanEnabled>,
+     storeFlag<&Settings::lanEnabled>, describeLan},
+    {"webSocketEnabled", 10, SettingKind::flag, "0", RangeRule::none, 0, 1, nullptr, 0,
+     GreyWhen::lanOffOrPresetB, "the LAN server speaks plain text (0) or WebSocket (1)",
+     formatFlag<&Settings::webSocketEnabled>, storeFlag<&Settings::webSocketEnabled>,
+     describeWebSocket},
+    {"accelerationOutput", 11, SettingKind::outputKind, "0", RangeRule::none, 0, 1, nullptr, 0,
+     GreyWhen::never, "d values are angles in degrees (0) or the averaged acceleration (1)",
+     formatFlag<&Settings::accelerationOutput>, storeFlag<&Settings::accelerationOutput>,
+     describeOutput},
+
+    {"mouseSmoothing", 0, SettingKind::choice, "average", RangeRule::none, 0, 0,
+     WORDS(smoothingWords), GreyWhen::never,
+     "air mouse: a plain average, or adaptive (steady when slow, quick when fast)",
+     formatChoice<MouseSmoothing, &Settings::mouseSmoothing, smoothingWords>,
+     storeChoice<MouseSmoothing, &Settings::mouseSmoothing, smoothingWords, 2>, describeSmoothing},
+    {"mouseMinCutoff", 0, SettingKind::decimal, "1", RangeRule::refuse, 0.01, 100, nullptr, 0,
+     GreyWhen::never, "adaptive smoothing: cutoff at rest in Hz, 0.01 to 100",
+     formatShortFloat<&Settings::mouseMinCutoff>, storeFloat<&Settings::mouseMinCutoff>,
+     describeMinCutoff},
+    {"mouseBeta", 0, SettingKind::decimal, "0.01", RangeRule::refuse, 0, 100, nullptr, 0,
+     GreyWhen::never, "adaptive smoothing: rise of the cutoff with speed, 0 to 100",
+     formatShortFloat<&Settings::mouseBeta>, storeFloat<&Settings::mouseBeta>, describeBeta},
+    {"mouseClickHold", 0, SettingKind::integer, "0", RangeRule::refuse, 0, 1000, nullptr, 0,
+     GreyWhen::never, "air mouse: ms the pointer stands still after a press, 0 to 1000",
+     formatInteger<&Settings::mouseClickHold>, storeInteger<&Settings::mouseClickHold>,
+     describeClickHold},
+    {"mouseRecenter", 0, SettingKind::choice, "none", RangeRule::none, 0, 0, WORDS(recenterWords),
+     GreyWhen::never, "air mouse: recenter gesture: middle-hold (1 s) or left-right (both at once)",
+     formatChoice<MouseRecenter, &Settings::mouseRecenter, recenterWords>,
+     storeChoice<MouseRecenter, &Settings::mouseRecenter, recenterWords, 3>, describeRecenter},
+    {"mouseClutch", 0, SettingKind::choice, "none", RangeRule::none, 0, 0, WORDS(clutchWords),
+     GreyWhen::never, "air mouse: the button that holds the pointer still while held",
+     formatChoice<MouseClutch, &Settings::mouseClutch, clutchWords>,
+     storeChoice<MouseClutch, &Settings::mouseClutch, clutchWords, 4>, describeClutch},
+    {"pointer", 0, SettingKind::choice, "auto", RangeRule::none, 0, 0, WORDS(pointerWords),
+     GreyWhen::never, "Linux: how the pointer is moved (Windows ignores it)",
+     formatChoice<PointerBackend, &Settings::pointer, pointerWords>,
+     storeChoice<PointerBackend, &Settings::pointer, pointerWords, 3>, describePointer},
+    {"screenSize", 0, SettingKind::screenSize, "", RangeRule::refuse, 1, 100000, nullptr, 0,
+     GreyWhen::never, "WxH: the screen size in pixels instead of the system's (empty: ask)",
+     formatText<getScreenSize, screenSizeSize>, setScreenSize, describeScreenSize},
+    {"udpTarget", 0, SettingKind::address, "", RangeRule::refuse, 1, 65535, nullptr, 0,
+     GreyWhen::never, "HOST:PORT to send each sample to over UDP (empty: none)",
+     formatText<getUdpTarget, udpTargetSize>, setUdpTarget, describeUdpTarget},
+    {"udpFormat", 0, SettingKind::choice, "opentrack", RangeRule::none, 0, 0, WORDS(udpFormatWords),
+     GreyWhen::never, "UDP packets: opentrack or osc",
+     formatChoice<UdpFormat, &Settings::udpFormat, udpFormatWords>,
+     storeChoice<UdpFormat, &Settings::udpFormat, udpFormatWords, 2>, describeUdpFormat},
+};
+const int settingsRowCount = static_cast<int>(sizeof settingsTable / sizeof settingsTable[0]);
+
+int findSetting(const char* name, size_t length) {
+    for (int i = 0; i < settingsRowCount; ++i)
+        if (std::strlen(settingsTable[i].name) == length &&
+            std::strncmp(settingsTable[i].name, name, length) == 0)
+            return i;
+    return -1;
+}
+
+bool isKeyedSetting(int index) {
+    return settingsTable[index].line == 0;
+}
+
+bool settingAtDefault(int index) {
+    char text[udpTargetSize + 8];
+    TextBuilder out(text, sizeof text);
+    settingsTable[index].format(out);
+    return std::strcmp(text, settingsTable[index].defaultText) == 0;
+}
+
+void appendShortFloat(TextBuilder& out, float value) {
+    char text[64];
+    for (int precision = 1; precision <= 12; ++precision) {
+        formatFixed(text, sizeof text, static_cast<double>(value), precision);
+        float back = 0.0f;
+        if (scanFloat(text, &back) && back == value) break;
+    }
+    // Trailing zeros say nothing: 1.0 is written 1.
+    char* end = text + std::strlen(text);
+    if (std::strchr(text, '.') != nullptr) {
+        while (end[-1] == '0')
+            --end;
+        if (end[-1] == '.') --end;
+        *end = '\0';
+    }
+    out.append(text);
+}
+
+bool parseScreenSize(const char* text, int32_t* width, int32_t* height) {
+    int64_t numbers[2] = {0, 0};
+    const char* p = text;
+    for (int n = 0; n < 2; ++n) {
+        if (*p < '1' || *p > '9') return false;
+        while (*p >= '0' && *p <= '9') {
+            numbers[n] = numbers[n] * 10 + (*p++ - '0');
+            if (numbers[n] > 100000) return false;
+        }
+        if (n == 0 && *p++ != 'x') return false;
+    }
+    if (*p != '\0') return false;
+    *width = static_cast<int32_t>(numbers[0]);
+    *height = static_cast<int32_t>(numbers[1]);
+    return true;
+}
+
+namespace {
+
+bool isHostNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
+}
+
+bool isIpv6Char(char c) {
+    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || (c >= '0' && c <= '9') || c == ':' ||
+           c == '.';
+}
+
+} // namespace
+
+bool parseUdpTarget(const char* text, char* host, size_t hostSize, uint16_t* port) {
+    const char* colon = std::strrchr(text, ':');
+    if (colon == nullptr || colon == text) return false;
+    const char* begin = text;
+    const char* end = colon;
+    if (*text == '[') {
+        // [IPv6]:PORT; the address itself is the system's to judge.
+        if (colon[-1] != ']' || colon - text < 4) return false;
+        begin = text + 1;
+        end = colon - 1;
+        for (const char* c = begin; c < end; ++c)
+            if (!isIpv6Char(*c)) return false;
+        if (std::memchr(begin, ':', static_cast<size_t>(end - begin)) == nullptr) return false;
+    } else {
+        // An IPv4 address or a host name: letters, digits, "-" and ".", at
+        // most 253 of them, no empty label.
+        if (end - begin > 253 || *begin == '.' || *begin == '-' || end[-1] == '.') return false;
+        for (const char* c = begin; c < end; ++c)
+            if (!isHostNameChar(*c) || (*c == '.' && c[1] == '.')) return false;
+    }
+    int64_t number = 0;
+    const char* p = colon + 1;
+    if (*p < '1' || *p > '9') return false;
+    while (*p >= '0' && *p <= '9') {
+        number = number * 10 + (*p++ - '0');
+        if (number > 65535) return false;
+    }
+    if (*p != '\0') return false;
+    const auto length = static_cast<size_t>(end - begin);
+    if (host != nullptr) {
+        if (length >= hostSize) return false;
+        std::memcpy(host, begin, length);
+        host[length] = '\0';
+    }
+    *port = static_cast<uint16_t>(number);
+    return true;
+}
+
+bool checkSettingText(int index, const char* text, TextBuilder& reason) {
+    const SettingRow& row = settingsTable[index];
+    switch (row.kind) {
+    case SettingKind::choice:
+        for (int i = 0; i < row.wordCount; ++i)
+            if (std::strcmp(text, row.words[i]) == 0) return true;
+        reason.append("is not one of ");
+        for (int i = 0; i < row.wordCount; ++i) {
+            reason.append(i == 0 ? "" : i + 1 == row.wordCount ? " or " : ", ");
+            reason.append(row.words[i]);
+        }
+        return false;
+    case SettingKind::decimal: {
+        double value = 0.0;
+        float stored = 0.0f;
+        // The whole text must be the number, as a person typing it means it.
+        if (!scanDecimal(text, &value) || !scanFloat(text, &stored) || *text == ' ') {
+            reason.append("is not a number");
+            return false;
+        }
+        const char* p = text;
+        if (*p == '+' || *p == '-') ++p;
+        while ((*p >= '0' && *p <= '9') || *p == '.')
+            ++p;
+        if (*p == 'e' || *p == 'E') {
+            ++p;
+            if (*p == '+' || *p == '-') ++p;
+            while (*p >= '0' && *p <= '9')
+                ++p;
+        }
+        if (*p != '\0') {
+            reason.append("is not a number");
+            return false;
+        }
+        if (!(value >= row.low && value <= row.high)) {
+            reason.append("is outside ");
+            appendShortFloat(reason, static_cast<float>(row.low));
+            reason.append(" to ");
+            appendShortFloat(reason, static_cast<float>(row.high));
+            return false;
+        }
+        return true;
+    }
+    case SettingKind::integer: {
+        int64_t value = 0;
+        const char* p = text;
+        const bool negative = *p == '-';
+        if (*p == '-' || *p == '+') ++p;
+        if (*p < '0' || *p > '9') {
+            reason.append("is not a whole number");
+            return false;
+        }
+        while (*p >= '0' && *p <= '9' && value <= 1000000000000LL)
+            value = value * 10 + (*p++ - '0');
+        if (*p != '\0') {
+            reason.append("is not a whole number");
+            return false;
+        }
+        if (negative) value = -value;
+        if (value < row.low || value > row.high) {
+            reason.append("is outside ");
+            reason.appendInteger(static_cast<long long>(row.low));
+            reason.append(" to ");
+            reason.appendInteger(static_cast<long long>(row.high));
+            return false;
+        }
+        return true;
+    }
+    case SettingKind::screenSize: {
+        int32_t width = 0, height = 0;
+        if (*text == '\0' || parseScreenSize(text, &width, &height)) return true;
+        reason.append("is no size WxH (each 1 to 100000, for example 1920x1080)");
+        return false;
+    }
+    case SettingKind::address: {
+        uint16_t port = 0;
+        if (*text == '\0' || parseUdpTarget(text, nullptr, 0, &port)) return true;
+        reason.append("is no HOST:PORT (an IPv4 address, a host name or [IPv6], and a port 1 to "
+                      "65535, for example 127.0.0.1:4242)");
+        return false;
+    }
+    default:
+        return true; // the eleven lines go through the dialog's rules
+    }
+}
