@@ -192,6 +192,17 @@ ButtonPlan planButtons(const ButtonState& raw, double seconds, const MouseFeel& 
 
 } // namespace
 
+MouseFeel mouseFeelFromSettings() {
+    MouseFeel feel;
+    feel.smoothing = settings.mouseSmoothing.load();
+    feel.minCutoff = settings.mouseMinCutoff.load();
+    feel.beta = settings.mouseBeta.load();
+    feel.clickHoldMs = settings.mouseClickHold.load();
+    feel.recenter = settings.mouseRecenter.load();
+    feel.clutch = settings.mouseClutch.load();
+    return feel;
+}
+
 bool mouseFeelOff(const MouseFeel& feel) {
     return feel.smoothing == MouseSmoothing::average && feel.clickHoldMs <= 0 &&
            feel.recenter == MouseRecenter::none && feel.clutch == MouseClutch::none;

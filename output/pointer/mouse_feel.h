@@ -8,13 +8,11 @@
 
 #include "device/device_line.h"
 #include "motion/orientation.h"
+#include "settings/settings.h"
 
-enum class MouseSmoothing : uint8_t { average, adaptive };
-enum class MouseRecenter : uint8_t { none, middleHold, leftRight };
-enum class MouseClutch : uint8_t { none, left, right, middle };
-
-// The 1-euro filter's defaults, chosen with bench/air_mouse_feel: the
-// direction is a unit vector, so beta is per radian a second.
+// The 1-euro filter's defaults, chosen with bench/air_mouse_feel (the
+// settings table holds the same): the direction is a unit vector, so beta is
+// per radian a second.
 constexpr float defaultMouseMinCutoff = 0.3f;
 constexpr float defaultMouseBeta = 6.0f;
 constexpr float defaultMouseDerivativeCutoff = 3.0f;
@@ -32,9 +30,11 @@ struct MouseFeel {
 
 // A middle press held this long recenters; a left and a right press this
 // close together make the left-right chord.
-constexpr double recenterHoldSeconds = 0.5;
+constexpr double recenterHoldSeconds = 1.0;
 constexpr double chordSeconds = 0.08;
 
+// The feel as the settings have it now (each field read whole).
+MouseFeel mouseFeelFromSettings();
 // Whether every part of the feel is off (the air mouse as it always was).
 bool mouseFeelOff(const MouseFeel& feel);
 // How many samples the mouse window averages: adaptive smoothing replaces the

@@ -132,8 +132,12 @@ TEST_F(MouseFeelTest, DefaultsActExactlyAsTheAirMouse) {
         EXPECT_EQ(viaFeel[i].flags, plain[i].flags) << i;
         EXPECT_EQ(viaFeel[i].wheelData, plain[i].wheelData) << i;
     }
-    EXPECT_TRUE(mouseFeelOff(MouseFeel{}));
-    EXPECT_EQ(mouseWindowLength(MouseFeel{}, 32), 32);
+    // The settings' defaults are the feel's, all off.
+    const MouseFeel fromSettings = mouseFeelFromSettings();
+    EXPECT_TRUE(mouseFeelOff(fromSettings));
+    EXPECT_EQ(fromSettings.minCutoff, defaultMouseMinCutoff);
+    EXPECT_EQ(fromSettings.beta, defaultMouseBeta);
+    EXPECT_EQ(mouseWindowLength(fromSettings, 32), 32);
 }
 
 TEST_F(MouseFeelTest, AdaptiveSettlesOnTheExactPositionAndStartsAfresh) {
@@ -194,12 +198,12 @@ TEST_F(MouseFeelTest, MiddleHoldRecentersAndAShortPressStillClicks) {
     const ButtonState middle{{0, 0, 0, 0, 1}};
     drive(aside);
     // A short press: nothing while held, a whole click at its release.
-    EXPECT_TRUE(hold(aside, middle, 0.2).empty());
+    EXPECT_TRUE(hold(aside, middle, recenterHoldSeconds * 0.4).empty());
     EXPECT_EQ(drive(aside).events, (std::vector<uint32_t>{middleDown, middleUp}));
 
     // A long press: the cursor goes to the centre and no click is sent.
     Step last;
-    std::vector<uint32_t> events = hold(aside, middle, 0.8, &last);
+    std::vector<uint32_t> events = hold(aside, middle, recenterHoldSeconds + 0.3, &last);
     EXPECT_NEAR(last.x, 960, 1);
     EXPECT_NEAR(last.y, 540, 1);
     const Step after = drive(aside);
@@ -290,6 +294,6 @@ TEST_F(MouseFeelTest, ClutchAndRecenterOnOneButtonLeaveItToTheClutch) {
     feel.clutch = MouseClutch::middle;
     feel.recenter = MouseRecenter::middleHold;
     const Step before = drive(pointing(10, 3));
-    hold(pointing(30, 3), ButtonState{{0, 0, 0, 0, 1}}, 1.0);
+    hold(pointing(30, 3), ButtonState{{0, 0, 0, 0, 1}}, recenterHoldSeconds + 0.3);
     EXPECT_NEAR(drive(pointing(30, 3)).x, before.x, 1);
 }
