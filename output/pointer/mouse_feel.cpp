@@ -137,22 +137,26 @@ void middleHold(ButtonPlan& plan, const ButtonState& raw, double seconds) {
 // Left and right pressed within chordSeconds of each other recenter. A press
 // waits that long for its partner; a press released sooner is a click.
 void leftRightChord(ButtonPlan& plan, const ButtonState& raw, double seconds) {
+    // Releases first, so that a partner let go in this very sample makes no chord.
     for (int k = leftButton; k <= rightButton; ++k) {
+        if (raw.button[k] == 1) continue;
+        Gesture& g = state.gesture[k];
+        if (g == Gesture::pending) clickNow(plan, k, raw.button[k]);
+        if (g == Gesture::taken) holdBack(plan, k);
+        g = Gesture::idle;
+    }
+    for (int k = leftButton; k <= rightButton; ++k) {
+        if (raw.button[k] != 1) continue;
         Gesture& g = state.gesture[k];
         Gesture& other = state.gesture[1 - k];
-        if (raw.button[k] != 1) {
-            if (g == Gesture::pending) clickNow(plan, k, raw.button[k]);
-            if (g == Gesture::taken) holdBack(plan, k);
-            g = Gesture::idle;
-            continue;
-        }
         if (g == Gesture::idle && state.previousRaw[k] != 1) {
+            const bool partnerSent = raw.button[1 - k] == 1 && state.previousRaw[1 - k] == 1;
             if (other == Gesture::pending) {
                 g = other = Gesture::taken;
                 plan.recenter = true;
                 // The partner's press was held back; it is not sent either.
-                plan.now.button[1 - k] = previousButton(1 - k);
-            } else if (state.previousRaw[1 - k] != 1) {
+                holdBack(plan, 1 - k);
+            } else if (!partnerSent) {
                 g = Gesture::pending;
                 state.pressedAt[k] = seconds;
             }

@@ -237,6 +237,14 @@ TEST_F(MouseFeelTest, LeftRightChordRecentersWithoutClicks) {
     EXPECT_EQ(drive(aside).events, (std::vector<uint32_t>{leftDown, leftUp}));
     EXPECT_EQ(hold(aside, ButtonState{{0, 1, 0, 0, 0}}, 0.3), std::vector<uint32_t>{rightDown});
     EXPECT_EQ(drive(aside).events, std::vector<uint32_t>{rightUp});
+    // A partner let go as the other goes down: two presses, no chord.
+    const MotionOutput further = pointing(-5, 9);
+    EXPECT_TRUE(drive(further, ButtonState{{0, 1, 0, 0, 0}}).events.empty());
+    s = drive(further, ButtonState{{1, 0, 0, 0, 0}});
+    EXPECT_EQ(s.events, (std::vector<uint32_t>{rightDown, rightUp}));
+    EXPECT_LT(s.x, 800) << "recentered";
+    EXPECT_EQ(hold(aside, ButtonState{{1, 0, 0, 0, 0}}, 0.3), std::vector<uint32_t>{leftDown});
+    EXPECT_EQ(drive(aside).events, std::vector<uint32_t>{leftUp});
     // A press while the partner is already down is no chord.
     hold(aside, ButtonState{{0, 1, 0, 0, 0}}, 0.3);
     EXPECT_EQ(drive(aside, ButtonState{{1, 1, 0, 0, 0}}).events, std::vector<uint32_t>{leftDown});

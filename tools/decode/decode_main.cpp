@@ -14,7 +14,9 @@
 #include "motion/orientation.h"
 #include "output/lan/reply_text.h"
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/mouse_feel.h"
 #include "settings/settings.h"
+#include "settings/settings_table.h"
 #include "text/command_line.h"
 #include "text/number_text.h"
 #include "tools/decode/printed_pointer.h"
@@ -24,6 +26,17 @@
 namespace {
 
 const char program[] = "tolvane-decode";
+
+// The feel options and their settings, in the order of their option codes.
+struct FeelOption {
+    const char* option;
+    const char* setting;
+};
+const FeelOption feelOptions[] = {
+    {"--mouse-smoothing", "mouseSmoothing"}, {"--mouse-min-cutoff", "mouseMinCutoff"},
+    {"--mouse-beta", "mouseBeta"},           {"--click-hold", "mouseClickHold"},
+    {"--recenter", "mouseRecenter"},         {"--clutch", "mouseClutch"},
+};
 
 const char usage[] =
     "usage: tolvane-decode [options] [FILE]\n"
@@ -43,13 +56,31 @@ const char usage[] =
     "  --screen-distance X    with --cursor: virtual screen distance in screen\n"
     "                         widths, 0.1 to 10 (default 1)\n"
     "  --scroll-speed N       with --cursor: wheel step, 1 to 64 (default 4)\n"
+    "  --mouse-smoothing average|adaptive\n"
+    "                         with --cursor: the window average (default), or\n"
+    "                         adaptive smoothing of single samples\n"
+    "  --mouse-min-cutoff HZ  with adaptive: cut-off at rest, 0.01 to 100 (default 0.3)\n"
+    "  --mouse-beta B         with adaptive: rise of the cut-off with speed, 0 to 100\n"
+    "                         (default 6)\n"
+    "  --click-hold MS        with --cursor: the cursor holds still MS ms after a\n"
+    "                         button press or release, 0 to 1000 (default 0)\n"
+    "  --recenter none|middle-hold|left-right\n"
+    "                         with --cursor: the gesture that makes where the device\n"
+    "                         points the screen's centre (default none)\n"
+    "  --clutch none|left|right|middle\n"
+    "                         with --cursor: the button that holds the cursor while\n"
+    "                         the device moves (default none)\n"
+    "  --rate HZ              with --cursor: lines a second, for the times the air\n"
+    "                         mouse sees, 1 to 10000 (default 150)\n"
     "  -h, --help             this text\n"
     "      --version          the program's version\n"
     "\n"
     "Examples:\n"
     "  tolvane-decode samples/capture.txt\n"
     "  tolvane-decode --json --lan-averaging 8 capture.txt\n"
-    "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n";
+    "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n"
+    "  tolvane-decode --cursor 1920x1080 --mouse-smoothing adaptive --clutch right\n"
+    "                 capture.txt\n";
 
 struct Options {
     bool json = false;
@@ -61,6 +92,7 @@ struct Options {
     int32_t height = 0;
     float screenDistance = 1.0f;
     int32_t scrollSpeed = 4;
+    double rate = 150.0; // lines a second
     const char* path = nullptr;
 };
 
@@ -89,6 +121,13 @@ int parseOptions(int argc, char** argv, Options* o) {
         cursorOption,
         screenDistanceOption,
         scrollSpeedOption,
+        smoothingOption,
+        minCutoffOption,
+        betaOption,
+        clickHoldOption,
+        recenterOption,
+        clutchOption,
+        rateOption,
         versionOption
     };
     const option options[] = {
@@ -99,6 +138,13 @@ int parseOptions(int argc, char** argv, Options* o) {
         {"cursor", required_argument, nullptr, cursorOption},
         {"screen-distance", required_argument, nullptr, screenDistanceOption},
         {"scroll-speed", required_argument, nullptr, scrollSpeedOption},
+        {"mouse-smoothing", required_argument, nullptr, smoothingOption},
+        {"mouse-min-cutoff", required_argument, nullptr, minCutoffOption},
+        {"mouse-beta", required_argument, nullptr, betaOption},
+        {"click-hold", required_argument, nullptr, clickHoldOption},
+        {"recenter", required_argument, nullptr, recenterOption},
+        {"clutch", required_argument, nullptr, clutchOption},
+        {"rate", required_argument, nullptr, rateOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
         {nullptr, 0, nullptr, 0},
@@ -155,6 +201,31 @@ int parseOptions(int argc, char** argv, Options* o) {
             o->scrollSpeed = static_cast<int32_t>(whole);
             mouseOnly = "--scroll-speed";
             break;
+        case smoothingOption:
+        case minCutoffOption:
+        case betaOption:
+        case clickHoldOption:
+        case recenterOption:
+        case clutchOption: {
+            // The air mouse's feel, checked and stored by the settings'
+            // own rules.
+            const FeelOption& feel = feelOptions[c - smoothingOption];
+            const int row = findSetting(feel.setting, std::strlen(feel.setting));
+            char reason[160] = "is not known";
+            TextBuilder why(reason, sizeof reason);
+            if (row < 0 || !checkSettingText(row, optarg, why))
+                return usageError(program, "%s '%s' %s", feel.option, optarg, reason);
+            settingsTable[row].store(optarg);
+            mouseOnly = feel.option;
+            break;
+        }
+        case rateOption:
+            if (!parseDecimalNumber(optarg, 1.0, 10000.0, &decimal))
+                return usageError(program, "--rate '%s' is not from 1 to 10000 lines a second",
+                                  optarg);
+            o->rate = decimal;
+            mouseOnly = "--rate";
+            break;
         default:
             return optionError(program, c, argc, argv, previous);
         }
@@ -180,6 +251,7 @@ void printPointerActions() {
 } // namespace
 
 int main(int argc, char** argv) {
+    setDefaults(); // the air mouse's feel options start from the settings' defaults
     Options options;
     const int status = parseOptions(argc, argv, &options);
     if (status >= 0) return status;
@@ -203,9 +275,11 @@ int main(int argc, char** argv) {
         resetPreviousButtons();
     }
 
+    const MouseFeel feel = mouseFeelFromSettings();
     MotionOutput mouseOutput = identityMotion();
     MotionOutput lanOutput = identityMotion();
     char line[deviceLineBufferSize];
+    long found = 0; // lines found so far: their arrival times are found / rate
     int c;
     // Found the way the serial reader finds them: skip to the sync byte, then
     // take it and the 75 bytes after it (a shorter tail at the end is a line too).
@@ -214,6 +288,7 @@ int main(int argc, char** argv) {
         line[0] = syncByte;
         size_t got = std::fread(line + 1, 1, deviceLineLength - 1, in);
         line[1 + got] = '\0';
+        const double seconds = static_cast<double>(found++) / options.rate;
 
         Sample sample;
         ButtonState buttons;
@@ -221,7 +296,8 @@ int main(int argc, char** argv) {
             std::fputs("rejected\n", stdout);
             continue;
         }
-        int32_t count = pushSample(mouseWindow, sample, options.mouseAveraging);
+        int32_t count =
+            pushSample(mouseWindow, sample, mouseWindowLength(feel, options.mouseAveraging));
         mouseOutput = computeMotion(mouseWindow.samples, count, options.acceleration, mouseOutput);
         count = pushSample(lanWindow, sample, options.lanAveraging);
         lanOutput = computeMotion(lanWindow.samples, count, options.acceleration, lanOutput);
@@ -237,8 +313,7 @@ int main(int argc, char** argv) {
         if (options.cursor) {
             // As the worker drives the air mouse after each accepted line.
             clearPointerActions();
-            updateCursor(mouseOutput);
-            injectButtons(buttons);
+            driveAirMouse(mouseOutput, buttons, seconds, feel);
             printPointerActions();
         }
         std::fputc('\n', stdout);
