@@ -11,6 +11,7 @@
 #include "motion/orientation.h"
 #include "output/lan/lan_server.h"
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/mouse_feel.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
 #include "text/number_text.h"
@@ -102,10 +103,19 @@ void averageInto(AveragingWindow& window, const Sample& sample, int32_t capacity
     output = computeMotion(window.samples, count, settings.accelerationOutput.load() != 0, output);
 }
 
-void driveMouse(const MotionOutput& mouseOutput, const ButtonState& buttons) {
+// The air mouse's feel needs each line's arrival time, from a steady clock.
+double secondsNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void driveMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds) {
     if (settings.mouseEnabled.load() == 0) return;
-    updateCursor(mouseOutput);
-    injectButtons(buttons);
+    driveAirMouse(mouseOutput, buttons, seconds, mouseFeelFromSettings());
+}
+
+int32_t mouseLength() {
+    return mouseWindowLength(mouseFeelFromSettings(), settings.mouseAveraging.load());
 }
 
 // How a pass of the measurement loop ended: go on, or restart the cycle.
@@ -116,7 +126,7 @@ enum class LineOutcome { accepted, rejected, linkFailed };
 // One device line for either loop shape: the poll byte (unless the device
 // streams), the line, its check. A failure of the link is logged here; a
 // rejected line is passed over without a message.
-LineOutcome takeLine(bool poll, char* line, Sample& sample, ButtonState& buttons) {
+LineOutcome takeLine(bool poll, char* line, Sample& sample, ButtonState& buttons, double& seconds) {
     if (poll && !writePollByte()) {
         appendMessage("WritePort error");
         return LineOutcome::linkFailed;
@@ -125,6 +135,7 @@ LineOutcome takeLine(bool poll, char* line, Sample& sample, ButtonState& buttons
         appendMessage("ReadPort error");
         return LineOutcome::linkFailed;
     }
+    seconds = secondsNow();
     return parseDeviceLine(line, &sample, &buttons) ? LineOutcome::accepted : LineOutcome::rejected;
 }
 
@@ -140,15 +151,17 @@ PassOutcome clientDrivenPass(char* line, Sample& sample, ButtonState& buttons,
         return PassOutcome::restart;
     }
     if (command != pollByte) return PassOutcome::goOn;
-    if (LineOutcome got = takeLine(true, line, sample, buttons); got != LineOutcome::accepted)
+    double seconds = 0.0;
+    if (LineOutcome got = takeLine(true, line, sample, buttons, seconds);
+        got != LineOutcome::accepted)
         return afterLine(got);
-    averageInto(mouseWindow, sample, settings.mouseAveraging.load(), mouseOutput);
+    averageInto(mouseWindow, sample, mouseLength(), mouseOutput);
     averageInto(lanWindow, sample, settings.lanAveraging.load(), lanOutput);
     if (sendMotionOutput(lanOutput, buttons) == ReplyOutcome::failed) {
         appendMessage("WriteSocket error");
         return PassOutcome::restart;
     }
-    driveMouse(mouseOutput, buttons);
+    driveMouse(mouseOutput, buttons, seconds);
     return PassOutcome::goOn;
 }
 
@@ -162,10 +175,12 @@ PassOutcome freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
     }
     // Preset B sends its lines by itself and is never polled.
     const bool poll = settings.deviceMode.load() != devicePresetB;
-    if (LineOutcome got = takeLine(poll, line, sample, buttons); got != LineOutcome::accepted)
+    double seconds = 0.0;
+    if (LineOutcome got = takeLine(poll, line, sample, buttons, seconds);
+        got != LineOutcome::accepted)
         return afterLine(got);
-    averageInto(mouseWindow, sample, settings.mouseAveraging.load(), mouseOutput);
-    driveMouse(mouseOutput, buttons);
+    averageInto(mouseWindow, sample, mouseLength(), mouseOutput);
+    driveMouse(mouseOutput, buttons, seconds);
     return PassOutcome::goOn;
 }
 
@@ -183,6 +198,8 @@ void startWorker() {
 
 unsigned measurementWorker() {
     computeScreenDistancePixels();
+    // A new run forgets the reference of a recenter or a clutch; a restart keeps it.
+    resetMouseReference();
 
     char message[messageSize];
     char line[deviceLineBufferSize];
@@ -198,6 +215,7 @@ unsigned measurementWorker() {
         if (!openLanUntilStopped(message, &clientConnected)) return 1;
 
         resetPreviousButtons();
+        resetMouseFeel();
         if (stopRequested.load()) return 0;
 
         for (;;) {
