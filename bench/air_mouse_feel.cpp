@@ -7,6 +7,7 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,8 @@
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer.h"
+#include "output/pointer/pointer_output.h"
+#include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
 #include "text/number_text.h"
@@ -50,7 +53,6 @@ namespace {
 const char program[] = "air_mouse_feel";
 const char usage[] =
     "usage: air_mouse_feel [--seeds N] [--noise DEG] [--min-cutoff HZ] [--beta B]\n"
-    "                      [--derivative-cutoff HZ]\n"
     "Prints, for average windows 1, 4, 8, 16, 32 and for adaptive smoothing, the\n"
     "cursor's jitter at rest (px, standard deviation per axis on 1920x1080), the\n"
     "samples until 90 % of a sudden 5 degree turn, the overshoot past it (px) and\n"
@@ -150,17 +152,23 @@ Run runMode(const Mode& mode, double sigma, uint32_t seed) {
             smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
         deviceLine(lines[n].text, multiply(jolt, truth), "00000");
     }
-    MotionOutput output = identityMotion();
+    // The worker's free-running pass: the per-line step with the mouse
+    // window only, then the air mouse as the worker's output, with the
+    // settings of this mode.
+    settings.mouseSmoothing = mode.feel.smoothing;
+    settings.mouseMinCutoff = mode.feel.minCutoff;
+    settings.mouseBeta = mode.feel.beta;
+    LineStepSettings step;
+    step.mouseAveraging = mouseWindowLength(mouseFeelFromSettings(), mode.averaging);
+    step.lanWindow = false;
+    LineState state{&mouseWindow, &lanWindow};
     const double started = cpuNow();
     for (int n = 0; n < total; ++n) {
-        Sample sample;
-        ButtonState buttons;
-        if (parseDeviceLine(lines[n].text, &sample, &buttons)) {
-            const int32_t count =
-                pushSample(mouseWindow, sample, mouseWindowLength(mode.feel, mode.averaging));
-            output = computeMotion(mouseWindow.samples, count, false, output);
-            driveAirMouse(output, buttons, n / rate, mode.feel);
-        }
+        LinePass pass = stepLine(state, step, lines[n].text, deviceLineLength);
+        pass.received = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(n / rate)));
+        pointerOutput.pass(pass);
         xs[n] = cursorX;
         ys[n] = cursorY;
     }
@@ -209,20 +217,12 @@ int main(int argc, char** argv) {
     double noiseDegrees = 0.15;
     MouseFeel adaptive;
     adaptive.smoothing = MouseSmoothing::adaptive;
-    enum {
-        seedsOption = 256,
-        noiseOption,
-        cutoffOption,
-        betaOption,
-        derivativeOption,
-        versionOption
-    };
+    enum { seedsOption = 256, noiseOption, cutoffOption, betaOption, versionOption };
     const option options[] = {
         {"seeds", required_argument, nullptr, seedsOption},
         {"noise", required_argument, nullptr, noiseOption},
         {"min-cutoff", required_argument, nullptr, cutoffOption},
         {"beta", required_argument, nullptr, betaOption},
-        {"derivative-cutoff", required_argument, nullptr, derivativeOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
         {nullptr, 0, nullptr, 0},
@@ -247,13 +247,11 @@ int main(int argc, char** argv) {
         case noiseOption:
         case cutoffOption:
         case betaOption:
-        case derivativeOption:
             if (!parseDecimalNumber(optarg, 0.0, 1000.0, &decimal))
                 return usageError(program, "'%s' is not a number from 0 to 1000", optarg);
             if (c == noiseOption) noiseDegrees = decimal;
             if (c == cutoffOption) adaptive.minCutoff = static_cast<float>(decimal);
             if (c == betaOption) adaptive.beta = static_cast<float>(decimal);
-            if (c == derivativeOption) adaptive.derivativeCutoff = static_cast<float>(decimal);
             break;
         default:
             return optionError(program, c, argc, argv, previous);
@@ -293,8 +291,8 @@ int main(int argc, char** argv) {
         std::sort(reach.begin(), reach.end());
         char name[64];
         if (mode.feel.smoothing == MouseSmoothing::adaptive)
-            std::snprintf(name, sizeof name, "adaptive %.2g Hz, beta %.3g, d %.2g",
-                          mode.feel.minCutoff, mode.feel.beta, mode.feel.derivativeCutoff);
+            std::snprintf(name, sizeof name, "adaptive %.2g Hz, beta %.3g", mode.feel.minCutoff,
+                          mode.feel.beta);
         else
             std::snprintf(name, sizeof name, "average %d", mode.averaging);
         char reachText[32];

@@ -1,10 +1,12 @@
-// Cost of one device sample on the measurement path: parse, push, compute.
+// Cost of one device sample on the measurement path: the per-line step
+// (parse, push, compute) and the reply text.
 #include <benchmark/benchmark.h>
 
 #include "device/device_line.h"
 #include "motion/averaging.h"
 #include "motion/orientation.h"
-#include "output/lan/reply_text.h"
+#include "protocol/line_step.h"
+#include "protocol/reply_text.h"
 
 namespace {
 
@@ -19,18 +21,14 @@ void parse(benchmark::State& state) {
 BENCHMARK(parse);
 
 void samplePath(benchmark::State& state) {
-    const int32_t capacity = static_cast<int32_t>(state.range(0));
-    AveragingWindow& window = mouseWindow;
-    window.count = 0;
-    Sample s;
-    ButtonState b;
-    MotionOutput out = identityMotion();
-    for (auto _ : state) {
-        parseDeviceLine(line, &s, &b);
-        int32_t n = pushSample(window, s, capacity);
-        out = computeMotion(window.samples, n, false, out);
-        benchmark::DoNotOptimize(out);
-    }
+    // Both windows at the same length, as a client-driven pass averages them.
+    LineStepSettings settings;
+    settings.mouseAveraging = settings.lanAveraging = static_cast<int32_t>(state.range(0));
+    mouseWindow.count = 0;
+    lanWindow.count = 0;
+    LineState lineState{&mouseWindow, &lanWindow};
+    for (auto _ : state)
+        benchmark::DoNotOptimize(stepLine(lineState, settings, line, sizeof line - 1));
 }
 BENCHMARK(samplePath)->Arg(1)->Arg(32)->Arg(255);
 

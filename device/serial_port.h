@@ -22,10 +22,11 @@ bool serialPortPath(const char* name, char* path, int size);
 // Writes the poll byte "D"; true only if exactly one byte went out.
 bool writePollByte();
 
-// Skips to the sync byte "T" and reads the 75 bytes after it in one block.
-// line must hold at least 77 bytes; it always ends with a NUL after what arrived.
-// True only for a complete 76-byte line.
-bool readDeviceLine(char* line);
+// Skips to the sync byte "T" and reads the 75 bytes after it in one block
+// (device/line_search.h). line must hold at least 77 bytes; it always
+// ends with a NUL after what arrived, and *length (when given) counts the bytes
+// before it, 0 when no sync byte came. True only for a complete 76-byte line.
+bool readDeviceLine(char* line, int* length = nullptr);
 
 // Closes the port if open; safe from any thread, closes exactly once.
 void closeSerialPort();

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/lan/reply_text.h"
-#include "output/lan/websocket.h"
+#include "protocol/reply_text.h"
+#include "protocol/websocket.h"
 
 // The frame side: reply frames for any values a MotionOutput and ButtonState
 // can hold (infinities, NaN, huge numbers, wide buttons), into a buffer of

@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/lan/websocket.h"
+#include "protocol/websocket.h"
 
 // Any byte stream a client could send as its opening handshake: read byte by
 // byte into the head as the server does, then answered (or not).

@@ -17,6 +17,7 @@ struct EventLog {
 EventLog eventLog;
 std::atomic<LogListener> logListener{nullptr};
 std::atomic<RepaintListener> repaintListener{nullptr};
+std::atomic<WorkerEventListener> eventListener{nullptr};
 
 } // namespace
 
@@ -66,4 +67,16 @@ void setRepaintListener(RepaintListener listener) {
 
 void requestRepaint() {
     if (RepaintListener listener = repaintListener.load()) listener();
+}
+
+void setWorkerEventListener(WorkerEventListener listener) {
+    eventListener = listener;
+}
+
+void reportWorkerEvent(const WorkerEvent& event) {
+    char text[workerEventTextSize];
+    formatWorkerEvent(event, text, sizeof text);
+    appendMessage(text);
+    if (workerEventRepaints(event)) requestRepaint();
+    if (WorkerEventListener listener = eventListener.load()) listener(event);
 }

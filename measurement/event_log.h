@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "protocol/worker_event.h"
+
 constexpr int eventLogEntries = 40;
 constexpr int eventLogEntryLength = 80; // 79 characters and the terminator
 constexpr int eventLogShown = 39;
@@ -31,3 +33,10 @@ void setLogListener(LogListener listener);
 using RepaintListener = void (*)();
 void setRepaintListener(RepaintListener listener);
 void requestRepaint();
+
+// The worker's events: each is logged with its text (and a repaint where the
+// window shows it), then handed to the listener, on the worker's thread
+// (the headless bridge's notes act on them).
+using WorkerEventListener = void (*)(const WorkerEvent& event);
+void setWorkerEventListener(WorkerEventListener listener);
+void reportWorkerEvent(const WorkerEvent& event);

@@ -7,65 +7,91 @@
 #include "device/device_line.h"
 #include "device/serial_port.h"
 #include "measurement/event_log.h"
+#include "measurement/output_list.h"
 #include "motion/averaging.h"
-#include "motion/orientation.h"
 #include "output/lan/lan_server.h"
-#include "output/pointer/air_mouse.h"
 #include "output/pointer/mouse_feel.h"
+#include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
-#include "text/number_text.h"
 
 namespace {
 
 constexpr auto retryPause = std::chrono::milliseconds(3000);
 constexpr auto runPause = std::chrono::milliseconds(100);
-constexpr int messageSize = 256;
 
 // Recorded worker; touched only by the thread that runs the shell's commands.
 std::thread workerThread;
 
-void logAndPaint(const char* text) {
-    appendMessage(text);
-    requestRepaint();
+// Whether the worker's cycle has a LAN client; the worker's thread only.
+bool clientConnected = false;
+
+void report(WorkerEventKind kind) {
+    WorkerEvent event;
+    event.kind = kind;
+    event.clientConnected = clientConnected;
+    event.stopping = stopRequested.load();
+    reportWorkerEvent(event);
 }
 
-void logSerialOpen(char* message, bool opened) {
-    char port[comPortSize];
-    getComPort(port);
-    TextBuilder text(message, messageSize);
-    text.append("open serial (");
-    text.append(port);
-    text.append(") : ");
-    text.append(opened ? " success" : " error");
-    logAndPaint(message);
+void reportSerialOpen(bool opened) {
+    WorkerEvent event;
+    event.kind = WorkerEventKind::serialOpen;
+    event.opened = opened;
+    getComPort(event.comPort);
+    event.stopping = stopRequested.load();
+    reportWorkerEvent(event);
 }
 
-void logLanOpen(char* message, bool opened) {
-    TextBuilder text(message, messageSize);
-    text.append("OpenSocket port(");
-    text.appendInteger(settings.lanPort.load());
-    text.append(") : ");
-    text.append(opened ? "success" : "error");
-    logAndPaint(message);
+void reportLanOpen(bool opened) {
+    WorkerEvent event;
+    event.kind = WorkerEventKind::lanOpen;
+    event.opened = opened;
+    event.lanPort = settings.lanPort.load();
+    event.stopping = stopRequested.load();
+    reportWorkerEvent(event);
+}
+
+void reportFeature(WorkerFeature feature) {
+    WorkerEvent event;
+    event.kind = WorkerEventKind::featureEnabled;
+    event.feature = feature;
+    reportWorkerEvent(event);
 }
 
 bool lanWanted() {
     return settings.deviceMode.load() == devicePresetC && settings.lanEnabled.load() != 0;
 }
 
-void closePortAndSockets() {
+template <typename Hook, typename... Args> void walkOutputs(Hook LineOutput::*hook, Args... args) {
+    for (int i = 0; i < workerOutputCount; ++i)
+        if (auto f = workerOutputs[i]->*hook) f(args...);
+}
+
+template <typename Hook> bool anyOutput(Hook LineOutput::*hook) {
+    for (int i = 0; i < workerOutputCount; ++i)
+        if (auto f = workerOutputs[i]->*hook; f != nullptr && f()) return true;
+    return false;
+}
+
+// At a restart, on the worker's thread: the port first, then each output.
+void closeForRestart() {
     closeSerialPort();
-    closeClientSocket();
-    closeListenSocket();
+    walkOutputs(&LineOutput::restart);
+}
+
+// At a Run or shutdown, from the shell's thread.
+void closeForStop() {
+    closeSerialPort();
+    walkOutputs(&LineOutput::stop);
 }
 
 // Opens the serial port, retrying every three seconds. False when a stop
 // ended the attempts.
-bool openSerialUntilStopped(char* message) {
+bool openSerialUntilStopped() {
     for (;;) {
         bool opened = openSerialPort();
-        logSerialOpen(message, opened);
+        reportSerialOpen(opened);
         if (!opened) pauseUnlessStopped(retryPause);
         if (stopRequested.load()) return false;
         if (opened) return true;
@@ -74,100 +100,95 @@ bool openSerialUntilStopped(char* message) {
 
 void announceFeatures() {
     if (lanWanted()) {
-        logAndPaint("enable lan");
-        if (settings.webSocketEnabled.load() != 0) logAndPaint("enable websocket");
+        reportFeature(WorkerFeature::lan);
+        if (settings.webSocketEnabled.load() != 0) reportFeature(WorkerFeature::webSocket);
     }
-    if (settings.mouseEnabled.load() != 0) logAndPaint("enable mouse");
+    if (settings.mouseEnabled.load() != 0) reportFeature(WorkerFeature::mouse);
 }
 
 // With LAN wanted, listens and waits for one client, retrying every three
 // seconds (a port held by another program would otherwise turn into a busy
-// loop that floods the log). *connected tells whether a client is there.
+// loop that floods the log). clientConnected tells whether a client is there.
 // False when a stop ended the attempts.
-bool openLanUntilStopped(char* message, bool* connected) {
-    *connected = false;
-    while (!*connected && lanWanted()) {
-        *connected = openLanServer();
-        logLanOpen(message, *connected);
-        if (!*connected) pauseUnlessStopped(retryPause);
+bool openLanUntilStopped() {
+    clientConnected = false;
+    while (!clientConnected && lanWanted()) {
+        clientConnected = openLanServer();
+        reportLanOpen(clientConnected);
+        if (!clientConnected) pauseUnlessStopped(retryPause);
         if (stopRequested.load()) return false;
     }
     return true;
 }
 
-// Both averaging windows go through the same two steps; the previous output
-// stands in when the averaged quaternion has no length.
-void averageInto(AveragingWindow& window, const Sample& sample, int32_t capacity,
-                 MotionOutput& output) {
-    int32_t count = pushSample(window, sample, capacity);
-    output = computeMotion(window.samples, count, settings.accelerationOutput.load() != 0, output);
-}
-
-// The air mouse's feel needs each line's arrival time, from a steady clock.
-double secondsNow() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-void driveMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds) {
-    if (settings.mouseEnabled.load() == 0) return;
-    driveAirMouse(mouseOutput, buttons, seconds, mouseFeelFromSettings());
-}
-
-int32_t mouseLength() {
-    return mouseWindowLength(mouseFeelFromSettings(), settings.mouseAveraging.load());
-}
-
 // How a pass of the measurement loop ended: go on, or restart the cycle.
 enum class PassOutcome { goOn, restart };
-// What became of one device line.
-enum class LineOutcome { accepted, rejected, linkFailed };
+
+struct Measurement {
+    char line[deviceLineBufferSize];
+    LineState state{&mouseWindow, &lanWindow};
+};
+
+// Every output in list order, until one asks for a restart.
+OutputOutcome walkPass(const LinePass& pass) {
+    if (pass.length <= 0) return {};
+    for (int i = 0; i < workerOutputCount; ++i) {
+        if (workerOutputs[i]->pass == nullptr) continue;
+        const OutputOutcome outcome = workerOutputs[i]->pass(pass);
+        if (outcome.restart) return outcome;
+    }
+    return {};
+}
 
 // One device line for either loop shape: the poll byte (unless the device
-// streams), the line, its check. A failure of the link is logged here; a
-// rejected line is passed over without a message.
-LineOutcome takeLine(bool poll, char* line, Sample& sample, ButtonState& buttons, double& seconds) {
+// streams), the line, the per-line step, then every output in turn. A failure
+// of the link or an output is reported here; a rejected line goes to the
+// outputs as well, which pass it over (the recorder keeps it).
+PassOutcome takeLine(Measurement& m, bool poll, bool requested) {
     if (poll && !writePollByte()) {
-        appendMessage("WritePort error");
-        return LineOutcome::linkFailed;
+        report(WorkerEventKind::portWriteFailed);
+        return PassOutcome::restart;
     }
-    if (!readDeviceLine(line)) {
-        appendMessage("ReadPort error");
-        return LineOutcome::linkFailed;
+    int length = 0;
+    const bool complete = readDeviceLine(m.line, &length);
+    const auto received = std::chrono::steady_clock::now();
+    LinePass pass;
+    if (complete) {
+        LineStepSettings step;
+        // Adaptive smoothing replaces the mouse window: it filters single samples.
+        step.mouseAveraging =
+            mouseWindowLength(mouseFeelFromSettings(), settings.mouseAveraging.load());
+        step.lanAveraging = settings.lanAveraging.load();
+        step.acceleration = settings.accelerationOutput.load() != 0;
+        step.lanWindow = requested || anyOutput(&LineOutput::needsLanOutput);
+        pass = stepLine(m.state, step, m.line, length);
+    } else {
+        // Cut short: not stepped, but the outputs see what came (the
+        // recorder keeps it) before the cycle restarts.
+        pass.line = m.line;
+        pass.length = length;
     }
-    seconds = secondsNow();
-    return parseDeviceLine(line, &sample, &buttons) ? LineOutcome::accepted : LineOutcome::rejected;
+    pass.requested = requested;
+    pass.received = received;
+    OutputOutcome outcome = walkPass(pass);
+    if (!complete) outcome = {true, WorkerEventKind::portReadFailed};
+    if (!outcome.restart) return PassOutcome::goOn;
+    report(outcome.why);
+    return PassOutcome::restart;
 }
 
-PassOutcome afterLine(LineOutcome got) {
-    return got == LineOutcome::linkFailed ? PassOutcome::restart : PassOutcome::goOn;
-}
-
-PassOutcome clientDrivenPass(char* line, Sample& sample, ButtonState& buttons,
-                             MotionOutput& mouseOutput, MotionOutput& lanOutput) {
+PassOutcome clientDrivenPass(Measurement& m) {
     int command = readRequest();
     if (command < 0) {
-        appendMessage("ReadSocket error");
+        report(WorkerEventKind::socketReadFailed);
         return PassOutcome::restart;
     }
     if (command != pollByte) return PassOutcome::goOn;
-    double seconds = 0.0;
-    if (LineOutcome got = takeLine(true, line, sample, buttons, seconds);
-        got != LineOutcome::accepted)
-        return afterLine(got);
-    averageInto(mouseWindow, sample, mouseLength(), mouseOutput);
-    averageInto(lanWindow, sample, settings.lanAveraging.load(), lanOutput);
-    if (sendMotionOutput(lanOutput, buttons) == ReplyOutcome::failed) {
-        appendMessage("WriteSocket error");
-        return PassOutcome::restart;
-    }
-    driveMouse(mouseOutput, buttons, seconds);
-    return PassOutcome::goOn;
+    return takeLine(m, true, true);
 }
 
-PassOutcome freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
-                            MotionOutput& mouseOutput) {
-    if (settings.mouseEnabled.load() == 0) {
+PassOutcome freeRunningPass(Measurement& m) {
+    if (!anyOutput(&LineOutput::readsUnasked)) {
         // Nothing can change until a stop arrives (the settings dialog
         // requests one before it touches any field): wait instead of spinning.
         waitUntilStopped();
@@ -175,13 +196,7 @@ PassOutcome freeRunningPass(char* line, Sample& sample, ButtonState& buttons,
     }
     // Preset B sends its lines by itself and is never polled.
     const bool poll = settings.deviceMode.load() != devicePresetB;
-    double seconds = 0.0;
-    if (LineOutcome got = takeLine(poll, line, sample, buttons, seconds);
-        got != LineOutcome::accepted)
-        return afterLine(got);
-    averageInto(mouseWindow, sample, mouseLength(), mouseOutput);
-    driveMouse(mouseOutput, buttons, seconds);
-    return PassOutcome::goOn;
+    return takeLine(m, poll, false);
 }
 
 void startWorker() {
@@ -197,31 +212,21 @@ void startWorker() {
 } // namespace
 
 unsigned measurementWorker() {
-    computeScreenDistancePixels();
-    // A new run forgets the reference of a recenter or a clutch; a restart keeps it.
-    resetMouseReference();
+    walkOutputs(&LineOutput::prepare);
 
-    char message[messageSize];
-    char line[deviceLineBufferSize];
-    Sample sample{};
-    ButtonState buttons{};
-    MotionOutput mouseOutput = identityMotion();
-    MotionOutput lanOutput = identityMotion();
+    Measurement m;
+    clientConnected = false;
 
     for (;;) {
-        if (!openSerialUntilStopped(message)) return 1;
+        if (!openSerialUntilStopped()) return 1;
         announceFeatures();
-        bool clientConnected = false;
-        if (!openLanUntilStopped(message, &clientConnected)) return 1;
+        if (!openLanUntilStopped()) return 1;
 
-        resetPreviousButtons();
-        resetMouseFeel();
+        walkOutputs(&LineOutput::begin);
         if (stopRequested.load()) return 0;
 
         for (;;) {
-            PassOutcome outcome =
-                clientConnected ? clientDrivenPass(line, sample, buttons, mouseOutput, lanOutput)
-                                : freeRunningPass(line, sample, buttons, mouseOutput);
+            PassOutcome outcome = clientConnected ? clientDrivenPass(m) : freeRunningPass(m);
             if (outcome == PassOutcome::restart) break;
             if (stopRequested.load()) return 0;
         }
@@ -229,8 +234,9 @@ unsigned measurementWorker() {
         requestRepaint();
         // Whoever asked for the stop closes the port and the sockets.
         if (stopRequested.load()) return 0;
-        closePortAndSockets();
-        logAndPaint("Restart....");
+        closeForRestart();
+        report(WorkerEventKind::restart);
+        clientConnected = false;
         pauseUnlessStopped(retryPause);
         clearLog();
     }
@@ -244,12 +250,12 @@ void runMeasurement() {
     if (workerThread.joinable()) {
         requestStop();
         std::this_thread::sleep_for(runPause);
-        closePortAndSockets();
+        closeForStop();
         workerThread.join();
         // A worker stopped during its restart pause makes one more serial
         // open attempt before its stop test; what it opened then is closed
         // here, or the new worker would find its own port taken.
-        closePortAndSockets();
+        closeForStop();
         std::this_thread::sleep_for(runPause);
     }
     // Reset only once the old worker has ended, so that a last push or
@@ -263,9 +269,9 @@ void runMeasurement() {
 
 void shutdownMeasurement() {
     requestStop();
-    closePortAndSockets();
+    closeForStop();
     if (workerThread.joinable()) {
         workerThread.join();
-        closePortAndSockets();
+        closeForStop();
     }
 }

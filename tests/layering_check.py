@@ -3,7 +3,7 @@
 
 Every `#include "folder/..."` of a production file is compared with the layer
 order below; a file may include its own folder and any folder of a lower rank.
-Folders of equal rank (the two outputs, the tools) must not include each other.
+Folders of equal rank (the outputs, the tools) must not include each other.
 Usage: layering_check.py SOURCE_DIR
 """
 import pathlib
@@ -16,12 +16,12 @@ LAYERS = {
     "settings": 1,
     "device": 2,
     "motion": 3,
-    "output/lan": 4,
-    "output/pointer": 4,
-    "measurement": 5,
-    "app": 6,
-    "tools/probe": 7,  # the client socket layer the other tools build on
-    "tools": 8,
+    "protocol": 4,
+    "output": 5,  # each output is its own folder: output/lan, output/pointer, ...
+    "measurement": 6,
+    "app": 7,
+    "tools/probe": 8,  # the client socket layer the other tools build on
+    "tools": 9,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
 
@@ -36,8 +36,8 @@ def layer_of(path):
 
 
 def home_of(path, layer):
-    """The folder that counts as one unit: a tool is its own subfolder."""
-    if layer == "tools":
+    """The folder that counts as one unit: a tool or an output is its own subfolder."""
+    if layer in ("tools", "output"):
         parts = path.split("/")
         return "/".join(parts[:2])
     return layer

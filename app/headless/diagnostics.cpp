@@ -7,7 +7,6 @@
 #include "device/serial_port.h"
 #include "settings/settings.h"
 #include "settings/settings_check.h"
-#include "settings/stop_request.h"
 #include "text/number_text.h"
 
 namespace {
@@ -23,16 +22,6 @@ struct Note {
         text.append(kind);
     }
 };
-
-bool startsWith(const char* text, const char* head) {
-    return std::strncmp(text, head, std::strlen(head)) == 0;
-}
-
-bool endsWith(const char* text, const char* tail) {
-    const size_t length = std::strlen(text);
-    const size_t tailLength = std::strlen(tail);
-    return length >= tailLength && std::strcmp(text + length - tailLength, tail) == 0;
-}
 
 uint16_t listenPortOf(int32_t lanPort) {
     return static_cast<uint16_t>(static_cast<uint32_t>(lanPort) & 0xFFFFu);
@@ -159,9 +148,7 @@ char serialPortSaid[comPortSize];
 bool lanOpeningSaid = false;
 bool lanFailureSaid = false;
 
-void noteSerialFailure(NoteSink say) {
-    char port[comPortSize];
-    getComPort(port);
+void noteSerialFailure(const char* port, NoteSink say) {
     const int error = lastSerialOpenError();
     if (error == serialErrorSaid && std::strcmp(port, serialPortSaid) == 0) return;
     serialErrorSaid = error;
@@ -197,6 +184,27 @@ void noteLanFailure(NoteSink say) {
     if (port < 1024) note.text.append(" Ports below 1024 need administrator rights.");
     note.text.append(" The bridge tries again every three seconds");
     say(note.data);
+}
+
+// The texts stay as the log has always had them; these say what they mean.
+void noteLanStop(const WorkerEvent& event, NoteSink say) {
+    Note note("the log's \"OpenSocket port(");
+    note.text.appendInteger(event.lanPort);
+    note.text.append(") : error\" at this stop is no fault: the LAN server was waiting for a "
+                     "client and none was connected");
+    say(note.data);
+}
+
+void noteClientStop(NoteSink say) {
+    say("tolvane-headless: the log's \"ReadSocket error\" at this stop is no fault: the bridge "
+        "closed the LAN client's connection");
+}
+
+void noteSessionEnd(NoteSink say) {
+    say("tolvane-headless: the log's \"ReadSocket error\" and \"Restart....\" here mean the LAN "
+        "client ended its session (or its connection broke), the normal end when a client "
+        "disconnects: the bridge opens the port and the LAN server again in three seconds for "
+        "the next client");
 }
 
 } // namespace
@@ -242,24 +250,38 @@ void noteSettingsAtStart(const char* path, NoteSink say) {
     lanOpeningSaid = lanFailureSaid = false;
 }
 
-void noteLogMessage(const char* message, NoteSink say) {
-    // A stop makes the open in progress fail; that is no news for anybody.
-    if (stopRequested.load()) return;
-    if (startsWith(message, "open serial (")) {
-        if (endsWith(message, " error"))
-            noteSerialFailure(say);
+void noteWorkerEvent(const WorkerEvent& event, NoteSink say) {
+    if (event.stopping) {
+        // A stop makes the open or read in progress fail: the log says
+        // "error", which is no fault; say so once where it could mislead.
+        if (event.kind == WorkerEventKind::lanOpen && !event.opened) noteLanStop(event, say);
+        if (event.kind == WorkerEventKind::socketReadFailed) noteClientStop(say);
+        return;
+    }
+    switch (event.kind) {
+    case WorkerEventKind::serialOpen:
+        if (!event.opened)
+            noteSerialFailure(event.comPort, say);
         else
             serialErrorSaid = 0; // a later failure is news again
-    } else if (std::strcmp(message, "enable lan") == 0) {
+        break;
+    case WorkerEventKind::featureEnabled:
         // Logged right before the worker opens the server, every cycle.
-        if (!lanOpeningSaid) noteLanOpening(say);
-        lanOpeningSaid = true;
-    } else if (startsWith(message, "OpenSocket port(")) {
-        if (endsWith(message, "error")) {
+        if (event.feature == WorkerFeature::lan && !lanOpeningSaid) noteLanOpening(say);
+        if (event.feature == WorkerFeature::lan) lanOpeningSaid = true;
+        break;
+    case WorkerEventKind::lanOpen:
+        if (!event.opened) {
             if (!lanFailureSaid) noteLanFailure(say);
             lanFailureSaid = true;
         } else {
             lanFailureSaid = false;
         }
+        break;
+    case WorkerEventKind::socketReadFailed:
+        if (event.clientConnected) noteSessionEnd(say);
+        break;
+    default:
+        break;
     }
 }

@@ -4,6 +4,8 @@
 // where the LAN server opens. Each note is one line handed to a sink (the
 // mirror's standard error); the event log itself stays as it is.
 
+#include "protocol/worker_event.h"
+
 using NoteSink = void (*)(const char* line);
 
 // At start, after the settings were read from path: the file (its absolute
@@ -11,8 +13,9 @@ using NoteSink = void (*)(const char* line);
 // for each setting that cannot do what it was probably meant to do.
 void noteSettingsAtStart(const char* path, NoteSink say);
 
-// With every event-log message, on the worker's thread right after the step
-// that logged it: the reason of a failed serial open (once per distinct
-// reason), where the LAN server opens and in which dialect (once), and a
-// failed LAN open (once per run of failures).
-void noteLogMessage(const char* message, NoteSink say);
+// With every worker event, on the worker's thread right after it was logged:
+// the reason of a failed serial open (once per distinct reason), where the
+// LAN server opens and in which dialect (once), a failed LAN open (once per
+// run of failures), and which "error" texts of the log are a stop or the
+// normal end of a client's session.
+void noteWorkerEvent(const WorkerEvent& event, NoteSink say);

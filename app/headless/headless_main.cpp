@@ -51,11 +51,14 @@ void sayNote(const char* line) {
     mirrorLine(StandardStream::errors, line);
 }
 
-// Runs on the worker's thread, once per message, with the text as stored.
-// Only queues: the worker never waits for a reader of either stream.
+// Both run on the worker's thread, once per message or event. They only
+// queue: the worker never waits for a reader of either stream.
 void onLogMessage(const char* message) {
     mirrorLine(StandardStream::output, message);
-    noteLogMessage(message, sayNote);
+}
+
+void onWorkerEvent(const WorkerEvent& event) {
+    noteWorkerEvent(event, sayNote);
 }
 
 // -1 to go on; otherwise the exit status.
@@ -108,9 +111,11 @@ int main(int argc, char** argv) {
                 "the LAN output goes on");
 
     setLogListener(onLogMessage);
+    setWorkerEventListener(onWorkerEvent);
     runMeasurement();
     waitForStopSignal();
     shutdownMeasurement();
+    setWorkerEventListener(nullptr);
     setLogListener(nullptr);
     stopShell();
 

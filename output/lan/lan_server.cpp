@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "output/lan/reply_text.h"
 #include "output/lan/socket_slot.h"
-#include "output/lan/websocket.h"
+#include "protocol/reply_text.h"
+#include "protocol/websocket.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
 

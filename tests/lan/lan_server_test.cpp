@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "output/lan/lan_server.h"
-#include "output/lan/reply_text.h"
 #include "output/lan/socket_layer.h"
 #include "output/lan/socket_slot.h"
-#include "output/lan/websocket.h"
+#include "protocol/reply_text.h"
+#include "protocol/websocket.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
 #include "tests/support/handles.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-#include "output/lan/reply_text.h"
+#include "protocol/reply_text.h"
 
 namespace {
 const MotionOutput worked{{12.5f, -0.0f, -179.99951f}, {0.70710677f, 0.0f, 0.0f, 0.70710677f}};

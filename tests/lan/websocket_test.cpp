@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "output/lan/reply_text.h"
-#include "output/lan/websocket.h"
+#include "protocol/reply_text.h"
+#include "protocol/websocket.h"
 
 namespace {
 

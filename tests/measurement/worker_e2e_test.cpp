@@ -14,7 +14,7 @@
 #include "device/device_line.h"
 #include "motion/averaging.h"
 #include "motion/orientation.h"
-#include "output/lan/reply_text.h"
+#include "protocol/reply_text.h"
 #include "tests/support/child_process.h"
 #include "tests/support/device_lines.h"
 

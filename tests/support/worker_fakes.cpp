@@ -127,15 +127,17 @@ bool writePollByte() {
     return result;
 }
 
-bool readDeviceLine(char* line) {
+bool readDeviceLine(char* line, int* length) {
     line[0] = '\0';
+    if (length != nullptr) *length = 0;
     std::unique_lock<std::mutex> guard(lock);
     if (portOpen && world.lines.empty() && world.lineReadBlocks) blockWhile(guard, portOpen);
     if (!portOpen || world.lines.empty()) {
         traceLocked("read line failed");
         return false;
     }
-    copyText(line, deviceLineBufferSize, world.lines.front().c_str());
+    const size_t copied = copyText(line, deviceLineBufferSize, world.lines.front().c_str());
+    if (length != nullptr) *length = static_cast<int>(copied);
     world.lines.pop_front();
     if (world.afterLineRead) world.afterLineRead();
     traceLocked("read line");

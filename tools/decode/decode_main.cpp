@@ -5,16 +5,19 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "device/device_line.h"
+#include "device/line_search.h"
 #include "motion/averaging.h"
-#include "motion/orientation.h"
-#include "output/lan/reply_text.h"
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/mouse_feel.h"
+#include "output/pointer/pointer_output.h"
+#include "protocol/line_step.h"
+#include "protocol/reply_text.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 #include "text/command_line.h"
@@ -238,6 +241,13 @@ int parseOptions(int argc, char** argv, Options* o) {
     return -1;
 }
 
+// A line's arrival on the steady clock the worker uses, `seconds` after the first.
+std::chrono::steady_clock::time_point arrivalTime(double seconds) {
+    return std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double>(seconds)));
+}
+
 // " | cursor X,Y | events" after the reply: what the air mouse did.
 void printPointerActions() {
     if (pointerActions.placed)
@@ -246,6 +256,12 @@ void printPointerActions() {
     else
         std::fputs(" | cursor stays", stdout);
     if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
+}
+
+bool readFromFile(void* source, char* out, int count, int* got) {
+    *got = static_cast<int>(
+        std::fread(out, 1, static_cast<size_t>(count), static_cast<FILE*>(source)));
+    return *got == count;
 }
 
 } // namespace
@@ -273,47 +289,39 @@ int main(int argc, char** argv) {
         settings.scrollSpeed = options.scrollSpeed;
         computeScreenDistancePixels();
         resetPreviousButtons();
+        resetMouseReference();
     }
 
-    const MouseFeel feel = mouseFeelFromSettings();
-    MotionOutput mouseOutput = identityMotion();
-    MotionOutput lanOutput = identityMotion();
+    // The worker's own path: the line search, the per-line step, and the air
+    // mouse as the worker's output (moving the printed pointer).
+    settings.mouseEnabled = options.cursor ? 1 : 0;
+    LineStepSettings step;
+    step.mouseAveraging = mouseWindowLength(mouseFeelFromSettings(), options.mouseAveraging);
+    step.lanAveraging = options.lanAveraging;
+    step.acceleration = options.acceleration;
+    LineState state{&mouseWindow, &lanWindow};
     char line[deviceLineBufferSize];
-    long found = 0; // lines found so far: their arrival times are found / rate
-    int c;
-    // Found the way the serial reader finds them: skip to the sync byte, then
-    // take it and the 75 bytes after it (a shorter tail at the end is a line too).
-    while ((c = std::fgetc(in)) != EOF) {
-        if (c != syncByte) continue;
-        line[0] = syncByte;
-        size_t got = std::fread(line + 1, 1, deviceLineLength - 1, in);
-        line[1 + got] = '\0';
-        const double seconds = static_cast<double>(found++) / options.rate;
-
-        Sample sample;
-        ButtonState buttons;
-        if (!parseDeviceLine(line, &sample, &buttons)) {
+    long lines = 0; // found so far: the air mouse sees one every 1/rate seconds
+    // A shorter tail at the end of the input is a line too.
+    for (FoundLine found; (found = searchDeviceLine(readFromFile, in, nullptr, line)).length > 0;) {
+        LinePass pass = stepLine(state, step, line, found.length);
+        pass.received = arrivalTime(static_cast<double>(lines++) / options.rate);
+        if (!pass.accepted) {
             std::fputs("rejected\n", stdout);
             continue;
         }
-        int32_t count =
-            pushSample(mouseWindow, sample, mouseWindowLength(feel, options.mouseAveraging));
-        mouseOutput = computeMotion(mouseWindow.samples, count, options.acceleration, mouseOutput);
-        count = pushSample(lanWindow, sample, options.lanAveraging);
-        lanOutput = computeMotion(lanWindow.samples, count, options.acceleration, lanOutput);
-
         char reply[replyTextSize];
-        int n = options.json ? formatJsonReply(reply, sizeof reply, lanOutput, buttons)
-                             : formatPlainReply(reply, sizeof reply, lanOutput, buttons);
+        int n = options.json
+                    ? formatJsonReply(reply, sizeof reply, *pass.lanOutput, *pass.buttons)
+                    : formatPlainReply(reply, sizeof reply, *pass.lanOutput, *pass.buttons);
         if (n < 0) {
             std::fputs("rejected", stdout); // the bridge would send no reply either
         } else {
             std::fwrite(reply, 1, static_cast<size_t>(n), stdout);
         }
         if (options.cursor) {
-            // As the worker drives the air mouse after each accepted line.
             clearPointerActions();
-            driveAirMouse(mouseOutput, buttons, seconds, feel);
+            pointerOutput.pass(pass);
             printPointerActions();
         }
         std::fputc('\n', stdout);

@@ -1,4 +1,4 @@
-#include "output/lan/reply_text.h"
+#include "protocol/reply_text.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 
 #include <bcrypt.h>
 
-#include "output/lan/digest.h"
+#include "protocol/digest.h"
 
 bool sha1Digest(const void* data, size_t length, unsigned char* digest) {
     // mingw-w64 has no BCRYPT_SHA1_ALG_HANDLE pseudo-handle; open the provider.

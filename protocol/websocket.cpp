@@ -1,9 +1,9 @@
-#include "output/lan/websocket.h"
+#include "protocol/websocket.h"
 
 #include <cstring>
 
-#include "output/lan/digest.h"
-#include "output/lan/reply_text.h"
+#include "protocol/digest.h"
+#include "protocol/reply_text.h"
 #include "text/number_text.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <openssl/evp.h>
 
-#include "output/lan/digest.h"
+#include "protocol/digest.h"
 
 bool sha1Digest(const void* data, size_t length, unsigned char* digest) {
     unsigned int size = 0;

@@ -1,0 +1,38 @@
+#pragma once
+// What the measurement worker reports, as events with their data. One
+// formatter gives each event its text in the event log; whoever wants to act
+// on an event (the headless notes) reads the record, never the text.
+
+#include <cstddef>
+#include <cstdint>
+
+enum class WorkerEventKind {
+    serialOpen,        // port, opened
+    lanOpen,           // lanPort, opened (a client was accepted)
+    featureEnabled,    // feature
+    portWriteFailed,   // the poll byte did not go out
+    portReadFailed,    // no complete device line came
+    socketReadFailed,  // the client's request could not be read
+    socketWriteFailed, // the reply could not be sent
+    restart,           // the cycle ends; the port and sockets are closed
+};
+
+enum class WorkerFeature { lan, webSocket, mouse };
+
+struct WorkerEvent {
+    WorkerEventKind kind = WorkerEventKind::restart;
+    bool opened = false;
+    int32_t lanPort = 0;
+    char comPort[32] = ""; // as the settings held it at the open
+    WorkerFeature feature = WorkerFeature::lan;
+    bool clientConnected = false; // for socket and restart events: a LAN client was there
+    bool stopping = false;        // a stop was asked for when it happened
+};
+
+constexpr size_t workerEventTextSize = 256;
+
+// The event log's text for an event; returns its length.
+size_t formatWorkerEvent(const WorkerEvent& event, char* out, size_t size);
+
+// Whether the window is asked to show the log again after this event.
+bool workerEventRepaints(const WorkerEvent& event);
