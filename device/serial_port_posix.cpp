@@ -24,6 +24,10 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 
 #include "device/serial_port_platform.h"
 #include "settings/settings.h"
@@ -38,6 +42,7 @@ constexpr auto transferTimeout = std::chrono::milliseconds(100);
 
 std::mutex portMutex;
 std::condition_variable portChanged;
+bool portExclusive = false; // the open port is in the terminal's exclusive mode
 int portUsers = 0;          // transfers in progress on serialPort
 int closesInProgress = 0;   // closes that have taken a descriptor but not closed it yet
 int wakePipe[2] = {-1, -1}; // made once, kept for the life of the process
@@ -87,6 +92,21 @@ void applyLineSettings(int fd) {
     // Pseudo-terminals have no modem lines and refuse this; that is no error.
     int rts = TIOCM_RTS;
     (void)ioctl(fd, TIOCMBIS, &rts);
+}
+
+// A pseudo-terminal keeps its exclusive mode for as long as its other side
+// is open, also after the process that set it has died (a real serial port
+// drops it at its last close). A bridge killed without its close would leave a
+// simulator's terminal refusing every later open by a normal user; flock,
+// which the kernel drops with the process, keeps other bridges out instead.
+bool isPseudoTerminal(int fd) {
+#ifdef __linux__
+    struct statfs fs {};
+    return fstatfs(fd, &fs) == 0 && fs.f_type == DEVPTS_SUPER_MAGIC;
+#else
+    (void)fd;
+    return false;
+#endif
 }
 
 // One bounded transfer of up to size bytes; see serial_port_platform.h.
@@ -179,14 +199,15 @@ bool openSerialPort() {
     }
     // Only terminals are ports; exclusive like a Windows port opened unshared.
     // flock keeps out other programs that lock (and a second open here), the
-    // terminal's exclusive mode those that don't (root is exempt from it).
+    // terminal's exclusive mode those that don't (root is exempt from it) on
+    // real ports; see isPseudoTerminal for why not on pseudo-terminals.
     const bool terminal = isatty(fd) != 0;
     if (!terminal || flock(fd, LOCK_EX | LOCK_NB) != 0) {
         openError = terminal ? EBUSY : ENOTTY;
         close(fd);
         return false;
     }
-    (void)ioctl(fd, TIOCEXCL);
+    const bool exclusive = !isPseudoTerminal(fd) && ioctl(fd, TIOCEXCL) == 0;
     applyLineSettings(fd);
 
     std::unique_lock<std::mutex> lock(portMutex);
@@ -194,16 +215,19 @@ bool openSerialPort() {
     // appears, or its wake-up would hit the new port's first transfer.
     portChanged.wait(lock, [] { return closesInProgress == 0; });
     serialPort.store(fd);
+    portExclusive = exclusive;
     openError = 0;
     return true;
 }
 
 void closeSerialPort() {
     int fd;
+    bool exclusive;
     {
         std::lock_guard<std::mutex> lock(portMutex);
         fd = serialPort.exchange(-1);
         if (fd < 0) return;
+        exclusive = portExclusive;
         ++closesInProgress;
     }
     if (wakePipe[1] >= 0) {
@@ -215,9 +239,9 @@ void closeSerialPort() {
         portChanged.wait(lock, [] { return portUsers == 0; });
         drainWakePipe();
     }
-    // The terminal would otherwise stay exclusive while another process (a
-    // simulator, say) holds it open, and refuse our own next open.
-    (void)ioctl(fd, TIOCNXCL);
+    // The terminal would otherwise stay exclusive while another process
+    // holds it open, and refuse our own next open.
+    if (exclusive) (void)ioctl(fd, TIOCNXCL);
     close(fd);
     {
         std::lock_guard<std::mutex> lock(portMutex);

@@ -20,7 +20,7 @@ LAYERS = {
     "output": 5,  # each output is its own folder: output/lan, output/pointer, ...
     "measurement": 6,
     "app": 7,
-    "tools/probe": 8,  # the client socket layer the other tools build on
+    "client": 8,
     "tools": 9,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)

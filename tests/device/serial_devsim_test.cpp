@@ -6,10 +6,15 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <grp.h>
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
+#include "device/capture.h"
 #include "device/device_line.h"
 #include "device/serial_port.h"
 #include "settings/settings.h"
@@ -103,6 +108,13 @@ class DevsimTest : public ::testing::Test {
         ASSERT_TRUE(openSerialPort()) << path;
     }
     bool pollLine() { return writePollByte() && readDeviceLine(line); }
+    // A line within about three seconds, for a simulator that waits on
+    // purpose (a loaded machine can stretch its wait past one read's 100 ms).
+    bool lineSoon() {
+        for (int attempt = 0; attempt < 30; ++attempt)
+            if (readDeviceLine(line)) return true;
+        return false;
+    }
     bool accepted() { return checksumMatches(line) && parseDeviceLine(line, &sample, &buttons); }
 };
 
@@ -152,6 +164,119 @@ TEST_F(DevsimTest, ChecksumGarbageAndCutFaults) {
     }
 }
 
+TEST_F(DevsimTest, LinesCutToNothingAreLogged) {
+    const std::string log = scratchFolder("devsim-cut") + "/device.log";
+    startAndOpen({"--cut", "2:0", "--log", log});
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_EQ(pollLine(), n % 2 == 1) << n;
+    sim.signal(SIGTERM);
+    ASSERT_EQ(sim.waitExit(), 0) << sim.errors();
+    const std::string logged = readFile(log);
+    ASSERT_EQ(logged.size(), 2 * 76u + 2); // two lines without their CR, two empty
+    EXPECT_EQ(logged.substr(75, 2), "\n\n") << "a cut line of no bytes is an empty log line";
+}
+
+// A capture of a good line and, 40 ms later, one with a wrong checksum.
+struct TwoRecordCapture {
+    std::string good = deviceLine(0, 0, 0.6f, 0.8f, "01000");
+    std::string bad = withWrongChecksum(deviceLine(0.6f, 0, 0, 0.8f, "00100"));
+    std::string file = scratchFolder("devsim-capture") + "/trace.cap";
+
+    TwoRecordCapture() {
+        char record[captureRecordTextMax];
+        std::string capture = std::string(captureHeader) + "\n";
+        capture.append(record,
+                       formatCaptureRecord(0, good.data(), good.size(), record, sizeof record));
+        capture.append(record,
+                       formatCaptureRecord(40000, bad.data(), bad.size(), record, sizeof record));
+        writeFile(file, capture);
+    }
+};
+
+// A capture is replayed byte for byte; timed, it plays once.
+TEST_F(DevsimTest, TimedCaptureStreamsOnce) {
+    TwoRecordCapture capture;
+    startAndOpen({"--replay", capture.file, "--stream", "1000", "--timed"});
+    for (const std::string& expected : {capture.good, capture.bad}) {
+        ASSERT_TRUE(lineSoon());
+        EXPECT_EQ(std::string(line), expected);
+    }
+    EXPECT_FALSE(readDeviceLine(line)) << "a timed capture is sent once";
+    EXPECT_EQ(line[0], '\0');
+}
+
+TEST_F(DevsimTest, CaptureAnswersPolls) {
+    TwoRecordCapture capture;
+    startAndOpen({"--replay", capture.file, "--timed"});
+    for (const std::string& expected : {capture.good, capture.bad}) {
+        ASSERT_TRUE(writePollByte() && lineSoon());
+        EXPECT_EQ(std::string(line), expected);
+    }
+    EXPECT_FALSE(pollLine()) << "no answer after the last record";
+}
+
+TEST_F(DevsimTest, UntimedCaptureComesRound) {
+    TwoRecordCapture capture;
+    startAndOpen({"--replay", capture.file});
+    for (const std::string& expected : {capture.good, capture.bad, capture.good}) {
+        ASSERT_TRUE(pollLine());
+        EXPECT_EQ(std::string(line), expected);
+    }
+}
+
+// Opens the port in a child process and reports whether that worked; as
+// root, the child first becomes a normal user (nobody), who gets no exemption
+// from a terminal's exclusive mode.
+bool opensAsNormalUser() {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        _exit(openSerialPort() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(DevsimTest, KilledBridgeLeavesThePortFreeForTheNext) {
+    ASSERT_TRUE(sim.start({TOLVANE_DEVSIM}, ".", "/dev/null"));
+    ASSERT_TRUE(sim.readLine(&path));
+    setComPort(path.c_str());
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(path.c_str(), 0666), 0); // for nobody
+    }
+
+    int opened[2];
+    ASSERT_EQ(pipe(opened), 0);
+    const pid_t bridge = fork();
+    if (bridge == 0) {
+        const char done = openSerialPort() ? '1' : '0';
+        (void)!write(opened[1], &done, 1);
+        pause();
+        _exit(0);
+    }
+    struct Reaper {
+        pid_t pid;
+        explicit Reaper(pid_t child) : pid(child) {}
+        ~Reaper() {
+            kill(pid, SIGKILL); // the bridge dies without closing the port
+            waitpid(pid, nullptr, 0);
+        }
+    };
+    std::optional<Reaper> reaper(std::in_place, bridge);
+    close(opened[1]);
+    char done = 0;
+    ASSERT_EQ(read(opened[0], &done, 1), 1);
+    close(opened[0]);
+    ASSERT_EQ(done, '1');
+    EXPECT_FALSE(opensAsNormalUser()) << "the port is in use";
+
+    reaper.reset();
+    EXPECT_TRUE(opensAsNormalUser()) << "a killed bridge must not keep the port";
+}
+
 TEST(DevsimCommandLine, HelpAndBadOptions) {
     auto run = [](const char* args) {
         std::string command = TOLVANE_DEVSIM " ";
@@ -166,6 +291,10 @@ TEST(DevsimCommandLine, HelpAndBadOptions) {
     EXPECT_EQ(run("--buttons 1x000"), 2);
     EXPECT_EQ(run("--cut 3:80"), 2);
     EXPECT_EQ(run("--replay /nonexistent/file"), 2);
+    EXPECT_EQ(run("--timed"), 2);
+    const std::string plain = scratchFolder("devsim-plain") + "/lines";
+    writeFile(plain, "TOL\n");
+    EXPECT_EQ(run(("--timed --replay " + plain).c_str()), 2) << "--timed needs a capture";
     EXPECT_EQ(run("--frobnicate"), 2);
 }
 

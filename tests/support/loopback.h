@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "client/client_socket.h"
 #include "output/lan/socket_layer.h"
-#include "tools/probe/client_socket.h"
 
 using Bound = std::chrono::milliseconds;
 

@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "client/bridge_client.h"
+#include "client/client_socket.h"
 #include "text/command_line.h"
 #include "text/number_text.h"
-#include "tools/probe/bridge_client.h"
-#include "tools/probe/client_socket.h"
 
 namespace {
 

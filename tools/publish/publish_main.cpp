@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/probe/bridge_client.h"
-#include "tools/probe/client_socket.h"
+#include "client/bridge_client.h"
+#include "client/client_socket.h"
 #include "tools/publish/bridge_values.h"
 #include "tools/publish/broker_link.h"
 #include "tools/publish/publish_options.h"

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "tools/probe/client_socket.h"
+#include "client/client_socket.h"
 
 using BridgeClock = std::chrono::steady_clock;
 

@@ -1,4 +1,4 @@
-#include "tools/probe/client_socket.h"
+#include "client/client_socket.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tools/probe/bridge_client.h"
+#include "client/bridge_client.h"
 
 #include <algorithm>
 #include <cstring>
