@@ -162,8 +162,8 @@ TEST(MouseFeelX11, RecenterAndClutchMoveThePointerWithoutClicks) {
                 ++early;
         }
         EXPECT_EQ(early, 0) << "the pointer left the centre before the turn back";
-        // The clutch's two seconds were watched many times over.
-        EXPECT_GT(steady, 40);
+        // The clutch's seconds were watched, many times over.
+        EXPECT_GT(steady, 10);
         // Neither the middle button's long press nor the clutch clicked.
         EXPECT_EQ(buttonEvents(display), 0);
 
