@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "settings/settings.h"
+#include "settings/settings_table.h"
 #include "settings/stop_request.h"
 #include "text/number_text.h"
 
@@ -22,6 +23,13 @@ constexpr FormControl blankForm[settingsFormControls] = {
     {idPresetB, FormControlKind::radioButton, {}, false, true},
     {idAccelerationOutput, FormControlKind::radioButton, {}, false, true},
     {idRotationOutput, FormControlKind::radioButton, {}, false, true},
+};
+
+// The control of each of the eleven lines, in the file's order.
+constexpr int lineControls[settingsLineCount] = {
+    idComPort,      idScreenDistance,   idScrollSpeed,        idMouseAveraging,
+    idLanAveraging, idLanPort,          idMouseEnabled,       idPresetB,
+    idLanEnabled,   idWebSocketEnabled, idAccelerationOutput,
 };
 
 FormControl& control(SettingsForm& form, int id) {
@@ -58,20 +66,36 @@ int radioPartner(int id) {
     }
 }
 
-void setLanDetailsEnabled(SettingsForm& form, bool enabled) {
-    setEnabled(form, idWebSocketEnabled, enabled);
-    setEnabled(form, idLanAveraging, enabled);
-    setEnabled(form, idLanPort, enabled);
+// Enables or greys out the controls of every setting greyed out when.
+void setGreyGroupEnabled(SettingsForm& form, GreyWhen when, bool enabled) {
+    for (int line = 1; line <= settingsLineCount; ++line)
+        if (settingsTable[settingOfLine(line)].grey == when)
+            setEnabled(form, lineControls[line - 1], enabled);
 }
 
-// A text without a number keeps the previous value; then the range applies.
-int32_t scanClamped(const SettingsForm& form, int id, int32_t previous, int32_t low, int32_t high) {
-    int32_t value = previous;
-    scanInteger(findFormControl(form, id)->text, &value);
-    return value < low ? low : (value > high ? high : value);
+void setLanDetailsEnabled(SettingsForm& form, bool enabled) {
+    setGreyGroupEnabled(form, GreyWhen::lanOffOrPresetB, enabled);
+}
+
+// A text without a number keeps the previous value; then the row's range
+// applies, if it has one.
+void takeInteger(const SettingsForm& form, std::atomic<int32_t>& field, int line) {
+    const SettingRow& row = settingsTable[settingOfLine(line)];
+    int32_t value = field;
+    scanInteger(findFormControl(form, lineControls[line - 1])->text, &value);
+    if (row.range == RangeRule::clamp) {
+        const auto low = static_cast<int32_t>(row.low);
+        const auto high = static_cast<int32_t>(row.high);
+        value = value < low ? low : (value > high ? high : value);
+    }
+    field = value;
 }
 
 } // namespace
+
+int settingControl(int line) {
+    return lineControls[line - 1];
+}
 
 FormControl* findFormControl(SettingsForm& form, int id) {
     for (FormControl& c : form.controls)
@@ -99,17 +123,14 @@ void initSettingsForm(SettingsForm& form) {
     showInteger(form, idLanAveraging, settings.lanAveraging);
     showInteger(form, idLanPort, settings.lanPort);
 
-    if (settings.mouseEnabled != 0) {
+    if (settings.mouseEnabled != 0)
         control(form, idMouseEnabled).checked = true;
-    } else {
-        setEnabled(form, idScreenDistance, false);
-        setEnabled(form, idScrollSpeed, false);
-        setEnabled(form, idMouseAveraging, false);
-    }
+    else
+        setGreyGroupEnabled(form, GreyWhen::mouseOff, false);
 
     if (settings.deviceMode == devicePresetB) {
         control(form, idPresetB).checked = true;
-        setEnabled(form, idLanEnabled, false);
+        setGreyGroupEnabled(form, GreyWhen::presetB, false);
         setLanDetailsEnabled(form, false);
     } else {
         // 0, and the start-up value 2 before any file was read.
@@ -142,22 +163,18 @@ void toggleFormControl(SettingsForm& form, int id) {
 
 bool applyEnablingRule(SettingsForm& form, int id) {
     switch (id) {
-    case idMouseEnabled: {
-        const bool on = isChecked(form, idMouseEnabled);
-        setEnabled(form, idScreenDistance, on);
-        setEnabled(form, idScrollSpeed, on);
-        setEnabled(form, idMouseAveraging, on);
+    case idMouseEnabled:
+        setGreyGroupEnabled(form, GreyWhen::mouseOff, isChecked(form, idMouseEnabled));
         return true;
-    }
     case idLanEnabled:
         setLanDetailsEnabled(form, isChecked(form, idLanEnabled));
         return true;
     case idPresetC:
-        setEnabled(form, idLanEnabled, !isChecked(form, idPresetB));
+        setGreyGroupEnabled(form, GreyWhen::presetB, !isChecked(form, idPresetB));
         setLanDetailsEnabled(form, isChecked(form, idLanEnabled));
         return true;
     case idPresetB:
-        setEnabled(form, idLanEnabled, !isChecked(form, idPresetB));
+        setGreyGroupEnabled(form, GreyWhen::presetB, !isChecked(form, idPresetB));
         setLanDetailsEnabled(form, false);
         return true;
     default:
@@ -171,18 +188,21 @@ void applySettingsForm(const SettingsForm& form) {
 
     setComPort(findFormControl(form, idComPort)->text);
 
+    const SettingRow& distanceRow = settingsTable[settingOfLine(2)];
     float distance = settings.screenDistance;
     scanFloat(findFormControl(form, idScreenDistance)->text, &distance);
     // Compared in double: the float nearest to 0.1 lies above 0.1 and stays.
-    if (static_cast<double>(distance) < 0.1) distance = 0.1f;
-    if (static_cast<double>(distance) > 10.0) distance = 10.0f;
+    if (static_cast<double>(distance) < distanceRow.low)
+        distance = static_cast<float>(distanceRow.low);
+    if (static_cast<double>(distance) > distanceRow.high)
+        distance = static_cast<float>(distanceRow.high);
     settings.screenDistance = distance;
 
-    settings.scrollSpeed = scanClamped(form, idScrollSpeed, settings.scrollSpeed, 1, 64);
-    settings.mouseAveraging = scanClamped(form, idMouseAveraging, settings.mouseAveraging, 1, 255);
-    settings.lanAveraging = scanClamped(form, idLanAveraging, settings.lanAveraging, 1, 255);
-    // Taken as typed: the server uses it modulo 65536.
-    settings.lanPort = scanClamped(form, idLanPort, settings.lanPort, INT32_MIN, INT32_MAX);
+    takeInteger(form, settings.scrollSpeed, 3);
+    takeInteger(form, settings.mouseAveraging, 4);
+    takeInteger(form, settings.lanAveraging, 5);
+    // Taken as typed (no range): the server uses it modulo 65536.
+    takeInteger(form, settings.lanPort, 6);
 
     settings.mouseEnabled = isChecked(form, idMouseEnabled) ? 1 : 0;
     settings.deviceMode = isChecked(form, idPresetB) ? devicePresetB : devicePresetC;

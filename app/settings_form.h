@@ -6,23 +6,25 @@
 
 #include <cstddef>
 
+#include "app/settings_controls.h"
+
 // Control ids of dialog 129.
 enum SettingsControlId : int {
     idOk = 1,
     idCancel = 2,
-    idMouseAveraging = 1000,
-    idComPort = 1003,
-    idScreenDistance = 1005,
-    idLanAveraging = 1004,
-    idLanPort = 1010,
-    idMouseEnabled = 1011,
-    idLanEnabled = 1012,
-    idWebSocketEnabled = 1013,
-    idPresetC = 1016,
-    idPresetB = 1017,
-    idScrollSpeed = 1018,
-    idAccelerationOutput = 1019,
-    idRotationOutput = 1020,
+    idMouseAveraging = IDC_MOUSE_AVERAGING,
+    idComPort = IDC_COM_PORT,
+    idScreenDistance = IDC_SCREEN_DISTANCE,
+    idLanAveraging = IDC_LAN_AVERAGING,
+    idLanPort = IDC_LAN_PORT,
+    idMouseEnabled = IDC_MOUSE_ENABLED,
+    idLanEnabled = IDC_LAN_ENABLED,
+    idWebSocketEnabled = IDC_WEBSOCKET_ENABLED,
+    idPresetC = IDC_PRESET_C,
+    idPresetB = IDC_PRESET_B,
+    idScrollSpeed = IDC_SCROLL_SPEED,
+    idAccelerationOutput = IDC_ACCELERATION_OUTPUT,
+    idRotationOutput = IDC_ROTATION_OUTPUT,
 };
 
 enum class FormControlKind { edit, checkBox, radioButton };
@@ -43,6 +45,10 @@ constexpr int settingsFormControls = 13;
 struct SettingsForm {
     FormControl controls[settingsFormControls];
 };
+
+// The control that holds the setting of a line 1..11 (for the radio pairs,
+// the second button: preset B, acceleration output).
+int settingControl(int line);
 
 // The control with this id, or nullptr for an id the form does not hold.
 FormControl* findFormControl(SettingsForm& form, int id);

@@ -8,14 +8,15 @@
 #include "settings/settings.h"
 
 bool startShell(const char* settingsPath) {
+    startSocketLayer();
+    setDefaults();
+    readSettingsFile(settingsPath);
+    // After the settings: on Linux they say which pointer to open.
     int32_t width = 0;
     int32_t height = 0;
     const bool display = openPointer() && readScreenSize(&width, &height);
     screenWidth = width;
     screenHeight = height;
-    startSocketLayer();
-    setDefaults();
-    readSettingsFile(settingsPath);
     return display;
 }
 

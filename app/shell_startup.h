@@ -1,10 +1,11 @@
 #pragma once
-// What every shell does before its first Run: the screen size, the socket
-// layer, the default settings and then the settings file.
+// What every shell does before its first Run: the socket layer, the default
+// settings and then the settings file, the pointer and the screen size.
 
-// Reads the primary screen's size into screenWidth/screenHeight (0 x 0 when no
-// display can be reached), starts the socket layer, sets the defaults and reads
-// the settings file at path. Returns whether a screen size was read.
+// Starts the socket layer, sets the defaults, reads the settings file at path,
+// opens the pointer and reads the primary screen's size into
+// screenWidth/screenHeight (0 x 0 when no display can be reached). Returns
+// whether a screen size was read.
 bool startShell(const char* settingsPath);
 
 // The counterpart at exit: stops the socket layer and lets go of the display.

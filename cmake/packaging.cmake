@@ -2,8 +2,9 @@
 #
 # Linux: GNU install dirs (programs in bin, documents in share/doc/tolvane,
 # data in share/tolvane, man pages, a systemd user unit) and a Debian package
-# from CPack. Windows: one flat folder (the programs, the page, README.txt and
-# the sample settings with CR LF line ends), zipped by cmake/make_zip.py with
+# from CPack. Windows: one flat folder (the programs, the page, the sample
+# capture, and README.txt from docs/README-Windows.txt and the sample settings
+# with CR LF line ends), zipped by cmake/make_zip.py with
 # fixed file times and order so that the same commit gives the same bytes.
 
 # The programs a user runs; the simulator and the MQTT gateway exist on Linux only.
@@ -21,17 +22,24 @@ endforeach()
 
 set(package_text ${CMAKE_BINARY_DIR}/package-text)
 if(WIN32)
-    # Texts for Notepad: CR LF line ends.
-    foreach(pair IN ITEMS "README.md:README.txt" "LICENSE:LICENSE.txt" "samples/tolv.conf:tolv.conf")
+    # Texts for Notepad: CR LF line ends. The README is the Windows one.
+    foreach(pair IN ITEMS "docs/README-Windows.txt:README.txt" "LICENSE:LICENSE.txt"
+                          "samples/tolv.conf:tolv.conf")
         string(REPLACE ":" ";" parts ${pair})
         list(GET parts 0 from)
         list(GET parts 1 to)
+        # Read at configure time, so an edit must configure again.
+        set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                     ${PROJECT_SOURCE_DIR}/${from})
         file(READ ${PROJECT_SOURCE_DIR}/${from} text)
         string(REPLACE "\r\n" "\n" text "${text}")
         string(REPLACE "\n" "\r\n" text "${text}")
         file(WRITE ${package_text}/${to} "${text}")
         install(FILES ${package_text}/${to} DESTINATION .)
     endforeach()
+    # The sample capture for tolvane-decode, byte for byte (device traffic, not
+    # a text to edit), where the decoder's help names it.
+    install(FILES samples/capture.txt DESTINATION .)
 else()
     install(FILES README.md DESTINATION ${TOLVANE_INSTALL_DOCDIR})
     install(FILES samples/tolv.conf DESTINATION ${TOLVANE_INSTALL_DATADIR})
@@ -78,6 +86,15 @@ else()
     endif()
     add_custom_target(package_texts ALL DEPENDS ${man_pages})
     install(FILES ${package_text}/changelog.gz DESTINATION ${TOLVANE_INSTALL_DOCDIR})
+endif()
+
+# ---- The air mouse's uinput device (Linux) ----
+# The udev rule lets the user at the machine's own seat make input events
+# through /dev/uinput; the module is loaded at boot.
+if(NOT WIN32)
+    install(FILES cmake/70-tolvane-uinput.rules DESTINATION lib/udev/rules.d)
+    install(FILES cmake/tolvane-modules-load.conf DESTINATION lib/modules-load.d
+            RENAME tolvane.conf)
 endif()
 
 # ---- Debian package ----

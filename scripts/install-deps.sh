@@ -41,6 +41,9 @@ build_packages=(
     libx11-dev
     libxcb-xtest0-dev
     libxcb-randr0-dev
+    libevdev-dev
+    libwayland-dev
+    pkg-config
 )
 test_packages=(
     clang
@@ -78,6 +81,10 @@ test_packages=(
     help2man
     lintian
     systemd
+    qemu-system-x86
+    weston
+    busybox-static
+    cpio
 )
 
 packages=("${build_packages[@]}")

@@ -2,11 +2,14 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "text/number_text.h"
@@ -21,27 +24,62 @@ bool fail(const char* what, int error, char* reason, size_t reasonSize) {
     return false;
 }
 
-// The file a path names, through symbolic links; the path itself when it
-// does not exist yet.
-std::string targetOf(const char* path) {
-    char* real = realpath(path, nullptr);
-    if (real == nullptr) return path;
-    std::string target = real;
-    std::free(real);
-    return target;
-}
-
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The file a path names, through symbolic links, also when the last link
+// points at nothing yet: a dangling link is followed like any other. False
+// (errno ELOOP) for a loop.
+bool targetOf(const char* path, std::string* target) {
+    std::string current = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        char link[PATH_MAX];
+        const ssize_t n = readlink(current.c_str(), link, sizeof link - 1);
+        if (n < 0) {
+            *target = current; // no link (or nothing there): this is the file
+            return true;
+        }
+        link[n] = '\0';
+        current = link[0] == '/' ? std::string(link) : folderOf(current) + "/" + link;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+// While the temporary file exists: a file size limit makes write(2) fail
+// instead of killing the process, and Ctrl+C or a stop waits until the
+// temporary file is renamed or removed.
+struct WriteGuard {
+    struct sigaction oldXfsz {};
+    sigset_t oldMask{};
+    WriteGuard() {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGXFSZ, &ignore, &oldXfsz);
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        sigaddset(&held, SIGHUP);
+        sigprocmask(SIG_BLOCK, &held, &oldMask);
+    }
+    ~WriteGuard() {
+        sigaction(SIGXFSZ, &oldXfsz, nullptr);
+        sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+    }
+};
+
 } // namespace
 
 bool replaceFileText(const char* path, const char* text, size_t length, char* reason,
                      size_t reasonSize) {
-    const std::string target = targetOf(path);
+    std::string target;
+    if (!targetOf(path, &target)) return fail("cannot follow its links", errno, reason, reasonSize);
+    const WriteGuard guard;
     std::string temporary = target + ".new-XXXXXX";
     const int file = mkstemp(temporary.data());
     if (file < 0)
@@ -87,4 +125,31 @@ bool replaceFileText(const char* path, const char* text, size_t length, char* re
         close(folder);
     }
     return true;
+}
+
+bool lockFileForChange(const char* path, FileLock* lock, char* reason, size_t reasonSize) {
+    std::string target;
+    if (!targetOf(path, &target)) return fail("cannot follow its links", errno, reason, reasonSize);
+    const int folder = open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return fail("cannot open its folder to lock it", errno, reason, reasonSize);
+    // Another change takes a few milliseconds; one that holds the lock for
+    // ten seconds has hung.
+    for (int attempt = 0; flock(folder, LOCK_EX | LOCK_NB) != 0; ++attempt) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || attempt == 1000) {
+            const int error = errno;
+            close(folder);
+            return fail(error == EWOULDBLOCK ? "another program has held its folder's lock for 10 s"
+                                             : "cannot lock its folder",
+                        error, reason, reasonSize);
+        }
+        const timespec pause{0, 10 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    lock->handle = folder;
+    return true;
+}
+
+void unlockFile(FileLock* lock) {
+    if (lock->handle >= 0) close(static_cast<int>(lock->handle)); // closing releases flock
+    lock->handle = -1;
 }

@@ -78,3 +78,34 @@ bool replaceFileText(const char* path, const char* text, size_t length, char* re
     }
     return true;
 }
+
+bool lockFileForChange(const char* path, FileLock* lock, char* reason, size_t reasonSize) {
+    const std::string name = std::string(path) + ".lock";
+    // Removed when its last holder closes it; a second holder opens the same
+    // file while it is held, and retries while it is being removed.
+    for (int attempt = 0;; ++attempt) {
+        HANDLE file =
+            CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            OVERLAPPED at{};
+            if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+                lock->handle = reinterpret_cast<intptr_t>(file);
+                return true;
+            }
+            const DWORD error = GetLastError();
+            CloseHandle(file);
+            return fail("cannot lock it", error, reason, reasonSize);
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_ACCESS_DENIED || attempt == 500)
+            return fail("cannot create its lock file", error, reason, reasonSize);
+        Sleep(10);
+    }
+}
+
+void unlockFile(FileLock* lock) {
+    if (lock->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(lock->handle));
+    lock->handle = -1;
+}

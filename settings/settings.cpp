@@ -129,7 +129,7 @@ FILE* openSettingsFile(const char* path, int* error) {
     struct stat status {};
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         close(fd);
-        *error = settingsNotRegularFile;
+        *error = S_ISDIR(status.st_mode) ? EISDIR : settingsNotRegularFile;
         return nullptr;
     }
     FILE* file = fdopen(fd, "r");
@@ -143,7 +143,7 @@ FILE* openSettingsFile(const char* path, int* error) {
 
 const char* settingsOpenReason(int error) {
     if (error == settingsNotRegularFile)
-        return "it is not a regular file (a FIFO, a device or a folder)";
+        return "it is not a regular file (a FIFO or a device)";
     return std::strerror(error);
 }
 

@@ -78,9 +78,9 @@ void appendSettingValue(TextBuilder& out, int index);
 int formatSettingsText(char* text, size_t size);
 constexpr int settingsTextSize = 8192; // what formatSettingsText may need
 
-// Opens a settings file for reading without ever waiting: a FIFO, a device or
-// a folder is refused (*error = settingsNotRegularFile). nullptr with *error
-// (an errno value) when it cannot be opened.
+// Opens a settings file for reading without ever waiting: a FIFO or a device
+// is refused (*error = settingsNotRegularFile), a folder too (EISDIR).
+// nullptr with *error (an errno value) when it cannot be opened.
 FILE* openSettingsFile(const char* path, int* error);
 constexpr int settingsNotRegularFile = -1;
 // The reason for an error of openSettingsFile, for messages.

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int lineBufferSize = 256; // as readSettingsFile reads them
-
 enum Line {
     comPortLine = 1,
     distanceLine,
@@ -25,9 +23,36 @@ enum Line {
     accelerationLine
 };
 
-void add(SettingsFileCheck* check, SettingsIssue issue, int line, long long value = 0) {
-    if (check->findingCount < settingsFindingsMax)
-        check->findings[check->findingCount++] = SettingsFinding{issue, line, value};
+SettingsFinding* add(SettingsFileCheck* check, SettingsIssue issue, int line, long long value = 0) {
+    thread_local SettingsFinding dropped; // beyond the last: filled and forgotten
+    if (check->findingCount >= settingsFindingsMax) return &dropped;
+    SettingsFinding* f = &check->findings[check->findingCount++];
+    *f = SettingsFinding{issue, line, value, {}, {}};
+    return f;
+}
+
+bool isCommentOrBlank(const char* text) {
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    return *text == '\0' || *text == '#' || *text == ';' || std::strncmp(text, "//", 2) == 0;
+}
+
+// A line after the eleventh: a keyed setting, or something the reader keeps.
+void checkKeyedLine(SettingsFileCheck* check, int line, const char* text) {
+    if (isCommentOrBlank(text)) return;
+    const char* equals = std::strchr(text, '=');
+    const int index =
+        equals == nullptr ? -1 : findSetting(text, static_cast<size_t>(equals - text));
+    if (index < 0 || !isKeyedSetting(index)) {
+        copyText(add(check, SettingsIssue::unknownLine, line)->text, settingsLineShown + 1, text);
+        return;
+    }
+    char reason[100];
+    TextBuilder why(reason, sizeof reason);
+    if (checkSettingText(index, equals + 1, why)) return;
+    SettingsFinding* f = add(check, SettingsIssue::badValue, line);
+    copyText(f->text, sizeof f->text, text);
+    copyText(f->reason, sizeof f->reason, reason);
 }
 
 // What people write in configuration files of other programs: a comment, an
@@ -86,21 +111,20 @@ void checkValue(SettingsFileCheck* check, int line, bool scanned, int32_t raw) {
 
 void checkSettingsFile(const char* path, SettingsFileCheck* check) {
     *check = SettingsFileCheck{};
-    FILE* file = std::fopen(path, "r");
-    if (file == nullptr) {
-        check->error = errno;
-        check->state = errno == ENOENT ? SettingsFileState::missing : SettingsFileState::unreadable;
-    }
+    FILE* file = openSettingsFile(path, &check->error);
+    if (file == nullptr)
+        check->state =
+            check->error == ENOENT ? SettingsFileState::missing : SettingsFileState::unreadable;
     bool missingSaid = false;
     for (int line = 1; line <= settingsFieldCount; ++line) {
         bool scanned = false;
         int32_t raw = 0;
-        char text[lineBufferSize];
-        if (file != nullptr && std::fgets(text, sizeof text, file) != nullptr) {
-            for (char* p = text; *p != '\0'; ++p)
-                if (*p == '\r' || *p == '\n') *p = '\0';
+        char text[settingsLineSize];
+        bool cut = false;
+        if (file != nullptr && readSettingsLine(file, text, sizeof text, &cut)) {
             copyText(check->text[line - 1], sizeof check->text[line - 1], text);
             check->lines = line;
+            if (cut) add(check, SettingsIssue::lineTooLong, line);
             checkText(check, line, text, &scanned, &raw);
         } else if (file != nullptr && !missingSaid) {
             add(check, SettingsIssue::missingLine, line);
@@ -108,5 +132,13 @@ void checkSettingsFile(const char* path, SettingsFileCheck* check) {
         }
         checkValue(check, line, scanned, raw);
     }
-    if (file != nullptr) std::fclose(file);
+    if (file == nullptr) return;
+    char text[settingsLineSize];
+    bool cut = false;
+    for (int line = settingsFieldCount + 1; readSettingsLine(file, text, sizeof text, &cut);
+         ++line) {
+        if (cut) add(check, SettingsIssue::lineTooLong, line);
+        checkKeyedLine(check, line, text);
+    }
+    std::fclose(file);
 }

@@ -6,14 +6,9 @@
 
 #include <cstdint>
 
-constexpr int settingsFieldCount = 11;
+#include "settings/settings_table.h"
 
-// The fields' names, in the order of the file's lines.
-inline constexpr const char* settingsFieldNames[settingsFieldCount] = {
-    "comPort",      "screenDistance",   "scrollSpeed",        "mouseAveraging",
-    "lanAveraging", "lanPort",          "mouseEnabled",       "deviceMode",
-    "lanEnabled",   "webSocketEnabled", "accelerationOutput",
-};
+constexpr int settingsFieldCount = settingsLineCount;
 
 enum class SettingsFileState { read, missing, unreadable };
 
@@ -27,21 +22,27 @@ enum class SettingsIssue : uint8_t {
     lanPortZero,      // its low 16 bits are 0: no port to listen on
     presetUnknown,    // deviceMode neither 0, 1 nor 2
     lanNeedsPresetC,  // lanEnabled with a deviceMode other than 0
+    lineTooLong,      // more than 255 bytes: the rest of the line is ignored
+    unknownLine,      // after line 11: no "name=value" of a keyed setting (kept as it is)
+    badValue,         // after line 11: a keyed setting's value is bad (its default applies)
 };
+
+constexpr int settingsLineShown = 48; // a line's text kept for messages, cut
 
 struct SettingsFinding {
     SettingsIssue issue;
-    int line;        // the field's line, 1..11
+    int line;        // the line in the file: 1..11 for the fields, then the keyed lines
     long long value; // the value as written or in effect, where one applies
+    char text[settingsLineShown + 1]; // keyed lines: the line, cut
+    char reason[100];                 // badValue: what is wrong ("is outside 0 to 1000")
 };
 
-constexpr int settingsLineShown = 48;   // a line's text kept for messages, cut
 constexpr int settingsFindingsMax = 24; // more than the eleven lines can raise
 
 struct SettingsFileCheck {
     SettingsFileState state;
-    int error;                                            // errno of a failed open
-    int lines;                                            // lines read, 0..11
+    int error; // of a failed open: errno or settingsNotRegularFile (settingsOpenReason)
+    int lines; // lines read, 0..11
     char text[settingsFieldCount][settingsLineShown + 1]; // each line, cut
     int findingCount;
     SettingsFinding findings[settingsFindingsMax];

@@ -1,6 +1,5 @@
 #include "settings/settings_table.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "settings/settings.h"
@@ -175,7 +174,11 @@ void describePointer(TextBuilder& out) {
 #ifdef _WIN32
     out.append("Linux only: how the pointer is moved (ignored on Windows)");
 #else
-    out.append("how the pointer is moved: auto (X11 when there is a display, else uinput)");
+    out.append(settings.pointer == PointerBackend::x11      ? "the pointer is moved through XTest"
+               : settings.pointer == PointerBackend::uinput ? "the pointer is a uinput device"
+                                                            : "how the pointer is moved: auto "
+                                                              "(uinput under Wayland or without X, "
+                                                              "else XTest)");
 #endif
 }
 void describeScreenSize(TextBuilder& out) {
@@ -267,16 +270,17 @@ const SettingRow settingsTable[] = {
      formatChoice<PointerBackend, &Settings::pointer, pointerWords>,
      storeChoice<PointerBackend, &Settings::pointer, pointerWords, 3>, describePointer},
     {"screenSize", 0, SettingKind::screenSize, "", RangeRule::refuse, 1, 100000, nullptr, 0,
-     GreyWhen::never, "WxH: the screen size in pixels instead of the system's (empty: ask)",
+     GreyWhen::never, "the screen size in pixels instead of the system's; empty: ask the system",
      formatText<getScreenSize, screenSizeSize>, setScreenSize, describeScreenSize},
     {"udpTarget", 0, SettingKind::address, "", RangeRule::refuse, 1, 65535, nullptr, 0,
-     GreyWhen::never, "HOST:PORT to send each sample to over UDP (empty: none)",
+     GreyWhen::never, "where each sample goes over UDP; empty: nowhere",
      formatText<getUdpTarget, udpTargetSize>, setUdpTarget, describeUdpTarget},
     {"udpFormat", 0, SettingKind::choice, "opentrack", RangeRule::none, 0, 0, WORDS(udpFormatWords),
      GreyWhen::never, "UDP packets: opentrack or osc",
      formatChoice<UdpFormat, &Settings::udpFormat, udpFormatWords>,
      storeChoice<UdpFormat, &Settings::udpFormat, udpFormatWords, 2>, describeUdpFormat},
 };
+#undef WORDS
 const int settingsRowCount = static_cast<int>(sizeof settingsTable / sizeof settingsTable[0]);
 
 int findSetting(const char* name, size_t length) {
@@ -401,7 +405,7 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         double value = 0.0;
         float stored = 0.0f;
         // The whole text must be the number, as a person typing it means it.
-        if (!scanDecimal(text, &value) || !scanFloat(text, &stored) || *text == ' ') {
+        if (!scanDecimal(text, &value) || !scanFloat(text, &stored)) {
             reason.append("is not a number");
             return false;
         }
@@ -409,13 +413,15 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         if (*p == '+' || *p == '-') ++p;
         while ((*p >= '0' && *p <= '9') || *p == '.')
             ++p;
+        bool whole = true;
         if (*p == 'e' || *p == 'E') {
             ++p;
             if (*p == '+' || *p == '-') ++p;
+            whole = *p >= '0' && *p <= '9'; // an exponent needs its digits
             while (*p >= '0' && *p <= '9')
                 ++p;
         }
-        if (*p != '\0') {
+        if (!whole || *p != '\0') {
             reason.append("is not a number");
             return false;
         }

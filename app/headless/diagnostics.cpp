@@ -7,11 +7,12 @@
 #include "device/serial_port.h"
 #include "settings/settings.h"
 #include "settings/settings_check.h"
+#include "settings/settings_table.h"
 #include "text/number_text.h"
 
 namespace {
 
-constexpr int noteSize = 400;
+constexpr int noteSize = 1024; // the settings in effect, keyed ones included
 
 // One note, begun with the program's name as every line on standard error is.
 struct Note {
@@ -39,11 +40,11 @@ void appendSetting(TextBuilder& text, int line) {
         if (quoted) text.append("\"");
         return;
     }
-    appendSettingValue(text, line - 1);
+    appendSettingValue(text, settingOfLine(line));
 }
 
 void appendNameValue(TextBuilder& text, int line, long long value) {
-    text.append(settingsFieldNames[line - 1]);
+    text.append(settingsTable[settingOfLine(line)].name);
     text.append("=");
     text.appendInteger(value);
 }
@@ -52,7 +53,7 @@ void appendLineQuote(TextBuilder& text, const SettingsFileCheck& check, int line
     text.append("line ");
     text.appendInteger(line);
     text.append(" (");
-    text.append(settingsFieldNames[line - 1]);
+    text.append(settingsTable[settingOfLine(line)].name);
     text.append(") reads \"");
     text.append(check.text[line - 1]);
     text.append("\"");
@@ -80,7 +81,7 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
         }
         if (line != 1) {
             text.append("; ");
-            text.append(settingsFieldNames[line - 1]);
+            text.append(settingsTable[settingOfLine(line)].name);
             text.append(" stays ");
             appendSetting(text, line);
         }
@@ -88,7 +89,7 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
     case SettingsIssue::noNumber:
         appendLineQuote(text, check, line);
         text.append(", which is no number: ");
-        text.append(settingsFieldNames[line - 1]);
+        text.append(settingsTable[settingOfLine(line)].name);
         text.append(" stays ");
         appendSetting(text, line);
         break;
@@ -99,7 +100,7 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
             text.append("the settings file ends after line ");
             text.appendInteger(line - 1);
             text.append(": ");
-            text.append(settingsFieldNames[line - 1]);
+            text.append(settingsTable[settingOfLine(line)].name);
             text.append(" and the settings after it keep their defaults");
         }
         break;
@@ -137,6 +138,28 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
                                                    : "");
         text.append(": the LAN server only runs with preset C (deviceMode=0, the device "
                     "polled); set the device and deviceMode to preset C to use it");
+        break;
+    case SettingsIssue::lineTooLong:
+        text.append("line ");
+        text.appendInteger(line);
+        text.append(" is longer than 255 bytes: only its first 255 bytes are read");
+        break;
+    case SettingsIssue::unknownLine:
+        text.append("line ");
+        text.appendInteger(line);
+        text.append(" reads \"");
+        text.append(f.text);
+        text.append("\", which is no setting of this version: it is ignored and kept when "
+                    "the file is written (`tolvane-config --help` lists the settings)");
+        break;
+    case SettingsIssue::badValue:
+        text.append("line ");
+        text.appendInteger(line);
+        text.append(" reads \"");
+        text.append(f.text);
+        text.append("\": the value ");
+        text.append(f.reason);
+        text.append(", so the default applies");
         break;
     }
 }
@@ -225,7 +248,7 @@ void noteSettingsAtStart(const char* path, NoteSink say) {
             note.text.append("cannot read the settings file ");
             appendAbsolutePath(note.text, path);
             note.text.append(": ");
-            note.text.append(std::strerror(check.error));
+            note.text.append(settingsOpenReason(check.error));
             note.text.append(": the defaults apply");
         }
         say(note.data);
@@ -234,9 +257,17 @@ void noteSettingsAtStart(const char* path, NoteSink say) {
         Note note("settings in effect:");
         for (int line = 1; line <= settingsFieldCount; ++line) {
             note.text.append(" ");
-            note.text.append(settingsFieldNames[line - 1]);
+            note.text.append(settingsTable[settingOfLine(line)].name);
             note.text.append("=");
             appendSetting(note.text, line);
+        }
+        // The keyed settings only when set: the defaults say nothing new.
+        for (int i = settingsFieldCount; i < settingsRowCount; ++i) {
+            if (settingAtDefault(i)) continue;
+            note.text.append(" ");
+            note.text.append(settingsTable[i].name);
+            note.text.append("=");
+            appendSettingValue(note.text, i);
         }
         say(note.data);
     }

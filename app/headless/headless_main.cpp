@@ -15,8 +15,12 @@
 #include "app/shell_startup.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
+#include "output/pointer/pointer.h"
+#include "output/udp/udp_output.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
+#include "text/help_examples.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -34,14 +38,15 @@ const char usage[] = "usage: tolvane-headless [--config PATH]\n"
                      "Standard output carries the event log, one message per line. Notes for\n"
                      "you go to standard error: the file read and the settings in effect,\n"
                      "warnings about settings, why the serial port does not open, where the\n"
-                     "LAN server listens.\n"
+                     "LAN server listens, how the air mouse moves the pointer (on Linux XTest\n"
+                     "or a uinput device, by the setting pointer=auto|x11|uinput) and why.\n"
                      "\n"
                      "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
                      "  -h, --help      print this help and exit\n"
                      "  --version       print the version and exit\n"
                      "\n"
                      "Example:\n"
-                     "  tolvane-headless --config ~/tolvane/tolv.conf\n";
+                     "  tolvane-headless --config " TOLVANE_EXAMPLE_SETTINGS "\n";
 
 // How long a stop waits for the streams' readers before it ends the process
 // without them.
@@ -59,6 +64,29 @@ void onLogMessage(const char* message) {
 
 void onWorkerEvent(const WorkerEvent& event) {
     noteWorkerEvent(event, sayNote);
+}
+
+// The UDP output's notes, on the worker's thread; only queued.
+void sayUdpNote(const char* line) {
+    char note[errorLineSize];
+    TextBuilder text(note, sizeof note);
+    text.append("tolvane-headless: ");
+    text.append(line);
+    sayNote(note);
+}
+
+// At the end, when the UDP output sent anything: how much went out.
+void sayUdpCounts() {
+    const UdpOutputCounts counts = udpOutputCounts();
+    if (counts.sent + counts.failed == 0) return;
+    char note[errorLineSize];
+    TextBuilder text(note, sizeof note);
+    text.append("tolvane-headless: UDP output: ");
+    text.appendInteger(static_cast<long long>(counts.sent));
+    text.append(" datagrams sent, ");
+    text.appendInteger(static_cast<long long>(counts.failed));
+    text.append(" failed");
+    sayNote(note);
 }
 
 // -1 to go on; otherwise the exit status.
@@ -106,15 +134,26 @@ int main(int argc, char** argv) {
 
     const bool display = startShell(settingsPath);
     noteSettingsAtStart(settingsPath, sayNote);
+    if (settings.mouseEnabled.load() != 0 && pointerChoiceText()[0] != '\0') {
+        char line[768];
+        TextBuilder out(line, sizeof line);
+        out.append(display ? "tolvane-headless: air mouse: "
+                           : "tolvane-headless: air mouse: none: ");
+        out.append(pointerChoiceText());
+        sayNote(line);
+    }
     if (!display && settings.mouseEnabled.load() != 0)
         sayNote("tolvane-headless: no display reachable, the air mouse moves nothing; "
                 "the LAN output goes on");
 
     setLogListener(onLogMessage);
     setWorkerEventListener(onWorkerEvent);
+    setUdpNoteListener(sayUdpNote);
     runMeasurement();
     waitForStopSignal();
     shutdownMeasurement();
+    setUdpNoteListener(nullptr);
+    sayUdpCounts();
     setWorkerEventListener(nullptr);
     setLogListener(nullptr);
     stopShell();

@@ -1,6 +1,8 @@
 #pragma once
 // Resource identifiers shared by tolvane.rc and the window code.
 
+#include "app/settings_controls.h"
+
 #define IDS_APP_TITLE 103
 #define IDS_WINDOW_CLASS 109
 

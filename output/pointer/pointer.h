@@ -1,7 +1,8 @@
 #pragma once
 // The pointer backend: the two platform operations of the air mouse and the
-// primary screen's size. pointer_win32.cpp (SetCursorPos, SendInput) and
-// pointer_x11.cpp (XTest); tests link a recording backend instead.
+// primary screen's size. pointer_win32.cpp (SetCursorPos, SendInput) and, on
+// Linux, pointer_linux.cpp (XTest or a uinput device, chosen at run time);
+// tests link a recording backend instead.
 
 #include <cstdint>
 
@@ -11,8 +12,9 @@ constexpr uint32_t mouseEventLeftDown = 0x0002, mouseEventLeftUp = 0x0004,
                    mouseEventMiddleDown = 0x0020, mouseEventMiddleUp = 0x0040,
                    mouseEventWheel = 0x0800, mouseEventAbsolute = 0x8000;
 
-// Connects to the display where one is needed. False when the pointer cannot
-// act (no X display); every later call then does nothing.
+// Connects to the display, or makes the virtual device, where one is needed.
+// False when the pointer cannot act (no X display, no /dev/uinput); every
+// later call then does nothing.
 bool openPointer();
 void closePointer();
 bool pointerAvailable();
@@ -21,3 +23,6 @@ bool readScreenSize(int32_t* width, int32_t* height);
 void placeCursor(int32_t x, int32_t y);
 // One mouse event with the Windows flag word and wheel data (1/120 notches).
 void sendMouseEvent(uint32_t flags, int32_t wheelData);
+// For people, after openPointer: which way the pointer acts and why, or why it
+// cannot. Empty where there is only one way (Windows).
+const char* pointerChoiceText();

@@ -1,8 +1,8 @@
-// X11 pointer through the XTest extension: absolute motion on the default
-// screen, buttons 1/3/2 for left/right/middle, the wheel as buttons 4/5.
-// The "primary screen" is the monitor RandR marks as primary; several monitors
-// share one X screen, so its size and origin are taken from there. Without a
-// primary monitor (or without RandR 1.5) it is the whole X screen.
+// X11 pointer through the XTest extension (pointer_linux.cpp chooses it): absolute motion on the
+// default screen, buttons 1/3/2 for left/right/middle, the wheel as buttons 4/5. The "primary
+// screen" is the monitor RandR marks as primary; several monitors share one X screen, so its size
+// and origin are taken from there. Without a primary monitor (or without RandR 1.5) it is the whole
+// X screen.
 //
 // Spoken over XCB rather than Xlib: a connection that breaks (the server goes
 // away) only reports an error there, where Xlib's handlers would end the
@@ -10,6 +10,7 @@
 // Requests are flushed, never waited for, so a slow server does not hold up
 // the measurement worker.
 #include "output/pointer/pointer.h"
+#include "output/pointer/pointer_backends.h"
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -26,6 +27,7 @@ std::atomic<bool> available{false};
 xcb_window_t root = XCB_NONE;
 // The primary screen's place on the X screen: a monitor, or the whole of it.
 int32_t monitorX = 0, monitorY = 0, monitorWidth = 0, monitorHeight = 0;
+int32_t rootWidth = 0, rootHeight = 0;
 
 // Windows wheel data counts in 1/120 of a notch and X knows whole notches
 // only. Each direction collects its amounts and sends one notch per 120, so a
@@ -98,7 +100,7 @@ void findPrimaryMonitor() {
 
 } // namespace
 
-bool openPointer() {
+bool openX11Pointer() {
     if (connection) return available;
     // Writing to a server that has gone away must fail, not end the process
     // through a broken-pipe signal; the program has no use for that signal.
@@ -120,33 +122,40 @@ bool openPointer() {
     }
     root = screens.data->root;
     monitorX = monitorY = 0;
-    monitorWidth = screens.data->width_in_pixels;
-    monitorHeight = screens.data->height_in_pixels;
+    monitorWidth = rootWidth = screens.data->width_in_pixels;
+    monitorHeight = rootHeight = screens.data->height_in_pixels;
     findPrimaryMonitor();
     wheelForward = wheelBackward = 0;
     available = true;
     return true;
 }
 
-void closePointer() {
+void closeX11Pointer() {
     if (!connection) return;
     available = false;
     xcb_disconnect(connection);
     connection = nullptr;
 }
 
-bool pointerAvailable() {
+bool x11PointerAvailable() {
     return available;
 }
 
-bool readScreenSize(int32_t* width, int32_t* height) {
+bool readX11ScreenSize(int32_t* width, int32_t* height) {
     if (!available) return false;
     *width = monitorWidth;
     *height = monitorHeight;
     return true;
 }
 
-void placeCursor(int32_t x, int32_t y) {
+bool readX11RootSize(int32_t* width, int32_t* height) {
+    if (!available) return false;
+    *width = rootWidth;
+    *height = rootHeight;
+    return true;
+}
+
+void placeX11Cursor(int32_t x, int32_t y) {
     if (!available) return;
     // Detail 0: absolute coordinates on the given root window's screen.
     xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
@@ -155,7 +164,7 @@ void placeCursor(int32_t x, int32_t y) {
     send();
 }
 
-void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+void sendX11MouseEvent(uint32_t flags, int32_t wheelData) {
     if (!available) return;
     // Windows handles the flags of one record in this order.
     if (flags & mouseEventLeftDown) click(1, true);

@@ -24,6 +24,19 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import free_port  # noqa: E402
 
+
+
+def read_control_ids():
+    """The dialog's control ids by name (IDC_ left off), from the header the
+    resource script and the settings form include."""
+    header = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app",
+                          "settings_controls.h")
+    with open(header) as f:
+        return {m.group(1): int(m.group(2))
+                for m in re.finditer(r"^#define IDC_(\w+) (\d+)$", f.read(), re.MULTILINE)}
+
+
+ID = read_control_ids()
 SCREEN = (1024, 768)
 STEP_TIMEOUT = 30.0  # bound of every single wait; a hang fails instead of stalling
 EXIT_TIMEOUT = 20.0  # Exit may have to wait out a 3000 ms pause of the worker
@@ -331,33 +344,38 @@ def scenario_settings_dialog(s):
     open_settings(s)
     c = lambda i: s.control(SETTINGS, i)
     # Start-up without a file: preset C shown, LAN details disabled.
-    check(c(1016)["checked"] and not c(1017)["checked"], "preset C not shown")
-    texts = [c(i)["text"] for i in (1003, 1005, 1018, 1000, 1004, 1010)]
+    check(c(ID["PRESET_C"])["checked"] and not c(ID["PRESET_B"])["checked"], "preset C not shown")
+    texts = [c(i)["text"] for i in (
+            ID["COM_PORT"], ID["SCREEN_DISTANCE"], ID["SCROLL_SPEED"], ID["MOUSE_AVERAGING"], ID["LAN_AVERAGING"], ID["LAN_PORT"])]
     check(texts == ["COM19", "1.000", "4", "32", "1", "8096"], "opening texts %r" % texts)
-    check(not any(c(i)["enabled"] for i in (1013, 1004, 1010)), "LAN details enabled")
+    check(not any(c(i)["enabled"] for i in (
+            ID["WEBSOCKET_ENABLED"], ID["LAN_AVERAGING"], ID["LAN_PORT"])), "LAN details enabled")
 
     # Enabling rules, clicked like a user.
-    s.click_control(SETTINGS, 1012)
-    wait_for(lambda: all(c(i)["enabled"] for i in (1013, 1004, 1010)), "LAN details enabled")
-    s.click_control(SETTINGS, 1017)
-    wait_for(lambda: not any(c(i)["enabled"] for i in (1012, 1013, 1004, 1010)),
+    s.click_control(SETTINGS, ID["LAN_ENABLED"])
+    wait_for(lambda: all(c(i)["enabled"] for i in (
+            ID["WEBSOCKET_ENABLED"], ID["LAN_AVERAGING"], ID["LAN_PORT"])), "LAN details enabled")
+    s.click_control(SETTINGS, ID["PRESET_B"])
+    wait_for(lambda: not any(c(i)["enabled"] for i in (
+            ID["LAN_ENABLED"], ID["WEBSOCKET_ENABLED"], ID["LAN_AVERAGING"], ID["LAN_PORT"])),
              "LAN controls disabled by preset B")
-    check(c(1012)["checked"], "disabling changed the LAN switch")
-    s.click_control(SETTINGS, 1016)
-    wait_for(lambda: all(c(i)["enabled"] for i in (1012, 1013, 1004, 1010)),
+    check(c(ID["LAN_ENABLED"])["checked"], "disabling changed the LAN switch")
+    s.click_control(SETTINGS, ID["PRESET_C"])
+    wait_for(lambda: all(c(i)["enabled"] for i in (
+            ID["LAN_ENABLED"], ID["WEBSOCKET_ENABLED"], ID["LAN_AVERAGING"], ID["LAN_PORT"])),
              "LAN controls enabled again by preset C")
-    s.click_control(SETTINGS, 1013)
-    wait_for(lambda: c(1013)["checked"], "WebSocket switch")
-    s.click_control(SETTINGS, 1019)
-    wait_for(lambda: c(1019)["checked"] and not c(1020)["checked"], "acceleration output")
-    check(c(1016)["checked"], "the output pair changed the preset pair")
+    s.click_control(SETTINGS, ID["WEBSOCKET_ENABLED"])
+    wait_for(lambda: c(ID["WEBSOCKET_ENABLED"])["checked"], "WebSocket switch")
+    s.click_control(SETTINGS, ID["ACCELERATION_OUTPUT"])
+    wait_for(lambda: c(ID["ACCELERATION_OUTPUT"])["checked"] and not c(ID["ROTATION_OUTPUT"])["checked"], "acceleration output")
+    check(c(ID["PRESET_C"])["checked"], "the output pair changed the preset pair")
 
-    s.type_into(SETTINGS, 1003, "COM7" + "x" * 36)  # 40 characters
-    s.type_into(SETTINGS, 1005, "0.05")
-    s.type_into(SETTINGS, 1018, "100")
-    s.type_into(SETTINGS, 1000, "12abc")
-    s.type_into(SETTINGS, 1004, "300")
-    s.type_into(SETTINGS, 1010, "70000")
+    s.type_into(SETTINGS, ID["COM_PORT"], "COM7" + "x" * 36)  # 40 characters
+    s.type_into(SETTINGS, ID["SCREEN_DISTANCE"], "0.05")
+    s.type_into(SETTINGS, ID["SCROLL_SPEED"], "100")
+    s.type_into(SETTINGS, ID["MOUSE_AVERAGING"], "12abc")
+    s.type_into(SETTINGS, ID["LAN_AVERAGING"], "300")
+    s.type_into(SETTINGS, ID["LAN_PORT"], "70000")
     s.screenshot("settings.png")
     s.click_control(SETTINGS, 1)
     s.wait_window_gone(SETTINGS)
@@ -367,16 +385,16 @@ def scenario_settings_dialog(s):
 
     # The next opening shows the stored values.
     open_settings(s)
-    check(c(1005)["text"] == "0.100", "distance shown as %r" % c(1005)["text"])
-    check(c(1010)["text"] == "70000" and c(1000)["text"] == "12", "stored values shown")
+    check(c(ID["SCREEN_DISTANCE"])["text"] == "0.100", "distance shown as %r" % c(ID["SCREEN_DISTANCE"])["text"])
+    check(c(ID["LAN_PORT"])["text"] == "70000" and c(ID["MOUSE_AVERAGING"])["text"] == "12", "stored values shown")
     # Cancel after edits changes nothing.
-    s.type_into(SETTINGS, 1018, "7")
-    s.click_control(SETTINGS, 1012)
+    s.type_into(SETTINGS, ID["SCROLL_SPEED"], "7")
+    s.click_control(SETTINGS, ID["LAN_ENABLED"])
     s.click_control(SETTINGS, 2)
     s.wait_window_gone(SETTINGS)
     check(s.read_settings() == expected, "cancel changed tolv.conf")
     open_settings(s)
-    check(c(1018)["text"] == "64" and c(1012)["checked"], "cancel changed the settings")
+    check(c(ID["SCROLL_SPEED"])["text"] == "64" and c(ID["LAN_ENABLED"])["checked"], "cancel changed the settings")
     s.keys("Escape")
     s.wait_window_gone(SETTINGS)
 
@@ -495,7 +513,7 @@ def scenario_run_with_device(s):
     # client's next request); the next Run uses them.
     port2 = free_port()
     open_settings(s)
-    s.type_into(SETTINGS, 1010, str(port2))
+    s.type_into(SETTINGS, ID["LAN_PORT"], str(port2))
     s.click_control(SETTINGS, 1)
     s.wait_window_gone(SETTINGS)
     wait_for(lambda: ("\n%d\n" % port2) in (s.read_settings() or ""), "new port in tolv.conf")

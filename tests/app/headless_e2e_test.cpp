@@ -62,7 +62,10 @@ std::string targetOf(pid_t pid, int fd) {
 
 struct Environment : ::testing::Environment {
     // No display: the air mouse stays out of these runs.
-    void SetUp() override { unsetenv("DISPLAY"); }
+    void SetUp() override {
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+    }
 };
 const auto* environment = ::testing::AddGlobalTestEnvironment(new Environment);
 
@@ -185,6 +188,17 @@ TEST(HeadlessNotes, SettingsFilesAndPortsThatDoNotOpen) {
           "off\n",
           "warning: lanEnabled is on, but deviceMode=1 (preset B, the device streams): the LAN "
           "server only runs with preset C (deviceMode=0, the device polled)"}},
+        {"keyed lines",
+         "/dev/tolvane-none\n1.000000\n4\n32\n1\n8096\n0\n0\n0\n0\n0\nudpFormat=osc\n"
+         "mouseClickHold=2000\nfutureThing=1\nmouseSmoothing=average\n",
+         false,
+         "/dev/tolvane-none",
+         {"settings in effect: comPort=/dev/tolvane-none screenDistance=1.000000 scrollSpeed=4 "
+          "mouseAveraging=32 lanAveraging=1 lanPort=8096 mouseEnabled=0 deviceMode=0 "
+          "lanEnabled=0 webSocketEnabled=0 accelerationOutput=0 udpFormat=osc\n",
+          "warning: line 13 reads \"mouseClickHold=2000\": the value is outside 0 to 1000, so "
+          "the default applies\n",
+          "warning: line 14 reads \"futureThing=1\", which is no setting of this version"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -223,6 +237,35 @@ TEST(HeadlessNotes, SettingsFilesAndPortsThatDoNotOpen) {
                   errors.rfind("cannot open the serial port"))
             << "the reason is said once";
     }
+}
+
+TEST(HeadlessNotes, TheAirMouseSaysWhyItMovesNothing) {
+    if (access("/dev/uinput", F_OK) == 0) GTEST_SKIP() << "this machine has /dev/uinput";
+    Folder folder;
+    writeFile(folder.path + "/tolv.conf",
+              "/dev/tolvane-none\n1.000000\n4\n32\n1\n8096\n1\n0\n0\n0\n0\npointer=uinput\n");
+    Child bridge;
+    ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS}, folder.path, folder.path + "/err"));
+    std::string line;
+    ASSERT_TRUE(bridge.readLine(&line));
+    interrupt(bridge);
+    EXPECT_TRUE(contains(bridge.errors(),
+                         "tolvane-headless: air mouse: none: pointer=uinput but /dev/uinput does "
+                         "not exist: load the module with 'sudo modprobe uinput'"))
+        << bridge.errors();
+}
+
+TEST(HeadlessNotes, ASettingsFileThatIsAFifoHoldsNothingUp) {
+    Folder folder;
+    ASSERT_EQ(mkfifo((folder.path + "/tolv.conf").c_str(), 0600), 0);
+    Child bridge;
+    ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS}, folder.path, folder.path + "/err"));
+    std::string line;
+    ASSERT_TRUE(bridge.readLine(&line)); // bounded: past the settings, at the port
+    EXPECT_EQ(line, "open serial (COM19) :  error");
+    interrupt(bridge);
+    EXPECT_TRUE(contains(bridge.errors(), "tolv.conf: it is not a regular file"))
+        << bridge.errors();
 }
 
 TEST(HeadlessNotes, APortThatMayNotBeOpenedNamesItsGroup) {

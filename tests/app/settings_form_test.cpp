@@ -275,3 +275,19 @@ TEST_F(SettingsFormTest, EditingWithoutConfirmChangesNothing) {
     EXPECT_EQ(settings.lanEnabled, 0);
     EXPECT_TRUE(readFile().empty());
 }
+
+TEST_F(SettingsFormTest, ConfirmKeepsTheLinesAfterTheEleventh) {
+    // The dialog shows the eleven; what follows them in the file must survive its save.
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << "COM3\n1.000000\n4\n32\n1\n8096\n1\n0\n0\n0\n0\n"
+               "udpTarget=10.0.0.2:4242\nlaterSetting=on\nmouseClutch=right\n";
+    }
+    readSettingsFile(path);
+    initSettingsForm(form);
+    type(idScrollSpeed, "9");
+    confirmAndReopen();
+    EXPECT_EQ(readFile(), "COM3\n1.000000\n9\n32\n1\n8096\n1\n0\n0\n0\n0\n"
+                          "mouseClutch=right\nudpTarget=10.0.0.2:4242\nlaterSetting=on\n");
+    EXPECT_EQ(settings.mouseClutch, MouseClutch::right);
+}

@@ -3,8 +3,11 @@
 # Usage: check_packages.sh SOURCE_DIR PACKAGE_DIR VERSION
 #   the .deb: contents against the expected list, lintian, each program run
 #   from the unpacked package with --version and --help, the systemd unit;
-#   the zip: unpacked into a fresh wine prefix, tolvane-headless.exe --version,
-#   tolvane.exe started and ended; two zip builds byte for byte (by the caller).
+#   the zip: contents against the expected list, README.txt for a Windows user,
+#   version information in every program, unpacked into a fresh wine prefix:
+#   tolvane-headless.exe --version, tolvane-config.exe check, the sample
+#   capture through tolvane-decode.exe, tolvane.exe started and ended; two zip
+#   builds byte for byte (by the caller).
 set -euo pipefail
 source_dir=$1
 packages=$2
@@ -53,15 +56,39 @@ sed "s#^ExecStart=/usr/bin/#ExecStart=$work/root/usr/bin/#" "$unit" >"$work/unit
 XDG_RUNTIME_DIR=$work/runtime systemd-analyze --user --man=no verify \
     "$work/unit/tolvane-headless.service" || fail "systemd-analyze verify rejects the unit"
 
+echo "-- deb: the uinput rule and module"
+rule=$work/root/usr/lib/udev/rules.d/70-tolvane-uinput.rules
+grep -qx 'KERNEL=="uinput", SUBSYSTEM=="misc", TAG+="uaccess", OPTIONS+="static_node=uinput"' "$rule" ||
+    fail "the udev rule does not give /dev/uinput to the seat's user"
+grep -qx uinput "$work/root/usr/lib/modules-load.d/tolvane.conf" || fail "uinput is not loaded at boot"
+
 echo "-- zip: on a fresh wine prefix"
 mkdir -p "$work/zip"
 (cd "$work/zip" && python3 -m zipfile -e "$zip" .)
 folder=$work/zip/tolvane-${version}-win64
-for file in tolvane.exe tolvane-headless.exe tolvane-probe.exe tolvane-decode.exe \
-            tolvane-config.exe tolvane-view.html README.txt tolv.conf; do
-    [ -f "$folder/$file" ] || fail "the zip has no $file"
-done
-grep -q $'\r$' "$folder/README.txt" || fail "README.txt has no CR LF line ends"
+python3 -m zipfile -l "$zip" | awk 'NR > 1 {print $1}' | LC_ALL=C sort >"$work/zip_contents"
+sed "s/@VERSION@/$version/" "$source_dir/tests/package/zip_contents.txt" |
+    diff -u - "$work/zip_contents" || fail "the zip holds other files than tests/package/zip_contents.txt lists"
+
+echo "-- zip: README.txt for a Windows user"
+python3 "$source_dir/tests/package/check_windows_readme.py" "$folder/README.txt" \
+    "$source_dir/app/win32/tolvane.rc" "$source_dir/protocol/worker_event.cpp" ||
+    fail "README.txt misses what a Windows user needs"
+cmp -s <(tr -d '\r' <"$folder/README.txt") "$source_dir/docs/README-Windows.txt" ||
+    fail "README.txt is not docs/README-Windows.txt"
+
+echo "-- zip: version information of every program"
+python3 "$source_dir/tests/package/exe_version.py" "$folder"/*.exe >"$work/versions" ||
+    { cat "$work/versions"; fail "a program has no version information"; }
+cat "$work/versions"
+while read -r name fixed product file icons description; do
+    [ "$product" = "$version" ] && [ "$file" = "$version" ] ||
+        fail "$name says version $product/$file, the package $version"
+    [ "${fixed%.0.0}" = "$version" ] || [ "${fixed%.0}" = "$version" ] ||
+        fail "$name holds the numbers $fixed for version $version"
+    [ "$icons" -ge 1 ] || fail "$name has no icon"
+    [ "$description" != - ] || fail "$name has no description"
+done <"$work/versions"
 # The display first: the wine server this prefix starts keeps the display it
 # was started with, and without one no window can be made later.
 start_private_display 1024 768 "$work" || fail "Xvfb did not start"
@@ -69,6 +96,19 @@ wine_prefix=$work/wineprefix
 export TOLVANE_WINEPREFIX=$wine_prefix
 out=$("$source_dir/cmake/wine-run.sh" "$folder/tolvane-headless.exe" --version | tr -d '\r')
 [ "$out" = "tolvane-headless $version" ] || fail "tolvane-headless.exe --version printed '$out'"
+
+# What a window user runs to learn why the window says "error": the zip's
+# own tolv.conf, its port missing in a fresh prefix.
+(cd "$folder" && "$source_dir/cmake/wine-run.sh" ./tolvane-config.exe check) | tr -d '\r' >"$work/check" &&
+    fail "tolvane-config.exe check found the zip's port in a fresh prefix"
+grep -q "^settings read from .*tolv.conf" "$work/check" || { cat "$work/check"; fail "check did not read the zip's tolv.conf"; }
+grep -q "^cannot open the serial port" "$work/check" || { cat "$work/check"; fail "check gave no reason for the port"; }
+# The decoder's help names the sample capture as it lies in the folder.
+capture=$("$source_dir/cmake/wine-run.sh" "$folder/tolvane-decode.exe" --help | tr -d '\r' |
+          sed -n 's/^  tolvane-decode \([^ -][^ ]*\)$/\1/p' | head -1)
+[ -n "$capture" ] && [ -f "$folder/$capture" ] || fail "tolvane-decode.exe --help names '$capture', which the zip lacks"
+(cd "$folder" && "$source_dir/cmake/wine-run.sh" ./tolvane-decode.exe "$capture") | grep -q . ||
+    fail "tolvane-decode.exe $capture printed nothing"
 
 (cd "$folder" && exec "$source_dir/cmake/wine-run.sh" ./tolvane.exe) >"$work/tolvane.log" 2>&1 &
 program=$!

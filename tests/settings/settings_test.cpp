@@ -253,6 +253,8 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_TRUE(accepts("mouseBeta", "1e-3"));
     EXPECT_FALSE(accepts("mouseBeta", "-0.1"));
     EXPECT_FALSE(accepts("mouseBeta", "0.5x"));
+    EXPECT_FALSE(accepts("mouseBeta", "1e"));
+    EXPECT_FALSE(accepts("mouseBeta", " 1"));
     EXPECT_FALSE(accepts("mouseMinCutoff", "0.001"));
     EXPECT_TRUE(accepts("mouseClickHold", "1000"));
     EXPECT_FALSE(accepts("mouseClickHold", "-1"));

@@ -138,7 +138,7 @@ TEST(ConfigSet, WritesWhatTheSettingsDialogWritesForTheSameChanges) {
          }},
         {"far side of the ranges",
          presetC,
-         {"screenDistance=25", "scrollSpeed=100", "scrollSpeed=-3", "lanPort=70000"},
+         {"screenDistance=25", "scrollSpeed=-3", "lanPort=70000"},
          [](Dialog& d) {
              d.type(idScreenDistance, "25");
              d.type(idScrollSpeed, "-3");
@@ -236,10 +236,12 @@ TEST(ConfigSet, AFailedWriteLeavesTheOldFileWhole) {
     EXPECT_EQ(readFile(file), presetC);
     EXPECT_EQ(namesIn(scratch.path), std::vector<std::string>{"tolv.conf"});
 
-    // Killed in the middle of the write: the old file is still whole.
+    // A size limit that would kill the writer: the write fails instead, and
+    // the temporary file goes with it.
     run = limited(scratch.path, {"set", "comPort=ttyUSB0"}, 20, true);
-    EXPECT_EQ(run.status, 128 + SIGXFSZ);
+    EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_EQ(readFile(file), presetC);
+    EXPECT_EQ(namesIn(scratch.path), std::vector<std::string>{"tolv.conf"});
 
     // A good write keeps the file's permissions and a link stays a link.
     fs::create_directory(scratch.path + "/real");
@@ -261,6 +263,105 @@ TEST(ConfigSet, AFailedWriteLeavesTheOldFileWhole) {
         << run.err;
 }
 
+TEST(ConfigSet, LinksAreFollowedWhetherTheirTargetExistsOrNot) {
+    Scratch scratch;
+    fs::create_directory(scratch.path + "/real");
+    fs::create_symlink("real/tolv.conf", scratch.path + "/tolv.conf"); // dangling
+    Outcome run = config(scratch.path, {"set", "comPort=ttyUSB0"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(scratch.path + "/tolv.conf"));
+    EXPECT_EQ(readFile(scratch.path + "/real/tolv.conf").substr(0, 8), "ttyUSB0\n");
+    run = config(scratch.path, {"set", "lanPort=9000"}); // now a link to a file
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(scratch.path + "/tolv.conf"));
+    EXPECT_EQ(config(scratch.path, {"show", "comPort", "lanPort"}).out, "ttyUSB0\n9000\n");
+    EXPECT_EQ(namesIn(scratch.path + "/real"), std::vector<std::string>{"tolv.conf"});
+}
+
+TEST(ConfigSet, ConcurrentSetsKeepEveryChange) {
+    Scratch scratch;
+    writeFile(scratch.path + "/tolv.conf", presetC);
+    const std::vector<std::string> changes = {"scrollSpeed=9", "lanPort=9000", "mouseAveraging=7",
+                                              "mouseClickHold=120", "udpFormat=osc"};
+    for (int round = 0; round < 10; ++round) {
+        Child runs[5];
+        for (size_t i = 0; i < changes.size(); ++i)
+            ASSERT_TRUE(runs[i].start({TOLVANE_CONFIG, "set", changes[i]}, scratch.path,
+                                      scratch.path + "/err" + std::to_string(i)));
+        for (Child& run : runs)
+            ASSERT_EQ(run.waitExit(), 0) << run.errors();
+        const Outcome shown =
+            config(scratch.path, {"show", "scrollSpeed", "lanPort", "mouseAveraging",
+                                  "mouseClickHold", "udpFormat"});
+        ASSERT_EQ(shown.out, "9\n9000\n7\n120\nosc\n") << "round " << round;
+        writeFile(scratch.path + "/tolv.conf", presetC);
+    }
+}
+
+TEST(ConfigFile, InputThatHangsShiftsOrMisleadsNoMore) {
+    Scratch scratch;
+    const std::string file = scratch.path + "/tolv.conf";
+    // A FIFO is refused at once, for show and set alike.
+    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"show"}, std::vector<std::string>{"set", "scrollSpeed=9"}}) {
+        const Outcome run = config(scratch.path, args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find("it is not a regular file"), std::string::npos) << run.err;
+    }
+    Outcome run;
+    fs::remove(file);
+
+    // A long first line stays one line: set keeps lanPort and says why.
+    writeFile(file, std::string(300, 'A') + "\n1.000000\n4\n32\n1\n9000\n1\n0\n0\n0\n0\n");
+    run = config(scratch.path, {"set", "scrollSpeed=5"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("line 1 of tolv.conf is longer than 255 bytes"), std::string::npos)
+        << run.err;
+    EXPECT_EQ(readFile(file), std::string(31, 'A') + "\n1.000000\n5\n32\n1\n9000\n1\n0\n0\n0\n0\n");
+
+    // Control characters from the file are shown escaped.
+    writeFile(file, "COM\x1b[2J3\n1.000000\n4\n32\n1\n8096\n1\n0\n0\n0\n0\nx=\x07\n");
+    run = config(scratch.path, {"show"});
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+    EXPECT_NE(run.out.find("COM\\x1B[2J3"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find('\x07'), std::string::npos) << run.err;
+    EXPECT_EQ(config(scratch.path, {"show", "comPort"}).out, "COM\\x1B[2J3\n");
+
+    // Refused with the reason, nothing written.
+    const std::string before = readFile(file);
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"set", "comPort="}, "comPort: an empty name opens no port"},
+        {{"set", "comPort=a", "lanPort=1", "comPort=b"}, "comPort given twice"},
+        {{"set", "comPort=ttyÜSB-äöü-ßßß-ÄÖÜ-éèê"}, "is 22 characters in 35 bytes"},
+        {{"set", "mouseSmoothing=fast"},
+         "mouseSmoothing: 'fast' is not one of average or "
+         "adaptive"},
+        {{"set", "mouseClickHold=1001"}, "mouseClickHold: '1001' is outside 0 to 1000"},
+        {{"set", "udpTarget=a@b:1"}, "udpTarget: 'a@b:1' is no HOST:PORT"},
+    };
+    for (const auto& [args, reason] : refused) {
+        run = config(scratch.path, args);
+        EXPECT_EQ(run.status, 2) << reason;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(readFile(file), before);
+
+    // Keyed settings: set, shown when set, gone again at their default.
+    run = config(scratch.path, {"set", "mouseSmoothing=adaptive", "screenSize=1920x1080"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "mouseSmoothing: average -> adaptive\nscreenSize: \"\" -> 1920x1080\n");
+    EXPECT_NE(run.err.find("\"x=\\x07\", is no setting of this version"), std::string::npos)
+        << run.err;
+    EXPECT_NE(config(scratch.path, {"show"}).out.find("mouseSmoothing      adaptive"),
+              std::string::npos);
+    EXPECT_EQ(readFile(file), before.substr(0, before.size() - 4) +
+                                  "mouseSmoothing=adaptive\nscreenSize=1920x1080\nx=\x07\n");
+    run = config(scratch.path, {"set", "mouseSmoothing=average", "screenSize="});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readFile(file), before);
+}
+
 TEST(ConfigShow, NamesEverySettingWithItsValueAndMeaning) {
     Scratch scratch;
     Outcome run = config(scratch.path, {"show"});
@@ -270,9 +371,12 @@ TEST(ConfigShow, NamesEverySettingWithItsValueAndMeaning) {
                            "mouseAveraging",   "lanAveraging",      "lanPort",
                            "mouseEnabled",     "deviceMode",        "lanEnabled",
                            "webSocketEnabled", "accelerationOutput"};
+    // One line per setting, its meaning continued under itself within 80 columns.
     std::vector<std::string> lines;
-    for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1)
-        lines.push_back(run.out.substr(at, end - at));
+    for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        EXPECT_LE(end - at, 79u) << run.out.substr(at, end - at);
+        if (run.out[at] != ' ') lines.push_back(run.out.substr(at, end - at));
+    }
     ASSERT_EQ(lines.size(), 11u) << run.out;
     for (size_t i = 0; i < lines.size(); ++i)
         EXPECT_EQ(lines[i].rfind(std::string(names[i]) + " ", 0), 0u) << lines[i];

@@ -21,6 +21,7 @@
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 #include "text/command_line.h"
+#include "text/help_examples.h"
 #include "text/number_text.h"
 #include "tools/decode/printed_pointer.h"
 
@@ -79,7 +80,7 @@ const char usage[] =
     "      --version          the program's version\n"
     "\n"
     "Examples:\n"
-    "  tolvane-decode samples/capture.txt\n"
+    "  tolvane-decode " TOLVANE_EXAMPLE_CAPTURE "\n"
     "  tolvane-decode --json --lan-averaging 8 capture.txt\n"
     "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n"
     "  tolvane-decode --cursor 1920x1080 --mouse-smoothing adaptive --clutch right\n"

@@ -4,7 +4,6 @@
 //
 // The main thread asks the bridge for values, one request in flight; the
 // broker connection runs on a thread of its own (broker_link.cpp).
-#include <lo/lo.h>
 #include <signal.h>
 
 #include <cerrno>
@@ -17,6 +16,9 @@
 
 #include "client/bridge_client.h"
 #include "client/client_socket.h"
+#include "output/udp/osc_message.h"
+#include "output/udp/udp_socket.h"
+#include "text/number_text.h"
 #include "tools/publish/bridge_values.h"
 #include "tools/publish/broker_link.h"
 #include "tools/publish/publish_options.h"
@@ -42,11 +44,21 @@ bool isInterrupted() {
     return interrupted != 0;
 }
 
+// An OSC receiver: the socket is opened (the name resolved) with the first
+// reply, and again at most every few seconds while that fails.
 struct OscTarget {
-    lo_address address = nullptr;
+    UdpTarget target{};
+    UdpSocket socket = noUdpSocket;
+    BridgeClock::time_point nextOpen{};
     std::string name;
     bool failing = false;
+    int sentInRow = 0;
 };
+
+constexpr auto oscReopenPause = std::chrono::seconds(5);
+// Sends in a row before a failing receiver counts as back: a closed port
+// fails every other send (each ICMP error is reported once).
+constexpr int oscRecoveryRun = 100;
 
 struct Counts {
     uint64_t seq = 0; // replies received
@@ -72,23 +84,45 @@ double epochMilliseconds() {
            1000.0;
 }
 
+// False with the reason when the socket cannot be opened now.
+bool openOscTarget(OscTarget& target, std::string* reason) {
+    if (target.socket != noUdpSocket) return true;
+    if (BridgeClock::now() < target.nextOpen) return false;
+    char text[300];
+    target.socket = openUdpSocket(target.target, text, sizeof text);
+    target.nextOpen = BridgeClock::now() + oscReopenPause;
+    *reason = text;
+    return target.socket != noUdpSocket;
+}
+
 void sendOsc(Gateway& g, const BridgeValues& v) {
     if (g.osc.empty()) return;
-    lo_message message = lo_message_new();
-    for (float number : v.numbers)
-        lo_message_add_float(message, number);
-    for (int32_t button : v.buttons)
-        lo_message_add_int32(message, button);
+    unsigned char message[oscMotionSize];
+    encodeOscMotion(v.numbers, v.buttons, message, sizeof message);
     for (OscTarget& target : g.osc) {
-        const bool failed = lo_send_message(target.address, "/tolvane/motion", message) < 0;
+        std::string reason;
+        int error = 0;
+        if (openOscTarget(target, &reason)) {
+            error = sendUdpDatagram(target.socket, message, sizeof message);
+            if (error != 0) {
+                char text[200];
+                describeUdpError(error, text, sizeof text);
+                reason = text;
+            }
+        } else if (reason.empty()) {
+            continue; // still failing; the next attempt to open comes later
+        }
+        const bool failed = target.socket == noUdpSocket || error != 0;
         if (failed && !target.failing)
             std::fprintf(stderr, "tolvane-publish: cannot send OSC to %s (%s)\n",
-                         target.name.c_str(), lo_address_errstr(target.address));
-        else if (!failed && target.failing)
+                         target.name.c_str(), reason.c_str());
+        target.sentInRow = failed ? 0 : target.sentInRow + 1;
+        if (target.failing && target.sentInRow >= oscRecoveryRun) {
             std::fprintf(stderr, "tolvane-publish: sending OSC to %s again\n", target.name.c_str());
-        target.failing = failed;
+            target.failing = false;
+        }
+        if (failed) target.failing = true;
     }
-    lo_message_free(message);
 }
 
 void handleReply(Gateway& g, const std::string& text, double receivedMs) {
@@ -237,12 +271,9 @@ int main(int argc, char** argv) {
 
     for (const Endpoint& e : g.options.osc) {
         OscTarget target;
-        target.address = lo_address_new(e.host.c_str(), e.port.c_str());
+        copyText(target.target.host, sizeof target.target.host, e.host.c_str());
+        target.target.port = static_cast<uint16_t>(e.portNumber);
         target.name = endpointText(e);
-        if (target.address == nullptr) {
-            std::fprintf(stderr, "tolvane-publish: cannot set up OSC to %s\n", target.name.c_str());
-            return 1;
-        }
         g.osc.push_back(target);
     }
     if (!startBrokerLink(g.options)) {
@@ -253,7 +284,7 @@ int main(int argc, char** argv) {
     runBridge(g);
     stopBrokerLink();
     for (OscTarget& target : g.osc)
-        lo_address_free(target.address);
+        if (target.socket != noUdpSocket) closeUdpSocket(target.socket);
     std::fprintf(stderr,
                  "tolvane-publish: %llu replies, %llu not published (no broker), "
                  "%llu requests unanswered\n",

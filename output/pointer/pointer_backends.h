@@ -1,0 +1,31 @@
+#pragma once
+// The two Linux pointer backends behind pointer.h; pointer_linux.cpp picks
+// one at run time. Each mirrors pointer.h's operations.
+
+#include <cstdint>
+
+// XTest (pointer_x11.cpp). The X screen's full size is what a uinput device
+// spans under an X server; the primary monitor's is what XTest uses.
+bool openX11Pointer();
+void closeX11Pointer();
+bool x11PointerAvailable();
+bool readX11ScreenSize(int32_t* width, int32_t* height);
+bool readX11RootSize(int32_t* width, int32_t* height);
+void placeX11Cursor(int32_t x, int32_t y);
+void sendX11MouseEvent(uint32_t flags, int32_t wheelData);
+
+// uinput (pointer_uinput.cpp). openUinputNode opens /dev/uinput (-1 with
+// errno on failure); openUinputPointer makes the device on that descriptor,
+// which it then owns, with axes 0..width-1 and 0..height-1.
+int openUinputNode();
+bool openUinputPointer(int fd, int32_t width, int32_t height);
+void closeUinputPointer();
+bool uinputPointerAvailable();
+bool readUinputScreenSize(int32_t* width, int32_t* height);
+void placeUinputCursor(int32_t x, int32_t y);
+void sendUinputMouseEvent(uint32_t flags, int32_t wheelData);
+// The device's event node ("/dev/input/event5"), empty while there is none.
+const char* uinputDeviceNode();
+
+// The name the virtual device carries.
+constexpr const char uinputDeviceName[] = "tolvane";

@@ -1,0 +1,131 @@
+// The Linux pointer: XTest or a uinput device, chosen when the pointer opens
+// (see pointer_choice.h), and every call passed on to the one chosen.
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "output/pointer/pointer.h"
+#include "output/pointer/pointer_backends.h"
+#include "output/pointer/pointer_choice.h"
+#include "output/pointer/screen_geometry.h"
+#include "settings/settings.h"
+#include "settings/settings_table.h"
+#include "text/number_text.h"
+
+namespace {
+
+// Written only while no worker runs; read by the worker.
+std::atomic<PointerKind> kind{PointerKind::none};
+char note[pointerReasonSize + 160] = "";
+
+bool waylandSession() {
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    return display && display[0] != '\0';
+}
+
+// The screen a uinput device spans: the size the user gave, else the box
+// around the compositor's outputs, else the whole X screen.
+bool uinputScreen(bool xOpen, int32_t* width, int32_t* height, const char** from) {
+    char size[screenSizeSize];
+    getScreenSize(size);
+    if (parseScreenSize(size, width, height)) {
+        *from = "screenSize";
+        return true;
+    }
+    if (waylandSession()) {
+        OutputGeometry outputs[maxOutputs];
+        const int count = readWaylandOutputs(outputs, maxOutputs);
+        if (count > 0 && desktopExtent(outputs, count, width, height)) {
+            *from =
+                count == 1 ? "the compositor's output" : "the box around the compositor's outputs";
+            return true;
+        }
+    }
+    if (xOpen && readX11RootSize(width, height)) {
+        *from = "the X screen";
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool openPointer() {
+    if (kind != PointerKind::none) return pointerAvailable();
+    const PointerBackend wish = settings.pointer.load();
+    const bool wayland = waylandSession();
+    int fd = wish == PointerBackend::x11 ? -1 : openUinputNode();
+    const int uinputError = fd < 0 ? errno : 0;
+    // Under Wayland a display connection may start Xwayland for nothing:
+    // asked only where the answer can change the choice.
+    const bool askX =
+        wish == PointerBackend::x11 || (wish == PointerBackend::automatic && !(wayland && fd >= 0));
+    const bool xOpen = askX && openX11Pointer();
+    const PointerChoice choice = choosePointerBackend(
+        PointerProbe{wish, wayland, xOpen, fd >= 0, fd >= 0 ? 0 : uinputError});
+    TextBuilder text(note, sizeof note);
+    text.append(choice.reason);
+    kind = choice.backend;
+
+    if (kind == PointerKind::uinput) {
+        int32_t width = 0, height = 0;
+        const char* from = "";
+        if (!uinputScreen(xOpen, &width, &height, &from)) {
+            text.append("; but the screen's size is unknown: give it as screenSize=WxH");
+            kind = PointerKind::none;
+        } else if (!openUinputPointer(fd, width, height)) {
+            text.append("; but the device was refused: ");
+            text.append(std::strerror(errno));
+            kind = PointerKind::none;
+        } else {
+            text.append(" (");
+            text.appendInteger(width);
+            text.append("x");
+            text.appendInteger(height);
+            text.append(" from ");
+            text.append(from);
+            text.append(", ");
+            text.append(uinputDeviceNode());
+            text.append(")");
+        }
+        fd = -1; // taken or closed by openUinputPointer, or closed below
+    }
+    if (fd >= 0) close(fd);
+    if (xOpen && kind != PointerKind::x11) closeX11Pointer();
+    return kind != PointerKind::none;
+}
+
+void closePointer() {
+    if (kind == PointerKind::x11) closeX11Pointer();
+    if (kind == PointerKind::uinput) closeUinputPointer();
+    kind = PointerKind::none;
+}
+
+bool pointerAvailable() {
+    if (kind == PointerKind::x11) return x11PointerAvailable();
+    if (kind == PointerKind::uinput) return uinputPointerAvailable();
+    return false;
+}
+
+bool readScreenSize(int32_t* width, int32_t* height) {
+    if (kind == PointerKind::x11) return readX11ScreenSize(width, height);
+    if (kind == PointerKind::uinput) return readUinputScreenSize(width, height);
+    return false;
+}
+
+void placeCursor(int32_t x, int32_t y) {
+    if (kind == PointerKind::x11) placeX11Cursor(x, y);
+    if (kind == PointerKind::uinput) placeUinputCursor(x, y);
+}
+
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
+    if (kind == PointerKind::x11) sendX11MouseEvent(flags, wheelData);
+    if (kind == PointerKind::uinput) sendUinputMouseEvent(flags, wheelData);
+}
+
+const char* pointerChoiceText() {
+    return note;
+}

@@ -1,0 +1,144 @@
+// A virtual pointing device made through the kernel's uinput: compositors and
+// X servers read it like any real mouse, so it works under Wayland, X11 and
+// on the console. One device carries the absolute axes, the three buttons and
+// the wheel: a compositor takes buttons on a second device for a second
+// pointer. Each call of the air mouse is one input frame (one SYN_REPORT).
+#include <fcntl.h>
+#include <libevdev/libevdev-uinput.h>
+#include <libevdev/libevdev.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "output/pointer/pointer.h"
+#include "output/pointer/pointer_backends.h"
+#include "text/number_text.h"
+
+namespace {
+
+libevdev_uinput* device = nullptr;
+int deviceFd = -1;
+std::atomic<bool> available{false};
+int32_t screenW = 0, screenH = 0;
+char node[64] = "";
+
+// Wheel data counts in 1/120 of a notch, as REL_WHEEL_HI_RES does. REL_WHEEL
+// gets one notch per 120 collected in one direction; the remainder is kept
+// while the direction stays, and dropped when it turns (as the X11 pointer
+// does, so both scroll alike).
+constexpr int64_t wheelDelta = 120;
+// A hand-edited scroll speed can reach 2^31 per event; one event moves at
+// most this many notches and the excess is dropped.
+constexpr int64_t maxNotchesPerEvent = 8;
+int64_t wheelForward = 0;
+int64_t wheelBackward = 0;
+
+void emit(unsigned type, unsigned code, int value) {
+    // Like SendInput's, a refused write is not looked at: the next sample
+    // tries again.
+    libevdev_uinput_write_event(device, type, code, value);
+}
+
+void wheel(int64_t amount) {
+    int64_t* collected = amount > 0 ? &wheelForward : &wheelBackward;
+    (amount > 0 ? wheelBackward : wheelForward) = 0;
+    int64_t step = amount > 0 ? amount : -amount;
+    if (step > maxNotchesPerEvent * wheelDelta) step = maxNotchesPerEvent * wheelDelta;
+    *collected += step;
+    const int64_t notches = *collected / wheelDelta;
+    *collected %= wheelDelta;
+    const int sign = amount > 0 ? 1 : -1;
+    emit(EV_REL, REL_WHEEL_HI_RES, static_cast<int>(sign * step));
+    if (notches > 0) emit(EV_REL, REL_WHEEL, static_cast<int>(sign * notches));
+}
+
+} // namespace
+
+int openUinputNode() {
+    return open("/dev/uinput", O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+}
+
+bool openUinputPointer(int fd, int32_t width, int32_t height) {
+    closeUinputPointer();
+    if (fd < 0) return false;
+    libevdev* description = libevdev_new();
+    if (!description) {
+        close(fd);
+        return false;
+    }
+    libevdev_set_name(description, uinputDeviceName);
+    libevdev_set_id_bustype(description, BUS_VIRTUAL);
+    // Absolute axes whose values are the air mouse's pixels; a single pixel
+    // still needs a range of two values.
+    input_absinfo x{};
+    x.maximum = width > 1 ? width - 1 : 1;
+    input_absinfo y{};
+    y.maximum = height > 1 ? height - 1 : 1;
+    libevdev_enable_event_code(description, EV_ABS, ABS_X, &x);
+    libevdev_enable_event_code(description, EV_ABS, ABS_Y, &y);
+    for (unsigned button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
+        libevdev_enable_event_code(description, EV_KEY, button, nullptr);
+    libevdev_enable_event_code(description, EV_REL, REL_WHEEL, nullptr);
+    libevdev_enable_event_code(description, EV_REL, REL_WHEEL_HI_RES, nullptr);
+    const int made = libevdev_uinput_create_from_device(description, fd, &device);
+    libevdev_free(description);
+    if (made != 0) {
+        device = nullptr;
+        close(fd);
+        errno = -made;
+        return false;
+    }
+    deviceFd = fd;
+    copyText(node, sizeof node,
+             libevdev_uinput_get_devnode(device) ? libevdev_uinput_get_devnode(device) : "");
+    screenW = width;
+    screenH = height;
+    wheelForward = wheelBackward = 0;
+    available = true;
+    return true;
+}
+
+void closeUinputPointer() {
+    available = false;
+    if (device) libevdev_uinput_destroy(device);
+    device = nullptr;
+    if (deviceFd >= 0) close(deviceFd);
+    deviceFd = -1;
+    node[0] = '\0';
+}
+
+bool uinputPointerAvailable() {
+    return available;
+}
+
+bool readUinputScreenSize(int32_t* width, int32_t* height) {
+    if (!available) return false;
+    *width = screenW;
+    *height = screenH;
+    return true;
+}
+
+const char* uinputDeviceNode() {
+    return node;
+}
+
+void placeUinputCursor(int32_t x, int32_t y) {
+    if (!available) return;
+    emit(EV_ABS, ABS_X, x);
+    emit(EV_ABS, ABS_Y, y);
+    emit(EV_SYN, SYN_REPORT, 0);
+}
+
+void sendUinputMouseEvent(uint32_t flags, int32_t wheelData) {
+    if (!available) return;
+    // In the order Windows handles the flags of one record.
+    if (flags & mouseEventLeftDown) emit(EV_KEY, BTN_LEFT, 1);
+    if (flags & mouseEventLeftUp) emit(EV_KEY, BTN_LEFT, 0);
+    if (flags & mouseEventRightDown) emit(EV_KEY, BTN_RIGHT, 1);
+    if (flags & mouseEventRightUp) emit(EV_KEY, BTN_RIGHT, 0);
+    if (flags & mouseEventMiddleDown) emit(EV_KEY, BTN_MIDDLE, 1);
+    if (flags & mouseEventMiddleUp) emit(EV_KEY, BTN_MIDDLE, 0);
+    if ((flags & mouseEventWheel) && wheelData != 0) wheel(wheelData);
+    emit(EV_SYN, SYN_REPORT, 0);
+}

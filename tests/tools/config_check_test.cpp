@@ -1,0 +1,140 @@
+// tolvane-config check: what the bridge would make of the settings, one try
+// of the serial port and of the LAN port, all of it within 80 columns.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstdlib>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+#include "tests/support/child_process.h"
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+};
+
+Outcome config(const std::string& folder, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TOLVANE_CONFIG};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Outcome run;
+    Child child;
+    if (!child.start(argv, folder, folder + "/config.err")) return run;
+    std::string line;
+    while (child.readLine(&line))
+        run.out += line + "\n";
+    run.status = child.waitExit();
+    return run;
+}
+
+// The output as one line, so that sentences broken for the console match.
+std::string joined(const std::string& out) {
+    std::string text;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t start = line.find_first_not_of(' ');
+        text += (text.empty() ? "" : " ") + line.substr(start == std::string::npos ? 0 : start);
+    }
+    return text;
+}
+
+// Every line within 79 columns, but a word (a long path) that is longer.
+void expectWithinConsole(const std::string& out) {
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t start = line.find_first_not_of(' ');
+        const bool oneWord = line.find(' ', start) == std::string::npos;
+        EXPECT_TRUE(line.size() <= 79u || oneWord) << line;
+    }
+}
+
+// A pseudo-terminal's far end stands for the device's port.
+struct Terminal {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    std::string path() const {
+        return master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 ? ptsname(master) : "";
+    }
+    ~Terminal() {
+        if (master >= 0) close(master);
+    }
+};
+
+// A listening socket on a port the system picked, or a closed one (port
+// free, most likely) after release.
+struct Listener {
+    int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    Listener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        socklen_t length = sizeof address;
+        if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            listen(socket, 1) == 0 &&
+            getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+    }
+    void release() {
+        close(socket);
+        socket = -1;
+    }
+    ~Listener() {
+        if (socket >= 0) close(socket);
+    }
+};
+
+TEST(ConfigCheck, NoFileAndNoPortSayWhatTheBridgeWouldDoAndWhy) {
+    const std::string folder = scratchFolder("config_check_missing");
+    const Outcome run = config(folder, {"check"});
+    EXPECT_EQ(run.status, 1);
+    const std::string text = joined(run.out);
+    EXPECT_NE(text.find("no settings file " + folder + "/tolv.conf: the defaults apply"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(text.find("settings in effect: comPort=COM19 "), std::string::npos) << run.out;
+    EXPECT_NE(text.find("cannot open the serial port /dev/COM19: No such file"), std::string::npos)
+        << run.out;
+    EXPECT_NE(text.find("LAN server: off with these settings"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("tolvane-headless"), std::string::npos) << run.out;
+    expectWithinConsole(run.out);
+}
+
+TEST(ConfigCheck, PresentPortAndTakenOrFreeLanPort) {
+    const std::string folder = scratchFolder("config_check_ports");
+    Terminal terminal;
+    Listener taken;
+    ASSERT_FALSE(terminal.path().empty());
+    ASSERT_NE(taken.port, 0);
+    ASSERT_EQ(config(folder, {"set", "comPort=" + terminal.path(), "deviceMode=C", "lanEnabled=1",
+                              "lanPort=" + std::to_string(taken.port)})
+                  .status,
+              0);
+
+    Outcome run = config(folder, {"check"});
+    EXPECT_EQ(run.status, 1);
+    std::string text = joined(run.out);
+    EXPECT_NE(text.find("settings read from " + folder + "/tolv.conf"), std::string::npos);
+    EXPECT_NE(text.find("the serial port " + terminal.path() + " opens"), std::string::npos)
+        << run.out;
+    EXPECT_NE(
+        text.find("LAN server: port " + std::to_string(taken.port) + " cannot be listened on"),
+        std::string::npos)
+        << run.out;
+    expectWithinConsole(run.out);
+
+    taken.release();
+    run = config(folder, {"check"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(joined(run.out).find(" is free: the bridge can listen on 0.0.0.0:" +
+                                   std::to_string(taken.port)),
+              std::string::npos)
+        << run.out;
+}
+
+} // namespace

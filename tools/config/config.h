@@ -1,0 +1,33 @@
+#pragma once
+// tolvane-config's parts: the settings file as the tool reads and locks it
+// (config_file.cpp), show (config_show.cpp), set (config_set.cpp).
+
+#include <string>
+
+#include "text/number_text.h"
+
+inline constexpr char configProgram[] = "tolvane-config";
+
+enum class FileState { read, missing, unreadable };
+
+// Reads the settings as the bridge does, from defaults; a file that exists
+// but cannot be read is an error here (writing over it would lose it), said
+// on standard error. *firstLine gets the file's first line.
+FileState readSettingsForTool(const char* path, std::string* firstLine);
+
+// Notes on standard error about what the bridge makes of the file that a
+// person may not expect: a heading in place of the port, a long line, lines
+// after the eleventh that are no setting (kept) or hold a bad value (dropped
+// by set, which says so when dropping is true).
+void noteFileOddities(const char* path, const std::string& firstLine, bool dropping);
+
+// The value of a row in effect, as the file holds it, with control
+// characters shown as \xHH: a value from a file never reaches the terminal raw.
+std::string shownValue(int index);
+void appendEscaped(std::string& out, const char* text);
+
+int showSettings(const char* path, char** names, int nameCount);
+int setSettings(const char* path, char** arguments, int count);
+
+// The settings part of --help, from the settings table.
+void printSettingsHelp();

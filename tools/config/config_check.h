@@ -1,0 +1,12 @@
+#pragma once
+// "tolvane-config check" and the note for "set" while the window program runs.
+
+// Reads the settings at path as the bridge does, opens the serial port once
+// and listens on the LAN port once, and prints what the headless bridge's
+// notes would say about each. Returns the exit status: 0 when the port opens
+// and the LAN port (if the server runs) is free, 1 otherwise.
+int checkSettings(const char* path);
+
+// After a successful set: when tolvane.exe runs, says on standard error that
+// it will undo the change and what to do instead.
+void noteWindowProgramAfterSet();

@@ -1,0 +1,99 @@
+#include "tools/config/config.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "settings/settings.h"
+#include "settings/settings_check.h"
+#include "settings/settings_table.h"
+
+FileState readSettingsForTool(const char* path, std::string* firstLine) {
+    setDefaults();
+    int error = 0;
+    FILE* file = openSettingsFile(path, &error);
+    if (file == nullptr) {
+        if (error == ENOENT) return FileState::missing;
+        std::fprintf(stderr, "%s: cannot read %s: %s\n", configProgram, path,
+                     settingsOpenReason(error));
+        return FileState::unreadable;
+    }
+    char line[settingsLineSize] = "";
+    bool cut = false;
+    if (!readSettingsLine(file, line, sizeof line, &cut)) line[0] = '\0';
+    *firstLine = line;
+    if (!std::ferror(file)) {
+        std::rewind(file);
+        readSettingsStream(file);
+    }
+    const bool failed = std::ferror(file) != 0;
+    error = errno;
+    std::fclose(file);
+    if (failed) {
+        std::fprintf(stderr, "%s: cannot read %s: %s\n", configProgram, path, std::strerror(error));
+        return FileState::unreadable;
+    }
+    return FileState::read;
+}
+
+void appendEscaped(std::string& out, const char* text) {
+    for (const char* c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+            out += hex;
+        } else {
+            out += *c;
+        }
+    }
+}
+
+std::string shownValue(int index) {
+    char text[settingsLineSize + udpTargetSize];
+    TextBuilder out(text, sizeof text);
+    appendSettingValue(out, index);
+    std::string shown;
+    appendEscaped(shown, text);
+    return shown;
+}
+
+void noteFileOddities(const char* path, const std::string& firstLine, bool dropping) {
+    // The file holds bare values; a heading or "name=value" shifts them all.
+    if (!firstLine.empty() &&
+        (firstLine[0] == '#' || firstLine[0] == ';' || firstLine.find('=') != std::string::npos)) {
+        std::string shown;
+        appendEscaped(shown, firstLine.c_str());
+        std::fprintf(stderr,
+                     "%s: note: the first line of %s, \"%s\", looks like a comment or "
+                     "name=value; the file holds bare values, one per line, and the programs "
+                     "take this line as the port name\n",
+                     configProgram, path, shown.c_str());
+    }
+    // The check reads the file again; the settings it compares with are
+    // those just read from it.
+    SettingsFileCheck check;
+    checkSettingsFile(path, &check);
+    for (int i = 0; i < check.findingCount; ++i) {
+        const SettingsFinding& f = check.findings[i];
+        std::string shown;
+        appendEscaped(shown, f.text);
+        if (f.issue == SettingsIssue::lineTooLong)
+            std::fprintf(stderr,
+                         "%s: note: line %d of %s is longer than 255 bytes; only its first 255 "
+                         "bytes are read%s\n",
+                         configProgram, f.line, path, dropping ? " and written back" : "");
+        else if (f.issue == SettingsIssue::unknownLine)
+            std::fprintf(stderr,
+                         "%s: note: line %d of %s, \"%s\", is no setting of this version; it is "
+                         "ignored%s\n",
+                         configProgram, f.line, path, shown.c_str(),
+                         dropping ? " and written back as it is" : " and kept");
+        else if (f.issue == SettingsIssue::badValue)
+            std::fprintf(stderr,
+                         "%s: note: line %d of %s, \"%s\": the value %s, so the default "
+                         "applies%s\n",
+                         configProgram, f.line, path, shown.c_str(), f.reason,
+                         dropping ? "; the line is dropped" : "");
+    }
+}

@@ -1,0 +1,317 @@
+// set: the eleven lines go through the settings dialog's own form logic, so
+// that the tool and the dialog can never disagree about a value; the keyed
+// settings are checked against their rows and refused when bad.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/settings_form.h"
+#include "settings/replace_file.h"
+#include "settings/settings.h"
+#include "settings/settings_table.h"
+#include "text/command_line.h"
+#include "tools/config/config.h"
+
+namespace {
+
+const char* const program = configProgram;
+
+struct Assignment {
+    int index; // the table's row
+    const char* value;
+    int64_t number; // integers and flags, as given
+};
+
+bool isOneOf(const char* text, const char* a, const char* b) {
+    return std::strcmp(text, a) == 0 || std::strcmp(text, b) == 0;
+}
+
+size_t countCharacters(const char* text) {
+    size_t count = 0;
+    for (const char* c = text; *c != '\0'; ++c)
+        if ((static_cast<unsigned char>(*c) & 0xC0) != 0x80) ++count; // UTF-8 lead bytes
+    return count;
+}
+
+int controlOf(const Assignment& a) {
+    return settingControl(settingsTable[a.index].line);
+}
+
+// A value the dialog could not hold, or a keyed value its row refuses, is a
+// usage error.
+bool parseAssignment(const char* text, Assignment* a) {
+    const char* equals = std::strchr(text, '=');
+    if (equals == nullptr) {
+        usageError(program, "'%s' is not NAME=VALUE", text);
+        return false;
+    }
+    a->index = findSetting(text, static_cast<size_t>(equals - text));
+    a->value = equals + 1;
+    a->number = 0;
+    if (a->index < 0) {
+        usageError(program, "unknown setting '%.*s' (see the list in --help)",
+                   static_cast<int>(equals - text), text);
+        return false;
+    }
+    const SettingRow& row = settingsTable[a->index];
+    const char* name = row.name;
+    const char* v = a->value;
+    if (isKeyedSetting(a->index)) {
+        char reason[200];
+        TextBuilder why(reason, sizeof reason);
+        if (checkSettingText(a->index, v, why)) return true;
+        std::string shown;
+        appendEscaped(shown, v);
+        usageError(program, "%s: '%s' %s", name, shown.c_str(), reason);
+        return false;
+    }
+    if (std::strlen(v) >= formTextSize) {
+        const size_t characters = countCharacters(v);
+        if (characters == std::strlen(v))
+            usageError(
+                program, "%s: '%s' is longer than %d characters%s", name, v, formTextSize - 1,
+                row.kind == SettingKind::text ? " (use the short name, for example ttyUSB0)" : "");
+        else
+            usageError(program, "%s: '%s' is %d characters in %d bytes; at most %d bytes fit", name,
+                       v, static_cast<int>(characters), static_cast<int>(std::strlen(v)),
+                       formTextSize - 1);
+        return false;
+    }
+    double decimal = 0.0;
+    switch (row.kind) {
+    case SettingKind::text:
+        for (const char* c = v; *c != '\0'; ++c)
+            if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) {
+                usageError(program, "%s: the name holds a control character", name);
+                return false;
+            }
+        if (*v == '\0') {
+            usageError(program, "%s: an empty name opens no port (give one, for example ttyUSB0)",
+                       name);
+            return false;
+        }
+        return true;
+    case SettingKind::decimal:
+        if (parseDecimalNumber(v, -1e30, 1e30, &decimal)) return true;
+        usageError(program, "%s: '%s' is not a number", name, v);
+        return false;
+    case SettingKind::integer:
+        if (parseWholeNumber(v, INT32_MIN, INT32_MAX, &a->number)) return true;
+        usageError(program, "%s: '%s' is not a whole number", name, v);
+        return false;
+    case SettingKind::flag:
+    case SettingKind::outputKind:
+        if (isOneOf(v, "0", "off") || isOneOf(v, "1", "on")) {
+            a->number = isOneOf(v, "1", "on") ? 1 : 0;
+            return true;
+        }
+        usageError(program, "%s: '%s' is neither 0 nor 1", name, v);
+        return false;
+    case SettingKind::preset:
+        if (isOneOf(v, "C", "c") || std::strcmp(v, "0") == 0) {
+            a->number = devicePresetC;
+            return true;
+        }
+        if (isOneOf(v, "B", "b") || std::strcmp(v, "1") == 0) {
+            a->number = devicePresetB;
+            return true;
+        }
+        usageError(program, "%s: '%s' is no preset: C (or 0) polled, B (or 1) streaming", name, v);
+        return false;
+    default:
+        return false;
+    }
+}
+
+bool checked(const SettingsForm& form, int id) {
+    return findFormControl(form, id)->checked;
+}
+
+bool enabled(const SettingsForm& form, int id) {
+    return findFormControl(form, id)->enabled;
+}
+
+// A click as the dialog sees it: the button changes, then its rule runs.
+void click(SettingsForm& form, int id) {
+    toggleFormControl(form, id);
+    applyEnablingRule(form, id);
+}
+
+// Fills the form as a user would: types the edits, then clicks the switches
+// whose state changes. Preset C goes first, because it enables the LAN
+// switch; preset B goes last, because it disables it. A LAN switch that
+// changes while preset B stays is reached the way a user reaches it: preset
+// C, the switch, preset B again.
+void fillForm(SettingsForm& form, const std::vector<Assignment>& assignments) {
+    bool want[4] = {checked(form, idMouseEnabled), checked(form, idLanEnabled),
+                    checked(form, idWebSocketEnabled), checked(form, idAccelerationOutput)};
+    const int switches[4] = {idMouseEnabled, idLanEnabled, idWebSocketEnabled,
+                             idAccelerationOutput};
+    bool wantB = checked(form, idPresetB);
+    for (const Assignment& a : assignments) {
+        if (isKeyedSetting(a.index)) continue;
+        const SettingKind kind = settingsTable[a.index].kind;
+        if (kind == SettingKind::preset) {
+            wantB = a.number == devicePresetB;
+        } else if (kind == SettingKind::flag || kind == SettingKind::outputKind) {
+            for (int k = 0; k < 4; ++k)
+                if (switches[k] == controlOf(a)) want[k] = a.number != 0;
+        } else {
+            copyText(findFormControl(form, controlOf(a))->text, formTextSize, a.value);
+        }
+    }
+    const bool lanChanges =
+        want[1] != checked(form, idLanEnabled) || want[2] != checked(form, idWebSocketEnabled);
+    if (checked(form, idPresetB) && (!wantB || lanChanges)) click(form, idPresetC);
+    for (int k = 0; k < 4; ++k) {
+        if (want[k] == checked(form, switches[k])) continue;
+        // The output kind is a radio pair: the user clicks the other button.
+        if (switches[k] == idAccelerationOutput)
+            click(form, want[k] ? idAccelerationOutput : idRotationOutput);
+        else
+            click(form, switches[k]);
+    }
+    if (wantB && !checked(form, idPresetB)) click(form, idPresetB);
+}
+
+// Values that are saved but will not act, because their control ended up
+// disabled (the dialog greys them out), one line per reason.
+void noteDisabled(const SettingsForm& form, const std::vector<Assignment>& assignments) {
+    const char* reasons[3] = {
+        "while the air mouse is off (mouseEnabled=0)",
+        "under device preset B: the LAN server runs only with preset C (deviceMode=C)",
+        "while the LAN server is off (lanEnabled=0)"};
+    std::string names[3];
+    int counts[3] = {0, 0, 0};
+    auto add = [&](int reason, const char* name) {
+        if (names[reason].find(name) != std::string::npos) return;
+        names[reason] += (names[reason].empty() ? "" : ", ") + std::string(name);
+        ++counts[reason];
+    };
+    for (const Assignment& a : assignments) {
+        const SettingRow& row = settingsTable[a.index];
+        if (row.line == 0 || row.kind == SettingKind::outputKind) continue;
+        if (row.kind == SettingKind::preset) {
+            // Choosing preset B leaves a LAN server that was on without effect.
+            if (checked(form, idPresetB) && checked(form, idLanEnabled)) add(1, "lanEnabled");
+            continue;
+        }
+        if (enabled(form, controlOf(a))) continue;
+        if (row.grey == GreyWhen::mouseOff)
+            add(0, row.name);
+        else
+            add(checked(form, idPresetB) ? 1 : 2, row.name);
+    }
+    for (int r = 0; r < 3; ++r)
+        if (!names[r].empty())
+            std::fprintf(stderr, "%s: note: %s %s saved but %s no effect %s\n", program,
+                         names[r].c_str(), counts[r] == 1 ? "is" : "are",
+                         counts[r] == 1 ? "has" : "have", reasons[r]);
+}
+
+// Values the dialog's ranges changed, and a LAN port that wraps.
+void noteAdjusted(const Assignment& a, const std::vector<std::string>& after) {
+    const SettingRow& row = settingsTable[a.index];
+    const std::string& stored = after[static_cast<size_t>(a.index)];
+    if (row.line == 0) return;
+    if (row.kind == SettingKind::decimal) {
+        float typed = 0.0f;
+        scanFloat(a.value, &typed);
+        if (typed != settings.screenDistance)
+            std::fprintf(stderr, "%s: note: %s %s is outside 0.1 to 10; saved as %s\n", program,
+                         row.name, a.value, stored.c_str());
+    } else if (row.kind == SettingKind::integer && row.range == RangeRule::clamp) {
+        if (std::to_string(a.number) != stored)
+            std::fprintf(stderr, "%s: note: %s %s is outside %lld to %lld; saved as %s\n", program,
+                         row.name, a.value, static_cast<long long>(row.low),
+                         static_cast<long long>(row.high), stored.c_str());
+    } else if (row.kind == SettingKind::integer && (a.number < 1 || a.number > 65535)) {
+        const auto port = static_cast<uint16_t>(static_cast<uint32_t>(a.number));
+        if (port == 0)
+            std::fprintf(stderr,
+                         "%s: note: lanPort %s is saved as given, but its low 16 bits are 0: "
+                         "the server would listen on a port the system picks\n",
+                         program, a.value);
+        else
+            std::fprintf(stderr,
+                         "%s: note: lanPort %s is saved as given (as the dialog does); the "
+                         "server listens on port %u, its low 16 bits\n",
+                         program, a.value, static_cast<unsigned>(port));
+    }
+}
+
+std::vector<std::string> allValues() {
+    std::vector<std::string> values;
+    for (int i = 0; i < settingsRowCount; ++i)
+        values.push_back(shownValue(i));
+    return values;
+}
+
+// Reads, changes and replaces the file; the lock is held throughout.
+int changeFile(const char* path, const std::vector<Assignment>& assignments) {
+    std::string firstLine;
+    const FileState state = readSettingsForTool(path, &firstLine);
+    if (state == FileState::unreadable) return 1;
+    if (state == FileState::read) noteFileOddities(path, firstLine, true);
+    const std::vector<std::string> before = allValues();
+
+    SettingsForm form;
+    initSettingsForm(form);
+    fillForm(form, assignments);
+    applySettingsForm(form);
+    for (const Assignment& a : assignments)
+        if (isKeyedSetting(a.index)) settingsTable[a.index].store(a.value);
+
+    char reason[256] = "";
+    if (!writeSettingsFileAtomically(path, reason, sizeof reason)) {
+        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, reason);
+        return 1;
+    }
+
+    const std::vector<std::string> after = allValues();
+    for (const Assignment& a : assignments)
+        noteAdjusted(a, after);
+    noteDisabled(form, assignments);
+
+    if (state == FileState::missing) std::printf("created %s\n", path);
+    bool changed = false;
+    for (int i = 0; i < settingsRowCount; ++i) {
+        const auto k = static_cast<size_t>(i);
+        if (before[k] == after[k]) continue;
+        std::printf("%s: %s -> %s\n", settingsTable[i].name,
+                    before[k].empty() ? "\"\"" : before[k].c_str(),
+                    after[k].empty() ? "\"\"" : after[k].c_str());
+        changed = true;
+    }
+    if (!changed && state == FileState::read) std::printf("no setting changed\n");
+    return 0;
+}
+
+} // namespace
+
+int setSettings(const char* path, char** arguments, int count) {
+    if (count == 0) return usageError(program, "set needs at least one NAME=VALUE");
+    std::vector<Assignment> assignments;
+    for (int n = 0; n < count; ++n) {
+        Assignment a{};
+        if (!parseAssignment(arguments[n], &a)) return usageErrorStatus;
+        for (const Assignment& earlier : assignments)
+            if (earlier.index == a.index)
+                return usageError(program, "%s given twice", settingsTable[a.index].name);
+        assignments.push_back(a);
+    }
+
+    // Two sets at once would each write the file as they read it, and the
+    // one that renames last would undo the other's change.
+    FileLock lock;
+    char reason[256] = "";
+    if (!lockFileForChange(path, &lock, reason, sizeof reason)) {
+        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, reason);
+        return 1;
+    }
+    const int status = changeFile(path, assignments);
+    unlockFile(&lock);
+    return status;
+}

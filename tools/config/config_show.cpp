@@ -1,0 +1,53 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "settings/settings.h"
+#include "settings/settings_table.h"
+#include "text/command_line.h"
+#include "tools/config/config.h"
+#include "tools/config/console_text.h"
+
+int showSettings(const char* path, char** names, int nameCount) {
+    std::vector<int> chosen;
+    for (int n = 0; n < nameCount; ++n) {
+        const int index = findSetting(names[n], std::strlen(names[n]));
+        if (index < 0) return usageError(configProgram, "unknown setting '%s'", names[n]);
+        chosen.push_back(index);
+    }
+    std::string firstLine;
+    const FileState state = readSettingsForTool(path, &firstLine);
+    if (state == FileState::unreadable) return 1;
+
+    if (nameCount > 0) {
+        for (int index : chosen)
+            std::printf("%s\n", shownValue(index).c_str());
+        return 0;
+    }
+
+    if (state == FileState::missing)
+        std::fprintf(stderr, "%s: %s does not exist; these are the defaults the programs use\n",
+                     configProgram, path);
+    else
+        noteFileOddities(path, firstLine, false);
+    // The eleven always; the keyed settings when they are set (--help lists them all).
+    std::vector<int> rows;
+    size_t width = 0;
+    for (int i = 0; i < settingsRowCount; ++i) {
+        if (isKeyedSetting(i) && settingAtDefault(i)) continue;
+        rows.push_back(i);
+        width = std::max(width, shownValue(i).size());
+    }
+    // The meanings broken for an 80-column console, under their own column.
+    const int meaningColumn = 19 + 1 + static_cast<int>(width) + 2;
+    for (int i : rows) {
+        char meaning[200];
+        TextBuilder out(meaning, sizeof meaning);
+        settingsTable[i].describe(out);
+        std::printf("%-19s %-*s  ", settingsTable[i].name, static_cast<int>(width),
+                    shownValue(i).c_str());
+        writeWrapped(stdout, meaning, meaningColumn, meaningColumn);
+    }
+    return 0;
+}

@@ -1,0 +1,5 @@
+#include "tools/config/window_program.h"
+
+bool windowProgramRuns() {
+    return false;
+}
