@@ -45,15 +45,25 @@ else()
     install(FILES samples/tolv.conf DESTINATION ${TOLVANE_INSTALL_DATADIR})
     # Debian's places for the licence and the change log (of a native package).
     install(FILES LICENSE DESTINATION ${TOLVANE_INSTALL_DOCDIR} RENAME copyright)
-    # SOURCE_DATE_EPOCH, when set, fixes the date.
-    string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
-    file(WRITE ${package_text}/changelog
-         "tolvane (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
-         "  * Release ${PROJECT_VERSION}.\n\n"
-         " -- tolvane authors <maintainers@tolvane.invalid>  ${changelog_date}\n")
+    # The change log is kept in the tree: its newest entry names this version,
+    # and its date dates the man pages (and the package, when git cannot).
+    set(changelog ${PROJECT_SOURCE_DIR}/cmake/changelog)
+    file(STRINGS ${changelog} changelog_head LIMIT_COUNT 1)
+    if(NOT changelog_head MATCHES "^tolvane \\(${PROJECT_VERSION}\\) ")
+        message(FATAL_ERROR "cmake/changelog: its first entry is not version ${PROJECT_VERSION}")
+    endif()
+    file(STRINGS ${changelog} changelog_trailers REGEX "^ -- ")
+    list(GET changelog_trailers 0 changelog_trailer)
+    string(REGEX REPLACE "^ -- .*>  " "" changelog_date "${changelog_trailer}")
+    execute_process(COMMAND date -u -d "${changelog_date}" +%s
+                    OUTPUT_VARIABLE TOLVANE_RELEASE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE date_failed)
+    if(date_failed OR NOT TOLVANE_RELEASE_EPOCH MATCHES "^[0-9]+$")
+        message(FATAL_ERROR "cmake/changelog: no date in '${changelog_trailer}'")
+    endif()
     add_custom_command(OUTPUT ${package_text}/changelog.gz
-        COMMAND gzip -9n -c ${package_text}/changelog > ${package_text}/changelog.gz
-        DEPENDS ${package_text}/changelog VERBATIM)
+        COMMAND gzip -9n -c ${changelog} > ${package_text}/changelog.gz
+        DEPENDS ${changelog} VERBATIM)
 
     # The unit names the packaged program.
     set(TOLVANE_UNIT_BINDIR /usr/bin)
@@ -62,7 +72,8 @@ else()
     install(FILES ${package_text}/tolvane-headless.service DESTINATION lib/systemd/user)
 
     # Man pages from each program's own --help and --version, so they cannot
-    # fall behind the program.
+    # fall behind the program, with the sections of cmake/man/PROGRAM.h2m
+    # (files, see also; for the bridge the service and the event log).
     find_program(HELP2MAN help2man)
     set(about_tolvane-headless "run the tolvane bridge without a window")
     set(about_tolvane-config "read and change the tolvane settings file tolv.conf")
@@ -74,12 +85,18 @@ else()
     if(HELP2MAN AND NOT CMAKE_CROSSCOMPILING)
         foreach(program IN LISTS tolvane_installed_programs)
             set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+            set(include ${PROJECT_SOURCE_DIR}/cmake/man/${program}.h2m)
             add_custom_command(OUTPUT ${page}.gz
                 COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-                COMMAND ${HELP2MAN} --no-info --no-discard-stderr
-                        "--name=${about_${program}}" --output=${page} $<TARGET_FILE:${program}>
+                COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN}
+                        -DPROGRAM=$<TARGET_FILE:${program}> -DNAME=${program}
+                        "-DABOUT=${about_${program}}" -DINCLUDE=${include}
+                        -DDATE_EPOCH=${TOLVANE_RELEASE_EPOCH} -DOUTPUT=${page}
+                        -P ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
                 COMMAND gzip -9nf ${page}
-                DEPENDS ${program} VERBATIM)
+                DEPENDS ${program} ${include} ${PROJECT_SOURCE_DIR}/cmake/man_page.cmake
+                        ${changelog}
+                VERBATIM)
             list(APPEND man_pages ${page}.gz)
             install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
         endforeach()

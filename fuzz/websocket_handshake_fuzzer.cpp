@@ -23,13 +23,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (status != HeadStatus::complete) return 0;
     char reply[handshakeReplySize];
-    int length = formatHandshakeReply(head, reply, sizeof reply);
-    if (length < 0) return 0;
-    static const char start[] = "HTTP/1.1 101 OK\r\n";
-    if (static_cast<size_t>(length) >= sizeof reply || std::strlen(reply) != size_t(length) ||
-        std::memcmp(reply, start, sizeof start - 1) != 0)
+    bool upgrade = false;
+    int length = formatHandshakeReply(head, reply, sizeof reply, upgrade);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof reply ||
+        std::strlen(reply) != size_t(length))
         std::abort();
-    // The accept value is always 28 characters: the reply head has one length.
-    if (length != 112) std::abort();
+    // A 101 only with a key found in a header line; the accept value is always
+    // 28 characters, so the reply head has one length. Anything else is the
+    // one refusal.
+    static const char upgraded[] = "HTTP/1.1 101 OK\r\n";
+    static const char refused[] =
+        "HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    if (upgrade != (findWebSocketKey(head.text, head.length, key, sizeof key) && key[0] != '\0' &&
+                    std::strlen(key) <= 91))
+        std::abort();
+    if (upgrade && (length != 112 || std::memcmp(reply, upgraded, sizeof upgraded - 1) != 0))
+        std::abort();
+    if (!upgrade && std::strcmp(reply, refused) != 0) std::abort();
     return 0;
 }

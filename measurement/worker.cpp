@@ -26,35 +26,35 @@ std::thread workerThread;
 // Whether the worker's cycle has a LAN client; the worker's thread only.
 bool clientConnected = false;
 
-void report(WorkerEventKind kind) {
+// An event with what every event tells: the client, a stop under way.
+WorkerEvent eventOf(WorkerEventKind kind) {
     WorkerEvent event;
     event.kind = kind;
     event.clientConnected = clientConnected;
     event.stopping = stopRequested.load();
-    reportWorkerEvent(event);
+    return event;
+}
+
+void report(WorkerEventKind kind) {
+    reportWorkerEvent(eventOf(kind));
 }
 
 void reportSerialOpen(bool opened) {
-    WorkerEvent event;
-    event.kind = WorkerEventKind::serialOpen;
+    WorkerEvent event = eventOf(WorkerEventKind::serialOpen);
     event.opened = opened;
     getComPort(event.comPort);
-    event.stopping = stopRequested.load();
     reportWorkerEvent(event);
 }
 
 void reportLanOpen(bool opened) {
-    WorkerEvent event;
-    event.kind = WorkerEventKind::lanOpen;
+    WorkerEvent event = eventOf(WorkerEventKind::lanOpen);
     event.opened = opened;
     event.lanPort = settings.lanPort.load();
-    event.stopping = stopRequested.load();
     reportWorkerEvent(event);
 }
 
 void reportFeature(WorkerFeature feature) {
-    WorkerEvent event;
-    event.kind = WorkerEventKind::featureEnabled;
+    WorkerEvent event = eventOf(WorkerEventKind::featureEnabled);
     event.feature = feature;
     reportWorkerEvent(event);
 }

@@ -48,6 +48,24 @@ enum Opcode : unsigned char {
 // Data payload is dropped in pieces of this size.
 constexpr size_t dropChunk = 1024;
 
+// HTTP header names are case-insensitive, and proxies and HTTP/2 gateways
+// write them in lower case.
+bool sameLettersIgnoringCase(const char* text, const char* name, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        unsigned char a = static_cast<unsigned char>(text[i]);
+        unsigned char b = static_cast<unsigned char>(name[i]);
+        if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b - 'A' + 'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+// The blanks HTTP allows around a header's value.
+bool isFieldBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
 bool knownOpcode(unsigned opcode) {
     return opcode <= binaryFrame || (opcode >= closeFrame && opcode <= pongFrame);
 }
@@ -118,25 +136,34 @@ HeadStatus appendHeadByte(RequestHead& head, unsigned char byte) {
 
 bool findWebSocketKey(const char* head, size_t length, char* key, size_t keySize) {
     key[0] = '\0';
-    size_t end = strnlen(head, length);
-    size_t at = 0;
-    while (at + keyHeaderLength <= end && memcmp(head + at, keyHeaderName, keyHeaderLength) != 0)
+    const size_t end = strnlen(head, length);
+    // Header lines start after a line end; the request line is never one, so
+    // a key in its path or query is not taken.
+    for (size_t line = 0; line < end;) {
+        const char* lineEnd = static_cast<const char*>(memchr(head + line, '\n', end - line));
+        if (lineEnd == nullptr) break;
+        line = static_cast<size_t>(lineEnd - head) + 1;
+        if (end - line < keyHeaderLength ||
+            !sameLettersIgnoringCase(head + line, keyHeaderName, keyHeaderLength))
+            continue;
+        size_t at = line + keyHeaderLength;
+        while (at < end && isFieldBlank(head[at]))
+            ++at;
+        if (at >= end || head[at] != ':') continue; // a longer name, or no value
         ++at;
-    if (at + keyHeaderLength > end) return true;
-    size_t value = at + keyHeaderLength;
-    while (value < end && head[value] != ':')
-        ++value;
-    if (value >= end) return true;
-    ++value;
-    while (value < end && head[value] == ' ')
-        ++value;
-    size_t valueEnd = value;
-    while (valueEnd < end && head[valueEnd] != '\r')
-        ++valueEnd;
-    size_t valueLength = valueEnd - value;
-    if (valueLength >= keySize) return false;
-    memcpy(key, head + value, valueLength);
-    key[valueLength] = '\0';
+        while (at < end && isFieldBlank(head[at]))
+            ++at;
+        size_t valueEnd = at;
+        while (valueEnd < end && head[valueEnd] != '\r' && head[valueEnd] != '\n')
+            ++valueEnd;
+        while (valueEnd > at && isFieldBlank(head[valueEnd - 1]))
+            --valueEnd;
+        const size_t valueLength = valueEnd - at;
+        if (valueLength >= keySize) return false;
+        memcpy(key, head + at, valueLength);
+        key[valueLength] = '\0';
+        return true;
+    }
     return true;
 }
 
@@ -152,16 +179,22 @@ bool computeAcceptKey(const char* key, char* accept) {
     return true;
 }
 
-int formatHandshakeReply(const RequestHead& head, char* out, size_t size) {
+int formatHandshakeReply(const RequestHead& head, char* out, size_t size, bool& upgrade) {
     char key[webSocketKeySize];
     char accept[acceptValueSize];
-    if (!findWebSocketKey(head.text, head.length, key, sizeof key)) return -1;
-    if (!computeAcceptKey(key, accept)) return -1;
+    upgrade = findWebSocketKey(head.text, head.length, key, sizeof key) && key[0] != '\0' &&
+              computeAcceptKey(key, accept);
     TextBuilder text(out, size);
-    text.append("HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: upgrade\r\n"
-                "Sec-WebSocket-Accept: ");
-    text.append(accept);
-    text.append("\r\n\r\n");
+    if (upgrade) {
+        text.append("HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: upgrade\r\n"
+                    "Sec-WebSocket-Accept: ");
+        text.append(accept);
+        text.append("\r\n\r\n");
+    } else {
+        // Without a usable key no accept value could be right: a "101" would
+        // be a success that fails on the client's side.
+        text.append("HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
+    }
     return text.overflow ? -1 : static_cast<int>(text.length);
 }
 

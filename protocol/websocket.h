@@ -33,21 +33,24 @@ void clearRequestHead(RequestHead& head);
 // LF bytes; tooLong when it filled its 8192 bytes without that.
 HeadStatus appendHeadByte(RequestHead& head, unsigned char byte);
 
-// The value of the first "Sec-WebSocket-Key" (exact letter case, anywhere in
-// the head) after its ":" and any spaces, up to the next CR. The head ends at
-// its first NUL or at length, whichever comes first; no search goes beyond it.
-// No header, or no ":" after it, gives an empty key; a value that runs to the
-// end of the head without a CR is taken as far as the head goes.
-// False when the value does not fit keySize-1 characters.
+// The value of the first header line named "Sec-WebSocket-Key" (in any letter
+// case, blanks allowed before its ":"), without the blanks around it, up to
+// the line's CR or LF. Only header lines count: never the request line, never
+// a header whose name merely starts with this one. The head ends at its first
+// NUL or at length, whichever comes first; no search goes beyond it. No such
+// header gives an empty key. False when the value does not fit keySize-1
+// characters.
 bool findWebSocketKey(const char* head, size_t length, char* key, size_t keySize);
 
 // Base64 of the SHA-1 of key + GUID into accept (acceptValueSize bytes).
 // False when the key is longer than 91 characters or the digest failed.
 bool computeAcceptKey(const char* key, char* accept);
 
-// The "101" reply head for a complete request head, or -1 when none may be
-// sent (a key that does not fit): the handshake then ends without reply.
-int formatHandshakeReply(const RequestHead& head, char* out, size_t size);
+// The reply head for a complete request head: "101" with upgrade set, or,
+// when the head has no key or one too long to take (over 91 characters),
+// "400 Bad Request" with upgrade false, after which the client is closed.
+// -1 when the reply does not fit size.
+int formatHandshakeReply(const RequestHead& head, char* out, size_t size, bool& upgrade);
 
 // Client frames (RFC 6455 section 5). A request is one data message (text or
 // binary, possibly in fragments); its command is its first payload byte. The

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: the whole bridge on a simulated device, until Ctrl+C.
 #
-# Builds the headless bridge, the device simulator and the probe; then, in a
-# scratch folder, starts the simulator (preset C), writes a "tolv.conf" that
+# Builds every program into build/demo/bin (the bridge, the simulator, the
+# probe, tolvane-config, tolvane-decode, tolvane-publish); then, in a scratch
+# folder, starts the simulator (preset C), writes a "tolv.conf" that
 # points at it with the LAN server and WebSocket on, starts the bridge and
 # lets the probe ask for four measurements a second. The bridge's event log
 # and the values the probe receives are shown as they come.
@@ -14,8 +15,8 @@ cd "$(dirname "$0")/.."
 
 usage() {
     echo "usage: scripts/demo.sh [--view] [SECONDS]"
-    echo "Builds the bridge, the device simulator and the probe (installing the build"
-    echo "packages first if any is missing), then runs the bridge on the simulated device"
+    echo "Builds every program into build/demo/bin (installing the build packages first"
+    echo "if any is missing), then runs the bridge on the simulated device"
     echo "with the probe asking for four values a second, for SECONDS or until Ctrl+C."
     echo "With --view there is no probe: the bridge's one client is the live view page,"
     echo "whose address it prints (open it in a browser)."
@@ -46,7 +47,7 @@ scripts/install-deps.sh build
 # A build tree of its own without the tests, so that the demo needs none of
 # the test packages and leaves build/native as scripts/test.sh configured it.
 cmake -S . -B build/demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build build/demo -j "$(nproc)" --target tolvane-headless tolvane-devsim tolvane-probe
+cmake --build build/demo -j "$(nproc)"
 bin=$PWD/build/demo
 
 scratch=$(mktemp -d /tmp/tolv-demo-XXXXXX)
@@ -60,9 +61,13 @@ cleanup() {
     [ -n "$devsim_pid" ] && kill -TERM "$devsim_pid" 2>/dev/null || true
     sleep 0.2
     rm -rf "$scratch"
+    echo
+    echo "Every program is in $bin/bin; for example:"
+    echo "  $bin/bin/tolvane-config --file samples/tolv.conf show"
+    echo "  export PATH=\"$bin/bin:\$PATH\"   # then tolvane-config show, tolvane-probe --help, ..."
 }
 trap cleanup EXIT
-trap 'exit 130' TERM
+trap 'exit 143' TERM
 
 # The simulator prints its terminal's path first.
 mkfifo "$scratch/devsim.out"
@@ -111,16 +116,27 @@ cd "$scratch"
     > >(trap '' INT; sed -u 's/^/event log | /') &
 bridge_pid=$!
 
+# Waits run in the background, so that SIGTERM is acted on at once (bash
+# runs a trap only after a foreground command has ended).
 if [ "$view" -eq 1 ]; then
-    if [ "$seconds" -gt 0 ]; then sleep "$seconds"; else wait "$bridge_pid"; fi
+    if [ "$seconds" -gt 0 ]; then
+        sleep "$seconds" &
+        wait $!
+    else
+        wait "$bridge_pid"
+    fi
     exit 0
 fi
 
 probe_args=(--websocket --port "$port" --rate "$rate" --connect-wait 10)
 [ "$seconds" -gt 0 ] && probe_args+=(--count "$((seconds * rate))")
-# Ctrl+C reaches the probe too: it prints its summary and ends, and so does the demo.
-interrupted=0
-trap 'interrupted=1' INT
-"$bin/bin/tolvane-probe" "${probe_args[@]}" > >(trap '' INT; sed -u 's/^/probe     | /') || true
+# Ctrl+C (or SIGTERM) reaches the probe too: it prints its summary and ends,
+# and so does the demo.
+"$bin/bin/tolvane-probe" "${probe_args[@]}" > >(trap '' INT; sed -u 's/^/probe     | /') &
+probe_pid=$!
+status=0
+trap 'status=130; kill -INT "$probe_pid" 2>/dev/null' INT
+trap 'status=143; kill -TERM "$probe_pid" 2>/dev/null' TERM
+while kill -0 "$probe_pid" 2>/dev/null; do wait "$probe_pid" || true; done
 sleep 0.2
-[ "$interrupted" = 0 ] || exit 130
+[ "$status" = 0 ] || exit "$status"

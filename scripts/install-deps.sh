@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that tolvane needs, by set:
-#   build  what building the native programs needs (the main job, scripts/demo.sh)
-#   test   everything scripts/test.sh needs: the build set, the test tool chain
-#          (sanitizers, fuzzers, the Windows cross build and wine, Xvfb, a
-#          browser), a comma-decimal locale, and the web tests' npm packages
-# Asks for nothing and needs no sudo when everything is already there.
+#   build    what building every native program needs (the main job,
+#            scripts/demo.sh): compiler, cmake, ninja, the OpenSSL, X, evdev,
+#            Wayland, mosquitto and liblo headers
+#   package  the build set and what scripts/package.sh adds: the Windows cross
+#            compiler, python3, help2man, dpkg-dev, file
+#   test     everything scripts/test.sh (and package.sh --check) needs: the
+#            sets above, the test tool chain (GoogleTest, sanitizers, fuzzers,
+#            wine, Xvfb, a browser, lintian), a comma-decimal locale, and the
+#            web tests' npm packages
+# Asks for nothing and needs no root when everything is already there;
+# otherwise run it as root, or as a user who may use sudo.
 #
-# Usage: scripts/install-deps.sh [build|test]   (default: test)
+# Usage: scripts/install-deps.sh [build|package|test]   (default: test)
 set -euo pipefail
 
 usage() {
-    sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 set_name=${1:-test}
@@ -19,9 +25,9 @@ case "$set_name" in
     usage
     exit 0
     ;;
-build | test) ;;
+build | package | test) ;;
 *)
-    echo "install-deps.sh: unknown set '$set_name' (build or test)" >&2
+    echo "install-deps.sh: unknown set '$set_name' (build, package or test)" >&2
     echo "Try 'scripts/install-deps.sh --help'." >&2
     exit 2
     ;;
@@ -43,7 +49,16 @@ build_packages=(
     libxcb-randr0-dev
     libevdev-dev
     libwayland-dev
+    libmosquitto-dev
+    liblo-dev
     pkg-config
+)
+package_packages=(
+    g++-mingw-w64-x86-64-posix
+    python3
+    dpkg-dev
+    file
+    help2man
 )
 test_packages=(
     clang
@@ -53,7 +68,6 @@ test_packages=(
     libbenchmark-dev
     libxtst-dev
     libxrandr-dev
-    g++-mingw-w64-x86-64-posix
     wine
     wine64
     xvfb
@@ -63,7 +77,6 @@ test_packages=(
     socat
     imagemagick
     fonts-noto-cjk
-    python3
     python3-websockets
     locales
     procps
@@ -73,12 +86,7 @@ test_packages=(
     npm
     mosquitto
     mosquitto-clients
-    libmosquitto-dev
-    liblo-dev
     liblo-tools
-    pkg-config
-    dpkg-dev
-    help2man
     lintian
     systemd
     qemu-system-x86
@@ -88,6 +96,7 @@ test_packages=(
 )
 
 packages=("${build_packages[@]}")
+[ "$set_name" = build ] || packages+=("${package_packages[@]}")
 [ "$set_name" = test ] && packages+=("${test_packages[@]}")
 
 missing=()
@@ -105,7 +114,16 @@ as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# Without root and without sudo nothing can be installed: say how instead.
+need_root() {
+    [ "$(id -u)" -eq 0 ] || command -v sudo >/dev/null && return 0
+    echo "install-deps.sh: $1 needs root, and sudo is not installed." >&2
+    echo "Run it as root: su -c '$0 $set_name'" >&2
+    exit 1
+}
+
 if [ ${#missing[@]} -gt 0 ]; then
+    need_root "installing ${missing[*]}"
     echo "Installing ($set_name set): ${missing[*]}"
     as_root apt-get update -q
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
@@ -116,6 +134,7 @@ fi
 
 # A comma-decimal locale, so that the number text tests can prove they ignore it.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    need_root "making the de_DE.UTF-8 locale"
     as_root sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
     grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen ||
         echo 'de_DE.UTF-8 UTF-8' | as_root tee -a /etc/locale.gen >/dev/null

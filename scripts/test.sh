@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs every dependency, builds every configuration and runs all tests:
-# native, AddressSanitizer+UBSan, ThreadSanitizer, the fuzzers for a short
-# bounded time, and the Windows build under wine on a virtual X display; then
-# the packages, built from those trees and checked as a user meets them.
+# native (as root, then again as an unprivileged user), AddressSanitizer+UBSan,
+# ThreadSanitizer, the fuzzers for a short bounded time, and the Windows build
+# under wine on a virtual X display; then the packages, built from those trees
+# and checked as a user meets them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
@@ -17,6 +18,11 @@ for preset in native asan tsan; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ctest --preset "$preset" -j "$jobs"
+    if [ "$preset" = native ] && [ "$(id -u)" -eq 0 ]; then
+        # CI runs as root, which may open any port and write any file.
+        step "native: the tests again as an unprivileged user"
+        scripts/ctest-unprivileged.sh build/native -j "$jobs" --output-on-failure
+    fi
 done
 
 step "fuzz: ${fuzz_seconds}s per target"

@@ -5,6 +5,7 @@
 #include <getopt.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,6 +17,7 @@
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
 #include "output/pointer/pointer.h"
+#include "output/recorder/recorder.h"
 #include "output/udp/udp_output.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
@@ -26,31 +28,40 @@ namespace {
 
 const char program[] = "tolvane-headless";
 
-const char usage[] = "usage: tolvane-headless [--config PATH]\n"
-                     "\n"
-                     "Runs the measurement as the window program's Run command does, without a\n"
-                     "window, until Ctrl+C. The settings are read from \"tolv.conf\" in the\n"
-                     "working directory (eleven lines: serial port, screen distance, scroll\n"
-                     "speed, mouse averaging, LAN averaging, LAN port, mouse on, device preset\n"
-                     "(0 C, 1 B), LAN on, WebSocket on, acceleration output); without the file\n"
-                     "the defaults apply. tolvane-config shows and changes the file.\n"
-                     "\n"
-                     "Standard output carries the event log, one message per line. Notes for\n"
-                     "you go to standard error: the file read and the settings in effect,\n"
-                     "warnings about settings, why the serial port does not open, where the\n"
-                     "LAN server listens, how the air mouse moves the pointer (on Linux XTest\n"
-                     "or a uinput device, by the setting pointer=auto|x11|uinput) and why.\n"
-                     "\n"
-                     "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
-                     "  -h, --help      print this help and exit\n"
-                     "  --version       print the version and exit\n"
-                     "\n"
-                     "Example:\n"
-                     "  tolvane-headless --config " TOLVANE_EXAMPLE_SETTINGS "\n";
+const char usage[] =
+    "usage: tolvane-headless [--config PATH] [--record FILE]\n"
+    "\n"
+    "Runs the measurement as the window program's Run command does, without a\n"
+    "window, until Ctrl+C. The settings are read from \"tolv.conf\" in the\n"
+    "working directory (eleven lines: serial port, screen distance, scroll\n"
+    "speed, mouse averaging, LAN averaging, LAN port, mouse on, device preset\n"
+    "(0 C, 1 B), LAN on, WebSocket on, acceleration output); without the file\n"
+    "the defaults apply. tolvane-config shows and changes the file.\n"
+    "\n"
+    "Standard output carries the event log, one message per line. Notes for\n"
+    "you go to standard error: the file read and the settings in effect,\n"
+    "warnings about settings, why the serial port does not open, where the\n"
+    "LAN server listens, how the air mouse moves the pointer (on Linux XTest\n"
+    "or a uinput device, by the setting pointer=auto|x11|uinput) and why.\n"
+    "\n"
+    "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
+    "  --record FILE   append every device line the bridge reads (accepted or\n"
+    "                  not) with its receive time to FILE, a capture that\n"
+    "                  tolvane-decode reads and tolvane-devsim --replay plays\n"
+    "  -h, --help      print this help and exit\n"
+    "  --version       print the version and exit\n"
+    "\n"
+    "Example:\n"
+    "  tolvane-headless --config " TOLVANE_EXAMPLE_SETTINGS " --record trace.txt\n";
 
-// How long a stop waits for the streams' readers before it ends the process
-// without them.
+// How long a stop waits for the streams' readers (and the recorder's disk)
+// before it ends the process without them.
 constexpr std::chrono::milliseconds streamsBound(1500);
+
+struct Options {
+    const char* settingsPath = settingsFileName;
+    const char* recordPath = nullptr;
+};
 
 void sayNote(const char* line) {
     mirrorLine(StandardStream::errors, line);
@@ -90,11 +101,12 @@ void sayUdpCounts() {
 }
 
 // -1 to go on; otherwise the exit status.
-int parseOptions(int argc, char** argv, const char** settingsPath) {
-    enum { versionOption = 1000, configOption };
+int parseOptions(int argc, char** argv, Options* o) {
+    enum { versionOption = 1000, configOption, recordOption };
     const option options[] = {{"help", no_argument, nullptr, 'h'},
                               {"version", no_argument, nullptr, versionOption},
                               {"config", required_argument, nullptr, configOption},
+                              {"record", required_argument, nullptr, recordOption},
                               {nullptr, 0, nullptr, 0}};
     opterr = 0;
     for (;;) {
@@ -109,7 +121,11 @@ int parseOptions(int argc, char** argv, const char** settingsPath) {
             return printVersion(program);
         case configOption:
             if (optarg[0] == '\0') return usageError(program, "option '--config' needs a path");
-            *settingsPath = optarg;
+            o->settingsPath = optarg;
+            break;
+        case recordOption:
+            if (optarg[0] == '\0') return usageError(program, "option '--record' needs a file");
+            o->recordPath = optarg;
             break;
         default:
             return optionError(program, got, argc, argv, previous);
@@ -125,10 +141,23 @@ int main(int argc, char** argv) {
     // Before anything opens a descriptor that could land on a closed stream.
     prepareStandardStreams();
 
-    const char* settingsPath = settingsFileName;
-    if (int status = parseOptions(argc, argv, &settingsPath); status >= 0) return status;
+    Options options;
+    if (int status = parseOptions(argc, argv, &options); status >= 0) return status;
+    const char* settingsPath = options.settingsPath;
 
     prepareStopSignal();
+    // After the stop signals are blocked, so that its writer never takes them.
+    if (options.recordPath != nullptr) {
+#ifdef SIGXFSZ
+        // A file size limit then fails the write instead of ending the bridge.
+        std::signal(SIGXFSZ, SIG_IGN);
+#endif
+        char reason[600];
+        if (!startRecorder(options.recordPath, sayNote, reason, sizeof reason)) {
+            std::fprintf(stderr, "%s: %s\n", program, reason);
+            return 1;
+        }
+    }
     // Started after the stop signals are blocked, so the writers never take them.
     startLogMirror();
 
@@ -157,9 +186,10 @@ int main(int argc, char** argv) {
     setWorkerEventListener(nullptr);
     setLogListener(nullptr);
     stopShell();
+    const bool recorderEnded = stopRecorder(streamsBound);
 
     // Port, sockets and display are closed: a writer stuck on a stream nobody
     // reads is all that is left, and it must not hold the process.
-    if (!stopLogMirror(streamsBound)) std::_Exit(0);
+    if (!stopLogMirror(streamsBound) || !recorderEnded) std::_Exit(0);
     return 0;
 }

@@ -82,12 +82,13 @@ void answerHandshake() {
         }
     }
     char reply[handshakeReplySize];
-    int length = formatHandshakeReply(head, reply, sizeof reply);
-    if (length < 0) {
-        closeClientSocket();
-        return;
-    }
-    sendToClient(reply, static_cast<size_t>(length)); // a failure shows at the first read
+    bool upgrade = false;
+    int length = formatHandshakeReply(head, reply, sizeof reply, upgrade);
+    if (length > 0)
+        sendToClient(reply, static_cast<size_t>(length)); // a failure shows at the first read
+    // A refused head ends the connection, so the first read fails as after a
+    // client that went away.
+    if (!upgrade) closeClientSocket();
 }
 
 } // namespace

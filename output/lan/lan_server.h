@@ -17,10 +17,10 @@
 // so a failed attempt leaves no socket behind. Also false, without any socket,
 // when the low 16 bits of lanPort are 0 (no port a client could know), and
 // without accepting when stopRequested is already set once the listener exists.
-// True also when the handshake ended early: the client went away, or its head
-// did not fit 8192 bytes or its key did not fit beside the GUID. In the last
-// two cases the client is closed without reply, so the first readRequest fails
-// just as after a client that went away.
+// True also when the handshake ended early: the client went away, its head did
+// not fit 8192 bytes (closed without reply), or its head had no key or one
+// that did not fit beside the GUID (answered "400 Bad Request" and closed). In
+// each case the first readRequest fails just as after a client that went away.
 bool openLanServer();
 
 // The command byte of one request (0..255), or -1 when the read failed.

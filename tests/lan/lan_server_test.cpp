@@ -289,7 +289,7 @@ TEST_F(LanServer, ClosingReleasesAWorkerBlockedInAcceptHandshakeOrRequest) {
     const Case cases[] = {{false, nullptr, false},
                           {true, "GET / HTTP/1.1\r\nSec-Web", true},
                           {false, "", true},
-                          {true, "GET / HTTP/1.1\r\n\r\n\x81\x81", true}};
+                          {true, "GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n\r\n\x81\x81", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.sent == nullptr ? "accept" : c.sent);
         settings.webSocketEnabled = c.webSocket ? 1 : 0;
@@ -384,20 +384,37 @@ TEST_F(LanServer, WebSocketExchangeWithFrameRightBehindTheHead) {
 
 TEST_F(LanServer, WebSocketHeadVariants) {
     settings.webSocketEnabled = 1;
+    const auto accept = [](const char* key) {
+        char value[acceptValueSize];
+        computeAcceptKey(key, value);
+        return std::string(value);
+    };
+    const std::string badRequest =
+        "HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
     struct Case {
         const char* name;
         std::vector<std::string> pieces; // sent one after the other
         std::string expected;            // the whole reply, "" for none
     };
     const Case cases[] = {
-        // A blank line of bare LF is not the end: the two LF sent later belong
-        // to the head too and so to the key, which has no CR to end it.
+        // A blank line of bare LF is not the end: the server waits for the
+        // two LF sent later, and the key ends at its line's LF.
         {"bare LF",
          {"GET / HTTP/1.1\nSec-WebSocket-Key: abc\n\n", "\n\n"},
-         handshakeReplyWith("sMrwZ2/8xVgKnWR2mPUeofqZLkY=")},
+         handshakeReplyWith(accept("abc").c_str())},
+        // Proxies and HTTP/2 gateways write header names in lower case.
+        {"lower-case name",
+         {"GET / HTTP/1.1\r\nsec-websocket-key: abc\r\n\r\n"},
+         handshakeReplyWith(accept("abc").c_str())},
         {"key of 92",
          {"GET / HTTP/1.1\r\nSec-WebSocket-Key: " + std::string(92, 'k') + "\r\n\r\n"},
-         ""},
+         badRequest},
+        // A head without a key is refused and closed; so is one whose only
+        // key is in the request line, and a frame behind it is never read.
+        {"no key", {"GET / HTTP/1.1\r\nHost: x\r\n\r\n"}, badRequest},
+        {"key in the request line",
+         {"GET /?Sec-WebSocket-Key:EVIL HTTP/1.1\r\nHost: x\r\n\r\n" + clientFrame("D", someMask)},
+         badRequest},
         // Browsers put the key after their cookies.
         {"head of 8192 bytes",
          {"GET / HTTP/1.1\r\nCookie: " + std::string(8140, 'c') +

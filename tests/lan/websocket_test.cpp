@@ -125,57 +125,87 @@ TEST(WebSocketHead, NeverHoldsMoreThan8192Bytes) {
     EXPECT_EQ(feed(head, std::string(8189, 'x') + "\r\n\r\n"), HeadStatus::tooLong);
 }
 
-TEST(WebSocketKey, FoundAsTheHeaderRulesSay) {
-    // Spaces after the colon are skipped, a tab is not; trailing spaces stay.
+TEST(WebSocketKey, TakenFromAHeaderLineOnly) {
+    // Blanks around the value are dropped, as HTTP says.
     EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key:   abc\r\n\r\n"), "abc");
-    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key:\tabc\r\n\r\n"), "\tabc");
-    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key: abc  \r\n\r\n"), "abc  ");
-    // Exact letter case, anywhere, first match wins, even as a longer name.
-    EXPECT_EQ(keyOf("GET /\r\nsec-websocket-key: abc\r\n\r\n"), "");
-    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key2: two\r\nSec-WebSocket-Key: one\r\n\r\n"), "two");
-    // Everything up to the next colon is skipped, even onto a later line.
-    EXPECT_EQ(keyOf("GET /?Sec-WebSocket-Key HTTP/1.1\r\nX: y\r\n\r\n"), "y");
-    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key-Ext x: v\r\n\r\n"), "v");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key:\tabc \t\r\n\r\n"), "abc");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key : abc\r\n\r\n"), "abc");
+    // Header names in any letter case, as proxies and gateways write them.
+    EXPECT_EQ(keyOf("GET /\r\nsec-websocket-key: abc\r\n\r\n"), "abc");
+    EXPECT_EQ(keyOf("GET /\r\nSEC-WEBSOCKET-KEY: abc\r\n\r\n"), "abc");
+    // Only a whole name at the start of a header line; the first one wins.
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key2: two\r\nSec-WebSocket-Key: one\r\n\r\n"), "one");
+    EXPECT_EQ(keyOf("GET /\r\nX-Sec-WebSocket-Key: x\r\n\r\n"), "");
+    EXPECT_EQ(keyOf("GET /\r\nX: Sec-WebSocket-Key: x\r\n\r\n"), "");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key: a\r\nSec-WebSocket-Key: b\r\n\r\n"), "a");
+    // Never from the request line, whatever it carries.
+    EXPECT_EQ(keyOf("GET /?Sec-WebSocket-Key:EVIL HTTP/1.1\r\nX: y\r\n\r\n"), "");
+    EXPECT_EQ(keyOf("Sec-WebSocket-Key: EVIL\r\n\r\n"), "");
+    EXPECT_EQ(keyOf("GET /?Sec-WebSocket-Key:EVIL HTTP/1.1\r\nSec-WebSocket-Key: k\r\n\r\n"), "k");
+    // Bare LF line ends end the value too.
+    EXPECT_EQ(keyOf("GET /\nSec-WebSocket-Key: abc\n\n\n\n"), "abc");
     EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key:\r\n\r\n"), "");
     EXPECT_EQ(keyOf("GET /\r\n\r\n"), "");
 }
 
 TEST(WebSocketKey, SearchesStopAtTheEndOfTheHead) {
-    // No colon within the head: no key. No CR: the value runs to the end.
+    // No colon within the head: no key. No line end: the value runs to the end.
     EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key"), "");
-    EXPECT_EQ(keyOf("Sec-WebSocket-Key\n\n\n\n"), "");
-    EXPECT_EQ(keyOf("GET /\nSec-WebSocket-Key: abc\n\n\n\n"), "abc\n\n\n\n");
+    EXPECT_EQ(keyOf("GET /\r\nSec-WebSocket-Key: abc"), "abc");
     // The head ends at its length even when bytes beyond it would continue it.
-    const char beyond[] = "Sec-WebSocket-Key: abc\rdef";
+    const char beyond[] = "GET /\nSec-WebSocket-Key: abc\rdef";
     char key[webSocketKeySize];
-    ASSERT_TRUE(findWebSocketKey(beyond, 21, key, sizeof key));
+    ASSERT_TRUE(findWebSocketKey(beyond, 27, key, sizeof key));
     EXPECT_STREQ(key, "ab");
-    ASSERT_TRUE(findWebSocketKey(beyond, 16, key, sizeof key));
+    ASSERT_TRUE(findWebSocketKey(beyond, 22, key, sizeof key));
     EXPECT_STREQ(key, "");
     // A NUL received inside the head ends it as well.
-    EXPECT_EQ(keyOf(std::string("Sec-WebSocket-Key: ab\0cd\r\n", 26)), "ab");
-    EXPECT_EQ(keyOf(std::string("X\0Sec-WebSocket-Key: ab\r\n", 26)), "");
+    EXPECT_EQ(keyOf(std::string("GET /\nSec-WebSocket-Key: ab\0cd\r\n", 32)), "ab");
+    EXPECT_EQ(keyOf(std::string("GET /\0\nSec-WebSocket-Key: ab\r\n", 30)), "");
     // A value too long for the key buffer is refused, not cut.
     bool fits = true;
-    keyOf("Sec-WebSocket-Key: " + std::string(255, 'k') + "\r\n", &fits);
+    keyOf("GET /\nSec-WebSocket-Key: " + std::string(255, 'k') + "\r\n", &fits);
     EXPECT_TRUE(fits);
-    keyOf("Sec-WebSocket-Key: " + std::string(256, 'k') + "\r\n", &fits);
+    keyOf("GET /\nSec-WebSocket-Key: " + std::string(256, 'k') + "\r\n", &fits);
     EXPECT_FALSE(fits);
 }
 
-TEST(WebSocketHandshake, ReplyHeadOrNone) {
+TEST(WebSocketHandshake, UpgradeOrBadRequest) {
     RequestHead head;
     char reply[handshakeReplySize];
+    bool upgrade = false;
     ASSERT_EQ(feed(head, "GET /\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n"),
               HeadStatus::complete);
     const std::string expected = "HTTP/1.1 101 OK\r\nUpgrade: websocket\r\nConnection: upgrade\r\n"
                                  "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
-    ASSERT_EQ(formatHandshakeReply(head, reply, sizeof reply), static_cast<int>(expected.size()));
+    ASSERT_EQ(formatHandshakeReply(head, reply, sizeof reply, upgrade),
+              static_cast<int>(expected.size()));
+    EXPECT_TRUE(upgrade);
     EXPECT_EQ(std::string(reply), expected);
-    EXPECT_EQ(formatHandshakeReply(head, reply, expected.size()), -1); // no cut reply
+    EXPECT_EQ(formatHandshakeReply(head, reply, expected.size(), upgrade), -1); // no cut reply
 
-    feed(head, "GET /\r\nSec-WebSocket-Key: " + std::string(92, 'k') + "\r\n\r\n");
-    EXPECT_EQ(formatHandshakeReply(head, reply, sizeof reply), -1);
+    // The lower-case name gets the very same reply.
+    feed(head, "GET /\r\nsec-websocket-key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+    ASSERT_GT(formatHandshakeReply(head, reply, sizeof reply, upgrade), 0);
+    EXPECT_EQ(std::string(reply), expected);
+
+    // No key, an empty one, one only in the request line or one too long to
+    // take: refused, never a "101" with an accept value the client rejects.
+    const std::string badRequest =
+        "HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+    for (const std::string& bad :
+         {std::string("GET /\r\nHost: x\r\n\r\n"),
+          std::string("GET /\r\nSec-WebSocket-Key:\r\n\r\n"),
+          std::string("GET /?Sec-WebSocket-Key:EVIL HTTP/1.1\r\n\r\n"),
+          "GET /\r\nSec-WebSocket-Key: " + std::string(92, 'k') + "\r\n\r\n"}) {
+        SCOPED_TRACE(bad);
+        ASSERT_EQ(feed(head, bad), HeadStatus::complete);
+        upgrade = true;
+        ASSERT_EQ(formatHandshakeReply(head, reply, sizeof reply, upgrade),
+                  static_cast<int>(badRequest.size()));
+        EXPECT_FALSE(upgrade);
+        EXPECT_EQ(std::string(reply), badRequest);
+    }
 }
 
 TEST(WebSocketFrames, ReplyFrame) {

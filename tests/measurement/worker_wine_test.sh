@@ -3,7 +3,8 @@
 # a COM port: one plain and one WebSocket session with the native probe, each
 # ended by Ctrl+C (SIGINT, which wine hands to the console handler). In the
 # WebSocket session the air mouse is on as well: the device points straight
-# ahead, so the pointer must land in the middle of the screen.
+# ahead, so the pointer must land in the middle of the screen. The plain
+# session also records the device lines, which must be whole capture records.
 # Usage: worker_wine_test.sh WINE_RUNNER HEADLESS_EXE DEVSIM PROBE PREFIX
 # Exit 77 (skipped) when the native simulator or probe is not built, or when
 # Xvfb or xdotool is missing.
@@ -69,12 +70,13 @@ cat "$tmp/devsim.fifo" >/dev/null &
 "$here/../support/com_port.sh" "$prefix" COM19 "$tmp/dev"
 
 session() {
-    local ws=$1 name=$2 mouse=$3 port
+    local ws=$1 name=$2 mouse=$3 record=("${@:4}") port
     port=$(free_port)
     printf 'COM19\n1.000000\n4\n32\n1\n%s\n%s\n0\n1\n%s\n0\n' "$port" "$mouse" "$ws" \
         >"$tmp/tolv.conf"
     if [ "$mouse" = 1 ]; then xdotool mousemove 5 5 || fail "$name: xdotool failed"; fi
-    (cd "$tmp" && exec "$runner" "$exe" >"$tmp/$name-log.txt" 2>"$tmp/$name-err.txt") &
+    (cd "$tmp" && exec "$runner" "$exe" "${record[@]}" >"$tmp/$name-log.txt" \
+        2>"$tmp/$name-err.txt") &
     local bridge=$!
     pids+=($bridge)
     local args=(--port "$port" --count 20 --quiet --connect-wait 120)
@@ -114,6 +116,11 @@ Restart...."
     echo "$name: $(sed -n 2p "$tmp/$name-probe.txt")"
 }
 
-session 0 plain 0
+session 0 plain 0 --record plain-capture.cap
+# The header, then one whole 76-byte record per line polled (20 or more).
+head -n 1 "$tmp/plain-capture.cap" | grep -qxF "# tolvane capture 1" || fail "plain: no capture header"
+records=$(grep -c '^[0-9]*\.[0-9]\{6\} TOL,.*,[0-9][0-9]\\r$' "$tmp/plain-capture.cap")
+[ "$records" -ge 20 ] && [ "$records" = "$(($(wc -l <"$tmp/plain-capture.cap") - 1))" ] ||
+    fail "plain: $records whole records in the capture"
 session 1 websocket 1
 echo "both sessions passed"

@@ -135,6 +135,16 @@ def decode_cases(bin_dir, check):
     got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
     check(got == [expected for _, _, expected in lines], f"--recenter, --clutch: {got}")
 
+    # The same lines as a capture: the records' own times (half a second
+    # apart) rule, not --rate.
+    records = "".join("%.6f %s\n" % (n * 0.5, device_line(q, b).decode().replace("\r", "\\r"))
+                      for n, (q, b, _) in enumerate(lines))
+    result = subprocess.run(command + ["--rate", "1000", "--recenter", "middle-hold", "--clutch",
+                                       "right"], input=("# tolvane capture 1\n" + records).encode(),
+                            capture_output=True, timeout=BOUND)
+    got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
+    check(got == [expected for _, _, expected in lines], f"capture times: {got}")
+
 
 def unreadable_cases(bin_dir, check):
     with tempfile.TemporaryDirectory() as scratch:
@@ -148,7 +158,9 @@ def unreadable_cases(bin_dir, check):
                  f"cannot write {missing}/log: No such file or directory")):
             result = subprocess.run([os.path.join(bin_dir, args[0])] + args[1:],
                                     capture_output=True, text=True, timeout=BOUND)
-            check(result.returncode == 2 and result.stderr == f"{args[0]}: {expected}\n",
+            # A file that cannot be read is a failure (1), not a usage error (2).
+            status = 1 if args[0] == "tolvane-decode" else 2
+            check(result.returncode == status and result.stderr == f"{args[0]}: {expected}\n",
                   f"{' '.join(args)}: {result.returncode} {result.stderr!r}")
 
 

@@ -4,7 +4,7 @@
 //   node view_test.mjs --case NAME --page HTML --headless BIN --devsim BIN
 //                      --out DIR [--chromium PATH] [--readme-shot PNG]
 //
-// Cases: live, fixed, bad_checksum, reconnect, plain. Each saves screenshots
+// Cases: live, fixed, bad_checksum, reconnect, plain, address. Each saves screenshots
 // of its states as DIR/NAME-*.png; --readme-shot also writes the live view's
 // picture for the README (docs/view.png). Exits 77 when there is no Chromium.
 import { mkdirSync } from 'node:fs';
@@ -88,7 +88,7 @@ const cases = {
     // The simulator's own motion: connects at once, replies flow, the model
     // follows every reply.
     async live(run) {
-        const s = await run.connectedWithin2s();
+        const s = await run.connected();
         for (let i = 0; i < 5; ++i) {
             const now = await viewState(run.tab);
             checkPose(now);
@@ -118,7 +118,7 @@ const cases = {
     // lamps say so; switched to acceleration, the page relabels and keeps the
     // choice over a reload.
     async fixed(run) {
-        await run.connectedWithin2s();
+        await run.connected();
         const s = await viewState(run.tab);
         const q = s.lastReply.q;
         const expected = [0.258819, 0, 0, 0.965926];
@@ -174,7 +174,7 @@ const cases = {
     // Every second device line fails its check and gets no reply: the page
     // times those requests out and goes on.
     async bad_checksum(run) {
-        const s = await run.connectedWithin2s();
+        const s = await run.connected();
         const later = await waitFor('replies past unanswered requests', async () => {
             const n = await viewState(run.tab);
             return n.replies >= s.replies + 30 && n.unanswered >= 10 && n;
@@ -188,7 +188,7 @@ const cases = {
     // page reconnects by itself with one socket at a time: every socket the
     // bridge accepted is one the page opened.
     async reconnect(run) {
-        await run.connectedWithin2s();
+        await run.connected();
         await waitFor('the drop', async () => !(await viewState(run.tab)).connected);
         await shot(run.tab, 'dropped');
         // Two samples on one connection, replies between them: the bridge
@@ -221,6 +221,48 @@ const cases = {
         await shot(run.tab, 'reconnected');
     },
 
+    // Only a host name, an IPv4 address or a bracketed IPv6 address is taken:
+    // anything else would connect elsewhere (a path, "user@host"). It is
+    // called a bad address, not remembered, and the connection stays.
+    async address(run) {
+        await waitFor('a connection with replies', async () => {
+            const s = await viewState(run.tab);
+            return s.connected && s.replies > 0;
+        }, 60000);
+        const kept = () => run.tab.evaluate(() => JSON.parse(localStorage.getItem('tolvane-view')).host);
+        const give = async (host) => {
+            await run.tab.$eval('#host', (input, value) => (input.value = value), host);
+            await run.tab.click('#address button[type=submit]');
+        };
+        const url = `ws://127.0.0.1:${run.port}`;
+        for (const bad of ['127.0.0.1/x?', 'a@b', '127.0.0.1:80', '::1', '[::1', '[x]', '999.0.0.1', '1.2.3', 'a b', '0x7f000001']) {
+            await give(bad);
+            const v = await shown(run.tab);
+            const s = await viewState(run.tab);
+            check(v.hint.startsWith(`Bad address: "${bad}"`), `hint for ${bad}: ${v.hint}`);
+            check(s.url === url && s.connected, `after ${bad}: ${s.url} ${s.state}`);
+            check((await kept()) === '127.0.0.1', `remembered after ${bad}: ${await kept()}`);
+        }
+        const before = (await viewState(run.tab)).replies;
+        await waitFor('replies on the same connection', async () => (await viewState(run.tab)).replies > before + 5);
+        await shot(run.tab, 'bad-address');
+
+        // The same through the page's address: the remembered bridge instead.
+        await run.tab.goto(pageUrl(options.page, { host: 'a@b', port: run.port }));
+        await waitFor('the hint', async () => (await shown(run.tab)).hint.startsWith('Bad address: "a@b"'), 5000);
+        const s = await viewState(run.tab);
+        check(s.url === url, `with ?host=a@b the page went to ${s.url}`);
+        check((await kept()) === '127.0.0.1', `remembered: ${await kept()}`);
+
+        // Good forms are taken and remembered; a good one clears the hint.
+        for (const good of ['localhost', 'bridge-1.example.', '10.0.0.255', '[::1]', '[fe80::1:2]']) {
+            await give(good);
+            await waitFor(`the page to take ${good}`, async () => (await viewState(run.tab)).url === `ws://${good}:${run.port}`, 5000);
+            check((await kept()) === good, `remembered ${await kept()} for ${good}`);
+            check(!(await shown(run.tab)).hint.startsWith('Bad address'), `hint after ${good}`);
+        }
+    },
+
     // A bridge set to the plain dialect never answers the handshake: the page
     // says which line of tolv.conf to change.
     async plain(run) {
@@ -246,6 +288,7 @@ const simulator = {
     bad_checksum: ['--bad-checksum', '2'],
     reconnect: ['--hangup-after', '60', '--back-after', '300'],
     plain: [],
+    address: [],
 };
 
 async function main() {
@@ -269,23 +312,17 @@ async function main() {
         const problems = [];
         tab.on('pageerror', (error) => problems.push(String(error)));
         const run = { tab, port, bridge };
-        const opened = Date.now();
         await tab.goto(pageUrl(options.page, { port }));
-        // Connected, with replies, within 2 s of opening. On a busy machine
-        // the simulator may miss the bridge's 100 ms read time-out once; the
-        // bridge then restarts (3 s), and the page must get there after that.
+        // Connected, with replies. How soon is a matter for bench/view_bench.mjs:
+        // on a busy machine the browser alone may take seconds to start, and
+        // the simulator may miss the bridge's 100 ms read time-out once, after
+        // which the bridge restarts (3 s) and the page reconnects. The bound
+        // only turns a page that never connects into a failure.
         const connectedWithReplies = async () => {
             const s = await viewState(tab);
             return s.connected && s.replies > 0 && s;
         };
-        run.connectedWithin2s = () =>
-            waitFor('a connection with replies', connectedWithReplies, Math.max(0, 2000 - (Date.now() - opened))).catch(
-                (error) => {
-                    if (!bridge.lines.includes('Restart....')) throw error;
-                    console.log('(the bridge restarted before its first reply: waiting for the page to reconnect)');
-                    return waitFor('a connection with replies after the restart', connectedWithReplies);
-                },
-            );
+        run.connected = () => waitFor('a connection with replies', connectedWithReplies, 30000);
         await test(run);
         check(problems.length === 0, `errors in the page: ${problems.join('; ')}`);
         passed = true;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device/capture.h"
 #include "device/device_line.h"
 #include "device/line_search.h"
 #include "motion/averaging.h"
@@ -44,9 +45,11 @@ const FeelOption feelOptions[] = {
 
 const char usage[] =
     "usage: tolvane-decode [options] [FILE]\n"
-    "Reads raw device traffic (a capture of the serial line, from FILE or standard\n"
-    "input) and prints, per device line found, the plain LAN reply the bridge sends\n"
-    "for it (or with --json the WebSocket JSON text), or \"rejected\".\n"
+    "Reads device traffic from FILE or standard input: raw bytes of the serial line,\n"
+    "or a capture that \"tolvane-headless --record FILE\" wrote (it begins with\n"
+    "\"# tolvane capture 1\"). Prints, per device line, the plain LAN reply the\n"
+    "bridge sends for it (or with --json the WebSocket JSON text), \"rejected\", or\n"
+    "for a captured line that came cut short (the bridge then restarts), \"incomplete\".\n"
     "\n"
     "  --json                 the WebSocket JSON text instead of the plain reply\n"
     "  --acceleration         d values are the averaged acceleration (as\n"
@@ -74,10 +77,14 @@ const char usage[] =
     "  --clutch none|left|right|middle\n"
     "                         with --cursor: the button that holds the cursor while\n"
     "                         the device moves (default none)\n"
-    "  --rate HZ              with --cursor: lines a second, for the times the air\n"
-    "                         mouse sees, 1 to 10000 (default 150)\n"
+    "  --rate HZ              with --cursor: lines a second of raw traffic, for the\n"
+    "                         times the air mouse sees, 1 to 10000 (default 150); a\n"
+    "                         capture's records carry their own times\n"
     "  -h, --help             this text\n"
     "      --version          the program's version\n"
+    "\n"
+    "Exit status: 0, or 1 when the input cannot be read or holds lines that are no\n"
+    "capture records.\n"
     "\n"
     "Examples:\n"
     "  tolvane-decode " TOLVANE_EXAMPLE_CAPTURE "\n"
@@ -96,7 +103,7 @@ struct Options {
     int32_t height = 0;
     float screenDistance = 1.0f;
     int32_t scrollSpeed = 4;
-    double rate = 150.0; // lines a second
+    double rate = 150.0; // lines a second of raw traffic
     const char* path = nullptr;
 };
 
@@ -242,13 +249,6 @@ int parseOptions(int argc, char** argv, Options* o) {
     return -1;
 }
 
-// A line's arrival on the steady clock the worker uses, `seconds` after the first.
-std::chrono::steady_clock::time_point arrivalTime(double seconds) {
-    return std::chrono::steady_clock::time_point(
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double>(seconds)));
-}
-
 // " | cursor X,Y | events" after the reply: what the air mouse did.
 void printPointerActions() {
     if (pointerActions.placed)
@@ -259,57 +259,51 @@ void printPointerActions() {
     if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
 }
 
-bool readFromFile(void* source, char* out, int count, int* got) {
-    *got = static_cast<int>(
-        std::fread(out, 1, static_cast<size_t>(count), static_cast<FILE*>(source)));
+// The input for the line search: first the bytes taken while looking for a
+// capture's first line, then the rest of the file.
+struct Input {
+    FILE* file;
+    char taken[sizeof captureHeader + 1];
+    int takenLength = 0;
+    int takenAt = 0;
+};
+
+bool readFromInput(void* source, char* out, int count, int* got) {
+    Input& in = *static_cast<Input*>(source);
+    *got = 0;
+    while (*got < count && in.takenAt < in.takenLength)
+        out[(*got)++] = in.taken[in.takenAt++];
+    *got += static_cast<int>(std::fread(out + *got, 1, static_cast<size_t>(count - *got), in.file));
     return *got == count;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    setDefaults(); // the air mouse's feel options start from the settings' defaults
-    Options options;
-    const int status = parseOptions(argc, argv, &options);
-    if (status >= 0) return status;
-
-    FILE* in = stdin;
-    const char* name = "standard input";
-    if (options.path != nullptr && std::strcmp(options.path, "-") != 0) {
-        name = options.path;
-        in = std::fopen(options.path, "rb");
-        if (in == nullptr) {
-            std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(errno));
-            return 2;
-        }
+// Takes the input's first bytes; true when they are a capture's first line.
+bool startsAsCapture(Input& in) {
+    const int headerLength = static_cast<int>(sizeof captureHeader - 1);
+    for (int c; in.takenLength <= headerLength && (c = std::fgetc(in.file)) != EOF;) {
+        in.taken[in.takenLength++] = static_cast<char>(c);
+        if (c == '\n') break;
     }
-    if (options.cursor) {
-        screenWidth = options.width;
-        screenHeight = options.height;
-        settings.screenDistance = options.screenDistance;
-        settings.scrollSpeed = options.scrollSpeed;
-        computeScreenDistancePixels();
-        resetPreviousButtons();
-        resetMouseReference();
-    }
+    return in.takenLength == headerLength + 1 && in.taken[headerLength] == '\n' &&
+           isCaptureHeader(in.taken, static_cast<size_t>(headerLength));
+}
 
-    // The worker's own path: the line search, the per-line step, and the air
-    // mouse as the worker's output (moving the printed pointer).
-    settings.mouseEnabled = options.cursor ? 1 : 0;
+// What the bridge does with one line, as text: the reply or "rejected", and
+// with --cursor what the air mouse did.
+struct Decoder {
+    const Options& options;
     LineStepSettings step;
-    step.mouseAveraging = mouseWindowLength(mouseFeelFromSettings(), options.mouseAveraging);
-    step.lanAveraging = options.lanAveraging;
-    step.acceleration = options.acceleration;
     LineState state{&mouseWindow, &lanWindow};
-    char line[deviceLineBufferSize];
-    long lines = 0; // found so far: the air mouse sees one every 1/rate seconds
-    // A shorter tail at the end of the input is a line too.
-    for (FoundLine found; (found = searchDeviceLine(readFromFile, in, nullptr, line)).length > 0;) {
-        LinePass pass = stepLine(state, step, line, found.length);
-        pass.received = arrivalTime(static_cast<double>(lines++) / options.rate);
+
+    // seconds: when the line arrived, for the air mouse's feel.
+    void decode(const char* line, int length, double seconds) {
+        LinePass pass = stepLine(state, step, line, length);
+        pass.received = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(seconds)));
         if (!pass.accepted) {
             std::fputs("rejected\n", stdout);
-            continue;
+            return;
         }
         char reply[replyTextSize];
         int n = options.json
@@ -327,12 +321,99 @@ int main(int argc, char** argv) {
         }
         std::fputc('\n', stdout);
     }
+};
+
+// The records of a capture, each one line as the bridge's line search read
+// it. Malformed lines are named on standard error and passed over; returns
+// how many there were.
+long decodeCapture(Decoder& decoder, FILE* in, const char* name) {
+    static char text[captureRecordTextMax + 1];
+    CaptureRecord record;
+    long malformed = 0;
+    size_t length = 0;
+    bool cut = false;
+    for (long number = 2; readTextLine(in, text, sizeof text, &length, &cut); ++number) {
+        const char* reason = "longer than any record";
+        const CaptureLineKind kind =
+            cut ? CaptureLineKind::malformed : parseCaptureLine(text, length, &record, &reason);
+        if (kind == CaptureLineKind::comment) continue;
+        if (kind == CaptureLineKind::malformed) {
+            std::fprintf(stderr, "%s: %s line %ld passed over: %s\n", program, name, number,
+                         reason);
+            ++malformed;
+            continue;
+        }
+        // The bridge steps only whole lines; a cut one makes it restart.
+        if (record.length != static_cast<size_t>(deviceLineLength)) {
+            std::fputs("incomplete\n", stdout);
+            continue;
+        }
+        decoder.decode(record.bytes, static_cast<int>(record.length),
+                       static_cast<double>(record.microseconds) / 1e6);
+    }
+    return malformed;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setDefaults(); // the air mouse's feel options start from the settings' defaults
+    Options options;
+    const int status = parseOptions(argc, argv, &options);
+    if (status >= 0) return status;
+
+    FILE* in = stdin;
+    const char* name = "standard input";
+    if (options.path != nullptr && std::strcmp(options.path, "-") != 0) {
+        name = options.path;
+        in = std::fopen(options.path, "rb");
+        if (in == nullptr) {
+            std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(errno));
+            return 1;
+        }
+    }
+    if (options.cursor) {
+        screenWidth = options.width;
+        screenHeight = options.height;
+        settings.screenDistance = options.screenDistance;
+        settings.scrollSpeed = options.scrollSpeed;
+        computeScreenDistancePixels();
+        resetPreviousButtons();
+        resetMouseReference();
+    }
+
+    // The worker's own path: the line search, the per-line step, and the air
+    // mouse as the worker's output (moving the printed pointer).
+    settings.mouseEnabled = options.cursor ? 1 : 0;
+    Decoder decoder{options, {}};
+    decoder.step.mouseAveraging =
+        mouseWindowLength(mouseFeelFromSettings(), options.mouseAveraging);
+    decoder.step.lanAveraging = options.lanAveraging;
+    decoder.step.acceleration = options.acceleration;
+    Input input{in, {}};
+    long malformed = 0;
+    if (startsAsCapture(input)) {
+        malformed = decodeCapture(decoder, in, name);
+    } else {
+        char line[deviceLineBufferSize];
+        // A shorter tail at the end of the input is a line too.
+        // Raw traffic has no times: one line every 1/rate seconds.
+        long lines = 0;
+        for (FoundLine found;
+             (found = searchDeviceLine(readFromInput, &input, nullptr, line)).length > 0;)
+            decoder.decode(line, found.length, static_cast<double>(lines++) / options.rate);
+    }
     const bool failed = std::ferror(in) != 0;
     const int error = errno;
     if (in != stdin) std::fclose(in);
     if (failed) {
         std::fprintf(stderr, "%s: cannot read %s: %s\n", program, name, std::strerror(error));
-        return 2;
+        return 1;
+    }
+    if (malformed > 0) {
+        std::fprintf(stderr, "%s: %ld lines of %s are no capture records and were passed over\n",
+                     program, malformed, name);
+        return 1;
     }
     return 0;
 }

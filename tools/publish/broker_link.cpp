@@ -26,13 +26,23 @@ std::atomic<bool> stopping{false};
 std::atomic<bool> brokerUp{false};
 // Set by the connect callback; the thread then republishes the retained state.
 std::atomic<bool> freshConnection{false};
+// Set with it; the broker thread says "connected" once for it.
+std::atomic<bool> unannounced{false};
 std::atomic<int> refusedCode{-1};
 // The last status sent, and whether the broker has confirmed it.
 std::string sentStatus;
 std::atomic<int> statusMid{-1};
 std::atomic<bool> statusDelivered{false};
 
-// The retained state, written by the bridge side, published by the broker thread.
+// Retained messages that could not be handed to the connection.
+std::atomic<uint64_t> stateNotPublished{0};
+
+// Held around every publish: a status change is published before the motion
+// message that follows it, whichever thread comes first.
+std::mutex publishLock;
+
+// The retained state, written by the bridge side, published by the broker
+// thread (and by the bridge side before a motion message).
 std::mutex stateLock;
 bool bridgeOnline = false;
 bool statusDirty = true;
@@ -43,6 +53,7 @@ void onConnect(mosquitto*, void*, int code) {
     if (code == 0) {
         brokerUp = true;
         freshConnection = true;
+        unannounced = true;
     } else {
         refusedCode = code;
     }
@@ -58,8 +69,11 @@ void onPublish(mosquitto*, void*, int mid) {
 
 int publishRetained(const std::string& topic, const std::string& payload) {
     int mid = -1;
-    mosquitto_publish(client, &mid, topic.c_str(), static_cast<int>(payload.size()), payload.data(),
-                      1, true);
+    if (mosquitto_publish(client, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                          payload.data(), 1, true) != MOSQ_ERR_SUCCESS) {
+        ++stateNotPublished;
+        return -1;
+    }
     return mid;
 }
 
@@ -70,8 +84,9 @@ void publishStatus(const char* status) {
     sentStatus = status;
 }
 
-// Copies under the lock, publishes outside it: libmosquitto takes locks of
-// its own, and the callbacks run with them held.
+// Copies under stateLock, publishes outside it: libmosquitto takes locks of
+// its own, and the callbacks run with them held. Called with publishLock held
+// (no callback takes it).
 void publishChangedState() {
     bool sendStatus, sendButtons, online;
     std::string buttonsPayload;
@@ -108,12 +123,15 @@ int serveConnection(StateReport& report, Backoff& backoff) {
     for (;;) {
         if (stopping) return MOSQ_ERR_SUCCESS;
         const int code = mosquitto_loop(client, 100, 1);
-        if (freshConnection) {
+        if (unannounced.exchange(false)) {
             report.say("connected to the MQTT broker at " + brokerName + ", publishing under " +
                        prefix + "/");
             backoff.reset();
         }
-        if (brokerUp) publishChangedState();
+        if (brokerUp) {
+            std::lock_guard<std::mutex> guard(publishLock);
+            publishChangedState();
+        }
         if (code != MOSQ_ERR_SUCCESS) {
             brokerUp = false;
             return code;
@@ -125,7 +143,10 @@ int serveConnection(StateReport& report, Backoff& backoff) {
 // a clean disconnect, which keeps the broker from sending the last will.
 void leaveBroker() {
     if (!brokerUp) return;
-    if (sentStatus != "offline") publishStatus("offline");
+    {
+        std::lock_guard<std::mutex> guard(publishLock);
+        if (sentStatus != "offline") publishStatus("offline");
+    }
     const auto confirmed = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     while (!statusDelivered && std::chrono::steady_clock::now() < confirmed &&
            mosquitto_loop(client, 50, 1) == MOSQ_ERR_SUCCESS) {
@@ -199,6 +220,9 @@ bool brokerConnected() {
 
 bool publishMotion(const char* payload, size_t length) {
     if (!brokerUp) return false;
+    std::lock_guard<std::mutex> guard(publishLock);
+    // "online" goes out before the first motion message of a connection.
+    publishChangedState();
     return mosquitto_publish(client, nullptr, motionTopic.c_str(), static_cast<int>(length),
                              payload, 0, false) == MOSQ_ERR_SUCCESS;
 }
@@ -214,6 +238,10 @@ void setButtons(const char* payload, size_t length) {
     std::lock_guard<std::mutex> guard(stateLock);
     buttons.assign(payload, length);
     buttonsDirty = true;
+}
+
+uint64_t retainedNotPublished() {
+    return stateNotPublished.load();
 }
 
 void stopBrokerLink() {

@@ -4,6 +4,7 @@
 // republishes the retained state (status, buttons) after every reconnection.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "tools/publish/publish_options.h"
 
@@ -14,13 +15,19 @@ bool startBrokerLink(const PublishOptions& options);
 // True while the broker has accepted the connection.
 bool brokerConnected();
 
-// A motion message, QoS 0, not retained. False when it could not be handed to
-// the broker connection (no broker right now): the message is dropped.
+// A motion message, QoS 0, not retained, after any retained state changed
+// since the last publish. False when it could not be handed to the broker
+// connection (no broker right now): the message is dropped.
 bool publishMotion(const char* payload, size_t length);
 
 // The retained state; published when it changes and after every reconnection.
 void setBridgeOnline(bool online);
 void setButtons(const char* payload, size_t length);
+
+// Status and buttons messages that could not be handed to the broker
+// connection (those held while no broker is there are sent on reconnection
+// and are not counted).
+uint64_t retainedNotPublished();
 
 // Publishes "offline", waits (bounded) until the broker has it, disconnects and
 // ends the thread.

@@ -153,6 +153,7 @@ void serveBridge(Gateway& g) {
     auto lastReply = start;
     long long sent = 0;
     bool hinted = false;
+    bool answered = false;
     while (!interrupted) {
         if (rate > 0.0) {
             auto due = start + std::chrono::duration_cast<Clock::duration>(
@@ -182,19 +183,32 @@ void serveBridge(Gateway& g) {
         if (r == BridgeReply::missing) {
             if (interrupted) return;
             ++g.counts.unanswered;
-            if (!hinted && Clock::now() - lastReply > std::chrono::milliseconds(silenceHintMs)) {
+            // A bridge of the other dialect never answers at all: said at the
+            // first silence, as the probe does. In its own dialect a
+            // connection's first request may just meet a failed check.
+            if (!hinted && !answered && !g.options.webSocket) {
                 hinted = true;
-                g.report.say(
-                    "no reply from the bridge at " + g.bridgeName + " for 5 s: " +
-                    (g.options.webSocket
-                         ? std::string("are the device's lines failing their check?")
-                         : std::string("if WebSocket is on in its tolv.conf, add --websocket; "
-                                       "or the device's lines fail their check")));
+                g.report.say("no reply from the bridge at " + g.bridgeName + " within " +
+                             std::to_string(replyWaitMs) +
+                             " ms: is WebSocket on in its tolv.conf? Then add --websocket");
+            } else if (!hinted &&
+                       Clock::now() - lastReply > std::chrono::milliseconds(silenceHintMs)) {
+                hinted = true;
+                g.report.say("no reply from the bridge at " + g.bridgeName +
+                             " for 5 s: are the device's lines failing their check? Its event "
+                             "log shows the device's state");
             }
             continue;
         }
         const double receivedMs = epochMilliseconds();
         lastReply = Clock::now();
+        // Online once the bridge answers, so that a bridge of the other
+        // dialect never shows as online; the status goes out before the
+        // first motion message.
+        if (!answered) {
+            answered = true;
+            setBridgeOnline(true);
+        }
         handleReply(g, text, receivedMs);
     }
 }
@@ -235,7 +249,6 @@ void runBridge(Gateway& g) {
         }
         g.report.say("connected to the bridge at " + g.bridgeName + " (" + dialect + ")");
         backoff.reset();
-        setBridgeOnline(true);
         serveBridge(g);
         closeBridgeLink(g.link);
         setBridgeOnline(false);
@@ -285,11 +298,12 @@ int main(int argc, char** argv) {
     stopBrokerLink();
     for (OscTarget& target : g.osc)
         if (target.socket != noUdpSocket) closeUdpSocket(target.socket);
+    // Every message that was not published counts, the retained ones too.
     std::fprintf(stderr,
-                 "tolvane-publish: %llu replies, %llu not published (no broker), "
+                 "tolvane-publish: %llu replies, %llu messages not published (no broker), "
                  "%llu requests unanswered\n",
                  static_cast<unsigned long long>(g.counts.seq),
-                 static_cast<unsigned long long>(g.counts.unpublished),
+                 static_cast<unsigned long long>(g.counts.unpublished + retainedNotPublished()),
                  static_cast<unsigned long long>(g.counts.unanswered));
     return 0;
 }

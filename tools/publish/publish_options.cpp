@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -30,8 +31,8 @@ const char usage[] =
     "  --version           the program's version\n"
     "\n"
     "Topics: PREFIX/motion (each reply as JSON, QoS 0), PREFIX/buttons (retained,\n"
-    "QoS 1, when the buttons change), PREFIX/status (retained: online while the\n"
-    "bridge is connected, else offline; also the broker's last will).\n"
+    "QoS 1, when the buttons change), PREFIX/status (retained: online once the\n"
+    "bridge answers, until it goes away; else offline; also the broker's last will).\n"
     "Both sides may come and go: the program reconnects by itself. Ctrl+C ends it.\n"
     "\n"
     "Example:\n"
@@ -58,9 +59,21 @@ bool validPrefix(const std::string& prefix, std::string* problem) {
         *problem = "expects a topic prefix such as tolvane or home/tolvane, not '" + prefix + "'";
         return false;
     }
-    if (mosquitto_pub_topic_check((prefix + "/motion").c_str()) != MOSQ_ERR_SUCCESS) {
-        *problem = "'" + prefix + "' cannot be part of a topic to publish on (no + or #)";
+    size_t longest = 0;
+    for (const char* suffix : topicSuffixes)
+        longest = std::max(longest, std::strlen(suffix));
+    if (prefix.size() + longest > maxTopicLength) {
+        *problem = "a prefix of " + std::to_string(prefix.size()) +
+                   " bytes is too long: MQTT topics hold at most " +
+                   std::to_string(maxTopicLength) + " bytes, so the prefix at most " +
+                   std::to_string(maxTopicLength - longest);
         return false;
+    }
+    for (const char* suffix : topicSuffixes) {
+        if (mosquitto_pub_topic_check((prefix + suffix).c_str()) != MOSQ_ERR_SUCCESS) {
+            *problem = "'" + prefix + "' cannot be part of a topic to publish on (no + or #)";
+            return false;
+        }
     }
     return true;
 }

@@ -23,6 +23,12 @@ struct PublishOptions {
 
 constexpr int maxOscTargets = 8;
 
+// What follows the prefix in each topic published on; "/buttons" is the
+// longest, so it decides how long a prefix may be.
+constexpr const char* topicSuffixes[] = {"/motion", "/buttons", "/status"};
+// MQTT carries a topic's length in two bytes.
+constexpr size_t maxTopicLength = 65535;
+
 enum class OptionsOutcome { run, done, usageError };
 
 // Reads the command line. --help and --version are printed here (done); a

@@ -1,7 +1,7 @@
 // The live view: one page that asks the bridge for samples over its WebSocket
 // dialect and shows the device's orientation, its values over time and its
 // buttons. window.tolvaneView.state() reports what it shows, for automation.
-import { bridgeUrl, initialSettings, saveAddress, saveMode, validPort } from './address.js';
+import { bridgeUrl, initialSettings, saveAddress, saveMode, validHost, validPort } from './address.js';
 import { adaptTimeout, connectBridge, frameTick, makeBridgeLink } from './bridge_link.js';
 import { drawIfNeeded, makeDeviceView, setButtons, setPose } from './device_model.js';
 import { makeLinkStats, noteLatency, noteRequest, summary } from './link_stats.js';
@@ -18,6 +18,8 @@ let lastReply = null;
 let valuesChanged = false;
 let lastSummary = { rate: 0, p50: null, p99: null };
 let summaryAt = -Infinity;
+// What was wrong with the last address given, shown until a good one comes.
+let addressProblem = null;
 
 let view = null; // made once the connection is under way, see the end
 const plot = makeValuePlot($('plot'));
@@ -110,11 +112,19 @@ function showConnection() {
     box.className = `state-${link.state}`;
     $('connection-text').textContent = text;
     const hint = $('hint');
-    const problem = link.state === 'connected' ? null : link.problem;
+    const problem = addressProblem ? 'bad-address' : link.state === 'connected' ? null : link.problem;
     const show = problem !== null;
     hint.hidden = !show;
     hint.dataset.problem = show ? problem : '';
-    if (show) hint.textContent = hints[problem](settings.host, settings.port);
+    if (show) hint.textContent = addressProblem || hints[problem](settings.host, settings.port);
+}
+
+function badAddress(host, port) {
+    if (port === null) return 'Bad address: give a port from 1 to 65535.';
+    return (
+        `Bad address: "${host}" is no host name, IPv4 address or IPv6 address in brackets ` +
+        '(such as bridge.local, 192.168.1.20 or [fe80::1]). Type the port into its own field.'
+    );
 }
 
 function connectTo(host, port) {
@@ -129,12 +139,13 @@ $('address').addEventListener('submit', (event) => {
     event.preventDefault();
     const host = $('host').value.trim();
     const port = validPort($('port').value.trim());
-    if (!host || port === null) {
-        $('hint').hidden = false;
-        $('hint').dataset.problem = 'bad-address';
-        $('hint').textContent = 'Give a host name or address and a port from 1 to 65535.';
+    if (!validHost(host) || port === null) {
+        // Not remembered, and the connection in hand stays.
+        addressProblem = badAddress(host, port);
+        showConnection();
         return;
     }
+    addressProblem = null;
     saveAddress(host, port);
     connectTo(host, port);
 });
@@ -214,6 +225,7 @@ window.tolvaneView = {
 window.addEventListener('pagehide', () => link.socket?.close());
 
 applyMode(settings.mode);
+if (settings.rejectedHost !== null) addressProblem = badAddress(settings.rejectedHost, settings.port);
 connectTo(settings.host, settings.port);
 // Making the WebGL context and the first drawing can take a few hundred
 // milliseconds without a graphics processor; the handshake runs meanwhile.

@@ -1,0 +1,27 @@
+#pragma once
+// The recorder: every device line the worker reads (accepted, rejected or
+// cut short), with its receive time, appended to a capture file
+// (device/capture.h) that tolvane-decode reads and tolvane-devsim replays.
+//
+// The worker only queues: a writer thread of its own writes the file from a
+// bounded queue, so a slow disk never holds the measurement. When the queue
+// is full a line is dropped and counted, and the file says where.
+
+#include <chrono>
+#include <cstddef>
+
+#include "protocol/line_output.h"
+
+extern const LineOutput recorderOutput;
+
+// Where the recorder says what goes wrong (one line, without its line end).
+using RecorderNote = void (*)(const char* text);
+
+// Opens path for appending (creating it with the capture's first line) and
+// starts the writer. An existing file keeps all it held; one that is not a
+// capture is refused. False with the reason (what is wrong and what to do).
+bool startRecorder(const char* path, RecorderNote note, char* reason, size_t reasonSize);
+
+// Lets the writer finish its queue, waiting at most about bound, and closes
+// the file. True when the writer ended; false when it is stuck in a write.
+bool stopRecorder(std::chrono::milliseconds bound);
