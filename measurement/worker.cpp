@@ -10,6 +10,7 @@
 #include "measurement/output_list.h"
 #include "motion/averaging.h"
 #include "output/lan/lan_server.h"
+#include "output/pointer/mouse_feel.h"
 #include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
@@ -155,7 +156,9 @@ PassOutcome takeLine(Measurement& m, bool poll, bool requested) {
     LinePass pass;
     if (complete) {
         LineStepSettings step;
-        step.mouseAveraging = settings.mouseAveraging.load();
+        // Adaptive smoothing replaces the mouse window: it filters single samples.
+        step.mouseAveraging =
+            mouseWindowLength(mouseFeelFromSettings(), settings.mouseAveraging.load());
         step.lanAveraging = settings.lanAveraging.load();
         step.acceleration = settings.accelerationOutput.load() != 0;
         step.lanWindow = requested || anyOutput(&LineOutput::needsLanOutput);

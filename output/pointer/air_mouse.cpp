@@ -36,16 +36,20 @@ void resetPreviousButtons() {
         p = 0;
 }
 
-bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y) {
+void pointingDirection(const MotionOutput& mouseOutput, float direction[3]) {
     const RotationMatrix r =
         quaternionToMatrix(mouseOutput.quaternion[0], mouseOutput.quaternion[1],
                            mouseOutput.quaternion[2], mouseOutput.quaternion[3]);
     const float* m = r.m;
     // The forward axis as a row vector times the matrix; the zero terms are
     // kept so that infinite entries give the same not-a-number results.
-    const float dx = (0.0f * m[0] + 0.0f * m[4]) + m[8];
-    const float dy = (0.0f * m[1] + 0.0f * m[5]) + m[9];
-    const float dz = (0.0f * m[2] + 0.0f * m[6]) + m[10];
+    direction[0] = (0.0f * m[0] + 0.0f * m[4]) + m[8];
+    direction[1] = (0.0f * m[1] + 0.0f * m[5]) + m[9];
+    direction[2] = (0.0f * m[2] + 0.0f * m[6]) + m[10];
+}
+
+bool projectDirection(const float direction[3], float* x, float* y) {
+    const float dx = direction[0], dy = direction[1], dz = direction[2];
     // Pointing away from the plane (dz < 0) is not tested for: the cursor goes
     // where the opposite direction points, and the limits keep it on screen.
     const float f = screenDistancePixels.load() / dz;
@@ -60,6 +64,15 @@ bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y) {
     // A not-a-number passes the limits; converting it to an integer is
     // undefined, so the cursor stays where it is instead.
     if (std::isnan(sx) || std::isnan(sy)) return false;
+    *x = sx;
+    *y = sy;
+    return true;
+}
+
+bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y) {
+    float direction[3], sx, sy;
+    pointingDirection(mouseOutput, direction);
+    if (!projectDirection(direction, &sx, &sy)) return false;
     *x = static_cast<int32_t>(sx);
     *y = static_cast<int32_t>(sy);
     return true;
@@ -68,6 +81,16 @@ bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y) {
 void updateCursor(const MotionOutput& mouseOutput) {
     int32_t x, y;
     if (cursorPosition(mouseOutput, &x, &y)) placeCursor(x, y);
+}
+
+int32_t previousButton(int k) {
+    return previousButtons[k];
+}
+
+bool buttonsChange(const ButtonState& buttons) {
+    for (int k = 0; k < 5; ++k)
+        if (buttonWheelDirection[k] == 0 && buttons.button[k] != previousButtons[k]) return true;
+    return false;
 }
 
 void injectButtons(const ButtonState& buttons) {

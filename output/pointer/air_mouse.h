@@ -21,3 +21,14 @@ void resetPreviousButtons();
 bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y);
 void updateCursor(const MotionOutput& mouseOutput);
 void injectButtons(const ButtonState& buttons);
+
+// The two halves of cursorPosition, for the air mouse's feel (mouse_feel.h):
+// where an output points (the forward axis turned by its quaternion), and the
+// screen position of a direction, limited to the screen, before the integer
+// conversion (false when it is not a number).
+void pointingDirection(const MotionOutput& mouseOutput, float direction[3]);
+bool projectDirection(const float direction[3], float* x, float* y);
+// The state of button k (0..4) last acted upon; whether injectButtons would
+// send a button event (not the wheel) for these states.
+int32_t previousButton(int k);
+bool buttonsChange(const ButtonState& buttons);

@@ -472,8 +472,11 @@ def scenario_run_with_device(s):
     device = DeviceSimulator(s, s.args.devsim)
     s.cleanups.append(device.close)
     port = free_port()
+    # Keyed settings after the eleven lines, which the dialog does not show
+    # (the air mouse's feel; no button is pressed here, so they change nothing).
+    keyed = ["mouseMinCutoff=2.5", "mouseRecenter=left-right", "mouseClutch=middle"]
     s.write_settings(["COM19", "1.000000", "4", "32", "1", str(port),
-                      "1", "0", "1", "0", "0"])
+                      "1", "0", "1", "0", "0"] + keyed)
     s.start_program()
     s.xdotool("mousemove", "5", "5")
     # Before Run the port stays closed: the About box round trip gives the
@@ -514,6 +517,12 @@ def scenario_run_with_device(s):
     s.click_control(SETTINGS, 1)
     s.wait_window_gone(SETTINGS)
     wait_for(lambda: ("\n%d\n" % port2) in (s.read_settings() or ""), "new port in tolv.conf")
+    # The dialog's save keeps the keyed lines, and an eleven-line reader still
+    # finds its eleven values in their places.
+    saved = s.read_settings().split("\n")
+    check(saved[:11] == ["COM19", "1.000000", "4", "32", "1", str(port2), "1", "0", "1", "0",
+                         "0"], "the eleven lines after the dialog: %r" % saved[:11])
+    check(saved[11:] == keyed + [""], "the keyed lines after the dialog: %r" % saved[11:])
     try:
         client.request()
     except (Failure, OSError):

@@ -160,8 +160,8 @@ TEST_F(SettingsFile, TableRowsMatchTheFileAndTheirDefaults) {
         EXPECT_EQ(findSetting(settingsTable[i].name, std::strlen(settingsTable[i].name)), i);
     }
     EXPECT_EQ(settings.mouseSmoothing, MouseSmoothing::average);
-    EXPECT_EQ(settings.mouseMinCutoff, 1.0f);
-    EXPECT_EQ(settings.mouseBeta, 0.01f);
+    EXPECT_EQ(settings.mouseMinCutoff, 0.3f);
+    EXPECT_EQ(settings.mouseBeta, 6.0f);
     EXPECT_EQ(settings.pointer, PointerBackend::automatic);
 }
 
@@ -202,9 +202,9 @@ TEST_F(SettingsFile, KeyedLinesInAnyOrderAndUnknownLinesKept) {
     setDefaults();
     readSettingsFile(path);
     settings.mouseSmoothing = MouseSmoothing::average;
-    settings.mouseBeta = 0.01f;
+    settings.mouseBeta = 6.0f;
     settings.mouseClickHold = 0;
-    settings.mouseMinCutoff = 1.0f;
+    settings.mouseMinCutoff = 0.3f;
     settings.mouseRecenter = MouseRecenter::none;
     settings.mouseClutch = MouseClutch::none;
     settings.pointer = PointerBackend::automatic;

@@ -117,6 +117,34 @@ def decode_cases(bin_dir, check):
     check(result.stdout.decode().endswith(" | cursor 282,540 | wheel -7\n"),
           f"--screen-distance 2: {result.stdout!r}")
 
+    # The feel: two lines a second, so the third line of a held middle button
+    # is one second into the press and recenters; the right button clutches.
+    # Neither gesture clicks.
+    lines = [
+        (turn(1, 10), "00001", "cursor 621,540"),
+        (turn(1, 10), "00001", "cursor 621,540"),
+        (turn(1, 10), "00001", "cursor 960,540"),
+        (turn(1, 10), "00000", "cursor 960,540"),
+        (turn(1, 20), "01000", "cursor stays"),
+        (turn(1, 20), "00000", "cursor 960,540"),
+        (turn(1, 15), "00000", "cursor 1127,540"),
+    ]
+    capture = b"\n".join(device_line(q, b) for q, b, _ in lines) + b"\n"
+    result = subprocess.run(command + ["--rate", "2", "--recenter", "middle-hold", "--clutch",
+                                       "right"], input=capture, capture_output=True, timeout=BOUND)
+    got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
+    check(got == [expected for _, _, expected in lines], f"--recenter, --clutch: {got}")
+
+    # The same lines as a capture: the records' own times (half a second
+    # apart) rule, not --rate.
+    records = "".join("%.6f %s\n" % (n * 0.5, device_line(q, b).decode().replace("\r", "\\r"))
+                      for n, (q, b, _) in enumerate(lines))
+    result = subprocess.run(command + ["--rate", "1000", "--recenter", "middle-hold", "--clutch",
+                                       "right"], input=("# tolvane capture 1\n" + records).encode(),
+                            capture_output=True, timeout=BOUND)
+    got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
+    check(got == [expected for _, _, expected in lines], f"capture times: {got}")
+
 
 def unreadable_cases(bin_dir, check):
     with tempfile.TemporaryDirectory() as scratch:

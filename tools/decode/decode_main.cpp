@@ -5,6 +5,7 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +15,12 @@
 #include "device/line_search.h"
 #include "motion/averaging.h"
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer_output.h"
 #include "protocol/line_step.h"
 #include "protocol/reply_text.h"
 #include "settings/settings.h"
+#include "settings/settings_table.h"
 #include "text/command_line.h"
 #include "text/help_examples.h"
 #include "text/number_text.h"
@@ -28,6 +31,17 @@
 namespace {
 
 const char program[] = "tolvane-decode";
+
+// The feel options and their settings, in the order of their option codes.
+struct FeelOption {
+    const char* option;
+    const char* setting;
+};
+const FeelOption feelOptions[] = {
+    {"--mouse-smoothing", "mouseSmoothing"}, {"--mouse-min-cutoff", "mouseMinCutoff"},
+    {"--mouse-beta", "mouseBeta"},           {"--click-hold", "mouseClickHold"},
+    {"--recenter", "mouseRecenter"},         {"--clutch", "mouseClutch"},
+};
 
 const char usage[] =
     "usage: tolvane-decode [options] [FILE]\n"
@@ -49,6 +63,23 @@ const char usage[] =
     "  --screen-distance X    with --cursor: virtual screen distance in screen\n"
     "                         widths, 0.1 to 10 (default 1)\n"
     "  --scroll-speed N       with --cursor: wheel step, 1 to 64 (default 4)\n"
+    "  --mouse-smoothing average|adaptive\n"
+    "                         with --cursor: the window average (default), or\n"
+    "                         adaptive smoothing of single samples\n"
+    "  --mouse-min-cutoff HZ  with adaptive: cut-off at rest, 0.01 to 100 (default 0.3)\n"
+    "  --mouse-beta B         with adaptive: rise of the cut-off with speed, 0 to 100\n"
+    "                         (default 6)\n"
+    "  --click-hold MS        with --cursor: the cursor holds still MS ms after a\n"
+    "                         button press or release, 0 to 1000 (default 0)\n"
+    "  --recenter none|middle-hold|left-right\n"
+    "                         with --cursor: the gesture that makes where the device\n"
+    "                         points the screen's centre (default none)\n"
+    "  --clutch none|left|right|middle\n"
+    "                         with --cursor: the button that holds the cursor while\n"
+    "                         the device moves (default none)\n"
+    "  --rate HZ              with --cursor: lines a second of raw traffic, for the\n"
+    "                         times the air mouse sees, 1 to 10000 (default 150); a\n"
+    "                         capture's records carry their own times\n"
     "  -h, --help             this text\n"
     "      --version          the program's version\n"
     "\n"
@@ -58,7 +89,9 @@ const char usage[] =
     "Examples:\n"
     "  tolvane-decode " TOLVANE_EXAMPLE_CAPTURE "\n"
     "  tolvane-decode --json --lan-averaging 8 capture.txt\n"
-    "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n";
+    "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n"
+    "  tolvane-decode --cursor 1920x1080 --mouse-smoothing adaptive --clutch right\n"
+    "                 capture.txt\n";
 
 struct Options {
     bool json = false;
@@ -70,6 +103,7 @@ struct Options {
     int32_t height = 0;
     float screenDistance = 1.0f;
     int32_t scrollSpeed = 4;
+    double rate = 150.0; // lines a second of raw traffic
     const char* path = nullptr;
 };
 
@@ -98,6 +132,13 @@ int parseOptions(int argc, char** argv, Options* o) {
         cursorOption,
         screenDistanceOption,
         scrollSpeedOption,
+        smoothingOption,
+        minCutoffOption,
+        betaOption,
+        clickHoldOption,
+        recenterOption,
+        clutchOption,
+        rateOption,
         versionOption
     };
     const option options[] = {
@@ -108,6 +149,13 @@ int parseOptions(int argc, char** argv, Options* o) {
         {"cursor", required_argument, nullptr, cursorOption},
         {"screen-distance", required_argument, nullptr, screenDistanceOption},
         {"scroll-speed", required_argument, nullptr, scrollSpeedOption},
+        {"mouse-smoothing", required_argument, nullptr, smoothingOption},
+        {"mouse-min-cutoff", required_argument, nullptr, minCutoffOption},
+        {"mouse-beta", required_argument, nullptr, betaOption},
+        {"click-hold", required_argument, nullptr, clickHoldOption},
+        {"recenter", required_argument, nullptr, recenterOption},
+        {"clutch", required_argument, nullptr, clutchOption},
+        {"rate", required_argument, nullptr, rateOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
         {nullptr, 0, nullptr, 0},
@@ -163,6 +211,31 @@ int parseOptions(int argc, char** argv, Options* o) {
                 return usageError(program, "--scroll-speed '%s' is not from 1 to 64", optarg);
             o->scrollSpeed = static_cast<int32_t>(whole);
             mouseOnly = "--scroll-speed";
+            break;
+        case smoothingOption:
+        case minCutoffOption:
+        case betaOption:
+        case clickHoldOption:
+        case recenterOption:
+        case clutchOption: {
+            // The air mouse's feel, checked and stored by the settings'
+            // own rules.
+            const FeelOption& feel = feelOptions[c - smoothingOption];
+            const int row = findSetting(feel.setting, std::strlen(feel.setting));
+            char reason[160] = "is not known";
+            TextBuilder why(reason, sizeof reason);
+            if (row < 0 || !checkSettingText(row, optarg, why))
+                return usageError(program, "%s '%s' %s", feel.option, optarg, reason);
+            settingsTable[row].store(optarg);
+            mouseOnly = feel.option;
+            break;
+        }
+        case rateOption:
+            if (!parseDecimalNumber(optarg, 1.0, 10000.0, &decimal))
+                return usageError(program, "--rate '%s' is not from 1 to 10000 lines a second",
+                                  optarg);
+            o->rate = decimal;
+            mouseOnly = "--rate";
             break;
         default:
             return optionError(program, c, argc, argv, previous);
@@ -222,8 +295,12 @@ struct Decoder {
     LineStepSettings step;
     LineState state{&mouseWindow, &lanWindow};
 
-    void decode(const char* line, int length) {
+    // seconds: when the line arrived, for the air mouse's feel.
+    void decode(const char* line, int length, double seconds) {
         LinePass pass = stepLine(state, step, line, length);
+        pass.received = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(seconds)));
         if (!pass.accepted) {
             std::fputs("rejected\n", stdout);
             return;
@@ -271,7 +348,8 @@ long decodeCapture(Decoder& decoder, FILE* in, const char* name) {
             std::fputs("incomplete\n", stdout);
             continue;
         }
-        decoder.decode(record.bytes, static_cast<int>(record.length));
+        decoder.decode(record.bytes, static_cast<int>(record.length),
+                       static_cast<double>(record.microseconds) / 1e6);
     }
     return malformed;
 }
@@ -279,6 +357,7 @@ long decodeCapture(Decoder& decoder, FILE* in, const char* name) {
 } // namespace
 
 int main(int argc, char** argv) {
+    setDefaults(); // the air mouse's feel options start from the settings' defaults
     Options options;
     const int status = parseOptions(argc, argv, &options);
     if (status >= 0) return status;
@@ -300,13 +379,15 @@ int main(int argc, char** argv) {
         settings.scrollSpeed = options.scrollSpeed;
         computeScreenDistancePixels();
         resetPreviousButtons();
+        resetMouseReference();
     }
 
     // The worker's own path: the line search, the per-line step, and the air
     // mouse as the worker's output (moving the printed pointer).
     settings.mouseEnabled = options.cursor ? 1 : 0;
     Decoder decoder{options, {}};
-    decoder.step.mouseAveraging = options.mouseAveraging;
+    decoder.step.mouseAveraging =
+        mouseWindowLength(mouseFeelFromSettings(), options.mouseAveraging);
     decoder.step.lanAveraging = options.lanAveraging;
     decoder.step.acceleration = options.acceleration;
     Input input{in, {}};
@@ -316,9 +397,11 @@ int main(int argc, char** argv) {
     } else {
         char line[deviceLineBufferSize];
         // A shorter tail at the end of the input is a line too.
+        // Raw traffic has no times: one line every 1/rate seconds.
+        long lines = 0;
         for (FoundLine found;
              (found = searchDeviceLine(readFromInput, &input, nullptr, line)).length > 0;)
-            decoder.decode(line, found.length);
+            decoder.decode(line, found.length, static_cast<double>(lines++) / options.rate);
     }
     const bool failed = std::ferror(in) != 0;
     const int error = errno;

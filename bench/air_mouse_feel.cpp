@@ -1,0 +1,305 @@
+// How the air mouse's smoothing trades jitter for lag: a seeded model of the
+// device's noise at 150 lines a second, a rest and then a sudden 5 degree
+// turn, through the per-line path and the air mouse on a 1920x1080 screen.
+// Prints, per mode, the cursor's jitter at rest, the samples it takes to
+// cover 90 % of the turn, its overshoot and the CPU time per sample.
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <vector>
+
+#include "device/device_line.h"
+#include "motion/averaging.h"
+#include "motion/orientation.h"
+#include "output/pointer/air_mouse.h"
+#include "output/pointer/mouse_feel.h"
+#include "output/pointer/pointer.h"
+#include "output/pointer/pointer_output.h"
+#include "protocol/line_step.h"
+#include "settings/settings.h"
+#include "text/command_line.h"
+#include "text/number_text.h"
+
+// The pointer backend of this program: it keeps the last position.
+namespace {
+int32_t cursorX = 0, cursorY = 0;
+} // namespace
+
+bool openPointer() {
+    return true;
+}
+void closePointer() {}
+bool pointerAvailable() {
+    return true;
+}
+bool readScreenSize(int32_t*, int32_t*) {
+    return false;
+}
+void placeCursor(int32_t x, int32_t y) {
+    cursorX = x;
+    cursorY = y;
+}
+void sendMouseEvent(uint32_t, int32_t) {}
+
+namespace {
+
+const char program[] = "air_mouse_feel";
+const char usage[] =
+    "usage: air_mouse_feel [--seeds N] [--noise DEG] [--min-cutoff HZ] [--beta B]\n"
+    "Prints, for average windows 1, 4, 8, 16, 32 and for adaptive smoothing, the\n"
+    "cursor's jitter at rest (px, standard deviation per axis on 1920x1080), the\n"
+    "samples until 90 % of a sudden 5 degree turn, the overshoot past it (px) and\n"
+    "the CPU time per sample, over N seeded runs (default 20) of device noise of\n"
+    "DEG degrees per axis (default 0.15) at 150 lines a second.\n"
+    "\n"
+    "Example:\n"
+    "  air_mouse_feel --seeds 50 --min-cutoff 0.5 --beta 20\n";
+
+constexpr double rate = 150.0;
+constexpr int restSamples = 450; // 3 s; jitter is taken over the last 2 s
+constexpr int settleSamples = 150;
+constexpr int afterSamples = 150; // 1 s after the turn
+constexpr double stepDegrees = 5.0;
+constexpr double pi = 3.14159265358979323846;
+
+struct Quaternion {
+    double x, y, z, w;
+};
+
+Quaternion multiply(const Quaternion& a, const Quaternion& b) {
+    return {a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y,
+            a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
+            a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w,
+            a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z};
+}
+
+// A small rotation of these angles (radians) about the three axes.
+Quaternion smallRotation(double ax, double ay, double az) {
+    const double angle = std::sqrt(ax * ax + ay * ay + az * az);
+    if (angle == 0.0) return {0, 0, 0, 1};
+    const double s = std::sin(angle / 2) / angle;
+    return {ax * s, ay * s, az * s, std::cos(angle / 2)};
+}
+
+// The device line for a quaternion, as the device formats it.
+void deviceLine(char* line, const Quaternion& q, const char* buttons) {
+    TextBuilder text(line, deviceLineBufferSize);
+    text.append("TOL,");
+    const double values[7] = {0.0, 0.0, 1.0, q.x, q.y, q.z, q.w};
+    for (double v : values) {
+        text.appendFixed(v, 5, 8);
+        text.append(",");
+    }
+    text.append(buttons);
+    text.append(",");
+    const int32_t sum = deviceLineChecksum(line);
+    const char digits[3] = {static_cast<char>('0' + sum / 10), static_cast<char>('0' + sum % 10),
+                            '\0'};
+    text.append(digits);
+    text.append("\r");
+}
+
+struct Line {
+    char text[deviceLineBufferSize];
+};
+
+struct Mode {
+    const char* name;
+    MouseFeel feel;
+    int32_t averaging;
+};
+
+struct Run {
+    double jitter;     // px, per axis
+    int samplesTo90;   // samples after the turn; -1: never
+    double overshoot;  // px past the turn's end position
+    double cpuSeconds; // for every sample of the run
+    int samples;
+};
+
+double cpuNow() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// One run: rest, then the turn about the vertical axis; noise of `sigma`
+// radians per axis (0: the noise-free response).
+Run runMode(const Mode& mode, double sigma, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    mouseWindow.count = 0;
+    resetPreviousButtons();
+    resetMouseReference();
+
+    // A pose a little off the axes, so that the lines' rounding is not special.
+    const Quaternion rest = smallRotation(0.02, -0.03, 0.01);
+    const Quaternion turned = multiply(smallRotation(0, stepDegrees * pi / 180.0, 0), rest);
+    const int total = restSamples + afterSamples;
+    std::vector<int32_t> xs(total), ys(total);
+    // The lines first, so that only the bridge's work is timed.
+    std::vector<Line> lines(total);
+    for (int n = 0; n < total; ++n) {
+        const Quaternion truth = n < restSamples ? rest : turned;
+        const Quaternion jolt =
+            smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
+        deviceLine(lines[n].text, multiply(jolt, truth), "00000");
+    }
+    // The worker's free-running pass: the per-line step with the mouse
+    // window only, then the air mouse as the worker's output, with the
+    // settings of this mode.
+    settings.mouseSmoothing = mode.feel.smoothing;
+    settings.mouseMinCutoff = mode.feel.minCutoff;
+    settings.mouseBeta = mode.feel.beta;
+    LineStepSettings step;
+    step.mouseAveraging = mouseWindowLength(mouseFeelFromSettings(), mode.averaging);
+    step.lanWindow = false;
+    LineState state{&mouseWindow, &lanWindow};
+    const double started = cpuNow();
+    for (int n = 0; n < total; ++n) {
+        LinePass pass = stepLine(state, step, lines[n].text, deviceLineLength);
+        pass.received = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(n / rate)));
+        pointerOutput.pass(pass);
+        xs[n] = cursorX;
+        ys[n] = cursorY;
+    }
+    const double cpu = cpuNow() - started;
+
+    // The turn's ends as the noise-free cursor sees them.
+    MotionOutput ends[2] = {{{0, 0, 0},
+                             {static_cast<float>(rest.x), static_cast<float>(rest.y),
+                              static_cast<float>(rest.z), static_cast<float>(rest.w)}},
+                            {{0, 0, 0},
+                             {static_cast<float>(turned.x), static_cast<float>(turned.y),
+                              static_cast<float>(turned.z), static_cast<float>(turned.w)}}};
+    int32_t fromX = 0, toX = 0, y = 0;
+    cursorPosition(ends[0], &fromX, &y);
+    cursorPosition(ends[1], &toX, &y);
+    const double span = toX - fromX;
+
+    Run run{};
+    double sx = 0, sy = 0, sxx = 0, syy = 0;
+    const int from = restSamples - settleSamples * 2, count = settleSamples * 2;
+    for (int n = from; n < restSamples; ++n) {
+        sx += xs[n];
+        sy += ys[n];
+        sxx += double(xs[n]) * xs[n];
+        syy += double(ys[n]) * ys[n];
+    }
+    const double vx = sxx / count - (sx / count) * (sx / count);
+    const double vy = syy / count - (sy / count) * (sy / count);
+    run.jitter = std::sqrt(std::max(0.0, (vx + vy) / 2));
+    run.samplesTo90 = -1;
+    run.overshoot = 0.0;
+    for (int n = restSamples; n < total; ++n) {
+        const double moved = (xs[n] - fromX) / span;
+        if (run.samplesTo90 < 0 && moved >= 0.9) run.samplesTo90 = n - restSamples + 1;
+        run.overshoot = std::max(run.overshoot, (moved - 1.0) * std::fabs(span));
+    }
+    run.cpuSeconds = cpu;
+    run.samples = total;
+    return run;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int seeds = 20;
+    double noiseDegrees = 0.15;
+    MouseFeel adaptive;
+    adaptive.smoothing = MouseSmoothing::adaptive;
+    enum { seedsOption = 256, noiseOption, cutoffOption, betaOption, versionOption };
+    const option options[] = {
+        {"seeds", required_argument, nullptr, seedsOption},
+        {"noise", required_argument, nullptr, noiseOption},
+        {"min-cutoff", required_argument, nullptr, cutoffOption},
+        {"beta", required_argument, nullptr, betaOption},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, versionOption},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;
+    int c;
+    for (int previous = optind; (c = getopt_long(argc, argv, ":h", options, nullptr)) != -1;
+         previous = optind) {
+        int64_t whole = 0;
+        double decimal = 0.0;
+        switch (c) {
+        case 'h':
+            std::fputs(usage, stdout);
+            return 0;
+        case versionOption:
+            return printVersion(program);
+        case seedsOption:
+            if (!parseWholeNumber(optarg, 1, 10000, &whole))
+                return usageError(program, "--seeds '%s' is not from 1 to 10000", optarg);
+            seeds = static_cast<int>(whole);
+            break;
+        case noiseOption:
+        case cutoffOption:
+        case betaOption:
+            if (!parseDecimalNumber(optarg, 0.0, 1000.0, &decimal))
+                return usageError(program, "'%s' is not a number from 0 to 1000", optarg);
+            if (c == noiseOption) noiseDegrees = decimal;
+            if (c == cutoffOption) adaptive.minCutoff = static_cast<float>(decimal);
+            if (c == betaOption) adaptive.beta = static_cast<float>(decimal);
+            break;
+        default:
+            return optionError(program, c, argc, argv, previous);
+        }
+    }
+    if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
+
+    setDefaults();
+    screenWidth = 1920;
+    screenHeight = 1080;
+    computeScreenDistancePixels();
+
+    std::vector<Mode> modes;
+    for (int32_t window : {1, 4, 8, 16, 32})
+        modes.push_back(Mode{"average", MouseFeel{}, window});
+    modes.push_back(Mode{"adaptive", adaptive, 1});
+
+    std::printf("noise %.2f deg per axis, %.0f lines/s, %d seeds, 5 deg turn, 1920x1080\n",
+                noiseDegrees, rate, seeds);
+    std::printf("%-28s %10s %13s %13s %11s %9s\n", "mode", "jitter px", "90% samples",
+                "(noise-free)", "overshoot", "CPU ns");
+    const double sigma = noiseDegrees * pi / 180.0;
+    for (const Mode& mode : modes) {
+        double jitter = 0.0, cpu = 0.0;
+        long samples = 0;
+        std::vector<int> reach;
+        for (int s = 0; s < seeds; ++s) {
+            const Run run = runMode(mode, sigma, 1000u + static_cast<uint32_t>(s));
+            jitter += run.jitter;
+            reach.push_back(run.samplesTo90 < 0 ? 9999 : run.samplesTo90);
+            cpu += run.cpuSeconds;
+            samples += run.samples;
+        }
+        // Overshoot is the filter's own: noise passes through any filter
+        // past the target now and then.
+        const Run clean = runMode(mode, 0.0, 1u);
+        std::sort(reach.begin(), reach.end());
+        char name[64];
+        if (mode.feel.smoothing == MouseSmoothing::adaptive)
+            std::snprintf(name, sizeof name, "adaptive %.2g Hz, beta %.3g", mode.feel.minCutoff,
+                          mode.feel.beta);
+        else
+            std::snprintf(name, sizeof name, "average %d", mode.averaging);
+        char reachText[32];
+        std::snprintf(reachText, sizeof reachText, "%d (%d-%d)", reach[reach.size() / 2],
+                      reach.front(), reach.back());
+        std::printf("%-28s %10.2f %13s %13d %8.1f px %9.0f\n", name, jitter / seeds, reachText,
+                    clean.samplesTo90, clean.overshoot, cpu / static_cast<double>(samples) * 1e9);
+    }
+    return 0;
+}

@@ -1,0 +1,288 @@
+#include "output/pointer/mouse_feel.h"
+
+#include <cmath>
+
+#include "output/pointer/air_mouse.h"
+#include "output/pointer/one_euro.h"
+#include "output/pointer/pointer.h"
+
+namespace {
+
+constexpr int leftButton = 0, rightButton = 1, middleButton = 4;
+
+// What a recenter gesture is doing with its buttons.
+enum class Gesture : uint8_t {
+    idle,    // not pressed, or pressed and passed on as a click
+    pending, // pressed; its down event waits until the gesture is decided
+    taken,   // the gesture used the press: nothing is sent until release
+};
+
+// The feel's state, on the worker's thread only.
+struct FeelState {
+    OneEuroFilter filter;
+    // Screen direction = reference x device direction, once a recenter or a
+    // clutch has set it; row-major.
+    bool referenced;
+    double reference[9];
+    // Where the cursor was last put (before the integer conversion).
+    bool shown;
+    float shownX, shownY;
+    bool clutchHeld;
+    double holdUntil; // the cursor holds still before this time
+    bool holding;
+    int32_t previousRaw[5];
+    Gesture gesture[5];
+    double pressedAt[5];
+};
+
+FeelState state{};
+
+void resetGestures() {
+    resetOneEuro(state.filter);
+    state.clutchHeld = false;
+    state.holding = false;
+    for (int k = 0; k < 5; ++k) {
+        state.previousRaw[k] = 0;
+        state.gesture[k] = Gesture::idle;
+        state.pressedAt[k] = 0.0;
+    }
+}
+
+int clutchButton(MouseClutch clutch) {
+    switch (clutch) {
+    case MouseClutch::left:
+        return leftButton;
+    case MouseClutch::right:
+        return rightButton;
+    case MouseClutch::middle:
+        return middleButton;
+    default:
+        return -1;
+    }
+}
+
+// The rotation that turns v onto the forward axis (0, 0, 1): first about the
+// vertical axis, then about the horizontal one, so that a level direction
+// stays level. v need not have unit length.
+void levelRotation(const double v[3], double a[9]) {
+    const double yaw = std::atan2(v[0], v[2]);
+    const double pitch = std::atan2(v[1], std::hypot(v[0], v[2]));
+    const double cy = std::cos(yaw), sy = std::sin(yaw);
+    const double cp = std::cos(pitch), sp = std::sin(pitch);
+    // About x by +pitch, after about y by -yaw.
+    const double m[9] = {cy, 0.0, -sy, -sp * sy, cp, -sp * cy, cp * sy, sp, cp * cy};
+    for (int i = 0; i < 9; ++i)
+        a[i] = m[i];
+}
+
+// reference = A(target)^T A(from): from is turned onto target.
+void setReference(const double from[3], const double target[3]) {
+    double a[9], b[9];
+    levelRotation(from, a);
+    levelRotation(target, b);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            state.reference[r * 3 + c] = b[0 * 3 + r] * a[0 * 3 + c] + b[1 * 3 + r] * a[1 * 3 + c] +
+                                         b[2 * 3 + r] * a[2 * 3 + c];
+    state.referenced = true;
+}
+
+bool finite3(const float v[3]) {
+    return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]);
+}
+
+// The states handed to injectButtons for this sample, and a second set when a
+// press held back by a gesture turns out to be a click (down, then up).
+struct ButtonPlan {
+    ButtonState now;
+    ButtonState then;
+    bool click = false;
+    bool clickOf[5] = {false, false, false, false, false};
+    bool recenter = false;
+    bool clutchReleased = false;
+};
+
+// A press held back for a gesture: nothing is sent while it waits.
+void holdBack(ButtonPlan& plan, int k) {
+    plan.now.button[k] = previousButton(k);
+}
+
+// A held-back press that ends before the gesture: a click, down then up.
+void clickNow(ButtonPlan& plan, int k, int32_t raw) {
+    plan.now.button[k] = 1;
+    plan.then.button[k] = raw;
+    plan.clickOf[k] = plan.click = true;
+}
+
+void middleHold(ButtonPlan& plan, const ButtonState& raw, double seconds) {
+    const int k = middleButton;
+    Gesture& g = state.gesture[k];
+    if (raw.button[k] == 1) {
+        if (g == Gesture::idle) {
+            g = Gesture::pending;
+            state.pressedAt[k] = seconds;
+        }
+        if (g == Gesture::pending && seconds - state.pressedAt[k] >= recenterHoldSeconds) {
+            g = Gesture::taken;
+            plan.recenter = true;
+        }
+        holdBack(plan, k);
+        return;
+    }
+    if (g == Gesture::pending) clickNow(plan, k, raw.button[k]);
+    if (g == Gesture::taken) holdBack(plan, k);
+    g = Gesture::idle;
+}
+
+// Left and right pressed within chordSeconds of each other recenter. A press
+// waits that long for its partner; a press released sooner is a click.
+void leftRightChord(ButtonPlan& plan, const ButtonState& raw, double seconds) {
+    // Releases first, so that a partner let go in this very sample makes no chord.
+    for (int k = leftButton; k <= rightButton; ++k) {
+        if (raw.button[k] == 1) continue;
+        Gesture& g = state.gesture[k];
+        if (g == Gesture::pending) clickNow(plan, k, raw.button[k]);
+        if (g == Gesture::taken) holdBack(plan, k);
+        g = Gesture::idle;
+    }
+    for (int k = leftButton; k <= rightButton; ++k) {
+        if (raw.button[k] != 1) continue;
+        Gesture& g = state.gesture[k];
+        Gesture& other = state.gesture[1 - k];
+        if (g == Gesture::idle && state.previousRaw[k] != 1) {
+            const bool partnerSent = raw.button[1 - k] == 1 && state.previousRaw[1 - k] == 1;
+            if (other == Gesture::pending) {
+                g = other = Gesture::taken;
+                plan.recenter = true;
+                // The partner's press was held back; it is not sent either.
+                holdBack(plan, 1 - k);
+            } else if (!partnerSent) {
+                g = Gesture::pending;
+                state.pressedAt[k] = seconds;
+            }
+            // With the partner down since an earlier sample (and sent), this
+            // is a plain press.
+        }
+        if (g == Gesture::pending && seconds - state.pressedAt[k] >= chordSeconds)
+            g = Gesture::idle;
+        if (g != Gesture::idle) holdBack(plan, k);
+    }
+}
+
+ButtonPlan planButtons(const ButtonState& raw, double seconds, const MouseFeel& feel) {
+    ButtonPlan plan{raw, raw};
+    const int clutch = clutchButton(feel.clutch);
+    if (clutch >= 0) {
+        // The clutch button never clicks.
+        holdBack(plan, clutch);
+        const bool held = raw.button[clutch] == 1;
+        plan.clutchReleased = state.clutchHeld && !held;
+        state.clutchHeld = held;
+    }
+    // A gesture needs its buttons to itself: none that the clutch takes.
+    if (feel.recenter == MouseRecenter::middleHold && clutch != middleButton)
+        middleHold(plan, raw, seconds);
+    if (feel.recenter == MouseRecenter::leftRight && clutch != leftButton && clutch != rightButton)
+        leftRightChord(plan, raw, seconds);
+    // The second set repeats the first but for the clicks' releases; the wheel
+    // already turned with the first.
+    for (int k = 0; k < 5; ++k)
+        if (!plan.clickOf[k]) plan.then.button[k] = plan.now.button[k];
+    plan.then.button[2] = plan.then.button[3] = 0;
+    for (int k = 0; k < 5; ++k)
+        state.previousRaw[k] = raw.button[k];
+    return plan;
+}
+
+} // namespace
+
+MouseFeel mouseFeelFromSettings() {
+    MouseFeel feel;
+    feel.smoothing = settings.mouseSmoothing.load();
+    feel.minCutoff = settings.mouseMinCutoff.load();
+    feel.beta = settings.mouseBeta.load();
+    feel.clickHoldMs = settings.mouseClickHold.load();
+    feel.recenter = settings.mouseRecenter.load();
+    feel.clutch = settings.mouseClutch.load();
+    return feel;
+}
+
+bool mouseFeelOff(const MouseFeel& feel) {
+    return feel.smoothing == MouseSmoothing::average && feel.clickHoldMs <= 0 &&
+           feel.recenter == MouseRecenter::none && feel.clutch == MouseClutch::none;
+}
+
+int32_t mouseWindowLength(const MouseFeel& feel, int32_t mouseAveraging) {
+    return feel.smoothing == MouseSmoothing::adaptive ? 1 : mouseAveraging;
+}
+
+void resetMouseFeel() {
+    resetGestures();
+}
+
+void resetMouseReference() {
+    resetGestures();
+    state.referenced = false;
+    state.shown = false;
+}
+
+void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
+                   const MouseFeel& feel) {
+    if (mouseFeelOff(feel)) {
+        updateCursor(mouseOutput);
+        injectButtons(buttons);
+        return;
+    }
+    const ButtonPlan plan = planButtons(buttons, seconds, feel);
+
+    float direction[3];
+    pointingDirection(mouseOutput, direction);
+    if (feel.smoothing == MouseSmoothing::adaptive) {
+        const OneEuroParameters p{feel.minCutoff, feel.beta, feel.derivativeCutoff};
+        float filtered[3];
+        // A direction that is not finite leaves the filter alone; the
+        // projection below then leaves the cursor where it is.
+        if (filterOneEuro(state.filter, direction, seconds, p, filtered))
+            for (int i = 0; i < 3; ++i)
+                direction[i] = filtered[i];
+    }
+
+    const bool usable = finite3(direction);
+    const double device[3] = {direction[0], direction[1], direction[2]};
+    if (plan.recenter && usable) {
+        const double forward[3] = {0.0, 0.0, 1.0};
+        setReference(device, forward);
+    } else if (plan.clutchReleased && usable && state.shown) {
+        // Turn the device's direction now onto the one that put the cursor
+        // where it stayed, so that it moves on from there.
+        const double w = static_cast<double>(screenWidth.load());
+        const double h = static_cast<double>(screenHeight.load());
+        const double stayed[3] = {w * 0.5 - state.shownX, state.shownY - h * 0.5,
+                                  static_cast<double>(screenDistancePixels.load())};
+        setReference(device, stayed);
+    }
+    if (state.referenced && usable) {
+        const double* r = state.reference;
+        for (int i = 0; i < 3; ++i)
+            direction[i] = static_cast<float>(r[i * 3] * device[0] + r[i * 3 + 1] * device[1] +
+                                              r[i * 3 + 2] * device[2]);
+    }
+
+    const bool sends = buttonsChange(plan.now) || plan.click;
+    if (sends && feel.clickHoldMs > 0) {
+        state.holding = true;
+        state.holdUntil = seconds + feel.clickHoldMs / 1000.0;
+    } else if (state.holding && !(seconds < state.holdUntil)) {
+        state.holding = false;
+    }
+    const bool still = (state.clutchHeld || state.holding) && !plan.recenter;
+    float sx, sy;
+    if (!still && projectDirection(direction, &sx, &sy)) {
+        placeCursor(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
+        state.shown = true;
+        state.shownX = sx;
+        state.shownY = sy;
+    }
+    injectButtons(plan.now);
+    if (plan.click) injectButtons(plan.then);
+}

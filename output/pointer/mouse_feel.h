@@ -1,0 +1,52 @@
+#pragma once
+// How the air mouse feels in the hand: adaptive smoothing of the pointing,
+// a reference rotation that recenters the screen and that a clutch shifts,
+// and a cursor that holds still around clicks. All of it is off by default,
+// and then driveAirMouse is exactly updateCursor followed by injectButtons.
+
+#include <cstdint>
+
+#include "device/device_line.h"
+#include "motion/orientation.h"
+#include "settings/settings.h"
+
+// The 1-euro filter's defaults, chosen with bench/air_mouse_feel (the
+// settings table holds the same): the direction is a unit vector, so beta is
+// per radian a second.
+constexpr float defaultMouseMinCutoff = 0.3f;
+constexpr float defaultMouseBeta = 6.0f;
+constexpr float defaultMouseDerivativeCutoff = 3.0f;
+
+struct MouseFeel {
+    MouseSmoothing smoothing = MouseSmoothing::average;
+    float minCutoff = defaultMouseMinCutoff; // Hz
+    float beta = defaultMouseBeta;
+    int32_t clickHoldMs = 0;
+    MouseRecenter recenter = MouseRecenter::none;
+    MouseClutch clutch = MouseClutch::none;
+    // The speed estimate's cut-off: no setting of its own.
+    float derivativeCutoff = defaultMouseDerivativeCutoff; // Hz
+};
+
+// A middle press held this long recenters; a left and a right press this
+// close together make the left-right chord.
+constexpr double recenterHoldSeconds = 1.0;
+constexpr double chordSeconds = 0.08;
+
+// The feel as the settings have it now (each field read whole).
+MouseFeel mouseFeelFromSettings();
+// Whether every part of the feel is off (the air mouse as it always was).
+bool mouseFeelOff(const MouseFeel& feel);
+// How many samples the mouse window averages: adaptive smoothing replaces the
+// window, so it filters single samples.
+int32_t mouseWindowLength(const MouseFeel& feel, int32_t mouseAveraging);
+
+// Forgets the filter and the button gestures (each new measurement loop).
+void resetMouseFeel();
+// Forgets the reference rotation as well (a new measurement run).
+void resetMouseReference();
+
+// The air mouse for one sample that arrived at `seconds` (a steady clock):
+// places the cursor and sends the button and wheel events.
+void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
+                   const MouseFeel& feel);

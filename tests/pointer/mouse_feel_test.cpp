@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "output/pointer/air_mouse.h"
+#include "output/pointer/mouse_feel.h"
+#include "output/pointer/one_euro.h"
+#include "output/pointer/pointer.h"
+#include "settings/settings.h"
+#include "tests/support/recording_pointer.h"
+
+namespace {
+
+constexpr double period = 1.0 / 150.0;
+const ButtonState released{{0, 0, 0, 0, 0}};
+
+// A rotation of `yaw` degrees about the second axis, then `pitch` about the first.
+MotionOutput pointing(double yaw, double pitch) {
+    const double a = yaw * 3.14159265358979323846 / 360.0;
+    const double b = pitch * 3.14159265358979323846 / 360.0;
+    // (sin b, 0, 0, cos b) x (0, sin a, 0, cos a)
+    return MotionOutput{{0, 0, 0},
+                        {static_cast<float>(std::sin(b) * std::cos(a)),
+                         static_cast<float>(std::cos(b) * std::sin(a)),
+                         static_cast<float>(std::sin(b) * std::sin(a)),
+                         static_cast<float>(std::cos(b) * std::cos(a))}};
+}
+
+struct Step {
+    bool placed = false;
+    int32_t x = 0, y = 0;
+    std::vector<uint32_t> events; // flag words
+};
+
+class MouseFeelTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setDefaults();
+        screenWidth = 1920;
+        screenHeight = 1080;
+        computeScreenDistancePixels();
+        resetPreviousButtons();
+        resetMouseReference();
+        clearPointerCalls();
+        time = 0.0;
+    }
+
+    // One sample through the air mouse, one period after the last.
+    Step drive(const MotionOutput& out, const ButtonState& buttons = released) {
+        time += period;
+        return driveAt(out, buttons, time);
+    }
+
+    Step driveAt(const MotionOutput& out, const ButtonState& buttons, double seconds) {
+        clearPointerCalls();
+        driveAirMouse(out, buttons, seconds, feel);
+        PointerCall calls[16];
+        const int n = copyPointerCalls(calls, 16);
+        Step step;
+        for (int i = 0; i < n && i < 16; ++i) {
+            if (calls[i].kind == PointerCall::place) {
+                step.placed = true;
+                step.x = calls[i].x;
+                step.y = calls[i].y;
+            } else {
+                step.events.push_back(calls[i].flags);
+            }
+        }
+        return step;
+    }
+
+    // Samples over `seconds`, all the same; every event they send.
+    std::vector<uint32_t> hold(const MotionOutput& out, const ButtonState& buttons, double seconds,
+                               Step* last = nullptr) {
+        std::vector<uint32_t> events;
+        for (double t = 0.0; t < seconds; t += period) {
+            Step s = drive(out, buttons);
+            events.insert(events.end(), s.events.begin(), s.events.end());
+            if (last) *last = s;
+        }
+        return events;
+    }
+
+    static Step unfiltered(const MotionOutput& out) {
+        Step s;
+        s.placed = cursorPosition(out, &s.x, &s.y);
+        return s;
+    }
+
+    MouseFeel feel;
+    double time = 0.0;
+};
+
+constexpr uint32_t leftDown = 0x8002, leftUp = 0x8004, rightDown = 0x8008, rightUp = 0x8010,
+                   middleDown = 0x8020, middleUp = 0x8040;
+
+} // namespace
+
+TEST_F(MouseFeelTest, DefaultsActExactlyAsTheAirMouse) {
+    // The same random walk of outputs and buttons, once through the feel with
+    // its defaults and once through updateCursor and injectButtons.
+    std::vector<PointerCall> viaFeel, plain;
+    for (int pass = 0; pass < 2; ++pass) {
+        std::srand(7);
+        resetPreviousButtons();
+        for (int i = 0; i < 300; ++i) {
+            const MotionOutput out = pointing(std::rand() % 90 - 45, std::rand() % 60 - 30);
+            ButtonState b{};
+            for (int32_t& v : b.button)
+                v = std::rand() % 4 == 0;
+            clearPointerCalls();
+            if (pass == 0) {
+                driveAirMouse(out, b, i * period, MouseFeel{});
+            } else {
+                updateCursor(out);
+                injectButtons(b);
+            }
+            PointerCall calls[8];
+            const int n = copyPointerCalls(calls, 8);
+            for (int k = 0; k < n && k < 8; ++k)
+                (pass == 0 ? viaFeel : plain).push_back(calls[k]);
+        }
+    }
+    ASSERT_EQ(viaFeel.size(), plain.size());
+    for (size_t i = 0; i < plain.size(); ++i) {
+        EXPECT_EQ(viaFeel[i].kind, plain[i].kind) << i;
+        EXPECT_EQ(viaFeel[i].x, plain[i].x) << i;
+        EXPECT_EQ(viaFeel[i].y, plain[i].y) << i;
+        EXPECT_EQ(viaFeel[i].flags, plain[i].flags) << i;
+        EXPECT_EQ(viaFeel[i].wheelData, plain[i].wheelData) << i;
+    }
+    // The settings' defaults are the feel's, all off.
+    const MouseFeel fromSettings = mouseFeelFromSettings();
+    EXPECT_TRUE(mouseFeelOff(fromSettings));
+    EXPECT_EQ(fromSettings.minCutoff, defaultMouseMinCutoff);
+    EXPECT_EQ(fromSettings.beta, defaultMouseBeta);
+    EXPECT_EQ(mouseWindowLength(fromSettings, 32), 32);
+}
+
+TEST_F(MouseFeelTest, AdaptiveSettlesOnTheExactPositionAndStartsAfresh) {
+    feel.smoothing = MouseSmoothing::adaptive;
+    EXPECT_EQ(mouseWindowLength(feel, 32), 1);
+    // The first sample passes as it is; a turn is followed, smoothed, until
+    // the cursor sits exactly where the unfiltered mapping puts it.
+    const Step first = drive(pointing(3.3, -2.1));
+    EXPECT_EQ(first.x, unfiltered(pointing(3.3, -2.1)).x);
+    const MotionOutput target = pointing(-7.77, 4.44);
+    const Step expected = unfiltered(target);
+    Step s = drive(target);
+    EXPECT_NE(s.x, expected.x) << "the turn was not smoothed at all";
+    for (int i = 0; i < 3000; ++i)
+        s = drive(target);
+    EXPECT_EQ(s.x, expected.x);
+    EXPECT_EQ(s.y, expected.y);
+
+    // A new loop (a restart, or Run) forgets the filter: no glide from the old place.
+    resetMouseFeel();
+    EXPECT_EQ(drive(pointing(10, 10)).x, unfiltered(pointing(10, 10)).x);
+    resetMouseReference();
+    EXPECT_EQ(drive(pointing(-10, 5)).y, unfiltered(pointing(-10, 5)).y);
+}
+
+TEST_F(MouseFeelTest, SampleTimesThatStandStillOrGoBackStayFinite) {
+    OneEuroFilter f;
+    resetOneEuro(f);
+    const OneEuroParameters p{0.3, 6.0, 3.0};
+    float out[3];
+    const float a[3] = {0.1f, 0.2f, 0.97f}, b[3] = {-0.3f, 0.1f, 0.94f};
+    ASSERT_TRUE(filterOneEuro(f, a, 5.0, p, out));
+    for (double t : {5.0, 5.0, 4.0, -1e300, 5.0 + 1e-12, 1e300,
+                     std::numeric_limits<double>::quiet_NaN(), 2.0}) {
+        ASSERT_TRUE(filterOneEuro(f, b, t, p, out));
+        for (float v : out)
+            EXPECT_TRUE(std::isfinite(v)) << t;
+    }
+    // A direction that is not finite is refused and does not poison the filter.
+    const float bad[3] = {std::numeric_limits<float>::quiet_NaN(), 0.0f, 1.0f};
+    EXPECT_FALSE(filterOneEuro(f, bad, 6.0, p, out));
+    ASSERT_TRUE(filterOneEuro(f, b, 6.1, p, out));
+    EXPECT_TRUE(std::isfinite(out[0]));
+
+    // Through the air mouse: equal and earlier arrival times still place the cursor.
+    feel.smoothing = MouseSmoothing::adaptive;
+    for (double t : {1.0, 1.0, 1.0, 0.5, 0.0, 2.0}) {
+        const Step s = driveAt(pointing(t * 4, 0), released, t);
+        EXPECT_TRUE(s.placed) << t;
+        EXPECT_GE(s.x, 0);
+        EXPECT_LE(s.x, 1919);
+    }
+}
+
+TEST_F(MouseFeelTest, MiddleHoldRecentersAndAShortPressStillClicks) {
+    feel.recenter = MouseRecenter::middleHold;
+    const MotionOutput aside = pointing(12, -7);
+    const ButtonState middle{{0, 0, 0, 0, 1}};
+    drive(aside);
+    // A short press: nothing while held, a whole click at its release.
+    EXPECT_TRUE(hold(aside, middle, recenterHoldSeconds * 0.4).empty());
+    EXPECT_EQ(drive(aside).events, (std::vector<uint32_t>{middleDown, middleUp}));
+
+    // A long press: the cursor goes to the centre and no click is sent.
+    Step last;
+    std::vector<uint32_t> events = hold(aside, middle, recenterHoldSeconds + 0.3, &last);
+    EXPECT_NEAR(last.x, 960, 1);
+    EXPECT_NEAR(last.y, 540, 1);
+    const Step after = drive(aside);
+    events.insert(events.end(), after.events.begin(), after.events.end());
+    EXPECT_TRUE(events.empty());
+    EXPECT_NEAR(after.x, 960, 1);
+    // From then on the pointing is measured from there: 10 degrees further
+    // moves the cursor as 10 degrees from the centre does.
+    const Step further = drive(pointing(22, -7));
+    EXPECT_NEAR(further.x, unfiltered(pointing(10, 0)).x, 20);
+    EXPECT_NEAR(further.y, 540, 20);
+}
+
+TEST_F(MouseFeelTest, LeftRightChordRecentersWithoutClicks) {
+    feel.recenter = MouseRecenter::leftRight;
+    const MotionOutput aside = pointing(-15, 9);
+    drive(aside);
+    // Right a sample after left: a chord.
+    EXPECT_TRUE(drive(aside, ButtonState{{1, 0, 0, 0, 0}}).events.empty());
+    Step s = drive(aside, ButtonState{{1, 1, 0, 0, 0}});
+    EXPECT_TRUE(s.events.empty());
+    EXPECT_NEAR(s.x, 960, 1);
+    EXPECT_NEAR(s.y, 540, 1);
+    EXPECT_TRUE(hold(aside, ButtonState{{1, 1, 0, 0, 0}}, 0.3).empty());
+    EXPECT_TRUE(drive(aside, ButtonState{{0, 1, 0, 0, 0}}).events.empty());
+    EXPECT_TRUE(drive(aside).events.empty());
+
+    // A quick left click goes out whole at its release; a held right press
+    // goes down once the chord's time is over, and up at its release.
+    EXPECT_TRUE(drive(aside, ButtonState{{1, 0, 0, 0, 0}}).events.empty());
+    EXPECT_EQ(drive(aside).events, (std::vector<uint32_t>{leftDown, leftUp}));
+    EXPECT_EQ(hold(aside, ButtonState{{0, 1, 0, 0, 0}}, 0.3), std::vector<uint32_t>{rightDown});
+    EXPECT_EQ(drive(aside).events, std::vector<uint32_t>{rightUp});
+    // A partner let go as the other goes down: two presses, no chord.
+    const MotionOutput further = pointing(-5, 9);
+    EXPECT_TRUE(drive(further, ButtonState{{0, 1, 0, 0, 0}}).events.empty());
+    s = drive(further, ButtonState{{1, 0, 0, 0, 0}});
+    EXPECT_EQ(s.events, (std::vector<uint32_t>{rightDown, rightUp}));
+    EXPECT_LT(s.x, 800) << "recentered";
+    EXPECT_EQ(hold(aside, ButtonState{{1, 0, 0, 0, 0}}, 0.3), std::vector<uint32_t>{leftDown});
+    EXPECT_EQ(drive(aside).events, std::vector<uint32_t>{leftUp});
+    // A press while the partner is already down is no chord.
+    hold(aside, ButtonState{{0, 1, 0, 0, 0}}, 0.3);
+    EXPECT_EQ(drive(aside, ButtonState{{1, 1, 0, 0, 0}}).events, std::vector<uint32_t>{leftDown});
+}
+
+TEST_F(MouseFeelTest, ClutchHoldsTheCursorAndMovesOnFromThere) {
+    feel.clutch = MouseClutch::right;
+    const ButtonState clutch{{0, 1, 0, 0, 0}};
+    const Step before = drive(pointing(5, 5));
+    // While held the hand turns 20 degrees; the cursor is not placed.
+    for (double yaw = 5; yaw <= 25; yaw += 1)
+        EXPECT_FALSE(drive(pointing(yaw, 5), clutch).placed);
+    // On release it is where it stayed, and moves on from there.
+    const Step released1 = drive(pointing(25, 5));
+    EXPECT_NEAR(released1.x, before.x, 1);
+    EXPECT_NEAR(released1.y, before.y, 1);
+    const Step moved = drive(pointing(20, 5));
+    EXPECT_GT(moved.x, before.x + 100);
+    EXPECT_NEAR(moved.y, before.y, 10);
+
+    // From the edge: clutching there lets the hand come back without the
+    // cursor leaving the edge, and the next turn moves it inwards at once.
+    resetMouseReference();
+    EXPECT_EQ(drive(pointing(-60, 0)).x, 1919);
+    hold(pointing(-60, 0), clutch, 0.1);
+    hold(pointing(-40, 0), clutch, 0.1);
+    EXPECT_EQ(drive(pointing(-40, 0)).x, 1919);
+    EXPECT_LT(drive(pointing(-38, 0)).x, 1900);
+    // The clutch button never clicks.
+    EXPECT_TRUE(hold(pointing(0, 0), clutch, 0.1).empty());
+    EXPECT_TRUE(drive(pointing(0, 0)).events.empty());
+}
+
+TEST_F(MouseFeelTest, ClickHoldKeepsTheCursorStillAroundPressAndRelease) {
+    feel.clickHoldMs = 50;
+    const ButtonState left{{1, 0, 0, 0, 0}};
+    drive(pointing(0, 0));
+    // The press: the cursor holds for 50 ms (7 samples at 150 a second)
+    // though the hand jolts, and the click lands where it was.
+    Step press = drive(pointing(2, 1), left);
+    EXPECT_FALSE(press.placed);
+    EXPECT_EQ(press.events, std::vector<uint32_t>{leftDown});
+    int held = 1;
+    while (!drive(pointing(2, 1), left).placed && held < 100)
+        ++held;
+    EXPECT_EQ(held, 8);
+    // The release holds it again; a held wheel does not.
+    EXPECT_FALSE(drive(pointing(4, 1)).placed);
+    for (int i = 0; i < 10; ++i)
+        drive(pointing(4, 1));
+    EXPECT_TRUE(drive(pointing(4, 1), ButtonState{{0, 0, 1, 0, 0}}).placed);
+}
+
+TEST_F(MouseFeelTest, ClutchAndRecenterOnOneButtonLeaveItToTheClutch) {
+    feel.clutch = MouseClutch::middle;
+    feel.recenter = MouseRecenter::middleHold;
+    const Step before = drive(pointing(10, 3));
+    hold(pointing(30, 3), ButtonState{{0, 0, 0, 0, 1}}, recenterHoldSeconds + 0.3);
+    EXPECT_NEAR(drive(pointing(30, 3)).x, before.x, 1);
+}
