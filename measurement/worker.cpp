@@ -212,9 +212,11 @@ void startWorker() {
 
 } // namespace
 
-unsigned measurementWorker() {
-    walkOutputs(&LineOutput::prepare);
+namespace {
 
+// The cycles of one worker, until a stop: 1 when it came during the serial
+// or LAN open steps, 0 when later.
+unsigned runCycles() {
     Measurement m;
     clientConnected = false;
 
@@ -241,6 +243,15 @@ unsigned measurementWorker() {
         pauseUnlessStopped(retryPause);
         clearLog();
     }
+}
+
+} // namespace
+
+unsigned measurementWorker() {
+    walkOutputs(&LineOutput::prepare);
+    const unsigned ended = runCycles();
+    walkOutputs(&LineOutput::finish);
+    return ended;
 }
 
 bool workerRecorded() {

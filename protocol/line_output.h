@@ -33,4 +33,8 @@ struct LineOutput {
     // A Run or shutdown stops the worker: from any thread, may come while
     // the worker is blocked in the output, and must release it.
     void (*stop)() = nullptr;
+    // Once per worker, after its last cycle (on the worker's thread): what
+    // the stop left open because closing it from another thread could race
+    // the worker.
+    void (*finish)() = nullptr;
 };

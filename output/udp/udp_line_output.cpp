@@ -20,11 +20,12 @@ OutputOutcome sendLine(const LinePass& pass) {
 } // namespace
 
 // No stop: a send never waits, so there is nothing to release; the socket
-// is closed by the next cycle's opening or at a restart.
+// is closed at a restart, and when the worker ends, on its own thread.
 const LineOutput udpLineOutput = {
     .readsUnasked = udpOutputOpen,
     .needsLanOutput = udpOutputOpen,
     .begin = openForCycle,
     .pass = sendLine,
     .restart = closeUdpOutput,
+    .finish = closeUdpOutput,
 };

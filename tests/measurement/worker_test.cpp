@@ -19,6 +19,7 @@
 #include "motion/averaging.h"
 #include "output/lan/lan_server.h"
 #include "output/pointer/air_mouse.h"
+#include "output/udp/udp_output.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
 #include "tests/support/device_lines.h"
@@ -437,6 +438,22 @@ TEST(RunSequence, RunDuringTheRestartPauseLeavesThePortToTheNewWorker) {
     EXPECT_EQ(logText(), "open serial (COM7) :  success\nenable mouse\n");
     shutdownMeasurement();
     EXPECT_FALSE(fakePortOpen());
+}
+
+TEST(RunSequence, AnEndedWorkerLeavesNoDatagramSocketOpen) {
+    freshSettings();
+    settings.deviceMode = 1;
+    setUdpTarget("127.0.0.1:9");
+    FakeWorld world;
+    world.lines = {goodLineA};
+    world.lineReadBlocks = true;
+    resetFakes(world);
+    runMeasurement();
+    ASSERT_TRUE(waitForEntry("cursor 960,540"));
+    EXPECT_TRUE(udpOutputOpen());
+    shutdownMeasurement();
+    EXPECT_FALSE(udpOutputOpen());
+    setUdpTarget("");
 }
 
 TEST(RunSequence, ShutdownWithoutAWorkerOnlyClosesWhatIsOpen) {
