@@ -28,6 +28,9 @@
 #if defined(__linux__)
 #include <ctime>
 #endif
+#ifdef _WIN32
+#include <winsock2.h>
+#endif
 
 using namespace std::chrono_literals;
 using Trace = std::vector<std::string>;
@@ -441,6 +444,11 @@ TEST(RunSequence, RunDuringTheRestartPauseLeavesThePortToTheNewWorker) {
 }
 
 TEST(RunSequence, AnEndedWorkerLeavesNoDatagramSocketOpen) {
+#ifdef _WIN32
+    // The shells start Winsock; this test stands in for them with the fakes.
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+#endif
     freshSettings();
     settings.deviceMode = 1;
     setUdpTarget("127.0.0.1:9");
