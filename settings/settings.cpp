@@ -19,8 +19,9 @@ Settings settings;
 namespace {
 std::mutex textLock; // the texts of Settings and the kept lines
 
-constexpr int keptLinesSize = 4096;
 char keptLines[keptLinesSize];
+int keptLost = 0;          // unknown lines of the last read that did not fit
+int keptFirstLostLine = 0; // the line number of the first of them
 
 void getText(char* out, size_t size, const char* field) {
     std::lock_guard<std::mutex> guard(textLock);
@@ -55,7 +56,14 @@ void getKeptLines(char* out, size_t size) {
     getText(out, size, keptLines);
 }
 void setKeptLines(const char* lines) {
-    setText(keptLines, keptLinesSize, lines);
+    std::lock_guard<std::mutex> guard(textLock);
+    copyText(keptLines, keptLinesSize, lines);
+    keptLost = keptFirstLostLine = 0;
+}
+int lostKeptLines(int* firstLine) {
+    std::lock_guard<std::mutex> guard(textLock);
+    if (firstLine != nullptr) *firstLine = keptFirstLostLine;
+    return keptLost;
 }
 
 void setDefaults() {
@@ -64,16 +72,27 @@ void setDefaults() {
     setKeptLines("");
 }
 
-bool readSettingsLine(FILE* file, char* line, int lineSize, bool* cut) {
+bool readSettingsLine(FILE* file, char* line, int lineSize, bool* cut, bool* nul) {
     *cut = false;
-    if (std::fgets(line, lineSize, file) == nullptr) return false;
-    const size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] != '\n') {
-        // The rest of a longer line belongs to this line, not to the next.
-        for (int c; (c = std::fgetc(file)) != EOF && c != '\n';)
-            if (c != '\r') *cut = true;
+    // Byte by byte up to the line feed: a NUL byte is part of the line, so it
+    // can neither end the line early nor make the next line part of this one.
+    int length = 0;
+    int c = EOF;
+    bool any = false;
+    while ((c = std::getc(file)) != EOF) {
+        any = true;
+        if (c == '\n') break;
+        if (length < lineSize - 1)
+            line[length++] = static_cast<char>(c);
+        else if (c != '\r')
+            *cut = true; // the rest of a longer line belongs to this line
     }
-    line[std::strcspn(line, "\r\n")] = '\0';
+    if (!any) return false;
+    line[length] = '\0';
+    // The text ends at the first carriage return, line feed or NUL.
+    const size_t text = std::strcspn(line, "\r\n");
+    if (nul != nullptr) *nul = static_cast<int>(text) < length && line[text] == '\0';
+    line[text] = '\0';
     return true;
 }
 
@@ -90,27 +109,39 @@ void readSettingsStream(FILE* file) {
     }
     char kept[keptLinesSize];
     TextBuilder keep(kept, sizeof kept);
-    while (readSettingsLine(file, line, sizeof line, &cut)) {
+    int lost = 0;
+    int firstLost = 0;
+    for (int number = settingsLineCount + 1; readSettingsLine(file, line, sizeof line, &cut);
+         ++number) {
         const char* equals = std::strchr(line, '=');
         const int index =
             equals == nullptr ? -1 : findSetting(line, static_cast<size_t>(equals - line));
         if (index >= 0 && isKeyedSetting(index)) {
             char reason[160];
             TextBuilder why(reason, sizeof reason);
-            // A bad value keeps the default; the file check says why.
-            if (checkSettingText(index, equals + 1, why)) settingsTable[index].store(equals + 1);
+            // A bad value keeps the default; the file check says why. So does
+            // a cut one: its end (a port, say) is not what was written.
+            if (!cut && checkSettingText(index, equals + 1, why))
+                settingsTable[index].store(equals + 1);
             continue;
         }
         // Another program's (or a later version's) line: written back as read.
         const size_t before = keep.length;
-        keep.append(line);
-        keep.append("\n");
-        if (keep.overflow) {
+        if (lost == 0) {
+            keep.append(line);
+            keep.append("\n");
+        }
+        if (lost > 0 || keep.overflow) {
+            // Counted, so that no writer drops them without a word.
             kept[before] = '\0';
-            break;
+            keep.length = before;
+            if (lost++ == 0) firstLost = number;
         }
     }
     setKeptLines(kept);
+    std::lock_guard<std::mutex> guard(textLock);
+    keptLost = lost;
+    keptFirstLostLine = firstLost;
 }
 
 FILE* openSettingsFile(const char* path, int* error) {
@@ -171,9 +202,11 @@ int formatSettingsText(char* text, size_t size) {
         row.format(out);
         out.append("\n");
     }
-    char kept[keptLinesSize];
-    getKeptLines(kept, sizeof kept);
-    out.append(kept);
+    {
+        std::lock_guard<std::mutex> guard(textLock);
+        if (keptLost > 0) return -1;
+        out.append(keptLines);
+    }
     return out.overflow ? -1 : static_cast<int>(out.length);
 }
 
@@ -189,6 +222,20 @@ bool writeSettingsFile(const char* path) {
 
 SystemResult writeSettingsFileAtomically(const char* path) {
     char text[settingsTextSize];
+    int firstLost = 0;
+    if (const int lost = lostKeptLines(&firstLost); lost > 0) {
+        // Writing would drop them; the person decides what goes.
+        SystemResult result{false, 0, ""};
+        TextBuilder why(result.reason, sizeof result.reason);
+        why.append("it holds more lines that are no setting of this version than it can keep (");
+        why.appendInteger(keptLinesSize / 1024);
+        why.append(" KiB of them): the ");
+        why.appendInteger(lost);
+        why.append(lost == 1 ? " line from line " : " lines from line ");
+        why.appendInteger(firstLost);
+        why.append(" on would be lost; move them to another file or remove them");
+        return result;
+    }
     const int length = formatSettingsText(text, sizeof text);
     if (length < 0) {
         SystemResult result{false, 0, ""};

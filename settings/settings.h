@@ -75,9 +75,13 @@ bool writeSettingsFile(const char* path = settingsFileName);
 // The value of the table's row index as the file holds it.
 void appendSettingValue(TextBuilder& out, int index);
 // The file as writeSettingsFile stores it, "\n" after each line. Returns the
-// length, or -1 when the text does not fit size.
+// length, or -1 when the text does not fit size or when lines the reader
+// did not know were left out for want of room (writing would lose them).
 int formatSettingsText(char* text, size_t size);
-constexpr int settingsTextSize = 8192; // what formatSettingsText may need
+// Room for the lines after the eleventh that the reader does not know: some
+// hundred lines, far more than a person writes by hand.
+constexpr int keptLinesSize = 32768;
+constexpr int settingsTextSize = keptLinesSize + 4096; // what formatSettingsText may need
 
 // Opens a settings file for reading without ever waiting: a FIFO or a device
 // is refused (*error = settingsNotRegularFile), a folder too (EISDIR).
@@ -89,8 +93,10 @@ const char* settingsOpenReason(int error);
 
 // Reads one line of at most lineSize-1 bytes into line, without its line end;
 // the rest of a longer line is read and dropped (*cut set), so that the next
-// call reads the next line. False at the end of the file.
-bool readSettingsLine(FILE* file, char* line, int lineSize, bool* cut);
+// call reads the next line. A line is everything up to its own line feed: a
+// NUL byte in it ends the line's text, as a carriage return does, and *nul
+// (when given) says that one did. False at the end of the file.
+bool readSettingsLine(FILE* file, char* line, int lineSize, bool* cut, bool* nul = nullptr);
 constexpr int settingsLineSize = 256;
 // The same file, written to a temporary file in the same folder and renamed
 // over the old one, so that a crash or a full disk never leaves half a file.
@@ -111,3 +117,7 @@ void setUdpTarget(const char* text);
 // followed by "\n"; written back after the known ones.
 void getKeptLines(char* out, size_t size);
 void setKeptLines(const char* lines);
+// The unknown lines of the last read that did not fit keptLinesSize, and the
+// line number of the first of them (0: none). While there are any, the file
+// is not written: that would lose them.
+int lostKeptLines(int* firstLine = nullptr);

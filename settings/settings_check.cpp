@@ -25,7 +25,12 @@ enum Line {
 
 SettingsFinding* add(SettingsFileCheck* check, SettingsIssue issue, int line, long long value = 0) {
     thread_local SettingsFinding dropped; // beyond the last: filled and forgotten
-    if (check->findingCount >= settingsFindingsMax) return &dropped;
+    const int room =
+        issue == SettingsIssue::keptLinesLost ? settingsFindingsMax : settingsFindingsMax - 1;
+    if (check->findingCount >= room) {
+        ++check->findingsLeftOut;
+        return &dropped;
+    }
     SettingsFinding* f = &check->findings[check->findingCount++];
     *f = SettingsFinding{issue, line, value, {}, {}};
     return f;
@@ -38,18 +43,24 @@ bool isCommentOrBlank(const char* text) {
 }
 
 // A line after the eleventh: a keyed setting, or something the reader keeps.
-void checkKeyedLine(SettingsFileCheck* check, int line, const char* text) {
-    if (isCommentOrBlank(text)) return;
+void checkKeyedLine(SettingsFileCheck* check, int line, const char* text, bool cut) {
     const char* equals = std::strchr(text, '=');
     const int index =
         equals == nullptr ? -1 : findSetting(text, static_cast<size_t>(equals - text));
-    if (index < 0 || !isKeyedSetting(index)) {
+    const bool keyed = index >= 0 && isKeyedSetting(index);
+    if (cut && !keyed) add(check, SettingsIssue::lineTooLong, line);
+    if (isCommentOrBlank(text)) return;
+    if (!keyed) {
         copyText(add(check, SettingsIssue::unknownLine, line)->text, settingsLineShown + 1, text);
         return;
     }
     char reason[100];
     TextBuilder why(reason, sizeof reason);
-    if (checkSettingText(index, equals + 1, why)) return;
+    // The reader takes no cut value: its end is not what was written.
+    if (cut)
+        why.append("is longer than the 255 bytes of a line that the programs read");
+    else if (checkSettingText(index, equals + 1, why))
+        return;
     SettingsFinding* f = add(check, SettingsIssue::badValue, line);
     copyText(f->text, sizeof f->text, text);
     copyText(f->reason, sizeof f->reason, reason);
@@ -74,6 +85,9 @@ void checkText(SettingsFileCheck* check, int line, const char* text, bool* scann
     *scanned = false;
     if (line == comPortLine) {
         if (looksNamed(text)) add(check, SettingsIssue::namedLine, line);
+        if (isBarePortNumber(text))
+            copyText(add(check, SettingsIssue::portIsNumber, line)->text, settingsLineShown + 1,
+                     text);
         return;
     }
     float distance = 0.0f;
@@ -121,10 +135,12 @@ void checkSettingsFile(const char* path, SettingsFileCheck* check) {
         int32_t raw = 0;
         char text[settingsLineSize];
         bool cut = false;
-        if (file != nullptr && readSettingsLine(file, text, sizeof text, &cut)) {
+        bool nul = false;
+        if (file != nullptr && readSettingsLine(file, text, sizeof text, &cut, &nul)) {
             copyText(check->text[line - 1], sizeof check->text[line - 1], text);
             check->lines = line;
             if (cut) add(check, SettingsIssue::lineTooLong, line);
+            if (nul) add(check, SettingsIssue::nulByte, line);
             checkText(check, line, text, &scanned, &raw);
         } else if (file != nullptr && !missingSaid) {
             add(check, SettingsIssue::missingLine, line);
@@ -135,10 +151,41 @@ void checkSettingsFile(const char* path, SettingsFileCheck* check) {
     if (file == nullptr) return;
     char text[settingsLineSize];
     bool cut = false;
-    for (int line = settingsFieldCount + 1; readSettingsLine(file, text, sizeof text, &cut);
+    bool nul = false;
+    for (int line = settingsFieldCount + 1; readSettingsLine(file, text, sizeof text, &cut, &nul);
          ++line) {
-        if (cut) add(check, SettingsIssue::lineTooLong, line);
-        checkKeyedLine(check, line, text);
+        if (nul) add(check, SettingsIssue::nulByte, line);
+        checkKeyedLine(check, line, text, cut);
     }
     std::fclose(file);
+    int firstLost = 0;
+    if (const int lost = lostKeptLines(&firstLost); lost > 0)
+        add(check, SettingsIssue::keptLinesLost, firstLost, lost);
+}
+
+bool isBarePortNumber(const char* port) {
+    if (*port == '\0') return false;
+    for (const char* c = port; *c != '\0'; ++c)
+        if (*c < '0' || *c > '9') return false;
+    return std::strlen(port) <= 3;
+}
+
+void appendPortNameHint(TextBuilder& out, const char* digits) {
+#ifdef _WIN32
+    out.append("a serial port is named COM");
+    out.append(digits);
+    out.append(", not ");
+    out.append(digits);
+    out.append(" (`tolvane-config set comPort=COM");
+    out.append(digits);
+    out.append("`; `tolvane-config ports` lists the COM ports present)");
+#else
+    out.append("a serial port is named ttyS");
+    out.append(digits);
+    out.append(" or ttyUSB");
+    out.append(digits);
+    out.append(" and the like, not ");
+    out.append(digits);
+    out.append(" (`tolvane-config ports` lists the ports present)");
+#endif
 }

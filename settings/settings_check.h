@@ -25,6 +25,9 @@ enum class SettingsIssue : uint8_t {
     lineTooLong,      // more than 255 bytes: the rest of the line is ignored
     unknownLine,      // after line 11: no "name=value" of a keyed setting (kept as it is)
     badValue,         // after line 11: a keyed setting's value is bad (its default applies)
+    nulByte,          // a NUL byte in the line: only the text before it is read
+    portIsNumber,     // comPort is a bare number (3 where COM3 or ttyS3 is meant)
+    keptLinesLost,    // more unknown lines than are kept: no writer may write the file
 };
 
 constexpr int settingsLineShown = 48; // a line's text kept for messages, cut
@@ -32,12 +35,14 @@ constexpr int settingsLineShown = 48; // a line's text kept for messages, cut
 struct SettingsFinding {
     SettingsIssue issue;
     int line;        // the line in the file: 1..11 for the fields, then the keyed lines
-    long long value; // the value as written or in effect, where one applies
+    long long value; // the value as written or in effect, where one applies (keptLinesLost:
+                     // the number of lines)
     char text[settingsLineShown + 1]; // keyed lines: the line, cut
     char reason[100];                 // badValue: what is wrong ("is outside 0 to 1000")
 };
 
-constexpr int settingsFindingsMax = 24; // more than the eleven lines can raise
+constexpr int settingsFindingsMax = 24; // more than the eleven lines can raise; the
+                                        // last is kept for keptLinesLost
 
 struct SettingsFileCheck {
     SettingsFileState state;
@@ -46,9 +51,17 @@ struct SettingsFileCheck {
     char text[settingsFieldCount][settingsLineShown + 1]; // each line, cut
     int findingCount;
     SettingsFinding findings[settingsFindingsMax];
+    int findingsLeftOut; // findings about later lines beyond the room above
 };
 
 // Reads path line by line as readSettingsFile does and looks at its texts,
 // then at the Settings record, which must hold what the defaults and
-// readSettingsFile made of that file. Findings come in line order.
+// readSettingsFile made of that file. Findings come in line order, a
+// keptLinesLost last.
 void checkSettingsFile(const char* path, SettingsFileCheck* check);
+
+// For a comPort that is a bare number: what the port is most likely called
+// on this system, as a sentence without its full stop.
+void appendPortNameHint(TextBuilder& out, const char* digits);
+// Whether a port name is a bare number such as 3.
+bool isBarePortNumber(const char* port);

@@ -389,8 +389,31 @@ bool parseUdpTarget(const char* text, char* host, size_t hostSize, uint16_t* por
     return true;
 }
 
+int settingValueLimit(int index) {
+    const SettingRow& row = settingsTable[index];
+    if (row.line == 1) return comPortSize - 1;
+    if (row.line != 0) return settingsLineSize - 1; // a number: its own rules say more
+    const int line = settingsLineSize - 1 - static_cast<int>(std::strlen(row.name)) - 1;
+    const int field = row.kind == SettingKind::screenSize ? screenSizeSize - 1
+                      : row.kind == SettingKind::address  ? udpTargetSize - 1
+                                                          : line;
+    return line < field ? line : field;
+}
+
 bool checkSettingText(int index, const char* text, TextBuilder& reason) {
     const SettingRow& row = settingsTable[index];
+    // A longer value would be cut when the file is read again.
+    if (const size_t length = std::strlen(text);
+        row.line == 0 && length > static_cast<size_t>(settingValueLimit(index))) {
+        reason.append("is ");
+        reason.appendInteger(static_cast<long long>(length));
+        reason.append(" bytes long; at most ");
+        reason.appendInteger(settingValueLimit(index));
+        reason.append(" fit (the programs read 255 bytes of a line, \"");
+        reason.append(row.name);
+        reason.append("=\" included)");
+        return false;
+    }
     switch (row.kind) {
     case SettingKind::choice:
         for (int i = 0; i < row.wordCount; ++i)

@@ -72,8 +72,14 @@ bool isKeyedSetting(int index);
 // Whether the value in effect is the row's default.
 bool settingAtDefault(int index);
 
+// The longest value in bytes a row takes: what its line in the file holds
+// whole (the reader keeps 255 bytes of a line, "name=" included for a keyed
+// row) and its field can store.
+int settingValueLimit(int index);
+
 // Checks a value for a keyed row as the tools and the file check take it;
 // false with the reason ("is not one of average, adaptive") when it is bad.
+// A value longer than settingValueLimit is refused with the limit.
 bool checkSettingText(int index, const char* text, TextBuilder& reason);
 
 // For the UDP sender: HOST:PORT split; false when text is no such address.

@@ -144,6 +144,29 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
         text.appendInteger(line);
         text.append(" is longer than 255 bytes: only its first 255 bytes are read");
         break;
+    case SettingsIssue::nulByte:
+        text.append("line ");
+        text.appendInteger(line);
+        text.append(" holds a NUL byte: only the text before it is read (and written back)");
+        break;
+    case SettingsIssue::portIsNumber:
+        text.append("comPort=");
+        text.append(f.text);
+        text.append(" is only a number: ");
+        appendPortNameHint(text, f.text);
+        break;
+    case SettingsIssue::keptLinesLost:
+        text.append("from line ");
+        text.appendInteger(line);
+        text.append(" on, ");
+        text.appendInteger(f.value);
+        text.append(f.value == 1 ? " line" : " lines");
+        text.append(" that are no setting of this version do not fit the ");
+        text.appendInteger(keptLinesSize / 1024);
+        text.append(" KiB kept of such lines: the programs ignore them, and neither "
+                    "`tolvane-config set` nor the settings dialog writes the file, which would "
+                    "lose them; move them to another file or remove them");
+        break;
     case SettingsIssue::unknownLine:
         text.append("line ");
         text.appendInteger(line);
@@ -231,6 +254,28 @@ void noteSessionEnd(NoteSink say) {
 
 } // namespace
 
+void appendReasonSentence(TextBuilder& text, const char* reason) {
+    // A system's message may end its own sentence: "." or "。" (in UTF-8 or
+    // in the Japanese code page) and a line end.
+    size_t length = std::strlen(reason);
+    for (;;) {
+        const auto* end = reinterpret_cast<const unsigned char*>(reason) + length;
+        if (length >= 1 && (end[-1] == '\r' || end[-1] == '\n' || end[-1] == ' ' || end[-1] == '.'))
+            length -= 1;
+        else if (length >= 3 && end[-3] == 0xE3 && end[-2] == 0x80 && end[-1] == 0x82)
+            length -= 3;
+#ifdef _WIN32
+        else if (length >= 2 && end[-2] == 0x81 && end[-1] == 0x42)
+            length -= 2;
+#endif
+        else
+            break;
+    }
+    char shown[systemReasonSize];
+    copyText(shown, length + 1 < sizeof shown ? length + 1 : sizeof shown, reason);
+    text.append(shown);
+}
+
 void noteSettingsAtStart(const char* path, NoteSink say) {
     SettingsFileCheck check;
     checkSettingsFile(path, &check);
@@ -270,10 +315,22 @@ void noteSettingsAtStart(const char* path, NoteSink say) {
         }
         say(note.data);
     }
+    if (settings.deviceMode.load() == devicePresetUnset) {
+        // The value of a file never confirmed in the settings dialog.
+        say("tolvane-headless: deviceMode=2 means no preset chosen yet: the device is polled as "
+            "with preset C, but the LAN server does not run even with lanEnabled=1 "
+            "(`tolvane-config set deviceMode=C` or `deviceMode=B` chooses one)");
+    }
     bool formatSaid = false;
     for (int i = 0; i < check.findingCount; ++i) {
         Note note("warning: ");
         appendWarning(note.text, check, check.findings[i], &formatSaid);
+        say(note.data);
+    }
+    if (check.findingsLeftOut > 0) {
+        Note note("warning: ");
+        note.text.appendInteger(check.findingsLeftOut);
+        note.text.append(" more warnings about later lines are not listed");
         say(note.data);
     }
     serialErrorSaid = 0;

@@ -11,3 +11,8 @@ void appendAbsolutePath(TextBuilder& text, const char* path);
 // Why the port named name did not open, as the open's failure says, and
 // what to do about it.
 void appendSerialOpenFailure(TextBuilder& text, const char* name, const SystemResult& failure);
+
+// A failure's reason as the start of a sentence that the caller goes on
+// with: any full stop and line end the system's own words bring are left
+// off, so that the next sentence follows after one ". ".
+void appendReasonSentence(TextBuilder& text, const char* reason);

@@ -107,7 +107,7 @@ void appendAbsolutePath(TextBuilder& text, const char* path) {
 }
 
 void appendSerialOpenFailure(TextBuilder& text, const char* name, const SystemResult& failure) {
-    text.append(failure.reason);
+    appendReasonSentence(text, failure.reason);
     char path[64];
     if (!serialPortPath(name, path, sizeof path)) {
         if (name[0] == '\0') text.append("; `tolvane-config ports` lists the ports present");

@@ -10,7 +10,7 @@ void appendAbsolutePath(TextBuilder& text, const char* path) {
 }
 
 void appendSerialOpenFailure(TextBuilder& text, const char*, const SystemResult& failure) {
-    text.append(failure.reason);
+    appendReasonSentence(text, failure.reason);
     switch (failure.error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:

@@ -25,6 +25,9 @@ void noteFileOddities(const char* path, const std::string& firstLine, bool dropp
 // characters shown as \xHH: a value from a file never reaches the terminal raw.
 std::string shownValue(int index);
 void appendEscaped(std::string& out, const char* text);
+std::string escaped(const char* text);
+// What a comPort that is a bare number most likely should be (COM3).
+std::string portNameHint(const char* digits);
 
 int showSettings(const char* path, char** names, int nameCount);
 int setSettings(const char* path, char** arguments, int count);

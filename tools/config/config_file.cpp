@@ -74,6 +74,8 @@ void noteFileOddities(const char* path, const std::string& firstLine, bool dropp
     // those just read from it.
     SettingsFileCheck check;
     checkSettingsFile(path, &check);
+    // With lines beyond the room kept for them, nothing is written back.
+    const bool lost = lostKeptLines() > 0;
     for (int i = 0; i < check.findingCount; ++i) {
         const SettingsFinding& f = check.findings[i];
         std::string shown;
@@ -88,12 +90,45 @@ void noteFileOddities(const char* path, const std::string& firstLine, bool dropp
                          "%s: note: line %d of %s, \"%s\", is no setting of this version; it is "
                          "ignored%s\n",
                          configProgram, f.line, path, shown.c_str(),
-                         dropping ? " and written back as it is" : " and kept");
+                         !dropping ? " and kept"
+                         : lost    ? ""
+                                   : " and written back as it is");
         else if (f.issue == SettingsIssue::badValue)
             std::fprintf(stderr,
                          "%s: note: line %d of %s, \"%s\": the value %s, so the default "
                          "applies%s\n",
                          configProgram, f.line, path, shown.c_str(), f.reason,
                          dropping ? "; the line is dropped" : "");
+        else if (f.issue == SettingsIssue::nulByte)
+            std::fprintf(stderr,
+                         "%s: note: line %d of %s holds a NUL byte; only the text before it is "
+                         "read%s\n",
+                         configProgram, f.line, path, dropping ? " and written back" : "");
+        else if (f.issue == SettingsIssue::portIsNumber && !dropping)
+            std::fprintf(stderr, "%s: note: comPort %s is only a number: %s\n", configProgram,
+                         shown.c_str(), portNameHint(shown.c_str()).c_str());
+        else if (f.issue == SettingsIssue::keptLinesLost)
+            std::fprintf(stderr,
+                         "%s: note: from line %d of %s on, %lld lines that are no setting of "
+                         "this version do not fit the %d KiB kept of such lines; the programs "
+                         "ignore them%s\n",
+                         configProgram, f.line, path, f.value, keptLinesSize / 1024,
+                         dropping ? ", and the file is not written, which would lose them" : "");
     }
+    if (check.findingsLeftOut > 0)
+        std::fprintf(stderr, "%s: note: %d more notes about later lines of %s are not listed\n",
+                     configProgram, check.findingsLeftOut, path);
+}
+
+std::string portNameHint(const char* digits) {
+    char hint[200];
+    TextBuilder out(hint, sizeof hint);
+    appendPortNameHint(out, digits);
+    return hint;
+}
+
+std::string escaped(const char* text) {
+    std::string shown;
+    appendEscaped(shown, text);
+    return shown;
 }

@@ -213,5 +213,6 @@ int main(int argc, char** argv) {
         if (restCount > 0) return usageError(program, "ports takes no arguments");
         return ports(o.systemRoot);
     }
-    return usageError(program, "unknown command '%s' (show, set, ports or check)", command);
+    return usageError(program, "unknown command '%s' (show, set, ports or check)",
+                      escaped(command).c_str());
 }

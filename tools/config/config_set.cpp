@@ -10,6 +10,7 @@
 #include "app/settings_form.h"
 #include "settings/replace_file.h"
 #include "settings/settings.h"
+#include "settings/settings_check.h"
 #include "settings/settings_table.h"
 #include "text/command_line.h"
 #include "tools/config/config.h"
@@ -44,39 +45,39 @@ int controlOf(const Assignment& a) {
 bool parseAssignment(const char* text, Assignment* a) {
     const char* equals = std::strchr(text, '=');
     if (equals == nullptr) {
-        usageError(program, "'%s' is not NAME=VALUE", text);
+        usageError(program, "'%s' is not NAME=VALUE", escaped(text).c_str());
         return false;
     }
     a->index = findSetting(text, static_cast<size_t>(equals - text));
     a->value = equals + 1;
     a->number = 0;
     if (a->index < 0) {
-        usageError(program, "unknown setting '%.*s' (see the list in --help)",
-                   static_cast<int>(equals - text), text);
+        usageError(program, "unknown setting '%s' (see the list in --help)",
+                   escaped(std::string(text, equals).c_str()).c_str());
         return false;
     }
     const SettingRow& row = settingsTable[a->index];
     const char* name = row.name;
     const char* v = a->value;
+    const std::string shown = escaped(v);
     if (isKeyedSetting(a->index)) {
         char reason[200];
         TextBuilder why(reason, sizeof reason);
         if (checkSettingText(a->index, v, why)) return true;
-        std::string shown;
-        appendEscaped(shown, v);
         usageError(program, "%s: '%s' %s", name, shown.c_str(), reason);
         return false;
     }
     if (std::strlen(v) >= formTextSize) {
         const size_t characters = countCharacters(v);
         if (characters == std::strlen(v))
-            usageError(
-                program, "%s: '%s' is longer than %d characters%s", name, v, formTextSize - 1,
-                row.kind == SettingKind::text ? " (use the short name, for example ttyUSB0)" : "");
+            usageError(program, "%s: '%s' is longer than %d characters%s", name, shown.c_str(),
+                       formTextSize - 1,
+                       row.kind == SettingKind::text ? " (use the short name, for example ttyUSB0)"
+                                                     : "");
         else
             usageError(program, "%s: '%s' is %d characters in %d bytes; at most %d bytes fit", name,
-                       v, static_cast<int>(characters), static_cast<int>(std::strlen(v)),
-                       formTextSize - 1);
+                       shown.c_str(), static_cast<int>(characters),
+                       static_cast<int>(std::strlen(v)), formTextSize - 1);
         return false;
     }
     double decimal = 0.0;
@@ -95,11 +96,11 @@ bool parseAssignment(const char* text, Assignment* a) {
         return true;
     case SettingKind::decimal:
         if (parseDecimalNumber(v, -1e30, 1e30, &decimal)) return true;
-        usageError(program, "%s: '%s' is not a number", name, v);
+        usageError(program, "%s: '%s' is not a number", name, shown.c_str());
         return false;
     case SettingKind::integer:
         if (parseWholeNumber(v, INT32_MIN, INT32_MAX, &a->number)) return true;
-        usageError(program, "%s: '%s' is not a whole number", name, v);
+        usageError(program, "%s: '%s' is not a whole number", name, shown.c_str());
         return false;
     case SettingKind::flag:
     case SettingKind::outputKind:
@@ -107,7 +108,7 @@ bool parseAssignment(const char* text, Assignment* a) {
             a->number = isOneOf(v, "1", "on") ? 1 : 0;
             return true;
         }
-        usageError(program, "%s: '%s' is neither 0 nor 1", name, v);
+        usageError(program, "%s: '%s' is neither 0 nor 1", name, shown.c_str());
         return false;
     case SettingKind::preset:
         if (isOneOf(v, "C", "c") || std::strcmp(v, "0") == 0) {
@@ -118,7 +119,8 @@ bool parseAssignment(const char* text, Assignment* a) {
             a->number = devicePresetB;
             return true;
         }
-        usageError(program, "%s: '%s' is no preset: C (or 0) polled, B (or 1) streaming", name, v);
+        usageError(program, "%s: '%s' is no preset: C (or 0) polled, B (or 1) streaming", name,
+                   shown.c_str());
         return false;
     default:
         return false;
@@ -177,7 +179,8 @@ void fillForm(SettingsForm& form, const std::vector<Assignment>& assignments) {
 }
 
 // Values that are saved but will not act, because their control ended up
-// disabled (the dialog greys them out), one line per reason.
+// disabled (the dialog greys them out), one line per reason. A switch turned
+// off is not among them: off is what it does.
 void noteDisabled(const SettingsForm& form, const std::vector<Assignment>& assignments) {
     const char* reasons[3] = {
         "while the air mouse is off (mouseEnabled=0)",
@@ -199,6 +202,7 @@ void noteDisabled(const SettingsForm& form, const std::vector<Assignment>& assig
             continue;
         }
         if (enabled(form, controlOf(a))) continue;
+        if (row.kind == SettingKind::flag && a.number == 0) continue;
         if (row.grey == GreyWhen::mouseOff)
             add(0, row.name);
         else
@@ -273,6 +277,12 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
     for (const Assignment& a : assignments)
         noteAdjusted(a, after);
     noteDisabled(form, assignments);
+    char port[comPortSize];
+    getComPort(port);
+    if (isBarePortNumber(port))
+        std::fprintf(stderr,
+                     "%s: note: comPort %s is saved as given, but it is only a number: %s\n",
+                     program, port, portNameHint(port).c_str());
 
     if (state == FileState::missing) std::printf("created %s\n", path);
     bool changed = false;

@@ -13,7 +13,9 @@ int showSettings(const char* path, char** names, int nameCount) {
     std::vector<int> chosen;
     for (int n = 0; n < nameCount; ++n) {
         const int index = findSetting(names[n], std::strlen(names[n]));
-        if (index < 0) return usageError(configProgram, "unknown setting '%s'", names[n]);
+        if (index < 0)
+            return usageError(configProgram, "unknown setting '%s' (see the list in --help)",
+                              escaped(names[n]).c_str());
         chosen.push_back(index);
     }
     std::string firstLine;
