@@ -304,3 +304,106 @@ TEST(SettingsValues, KeyedValueRules) {
         EXPECT_TRUE(scanFloat(text, &back) && back == value) << text;
     }
 }
+
+// A NUL byte ends a line's text, as a carriage return does, and never the
+// line: the fields after it stay on their own lines.
+TEST_F(SettingsFile, NulByteEndsTheTextNotTheLine) {
+    using namespace std::string_literals;
+    writeFile("ttyS0\0junk\n2.5\n7\n16\n3\n9000\n0\n0\n1\n1\n0\n"s +
+              "mouseClutch=left\0x\nudpTarget=127.0.0.1:4242\nfuture=1\0\n"s);
+    readSettingsFile(path);
+    EXPECT_EQ(port(), "ttyS0");
+    EXPECT_EQ(settings.screenDistance, 2.5f);
+    EXPECT_EQ(settings.scrollSpeed, 7);
+    EXPECT_EQ(settings.lanPort, 9000);
+    EXPECT_EQ(settings.deviceMode, 0);
+    EXPECT_EQ(settings.accelerationOutput, 0);
+    EXPECT_EQ(settings.mouseClutch, MouseClutch::left);
+    char target[udpTargetSize];
+    getUdpTarget(target);
+    EXPECT_STREQ(target, "127.0.0.1:4242");
+    char kept[64];
+    getKeptLines(kept, sizeof kept);
+    EXPECT_STREQ(kept, "future=1\n");
+
+    FILE* file = std::fopen(path, "r");
+    char line[settingsLineSize];
+    bool cut = true, nul = false;
+    ASSERT_TRUE(readSettingsLine(file, line, sizeof line, &cut, &nul));
+    EXPECT_TRUE(nul);
+    EXPECT_FALSE(cut);
+    ASSERT_TRUE(readSettingsLine(file, line, sizeof line, &cut, &nul));
+    EXPECT_FALSE(nul);
+    EXPECT_STREQ(line, "2.5");
+    std::fclose(file);
+}
+
+// Every value a row takes is read back whole: its line, "name=" included,
+// fits the 255 bytes the reader keeps, and a longer value is refused with
+// the limit. A keyed line cut by the reader keeps its default.
+TEST_F(SettingsFile, EveryValueFitsItsLine) {
+    for (int i = 0; i < settingsRowCount; ++i) {
+        SCOPED_TRACE(settingsTable[i].name);
+        const int limit = settingValueLimit(i);
+        const int prefix =
+            isKeyedSetting(i) ? static_cast<int>(std::strlen(settingsTable[i].name)) + 1 : 0;
+        EXPECT_LE(prefix + limit, settingsLineSize - 1);
+        if (!isKeyedSetting(i)) continue;
+        char reason[200];
+        TextBuilder why(reason, sizeof reason);
+        EXPECT_FALSE(checkSettingText(i, std::string(limit + 1, '1').c_str(), why));
+        EXPECT_NE(std::strstr(reason, ("at most " + std::to_string(limit) + " fit").c_str()),
+                  nullptr)
+            << reason;
+    }
+    // The longest host that fits, written and read back; one more byte is refused.
+    const std::string host = std::string(60, 'a') + "." + std::string(60, 'b') + "." +
+                             std::string(60, 'c') + "." + std::string(57, 'd');
+    const std::string target = host + ":4242";
+    ASSERT_EQ(target.size(), 245u);
+    EXPECT_TRUE(accepts("udpTarget", target.c_str()));
+    EXPECT_FALSE(accepts("udpTarget", ("e" + target).c_str()));
+    setUdpTarget(target.c_str());
+    ASSERT_TRUE(writeSettingsFile(path));
+    setDefaults();
+    readSettingsFile(path);
+    char read[udpTargetSize];
+    getUdpTarget(read);
+    EXPECT_EQ(read, target);
+
+    writeFile(std::string(elevenLines) + "udpTarget=" + host + "e.example:42424\n");
+    setDefaults();
+    readSettingsFile(path);
+    getUdpTarget(read);
+    EXPECT_STREQ(read, "") << "a cut line's value is not taken";
+}
+
+// Lines the reader does not know are all written back; more than it can keep
+// and no writer writes the file, rather than dropping some.
+TEST_F(SettingsFile, UnknownLinesAreAllKeptOrTheFileIsNotWritten) {
+    std::string unknown;
+    for (int n = 0; n < 25; ++n)
+        unknown += "future" + std::to_string(n) + "=" + std::string(240, 'x') + "\n";
+    writeFile(std::string(elevenLines) + unknown);
+    readSettingsFile(path);
+    EXPECT_EQ(lostKeptLines(), 0);
+    char text[settingsTextSize];
+    ASSERT_GT(formatSettingsText(text, sizeof text), 0);
+    EXPECT_EQ(std::string(text), elevenLines + unknown);
+
+    std::string many = unknown;
+    while (many.size() <= static_cast<size_t>(keptLinesSize))
+        many += unknown;
+    const std::string file = std::string(elevenLines) + many;
+    writeFile(file);
+    readSettingsFile(path);
+    int first = 0;
+    EXPECT_GT(lostKeptLines(&first), 0);
+    EXPECT_GT(first, 11 + 25);
+    EXPECT_EQ(formatSettingsText(text, sizeof text), -1);
+    EXPECT_FALSE(writeSettingsFile(path));
+    const SystemResult written = writeSettingsFileAtomically(path);
+    EXPECT_FALSE(written);
+    EXPECT_NE(std::strstr(written.reason, "would be lost"), nullptr) << written.reason;
+    EXPECT_EQ(readFile(), file);
+}

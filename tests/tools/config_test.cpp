@@ -362,6 +362,120 @@ TEST(ConfigFile, InputThatHangsShiftsOrMisleadsNoMore) {
     EXPECT_EQ(readFile(file), before);
 }
 
+// Files and values that once shifted, cut or dropped settings, and notes
+// that misled: what set, show and check make of them.
+TEST(ConfigFile, OddFilesAndValuesKeepEverySetting) {
+    using namespace std::string_literals;
+    std::string unknown;
+    for (int n = 10; n < 35; ++n)
+        unknown += "future" + std::to_string(n) + "=" + std::string(240, 'x') + "\n";
+    std::string tooMany;
+    while (tooMany.size() <= static_cast<size_t>(keptLinesSize))
+        tooMany += unknown;
+    const std::string host = std::string(60, 'a') + "." + std::string(60, 'b') + "." +
+                             std::string(60, 'c') + "." + std::string(64, 'd'); // 247 bytes
+    const char keyed[] = "COM3\n1.000000\n4\n32\n1\n9000\n1\n0\n0\n0\n0\n";
+    struct Case {
+        const char* name;
+        std::string before;
+        std::vector<std::string> args;
+        int status;
+        std::string after;                      // "": the file stays as it was
+        std::vector<std::string> said, notSaid; // in standard output or error
+    };
+    const Case cases[] = {
+        {"a NUL byte in line 1 shifts no field",
+         "ttyS0\0\n2.5\n7\n16\n3\n9000\n0\n0\n1\n1\n0\n"s,
+         {"set", "scrollSpeed=8"},
+         0,
+         "ttyS0\n2.500000\n8\n16\n3\n9000\n0\n0\n1\n1\n0\n",
+         {"line 1 of tolv.conf holds a NUL byte; only the text before it is read"},
+         {"longer than 255", "lanPort"}},
+        {"check reads the same file unshifted",
+         "tolvane-none\0\n2.5\n7\n16\n3\n9000\n0\n0\n1\n1\n0\n"s,
+         {"check"},
+         1,
+         "",
+         {"lanPort=9000 mouseEnabled=0 deviceMode=0", "line 1 holds a NUL byte"},
+         {"longer than 255"}},
+        {"a NUL byte among the keyed lines swallows none",
+         keyed + "mouseClutch=left\0x\nudpTarget=127.0.0.1:4242\n"s,
+         {"set", "scrollSpeed=5"},
+         0,
+         "COM3\n1.000000\n5\n32\n1\n9000\n1\n0\n0\n0\n0\nmouseClutch=left\n"
+         "udpTarget=127.0.0.1:4242\n",
+         {"line 12 of tolv.conf holds a NUL byte"},
+         {}},
+        {"a target whose line would be cut is refused with the limit",
+         keyed,
+         {"set", "udpTarget=" + host + ":4242"},
+         2,
+         "",
+         {"is 252 bytes long; at most 245 fit"},
+         {}},
+        {"25 long unknown lines are all written back",
+         keyed + unknown,
+         {"set", "scrollSpeed=6"},
+         0,
+         "COM3\n1.000000\n6\n32\n1\n9000\n1\n0\n0\n0\n0\n" + unknown,
+         {"line 34 of tolv.conf, \"future32=", "2 more notes about later lines"},
+         {}},
+        {"more unknown lines than are kept: nothing is written",
+         keyed + tooMany,
+         {"set", "scrollSpeed=6"},
+         1,
+         "",
+         {"tolv.conf was not written: it holds more lines that are no setting", "would be lost"},
+         {"written back as it is"}},
+        {"a LAN switch turned off under preset B is no ineffective setting",
+         presetB,
+         {"set", "lanEnabled=0", "webSocketEnabled=0"},
+         0,
+         "COM19\n1.000000\n4\n32\n1\n8096\n1\n1\n0\n0\n0\n",
+         {"lanEnabled: 1 -> 0"},
+         {"no effect"}},
+        {"a port that is only a number gets a hint",
+         presetC,
+         {"set", "comPort=3"},
+         0,
+         "3\n1.000000\n4\n32\n1\n8096\n1\n0\n1\n0\n0\n",
+         {"comPort 3 is saved as given, but it is only a number: a serial port is named ttyS3"},
+         {}},
+        {"the shipped file's deviceMode 2 in words",
+         "COM19\n1.000000\n4\n32\n1\n8096\n1\n2\n0\n0\n0\n",
+         {"check"},
+         1,
+         "",
+         {"deviceMode=2 means no preset chosen yet: the device is polled as with preset C, but "
+          "the LAN server does not run"},
+         {}},
+        {"an unknown name is shown escaped",
+         presetC,
+         {"show", "ab\x1b[2Jc"},
+         2,
+         "",
+         {"unknown setting 'ab\\x1B[2Jc'"},
+         {"\x1b"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch scratch;
+        const std::string file = scratch.path + "/tolv.conf";
+        writeFile(file, c.before);
+        const Outcome run = config(scratch.path, c.args);
+        // Sentences broken for the console are joined again.
+        std::string said = run.out + run.err;
+        for (size_t at; (at = said.find("\n    ")) != std::string::npos;)
+            said.replace(at, 5, " ");
+        EXPECT_EQ(run.status, c.status) << said;
+        EXPECT_EQ(readFile(file), c.after.empty() ? c.before : c.after);
+        for (const std::string& text : c.said)
+            EXPECT_NE(said.find(text), std::string::npos) << text << "\n" << said;
+        for (const std::string& text : c.notSaid)
+            EXPECT_EQ(said.find(text), std::string::npos) << text << "\n" << said;
+    }
+}
+
 TEST(ConfigShow, NamesEverySettingWithItsValueAndMeaning) {
     Scratch scratch;
     Outcome run = config(scratch.path, {"show"});
