@@ -92,6 +92,13 @@ status=$?
 [ "$status" = 0 ] || fail "check with a present port and a free LAN port ended with $status, not 0"
 said "is free" || { cat "$work/out"; fail "check does not say the LAN port is free"; }
 
+echo "-- a port typed as a bare number gets the COM name as a hint"
+config set comPort=3 || fail "set comPort=3 ended with $?"
+grep -q "a serial port is named COM3, not 3" "$work/err" || fail "set gives no hint to write COM3"
+config check
+said "comPort=3 is only a number: a serial port is named COM3" || fail "check gives no hint to write COM3"
+config set comPort=COM58 >/dev/null
+
 echo "-- set while tolvane.exe runs"
 (cd "$work" && exec "$runner" "$bin/tolvane.exe") >/dev/null 2>&1 &
 pids+=($!)
