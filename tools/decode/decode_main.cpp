@@ -3,6 +3,7 @@
 // what the air mouse would do with each line.
 
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -391,6 +392,11 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // Input that comes as it is made (a pipe, a FIFO the bridge records to, a
+    // terminal) is answered line by line, not when a buffer is full.
+    struct stat kind {};
+    if (fstat(fileno(in), &kind) == 0 && !S_ISREG(kind.st_mode))
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (options.cursor) {
         screenWidth = options.width;
         screenHeight = options.height;
