@@ -33,11 +33,14 @@ def main():
         if os.path.exists(stem + ".stderr"):
             with open(stem + ".stderr") as f:
                 expected_errors = f.read()
-        result = subprocess.run(command + (options[0] if options else []) + [name], cwd=folder,
+        # Run where the test runs (wine keeps its prefix there); the notes
+        # name the capture by its file name.
+        result = subprocess.run(command + (options[0] if options else []) + [capture],
                                 capture_output=True, timeout=BOUND)
         out = result.stdout.decode().replace("\r", "")
-        errors = "".join(line + "\n" for line in result.stderr.decode().replace("\r", "")
-                         .splitlines() if line.startswith("tolvane-decode:"))
+        errors = "".join(line.replace(capture, name) + "\n"
+                         for line in result.stderr.decode().replace("\r", "").splitlines()
+                         if line.startswith("tolvane-decode:"))
         status = 1 if expected_errors else 0
         if out == expected and errors == expected_errors and result.returncode == status:
             print(f"{name}: as expected")
