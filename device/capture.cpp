@@ -13,9 +13,19 @@ int hexValue(char c) {
     return -1;
 }
 
-// Seconds as digits, "." and exactly six decimals, into microseconds.
+// A raw CR before the line feed: the line was saved with CR LF line ends.
+size_t withoutLineEnd(const char* text, size_t length) {
+    return length > 0 && text[length - 1] == '\r' ? length - 1 : length;
+}
+
+bool startsWith(const char* text, size_t length, const char* prefix, size_t prefixLength) {
+    return length >= prefixLength && std::memcmp(text, prefix, prefixLength) == 0;
+}
+
+// Seconds as digits, "." and exactly six decimals, into microseconds (at
+// most 12 whole digits, so that the sum cannot overflow).
 bool parseSeconds(const char* text, size_t length, int64_t* microseconds) {
-    constexpr size_t maxWholeDigits = 12; // as captureMicrosecondsMax: no overflow
+    constexpr size_t maxWholeDigits = 12;
     size_t point = 0;
     while (point < length && text[point] >= '0' && text[point] <= '9')
         ++point;
@@ -90,6 +100,7 @@ size_t formatCaptureRecord(int64_t microseconds, const char* bytes, size_t lengt
 CaptureLineKind parseCaptureLine(const char* text, size_t length, CaptureRecord* record,
                                  const char** reason) {
     *reason = "";
+    length = withoutLineEnd(text, length);
     if (length > 0 && text[0] == '#') return CaptureLineKind::comment;
     const void* blank = std::memchr(text, ' ', length);
     if (blank == nullptr) {
@@ -100,6 +111,10 @@ CaptureLineKind parseCaptureLine(const char* text, size_t length, CaptureRecord*
     int64_t microseconds = 0;
     if (!parseSeconds(text, secondsLength, &microseconds)) {
         *reason = "the seconds are not digits with six decimals";
+        return CaptureLineKind::malformed;
+    }
+    if (microseconds > captureMicrosecondsMax) {
+        *reason = "the seconds are beyond 4000000000 (some 126 years), later than any recording";
         return CaptureLineKind::malformed;
     }
     char bytes[captureBytesMax + 1];
@@ -146,7 +161,15 @@ CaptureLineKind parseCaptureLine(const char* text, size_t length, CaptureRecord*
 }
 
 bool isCaptureHeader(const char* text, size_t length) {
+    length = withoutLineEnd(text, length);
     return length == sizeof captureHeader - 1 && std::memcmp(text, captureHeader, length) == 0;
+}
+
+bool isCaptureNewStart(const char* text, size_t length) {
+    // The recorder's own line, up to its colon; what follows may change.
+    constexpr char mark[] = "# appended:";
+    return isCaptureHeader(text, length) ||
+           startsWith(text, withoutLineEnd(text, length), mark, sizeof mark - 1);
 }
 
 bool readTextLine(FILE* f, char* buffer, size_t size, size_t* length, bool* cut) {

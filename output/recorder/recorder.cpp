@@ -1,5 +1,6 @@
 #include "output/recorder/recorder.h"
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,8 @@ struct Recorder {
     RecorderFile file{};
     RecorderNote note = nullptr;
     char path[512] = "";
+    char opening[128] = ""; // a stream's first line, for the writer to send
+    size_t openingLength = 0;
 };
 
 Recorder recorder;
@@ -57,8 +60,11 @@ void sayWriteFailure(int error) {
     out.append(recorder.path);
     out.append(": ");
     out.append(std::strerror(error));
-    out.append(": recording stopped here, the bridge goes on; the lines recorded so far are "
-               "whole (free some space and start the bridge again to record on)");
+    out.append(recorder.file.kind == RecorderFileKind::regular
+                   ? ": recording stopped here, the bridge goes on; the lines recorded so far are "
+                     "whole (free some space and start the bridge again to record on)"
+                   : ": recording stopped here, the bridge goes on (did its reader end? start "
+                     "the reader and the bridge again to record on)");
     say(text);
 }
 
@@ -66,6 +72,12 @@ void sayWriteFailure(int error) {
 void writeRecords() {
     char text[captureRecordTextMax];
     bool failed = false;
+    int error = 0;
+    if (recorder.openingLength > 0 &&
+        !appendRecorderFile(&recorder.file, recorder.opening, recorder.openingLength, &error)) {
+        failed = true;
+        sayWriteFailure(error);
+    }
     std::unique_lock<std::mutex> guard(recorder.lock);
     for (;;) {
         recorder.changed.wait(guard, [] { return recorder.count > 0 || recorder.stopping; });
@@ -86,7 +98,6 @@ void writeRecords() {
             length = formatCaptureRecord(line.microseconds, line.bytes,
                                          static_cast<size_t>(line.length), text, sizeof text);
         }
-        int error = 0;
         if (!failed && length > 0 && !appendRecorderFile(&recorder.file, text, length, &error)) {
             failed = true;
             sayWriteFailure(error);
@@ -153,22 +164,48 @@ SystemResult failure(const char* path, int error, const char* what, const char* 
     return result;
 }
 
-// An existing file must be a capture already; it may end in a cut line when
-// something else wrote it last, which a new line must not join.
-SystemResult checkExisting(const char* path, bool* needsHeader, bool* needsLineEnd) {
+// Why the open failed, in words for this path: a FIFO nobody reads yet is
+// the one case the system's own words do not explain.
+SystemResult openFailure(const char* path, int error) {
+    if (error == ENXIO)
+        return failure(path, error,
+                       "nothing reads it (a FIFO needs its reader first, for example "
+                       "\"tolvane-decode FIFO\")",
+                       ": start the reader, then the bridge");
+    if (error == EISDIR) return failure(path, error, "it is a folder", ": name a file in it");
+    return failure(path, error, std::strerror(error),
+                   ": check the folder exists and that you may write there");
+}
+
+// An existing file must be a capture already, which only a bounded look at
+// its first line tells; it may end in a cut line when something else wrote it
+// last, which a new line must not join. A file that cannot be read is not
+// appended to blindly.
+SystemResult checkExisting(const char* path, const RecorderFile& file, bool* needsHeader,
+                           bool* needsLineEnd) {
     *needsHeader = true;
     *needsLineEnd = false;
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return {}; // created by the append
-    char first[sizeof captureHeader + 1];
+    if (file.size == 0) return {};
+    char head[sizeof captureHeader + 2]; // the header, a CR and the line feed
     size_t length = 0;
-    bool cut = false;
-    const bool any = readTextLine(f, first, sizeof first, &length, &cut);
     int last = -1;
-    if (any && std::fseek(f, -1, SEEK_END) == 0) last = std::fgetc(f);
-    std::fclose(f);
-    if (!any) return {};
-    if (cut || !isCaptureHeader(first, length))
+    int error = 0;
+    if (!readRecorderFileEnds(path, file, head, sizeof head, &length, &last, &error)) {
+        char what[200];
+        TextBuilder out(what, sizeof what);
+        out.append("the file exists but cannot be read (");
+        out.append(std::strerror(error));
+        out.append("), so nothing tells whether it is a capture");
+        return failure(path, error, what,
+                       ": allow reading it, or name a new file or a capture to append to");
+    }
+    if (length == 0) return {};
+    const void* lineFeed = std::memchr(head, '\n', length);
+    const size_t firstLine = lineFeed != nullptr
+                                 ? static_cast<size_t>(static_cast<const char*>(lineFeed) - head)
+                                 : length;
+    const bool wholeLine = lineFeed != nullptr || static_cast<int64_t>(length) == file.size;
+    if (!wholeLine || !isCaptureHeader(head, firstLine))
         return failure(path, 0,
                        "the file exists and is not a tolvane capture (its first line is not \"# "
                        "tolvane capture 1\")",
@@ -185,21 +222,35 @@ const LineOutput recorderOutput = {
 };
 
 SystemResult startRecorder(const char* path, RecorderNote note) {
-    bool needsHeader = false, needsLineEnd = false;
-    if (SystemResult existing = checkExisting(path, &needsHeader, &needsLineEnd); !existing)
-        return existing;
     int error = 0;
-    if (!openRecorderFile(path, &recorder.file, &error))
-        return failure(path, error, std::strerror(error),
-                       ": check the folder exists and that you may write there");
-    char text[128];
-    TextBuilder start(text, sizeof text);
-    if (needsLineEnd) start.append("\n");
-    start.append(needsHeader ? captureHeader : "# appended: the times below count from 0 again");
-    start.append("\n");
-    if (!appendRecorderFile(&recorder.file, text, start.length, &error)) {
+    if (!openRecorderFile(path, &recorder.file, &error)) return openFailure(path, error);
+    if (recorder.file.kind == RecorderFileKind::other) {
         closeRecorderFile(&recorder.file);
-        return failure(path, error, std::strerror(error), ": free some space or name another file");
+        return failure(path, 0, "it is neither a file nor a stream (a block device?)",
+                       ": name a file, a FIFO or a terminal");
+    }
+    bool needsHeader = true, needsLineEnd = false;
+    if (recorder.file.kind == RecorderFileKind::regular) {
+        if (SystemResult existing = checkExisting(path, recorder.file, &needsHeader, &needsLineEnd);
+            !existing) {
+            closeRecorderFile(&recorder.file);
+            return existing;
+        }
+    }
+    TextBuilder start(recorder.opening, sizeof recorder.opening);
+    if (needsLineEnd) start.append("\n");
+    start.append(needsHeader ? captureHeader : captureAppendedLine);
+    start.append("\n");
+    recorder.openingLength = start.length;
+    // A file takes its first line now, so that a full disk is said at once; a
+    // stream's reader may be slow, so its writer sends it.
+    if (recorder.file.kind == RecorderFileKind::regular) {
+        if (!appendRecorderFile(&recorder.file, recorder.opening, start.length, &error)) {
+            closeRecorderFile(&recorder.file);
+            return failure(path, error, std::strerror(error),
+                           ": free some space or name another file");
+        }
+        recorder.openingLength = 0;
     }
     copyText(recorder.path, sizeof recorder.path, path);
     recorder.note = note;

@@ -68,7 +68,14 @@ TEST(Capture, ExactTextOfADeviceLine) {
 TEST(Capture, HeaderCommentsAndMalformedLines) {
     EXPECT_TRUE(isCaptureHeader(captureHeader, sizeof captureHeader - 1));
     EXPECT_FALSE(isCaptureHeader("# tolvane capture 10", 20));
-    EXPECT_FALSE(isCaptureHeader("# tolvane capture 1\r", 20));
+    EXPECT_TRUE(isCaptureHeader("# tolvane capture 1\r", 20)) << "saved with CR LF";
+    EXPECT_FALSE(isCaptureHeader("# tolvane capture 1\r\r", 21));
+    // A new start of the bridge: its own line, or the header of a joined capture.
+    EXPECT_TRUE(isCaptureNewStart(captureAppendedLine, sizeof captureAppendedLine - 1));
+    EXPECT_TRUE(isCaptureNewStart("# appended:\r", 12));
+    EXPECT_TRUE(isCaptureNewStart(captureHeader, sizeof captureHeader - 1));
+    EXPECT_FALSE(isCaptureNewStart("# appended", 10));
+    EXPECT_FALSE(isCaptureNewStart("# note", 6));
 
     CaptureRecord record;
     record.microseconds = 7;
@@ -81,11 +88,14 @@ TEST(Capture, HeaderCommentsAndMalformedLines) {
         ".000000 TOL",            // no whole seconds
         "-1.000000 TOL",          // sign
         "1234567890123.000000 T", // more whole digits than a record holds
+        "9300000000.000000 T",    // past what a 64-bit nanosecond clock holds
+        "4000000000.000001 T",    // one microsecond past the latest time
         "0.000000 TOL\\",         // backslash at the end
         "0.000000 T\\x4",         // half an escape
         "0.000000 T\\x4g",        // not hex
         "0.000000 T\\t",          // unknown escape
-        "0.000000 TOL\r",         // raw CR
+        "0.000000 TO\rL",         // raw CR inside the line
+        "0.000000 TOL\r\r",       // raw CR, then the CR of a CR LF line end
         "0.000000 T\xc3",         // raw high byte
     };
     for (const char* text : bad) {
@@ -93,6 +103,11 @@ TEST(Capture, HeaderCommentsAndMalformedLines) {
         EXPECT_STRNE(reason, "") << text;
     }
     EXPECT_EQ(record.microseconds, 7) << "a malformed line leaves the record alone";
+
+    // A CR LF line end: the record's bytes are the same, its own CR escaped.
+    ASSERT_EQ(parse("1.000000 TOL\\r\r", &record, &reason), CaptureLineKind::record) << reason;
+    EXPECT_EQ(std::string(record.bytes, record.length), "TOL\r");
+    EXPECT_EQ(parse("# note\r", &record, &reason), CaptureLineKind::comment);
 
     // One byte more than a line buffer holds is refused, the most is kept.
     std::string full = "0.000000 " + std::string(captureBytesMax, 'x');

@@ -1,7 +1,10 @@
 // The recorder through the real programs: what the bridge records decodes to
 // the replies it sent, both presets are recorded, and neither a full disk nor
-// Ctrl+C leaves half a line.
+// Ctrl+C leaves half a line; its start never waits on what the path names.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -22,6 +25,7 @@ struct Session {
     Child devsim;
     Child bridge;
     std::string port;
+    std::string record = "capture.txt"; // what startBridge records to
 
     explicit Session(const char* name) : folder(scratchFolder(name)) {}
     ~Session() {
@@ -39,9 +43,9 @@ struct Session {
                   port + "\n1.000000\n4\n32\n" + std::to_string(lanAveraging) + "\n" +
                       std::to_string(lanPort) + "\n" + (mode == 1 ? "1" : "0") + "\n" +
                       std::to_string(mode) + "\n" + (mode == 0 ? "1" : "0") + "\n0\n0\n");
-        const std::string command = std::string(TOLVANE_HEADLESS) + " --record capture.txt";
+        const std::string command = std::string(TOLVANE_HEADLESS) + " --record " + record;
         if (shellPrefix.empty())
-            return bridge.start({TOLVANE_HEADLESS, "--record", "capture.txt"}, folder,
+            return bridge.start({TOLVANE_HEADLESS, "--record", record}, folder,
                                 folder + "/headless.err");
         return bridge.start({"/bin/sh", "-c", shellPrefix + "; exec " + command}, folder,
                             folder + "/headless.err");
@@ -245,4 +249,119 @@ TEST(Recorder, AFileThatIsNoCaptureIsRefusedAndKept) {
     EXPECT_NE(run.bridge.errors().find("is not a tolvane capture"), std::string::npos)
         << run.bridge.errors();
     EXPECT_EQ(run.capture(), "my notes\n");
+}
+
+namespace {
+
+// A bridge on a port that does not exist: it retries the open every three
+// seconds, and its first log line says start-up is over.
+bool startIdleBridge(const Session& run, Child& bridge, const std::string& record,
+                     const ChildSetup& setup = {}) {
+    writeFile(run.folder + "/tolv.conf",
+              run.folder + "/no-such-port\n1.000000\n4\n32\n1\n8096\n0\n2\n0\n0\n0\n");
+    return bridge.start({TOLVANE_HEADLESS, "--record", record}, run.folder,
+                        run.folder + "/headless.err", setup);
+}
+
+bool startedUp(Child& bridge) {
+    std::string line;
+    return bridge.readLine(&line) && line.rfind("open serial (", 0) == 0;
+}
+
+} // namespace
+
+// A FIFO is written as a stream, so that a capture can be decoded as it is
+// made; without a reader, and on a device, the start never waits, and
+// SIGTERM ends the bridge.
+TEST(RecorderStart, AFifoIsDecodedLiveAndNothingHoldsTheStart) {
+    Session run("record-fifo");
+    const std::string fifo = run.folder + "/live";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    // Nobody reads it yet: refused at once, with what to do.
+    Child early;
+    ASSERT_TRUE(startIdleBridge(run, early, "live"));
+    EXPECT_EQ(early.waitExit(Bound(10000)), 1);
+    EXPECT_NE(early.errors().find("cannot record to live: nothing reads it"), std::string::npos)
+        << early.errors();
+
+    // Its reader first: the decoder prints the lines while the bridge records.
+    Child decoder;
+    ASSERT_TRUE(decoder.start({TOLVANE_DECODE, "live"}, run.folder, run.folder + "/decode.err"));
+    ASSERT_TRUE(run.startDevice({"--stream", "200"}));
+    run.record = "live";
+    ASSERT_TRUE(run.startBridge(1, 8096, 1));
+    std::string line;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(decoder.readLine(&line)) << i << run.bridge.errors();
+        EXPECT_EQ(line.find("rejected"), std::string::npos) << line;
+    }
+    run.bridge.signal(SIGTERM);
+    EXPECT_EQ(run.bridge.waitExit(Bound(10000)), 0) << run.bridge.errors();
+    while (decoder.readLine(&line)) {
+    }
+    EXPECT_EQ(decoder.waitExit(), 0) << readFile(run.folder + "/decode.err");
+
+    // A character device is a stream too.
+    Child onDevice;
+    ASSERT_TRUE(startIdleBridge(run, onDevice, "/dev/null"));
+    ASSERT_TRUE(startedUp(onDevice)) << onDevice.errors();
+    onDevice.signal(SIGTERM);
+    EXPECT_EQ(onDevice.waitExit(Bound(10000)), 0) << onDevice.errors();
+}
+
+// An existing file is appended to only when its first line, read within a
+// bound, says it is a capture; what the bridge cannot read it does not touch.
+TEST(RecorderStart, AnExistingFileIsCheckedWithoutReadingItWhole) {
+    const passwd* nobody = getpwnam("nobody");
+    struct Case {
+        const char* what;
+        std::string before;
+        bool unreadable;
+        const char* refusal; // nullptr: appended to
+    } cases[] = {
+        {"capture with CR LF", "# tolvane capture 1\r\n0.000000 T\r\n", false, nullptr},
+        {"capture with a cut line", "# tolvane capture 1\n0.000000 T", false, nullptr},
+        {"large file, one line", std::string(4 << 20, 'x'), false, "is not a tolvane capture"},
+        {"header without its line end, then more", "# tolvane capture 1 and more", false,
+         "is not a tolvane capture"},
+        {"capture nobody may read", "# tolvane capture 1\n", true, "cannot be read"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Session run("record-existing");
+        const std::string path = run.folder + "/capture.txt";
+        writeFile(path, c.before);
+        ChildSetup setup;
+        if (c.unreadable) {
+            // Root reads whatever the mode: the bridge then runs as nobody.
+            if (geteuid() == 0) {
+                if (nobody == nullptr) {
+                    std::printf("skipped: no user nobody to be the reader as root\n");
+                    continue;
+                }
+                ASSERT_EQ(chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+                ASSERT_EQ(chmod(run.folder.c_str(), 0755), 0);
+                setup.user = nobody->pw_uid;
+                setup.group = nobody->pw_gid;
+            }
+            ASSERT_EQ(chmod(path.c_str(), 0200), 0);
+        }
+        ASSERT_TRUE(startIdleBridge(run, run.bridge, "capture.txt", setup));
+        if (c.refusal != nullptr) {
+            EXPECT_EQ(run.bridge.waitExit(Bound(10000)), 1);
+            EXPECT_NE(run.bridge.errors().find(c.refusal), std::string::npos)
+                << run.bridge.errors();
+            chmod(path.c_str(), 0600);
+            EXPECT_TRUE(run.capture() == c.before) << "the file was changed";
+            continue;
+        }
+        ASSERT_TRUE(startedUp(run.bridge)) << run.bridge.errors();
+        run.interrupt();
+        const std::string after = run.capture();
+        EXPECT_EQ(after.compare(0, c.before.size(), c.before), 0) << after;
+        const std::string tail = after.substr(c.before.size());
+        EXPECT_EQ(tail,
+                  (c.before.back() == '\n' ? "" : "\n") + std::string(captureAppendedLine) + "\n");
+    }
 }

@@ -175,6 +175,30 @@ TEST(DevsimReplay, CaptureRecordsAreSentAsRecorded) {
     EXPECT_NE(l.notes.find("trace line 5 skipped"), std::string::npos) << l.notes;
     EXPECT_NE(l.notes.find("trace line 6 skipped"), std::string::npos) << l.notes;
 
+    // Saved with CR LF; started again twice (the recorder's line, then a
+    // joined capture): the later times follow on, for --timed; a time past
+    // any clock is refused.
+    Loaded again;
+    load(std::string(captureHeader) +
+             "\r\n"
+             "1.000000 a\r\n"
+             "2.000000 b\r\n" +
+             captureAppendedLine +
+             "\r\n"
+             "0.500000 c\r\n"
+             "9300000000.000000 d\r\n" +
+             captureHeader + "\n0.000000 e\n",
+         &again);
+    ASSERT_TRUE(again.ok) << again.notes;
+    EXPECT_TRUE(again.replay.capture);
+    ASSERT_EQ(again.replay.count, 4);
+    EXPECT_EQ(again.line(0), "a");
+    const int64_t times[] = {1000000, 2000000, 2500000, 2500000};
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(again.replay.lines[k].microseconds, times[k]) << k;
+    EXPECT_NE(again.notes.find("trace line 6 skipped: the seconds are beyond"), std::string::npos)
+        << again.notes;
+
     // A header that is not the first line makes a plain file.
     Loaded plain;
     load("TOL,x\n" + std::string(captureHeader) + "\n", &plain);

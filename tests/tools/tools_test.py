@@ -154,6 +154,7 @@ def unreadable_cases(bin_dir, check):
                 (["tolvane-decode", scratch], f"cannot read {scratch}: Is a directory"),
                 (["tolvane-devsim", "--replay", missing],
                  f"cannot read {missing}: No such file or directory"),
+                (["tolvane-devsim", "--replay", scratch], f"cannot read {scratch}: Is a directory"),
                 (["tolvane-devsim", "--log", missing + "/log"],
                  f"cannot write {missing}/log: No such file or directory")):
             result = subprocess.run([os.path.join(bin_dir, args[0])] + args[1:],

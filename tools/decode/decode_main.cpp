@@ -3,6 +3,7 @@
 // what the air mouse would do with each line.
 
 #include <getopt.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
@@ -50,6 +51,8 @@ const char usage[] =
     "\"# tolvane capture 1\"). Prints, per device line, the plain LAN reply the\n"
     "bridge sends for it (or with --json the WebSocket JSON text), \"rejected\", or\n"
     "for a captured line that came cut short (the bridge then restarts), \"incomplete\".\n"
+    "Where the bridge started again on the same capture (its \"# appended\" line),\n"
+    "the windows and the air mouse start afresh, as they did in the bridge.\n"
     "\n"
     "  --json                 the WebSocket JSON text instead of the plain reply\n"
     "  --acceleration         d values are the averaged acceleration (as\n"
@@ -263,7 +266,7 @@ void printPointerActions() {
 // capture's first line, then the rest of the file.
 struct Input {
     FILE* file;
-    char taken[sizeof captureHeader + 1];
+    char taken[sizeof captureHeader + 2]; // the header, perhaps a CR, the line feed
     int takenLength = 0;
     int takenAt = 0;
 };
@@ -277,15 +280,16 @@ bool readFromInput(void* source, char* out, int count, int* got) {
     return *got == count;
 }
 
-// Takes the input's first bytes; true when they are a capture's first line.
+// Takes the input's first bytes; true when they are a capture's first line
+// (with a CR LF line end too).
 bool startsAsCapture(Input& in) {
-    const int headerLength = static_cast<int>(sizeof captureHeader - 1);
-    for (int c; in.takenLength <= headerLength && (c = std::fgetc(in.file)) != EOF;) {
+    const int most = static_cast<int>(sizeof in.taken);
+    for (int c; in.takenLength < most && (c = std::fgetc(in.file)) != EOF;) {
         in.taken[in.takenLength++] = static_cast<char>(c);
         if (c == '\n') break;
     }
-    return in.takenLength == headerLength + 1 && in.taken[headerLength] == '\n' &&
-           isCaptureHeader(in.taken, static_cast<size_t>(headerLength));
+    return in.takenLength > 0 && in.taken[in.takenLength - 1] == '\n' &&
+           isCaptureHeader(in.taken, static_cast<size_t>(in.takenLength - 1));
 }
 
 // What the bridge does with one line, as text: the reply or "rejected", and
@@ -294,6 +298,19 @@ struct Decoder {
     const Options& options;
     LineStepSettings step;
     LineState state{&mouseWindow, &lanWindow};
+
+    // What the Run command and a new worker's first cycle do: empty windows,
+    // a fresh step, and an air mouse that forgets its reference, buttons,
+    // filter and gestures. Once at the start and at every new start of the
+    // bridge in a capture, whose times then count from 0 again.
+    void startRun() {
+        mouseWindow.count = 0;
+        lanWindow.count = 0;
+        state = LineState{&mouseWindow, &lanWindow};
+        if (!options.cursor) return;
+        pointerOutput.prepare();
+        pointerOutput.begin();
+    }
 
     // seconds: when the line arrived, for the air mouse's feel.
     void decode(const char* line, int length, double seconds) {
@@ -336,7 +353,10 @@ long decodeCapture(Decoder& decoder, FILE* in, const char* name) {
         const char* reason = "longer than any record";
         const CaptureLineKind kind =
             cut ? CaptureLineKind::malformed : parseCaptureLine(text, length, &record, &reason);
-        if (kind == CaptureLineKind::comment) continue;
+        if (kind == CaptureLineKind::comment) {
+            if (isCaptureNewStart(text, length)) decoder.startRun();
+            continue;
+        }
         if (kind == CaptureLineKind::malformed) {
             std::fprintf(stderr, "%s: %s line %ld passed over: %s\n", program, name, number,
                          reason);
@@ -372,14 +392,16 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // Input that comes as it is made (a pipe, a FIFO the bridge records to, a
+    // terminal) is answered line by line, not when a buffer is full.
+    struct stat kind {};
+    if (fstat(fileno(in), &kind) == 0 && !S_ISREG(kind.st_mode))
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
     if (options.cursor) {
         screenWidth = options.width;
         screenHeight = options.height;
         settings.screenDistance = options.screenDistance;
         settings.scrollSpeed = options.scrollSpeed;
-        computeScreenDistancePixels();
-        resetPreviousButtons();
-        resetMouseReference();
     }
 
     // The worker's own path: the line search, the per-line step, and the air
@@ -390,6 +412,7 @@ int main(int argc, char** argv) {
         mouseWindowLength(mouseFeelFromSettings(), options.mouseAveraging);
     decoder.step.lanAveraging = options.lanAveraging;
     decoder.step.acceleration = options.acceleration;
+    decoder.startRun();
     Input input{in, {}};
     long malformed = 0;
     if (startsAsCapture(input)) {

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tools/devsim/devsim_options.h"
@@ -195,6 +197,13 @@ int main(int argc, char** argv) {
         return read.status;
     if (sim.options.replay) {
         FILE* f = std::fopen(sim.options.replay, "rb");
+        // A folder opens, and would only fail at its first read, without a word.
+        struct stat status {};
+        if (f != nullptr && fstat(fileno(f), &status) == 0 && S_ISDIR(status.st_mode)) {
+            std::fclose(f);
+            f = nullptr;
+            errno = EISDIR;
+        }
         if (!f) {
             std::fprintf(stderr, "%s: cannot read %s: %s\n", program, sim.options.replay,
                          std::strerror(errno));

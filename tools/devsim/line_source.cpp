@@ -1,5 +1,7 @@
 #include "tools/devsim/line_source.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,6 +32,9 @@ bool loadReplay(FILE* f, const char* name, Replay* r, FILE* notes) {
     long lineNumber = 0, skipped = 0;
     size_t length = 0;
     bool cut = false;
+    // A new start of the bridge in a capture counts its times from 0 again;
+    // played in time, it follows on from the last record before it.
+    int64_t sessionStart = 0, latest = 0;
     while (readTextLine(f, text, sizeof text, &length, &cut)) {
         ++lineNumber;
         if (lineNumber == 1 && !cut && isCaptureHeader(text, length)) {
@@ -44,7 +49,10 @@ bool loadReplay(FILE* f, const char* name, Replay* r, FILE* notes) {
             const char* reason = "longer than a record can be";
             const CaptureLineKind kind =
                 cut ? CaptureLineKind::malformed : parseCaptureLine(text, length, &record, &reason);
-            if (kind == CaptureLineKind::comment) continue;
+            if (kind == CaptureLineKind::comment) {
+                if (isCaptureNewStart(text, length)) sessionStart = latest;
+                continue;
+            }
             if (kind == CaptureLineKind::malformed) {
                 std::fprintf(notes, "%s%s line %ld skipped: %s\n", prefix, name, lineNumber,
                              reason);
@@ -53,7 +61,9 @@ bool loadReplay(FILE* f, const char* name, Replay* r, FILE* notes) {
             }
             bytes = record.bytes;
             count = record.length;
-            microseconds = record.microseconds;
+            // Both at most captureMicrosecondsMax: the sum cannot overflow.
+            microseconds = std::min(sessionStart + record.microseconds, captureMicrosecondsMax);
+            latest = std::max(latest, microseconds);
         } else {
             while (count > 0 && text[count - 1] == '\r')
                 --count;
@@ -86,7 +96,7 @@ bool loadReplay(FILE* f, const char* name, Replay* r, FILE* notes) {
         if (!r->capture) ++line.length;
     }
     if (std::ferror(f)) {
-        std::fprintf(notes, "%scannot read %s\n", prefix, name);
+        std::fprintf(notes, "%scannot read %s: %s\n", prefix, name, std::strerror(errno));
         return false;
     }
     if (skipped > 0) std::fprintf(notes, "%s%s: %ld lines skipped\n", prefix, name, skipped);
