@@ -9,9 +9,10 @@ The capture: one line, a pause in which the clients set up, then the five
 buttons in turn, a steady turn of 90 degrees a second about each device axis
 and a long rest. Checked: the version and port answers; a wrong CRC, a short
 packet, a wrong magic and a long packet go unanswered and are counted; one
-pad-data packet per accepted line with its counter; the gyroscope's rate
-within 1 % and its sign per axis; the accelerometer in g; the buttons; and a
-subscription that is not renewed ends while a renewed one goes on.
+pad-data packet per accepted line with its counter; the gyroscope's rate (as a
+client integrates it) within 1 % and its sign per axis; the accelerometer in g; the buttons; and a
+subscription that is not renewed ends while a renewed one goes on; a fifth
+subscriber is refused.
 Every wait is bounded; a hang fails the test.
 """
 import math
@@ -30,10 +31,10 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from harness import free_port  # noqa: E402
 
 BOUND = 30  # seconds for anything to happen
-QUIET = 2.0  # seconds without a packet that end a stream
 RATE = 90.0  # degrees a second of each turn
 ACCEL = (0.1, -0.98, 0.2)
 VERSION, PORTS, PAD = 0x100000, 0x100001, 0x100002
+LAST_BUTTONS = bytes([0x50, 0x70])  # D-pad up and down; A, B and X
 
 
 def device_line(values, buttons):
@@ -76,8 +77,8 @@ def write_capture(path):
             records.append((t, device_line(ACCEL + tuple(q), "00000")))
             t += 0.01
             accepted += 1
-    for _ in range(700):  # longer than a subscription lives
-        records.append((t, device_line(ACCEL + (0, 0, 0, 1), "00000")))
+    for k in range(700):  # longer than a subscription lives; the last line has every button
+        records.append((t, device_line(ACCEL + (0, 0, 0, 1), "11111" if k == 699 else "00000")))
         t += 0.01
         accepted += 1
     with open(path, "w") as f:
@@ -121,22 +122,32 @@ class Client:
     def subscribe(self):
         self.send(packet(PAD, bytes([1, 0]) + bytes(6)))
 
-    def collect(self, renew, done):
-        """Pad data until none came for QUIET (after the first), renewing if asked."""
-        deadline = time.monotonic() + 60
+    def collect(self, renew, until):
+        """Pad data until the last line's packet (every button down) has come,
+        or another client has seen it; renewing the subscription if asked."""
+        deadline = time.monotonic() + 90
         last_renewal = 0.0
-        while time.monotonic() < deadline:
+        while not until.is_set():
+            assert time.monotonic() < deadline, "the last line never came"
             if renew and time.monotonic() - last_renewal > 0.5:
                 self.subscribe()
                 last_renewal = time.monotonic()
-            self.socket.settimeout(0.25 if renew else QUIET)
+            self.socket.settimeout(0.25)
             try:
-                self.packets.append(self.socket.recv(512))
-                quiet_since = time.monotonic()
+                data = self.socket.recv(512)
             except socket.timeout:
-                if self.packets and (not renew or time.monotonic() - quiet_since > QUIET):
-                    break
-        done.set()
+                continue
+            self.packets.append(data)
+            if len(data) == 100 and data[36:38] == LAST_BUTTONS:
+                until.set()
+
+    def drain(self):
+        self.socket.setblocking(False)
+        try:
+            while True:
+                self.packets.append(self.socket.recv(512))
+        except BlockingIOError:
+            pass
 
 
 def pad_fields(data):
@@ -149,19 +160,20 @@ def pad_fields(data):
     return counter, (data[36], data[37]), stamp, accel, gyro
 
 
-def mean_rate(fields, index):
-    """The turn over the time of one axis's turn: from the first to the last
-    packet whose rate is about RATE on that field, every packet between
-    counted (each rate times its own interval is the line's turn exactly, so
-    the receive times' jitter cancels)."""
+def mean_rate(fields, index, sign):
+    """The rate of one axis's turn as a client integrates it: the sum of each
+    packet's rate times its own interval (the packets' timestamps are the
+    lines' receive times), from the first to the last packet turning that way
+    on that field alone, over the device's time for those lines (one line
+    every 10 ms), so that the receive times' jitter does not count."""
     inside = [k for k in range(1, len(fields))
-              if abs(abs(fields[k][4][index]) - RATE) < RATE / 2
+              if fields[k][4][index] * sign > 10
               and max(abs(g) for i, g in enumerate(fields[k][4]) if i != index) < 5]
     assert len(inside) > 50, (index, len(inside))
     turned = 0.0
     for k in range(inside[0], inside[-1] + 1):
         turned += fields[k][4][index] * (fields[k][2] - fields[k - 1][2]) / 1e6
-    return turned / ((fields[inside[-1]][2] - fields[inside[0] - 1][2]) / 1e6)
+    return turned / ((inside[-1] + 1 - inside[0]) * 0.01)
 
 
 def run(tools, scratch):
@@ -213,12 +225,14 @@ def run(tools, scratch):
             assert reply[30] == 0, "battery"
 
         # A subscribes once, B renews: A's subscription ends, B's goes on.
+        # Two more fill the table; the fifth client is refused.
+        extra = [Client(port) for _ in range(3)]
         a.subscribe()
-        done = [threading.Event(), threading.Event()]
-        threading.Thread(target=a.collect, args=(False, done[0]), daemon=True).start()
-        threading.Thread(target=b.collect, args=(True, done[1]), daemon=True).start()
-        for event in done:
-            assert event.wait(90), "a client never stopped receiving"
+        extra[0].subscribe()
+        extra[1].subscribe()
+        b.subscribe()
+        extra[2].subscribe()
+        b.collect(True, threading.Event())
     finally:
         devsim.send_signal(signal.SIGTERM)
         devsim.wait(timeout=BOUND)
@@ -230,6 +244,11 @@ def run(tools, scratch):
                 bridge.kill()
                 raise AssertionError("the bridge did not end on SIGINT")
             assert status == 0, status
+
+    for client in [a] + extra:
+        client.drain()
+    assert len(extra[0].packets) == len(extra[1].packets) > 0, "the third and fourth client"
+    assert not extra[2].packets, "the fifth client was served"
 
     fields = [pad_fields(p) for p in b.packets]
     assert [f[0] for f in fields] == list(range(1, len(fields) + 1)), "counters"
@@ -248,21 +267,23 @@ def run(tools, scratch):
     for f in fields:
         if not buttons or buttons[-1] != f[1]:
             buttons.append(f[1])
-    want = [(0, 0x20), (0, 0x40), (0x10, 0), (0x40, 0), (0, 0x10), (0, 0)]
+    want = [(0, 0x20), (0, 0x40), (0x10, 0), (0x40, 0), (0, 0x10), (0, 0), (0x50, 0x70)]
     assert buttons[-len(want):] == want, buttons
 
     # About the first axis the tip rises: pitch +; about the second it swings
     # left: yaw -; about the third it rolls left: roll -.
     for index, sign in ((0, 1), (1, -1), (2, -1)):
-        rate = mean_rate(fields, index)
+        rate = mean_rate(fields, index, sign)
         assert abs(rate - sign * RATE) < RATE * 0.01, (index, rate)
 
     with open(os.path.join(scratch, "headless.err")) as f:
         said = [line.rstrip("\n") for line in f if "DSU server" in line]
     assert said[0].startswith(f"tolvane-headless: DSU server: listening on 127.0.0.1 port {port};"), said
     closing = said[-1]
-    assert "4 bad packets ignored" in closing and "(0 failed)" in closing, said
-    assert f"{len(a.packets) + len(b.packets)} pad-data packets sent" in closing, said
+    assert "4 bad packets ignored, 1 requests refused" in closing, said
+    assert "(0 failed)" in closing, said
+    sent = len(a.packets) + len(b.packets) + 2 * len(extra[0].packets)
+    assert f"{sent} pad-data packets sent" in closing, said
 
 
 def main():
