@@ -19,7 +19,7 @@ constexpr size_t dsuHeaderSize = 16;
 // port request a count and one to four slots, the pad-data request flags, a
 // slot and a MAC.
 constexpr size_t dsuVersionRequestSize = 20;
-constexpr size_t dsuPortRequestMin = 24;
+constexpr size_t dsuPortRequestMin = 24; // without its slots; one to four follow
 constexpr size_t dsuPortRequestMax = 28;
 constexpr size_t dsuPadRequestSize = 28;
 // Answers.
