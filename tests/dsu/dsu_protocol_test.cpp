@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 #include "output/dsu/dsu_motion.h"
@@ -189,7 +190,7 @@ TEST(DsuMotion, TurnsAndButtons) {
         const float accel[3] = {0.1f, -0.98f, 0.2f};
         const ButtonState none{};
         for (int k = 0; k < 10; ++k) {
-            const double angle = c.degreesPerSecond * k * 0.01 * M_PI / 180;
+            const double angle = c.degreesPerSecond * k * 0.01 * std::numbers::pi / 180;
             float q[4] = {0, 0, 0, static_cast<float>(std::cos(angle / 2))};
             q[c.axis] = static_cast<float>(std::sin(angle / 2));
             const DsuPadState s = dsuPadStateOf(tracker, q, accel, none, 1000000 + k * 10000);
