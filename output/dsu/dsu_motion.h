@@ -22,8 +22,11 @@ struct DsuMotionTracker {
     int64_t micros = 0;
 };
 
-// A gap longer than this (a restart, a device that paused) gives no rate.
-constexpr int64_t dsuLongestGapMicros = 500000;
+// A gap longer than this (a device that paused) gives no rate. Shorter ones
+// do, over the whole gap: a client's integral of rate times interval is then
+// the device's turn even when the bridge was held up. A restart forgets the
+// line before anyway.
+constexpr int64_t dsuLongestGapMicros = 5000000;
 
 // The pad for one accepted line: quaternion of the line's window (x, y, z,
 // w), the line's acceleration (g, device axes), its buttons and its receive

@@ -212,9 +212,9 @@ TEST(DsuMotion, TurnsAndButtons) {
     const float accel[3] = {0, 0, 1};
     const float level[4] = {0, 0, 0, 1}, turned[4] = {0.5f, 0, 0, 0.8660254f}, none[4] = {};
     dsuPadStateOf(tracker, level, accel, ButtonState{}, 0);
-    EXPECT_EQ(dsuPadStateOf(tracker, turned, accel, ButtonState{}, 600000).gyro[0], 0.0f);
-    EXPECT_EQ(dsuPadStateOf(tracker, none, accel, ButtonState{}, 610000).gyro[0], 0.0f);
-    EXPECT_NEAR(dsuPadStateOf(tracker, turned, accel, ButtonState{}, 620000).gyro[0], 0.0f, 1e-3);
+    EXPECT_EQ(dsuPadStateOf(tracker, turned, accel, ButtonState{}, 6000000).gyro[0], 0.0f);
+    EXPECT_EQ(dsuPadStateOf(tracker, none, accel, ButtonState{}, 6010000).gyro[0], 0.0f);
+    EXPECT_NEAR(dsuPadStateOf(tracker, turned, accel, ButtonState{}, 6020000).gyro[0], 0.0f, 1e-3);
 
     struct Buttons {
         ButtonState state;
