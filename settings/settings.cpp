@@ -52,6 +52,12 @@ void getUdpTarget(char* out) {
 void setUdpTarget(const char* text) {
     setText(settings.udpTarget, udpTargetSize, text);
 }
+void getDsuAddress(char* out) {
+    getText(out, dsuAddressSize, settings.dsuAddress);
+}
+void setDsuAddress(const char* text) {
+    setText(settings.dsuAddress, dsuAddressSize, text);
+}
 void getKeptLines(char* out, size_t size) {
     getText(out, size, keptLines);
 }

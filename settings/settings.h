@@ -16,6 +16,7 @@
 constexpr int comPortSize = 32;    // at most 31 characters and the terminator
 constexpr int screenSizeSize = 16; // "WxH", each 1..100000
 constexpr int udpTargetSize = 280; // a host name (253), brackets, ":" and a port
+constexpr int dsuAddressSize = 16; // "255.255.255.255"
 
 // Values of deviceMode. The file may hold any other number, which neither
 // polls as preset C nor counts as preset B.
@@ -30,6 +31,7 @@ enum class MouseRecenter : uint8_t { none, middleHold, leftRight };
 enum class MouseClutch : uint8_t { none, left, right, middle };
 enum class PointerBackend : uint8_t { automatic, x11, uinput };
 enum class UdpFormat : uint8_t { opentrack, osc };
+enum class DsuServerSwitch : uint8_t { off, on };
 
 struct Settings {
     char comPort[comPortSize]; // use getComPort/setComPort across threads
@@ -55,6 +57,9 @@ struct Settings {
     char screenSize[screenSizeSize];     // use getScreenSize/setScreenSize; "" or "WxH"
     char udpTarget[udpTargetSize];       // use getUdpTarget/setUdpTarget; "" or "HOST:PORT"
     std::atomic<UdpFormat> udpFormat;
+    std::atomic<DsuServerSwitch> dsuServer;
+    char dsuAddress[dsuAddressSize]; // use getDsuAddress/setDsuAddress; an IPv4 address
+    std::atomic<int32_t> dsuPort;
 };
 
 extern Settings settings;
@@ -112,6 +117,8 @@ void getScreenSize(char* out);
 void setScreenSize(const char* text);
 void getUdpTarget(char* out);
 void setUdpTarget(const char* text);
+void getDsuAddress(char* out); // dsuAddressSize bytes
+void setDsuAddress(const char* text);
 
 // The lines after the eleventh that the reader did not know, as read, each
 // followed by "\n"; written back after the known ones.

@@ -11,6 +11,7 @@ constexpr const char* recenterWords[] = {"none", "middle-hold", "left-right"};
 constexpr const char* clutchWords[] = {"none", "left", "right", "middle"};
 constexpr const char* pointerWords[] = {"auto", "x11", "uinput"};
 constexpr const char* udpFormatWords[] = {"opentrack", "osc"};
+constexpr const char* dsuServerWords[] = {"off", "on"};
 
 uint8_t lowBits(int32_t number) {
     return static_cast<uint8_t>(static_cast<uint32_t>(number) & 0xFFu);
@@ -197,6 +198,38 @@ void describeUdpFormat(TextBuilder& out) {
                                                     : "UDP packets as opentrack's six doubles");
 }
 
+void describeDsuServer(TextBuilder& out) {
+    out.append(settings.dsuServer == DsuServerSwitch::on
+                   ? "DSU (cemuhook) motion server on: emulators take the device as a motion pad"
+                   : "no DSU motion server");
+}
+void describeDsuAddress(TextBuilder& out) {
+    char address[dsuAddressSize];
+    getDsuAddress(address);
+    out.append(std::strncmp(address, "127.", 4) == 0
+                   ? "DSU server: only this machine's emulators reach it"
+                   : "DSU server: reachable from the network (nothing is authenticated)");
+}
+void describeDsuPort(TextBuilder& out) {
+    out.append("UDP port of the DSU server (26760 is what emulators expect)");
+}
+
+// a.b.c.d, each a number 0..255 without leading zeros (which some readers
+// take as octal).
+bool isIpv4Text(const char* text) {
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && *text++ != '.') return false;
+        if (text[0] == '0' && text[1] >= '0' && text[1] <= '9') return false;
+        int digits = 0, value = 0;
+        while (*text >= '0' && *text <= '9' && digits < 4) {
+            value = value * 10 + (*text++ - '0');
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) return false;
+    }
+    return *text == '\0';
+}
+
 #define WORDS(list) list, static_cast<int>(sizeof list / sizeof list[0])
 
 } // namespace
@@ -279,6 +312,16 @@ const SettingRow settingsTable[] = {
      GreyWhen::never, "UDP packets: opentrack or osc",
      formatChoice<UdpFormat, &Settings::udpFormat, udpFormatWords>,
      storeChoice<UdpFormat, &Settings::udpFormat, udpFormatWords, 2>, describeUdpFormat},
+    {"dsuServer", 0, SettingKind::choice, "off", RangeRule::none, 0, 0, WORDS(dsuServerWords),
+     GreyWhen::never, "DSU (cemuhook) motion server for emulators: off or on",
+     formatChoice<DsuServerSwitch, &Settings::dsuServer, dsuServerWords>,
+     storeChoice<DsuServerSwitch, &Settings::dsuServer, dsuServerWords, 2>, describeDsuServer},
+    {"dsuAddress", 0, SettingKind::ipv4, "127.0.0.1", RangeRule::none, 0, 0, nullptr, 0,
+     GreyWhen::never, "DSU server: the IPv4 address it listens on; 0.0.0.0 for every network",
+     formatText<getDsuAddress, dsuAddressSize>, setDsuAddress, describeDsuAddress},
+    {"dsuPort", 0, SettingKind::integer, "26760", RangeRule::refuse, 1, 65535, nullptr, 0,
+     GreyWhen::never, "DSU server: its UDP port, 1 to 65535", formatInteger<&Settings::dsuPort>,
+     storeInteger<&Settings::dsuPort>, describeDsuPort},
 };
 #undef WORDS
 const int settingsRowCount = static_cast<int>(sizeof settingsTable / sizeof settingsTable[0]);
@@ -488,6 +531,11 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         reason.append("is no size WxH (each 1 to 100000, for example 1920x1080)");
         return false;
     }
+    case SettingKind::ipv4:
+        if (isIpv4Text(text)) return true;
+        reason.append("is no IPv4 address a.b.c.d (127.0.0.1 for this machine only, 0.0.0.0 for "
+                      "every network)");
+        return false;
     case SettingKind::address: {
         uint16_t port = 0;
         if (*text == '\0' || parseUdpTarget(text, nullptr, 0, &port)) return true;

@@ -19,6 +19,7 @@
 #include "output/pointer/pointer.h"
 #include "output/recorder/recorder.h"
 #include "output/udp/udp_output.h"
+#include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
 #include "text/help_examples.h"
@@ -86,6 +87,11 @@ void sayUdpNote(const char* line) {
     text.append("tolvane-headless: ");
     text.append(line);
     sayNote(note);
+}
+
+// The outputs' notes, on any thread; only queued.
+void sayOutputNote(const char*, NoteLevel, const char* text) {
+    sayUdpNote(text);
 }
 
 // At the end, when the UDP output sent anything: how much went out.
@@ -179,10 +185,12 @@ int main(int argc, char** argv) {
     setLogListener(onLogMessage);
     setWorkerEventListener(onWorkerEvent);
     setUdpNoteListener(sayUdpNote);
+    setNoteListener(sayOutputNote);
     runMeasurement();
     waitForStopSignal();
     shutdownMeasurement();
     setUdpNoteListener(nullptr);
+    setNoteListener(nullptr);
     sayUdpCounts();
     setWorkerEventListener(nullptr);
     setLogListener(nullptr);

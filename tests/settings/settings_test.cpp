@@ -285,6 +285,17 @@ TEST(SettingsValues, KeyedValueRules) {
     for (const char* bad : {"host", "host:0", "host:65536", "a@b:1", "127.0.0.1/x:80", "[::1]",
                             ":80", "[zz]:80", "a..b:1", "host:80x"})
         EXPECT_FALSE(accepts("udpTarget", bad)) << bad;
+    EXPECT_TRUE(accepts("dsuServer", "on"));
+    EXPECT_FALSE(accepts("dsuServer", "1"));
+    EXPECT_TRUE(accepts("dsuPort", "1"));
+    EXPECT_TRUE(accepts("dsuPort", "65535"));
+    EXPECT_FALSE(accepts("dsuPort", "0"));
+    EXPECT_FALSE(accepts("dsuPort", "65536"));
+    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.0.100.9"})
+        EXPECT_TRUE(accepts("dsuAddress", good)) << good;
+    for (const char* bad : {"", "localhost", "256.0.0.1", "1.2.3", "1.2.3.4.", "1.2.3.4 ",
+                            "1..2.3", "192.168.001.2", "::1"})
+        EXPECT_FALSE(accepts("dsuAddress", bad)) << bad;
 
     char host[64];
     uint16_t udpPort = 0;

@@ -95,6 +95,9 @@ void printSettingsHelp() {
         case SettingKind::address:
             head += "HOST:PORT";
             break;
+        case SettingKind::ipv4:
+            head += "A.B.C.D";
+            break;
         default:
             head += "0|1";
             break;

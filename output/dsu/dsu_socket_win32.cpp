@@ -1,0 +1,107 @@
+// Winsock. The shell has started it before any worker runs.
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+
+#include "output/dsu/dsu_socket.h"
+#include "text/number_text.h"
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace {
+
+sockaddr_in socketAddress(uint32_t address, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(address);
+    a.sin_port = htons(port);
+    return a;
+}
+
+void describe(int code, char* reason, size_t size) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Winsock error %d", code);
+    copyText(reason, size, text);
+}
+
+} // namespace
+
+bool parseDsuAddress(const char* text, uint32_t* address) {
+    in_addr a{};
+    if (text == nullptr || inet_pton(AF_INET, text, &a) != 1) return false;
+    *address = ntohl(a.s_addr);
+    return true;
+}
+
+DsuSocket openDsuSocket(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
+    const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) {
+        describe(WSAGetLastError(), reason, reasonSize);
+        return noDsuSocket;
+    }
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    // Without this a send to a closed port makes the next receive fail.
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
+    const sockaddr_in a = socketAddress(address, port);
+    if (bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        describe(WSAGetLastError(), reason, reasonSize);
+        closesocket(s);
+        return noDsuSocket;
+    }
+    return static_cast<DsuSocket>(s);
+}
+
+uint16_t dsuSocketPort(DsuSocket socket) {
+    sockaddr_in a{};
+    int length = sizeof a;
+    if (getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+int waitDsuReadable(DsuSocket socket, int milliseconds) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(static_cast<SOCKET>(socket), &readable);
+    timeval wait{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    const int got = select(0, &readable, nullptr, nullptr, &wait);
+    if (got == SOCKET_ERROR) return -1;
+    return got > 0 ? 1 : 0;
+}
+
+long receiveDsuDatagram(DsuSocket socket, uint8_t* data, size_t capacity, DsuPeer* from) {
+    sockaddr_in a{};
+    int length = sizeof a;
+    const int got =
+        recvfrom(static_cast<SOCKET>(socket), reinterpret_cast<char*>(data),
+                 static_cast<int>(capacity), 0, reinterpret_cast<sockaddr*>(&a), &length);
+    if (got == SOCKET_ERROR) {
+        const int error = WSAGetLastError();
+        // Longer than the buffer: the datagram is gone, its size unknown but too big.
+        if (error == WSAEMSGSIZE) return static_cast<long>(capacity) + 1;
+        if (error == WSAEWOULDBLOCK || error == WSAECONNRESET || error == WSAEINTR) return 0;
+        return -1;
+    }
+    from->address = ntohl(a.sin_addr.s_addr);
+    from->port = ntohs(a.sin_port);
+    return got;
+}
+
+bool sendDsuDatagram(DsuSocket socket, const uint8_t* data, size_t size, const DsuPeer& to) {
+    const sockaddr_in a = socketAddress(to.address, to.port);
+    const int sent =
+        sendto(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(data),
+               static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    return sent == static_cast<int>(size);
+}
+
+void closeDsuSocket(DsuSocket socket) {
+    closesocket(static_cast<SOCKET>(socket));
+}
