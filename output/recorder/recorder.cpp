@@ -9,6 +9,7 @@
 
 #include "device/capture.h"
 #include "output/recorder/recorder_file.h"
+#include "protocol/output_note.h"
 #include "text/number_text.h"
 
 namespace {
@@ -16,7 +17,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int queueRecords = 1024; // about ten seconds of lines at 100 a second
-constexpr size_t noteSize = 400;
 
 // One line, or (gap > 0) the count of lines dropped before the next one.
 struct QueuedLine {
@@ -39,27 +39,18 @@ struct Recorder {
     Clock::time_point started{};
     std::thread writer{};
     RecorderFile file{};
-    RecorderNote note = nullptr;
     char path[512] = "";
 };
 
 Recorder recorder;
 
-void say(const char* text) {
-    if (recorder.note != nullptr) recorder.note(text);
-}
-
 // Called once: after a failed append nothing more is written.
 void sayWriteFailure(int error) {
-    char text[noteSize];
-    TextBuilder out(text, sizeof text);
-    out.append("tolvane-headless: cannot write to the capture ");
-    out.append(recorder.path);
-    out.append(": ");
-    out.append(std::strerror(error));
-    out.append(": recording stopped here, the bridge goes on; the lines recorded so far are "
-               "whole (free some space and start the bridge again to record on)");
-    say(text);
+    sayNote("recorder", NoteLevel::problem,
+            "cannot write to the capture %s: %s: recording stopped here, the bridge goes on; the "
+            "lines recorded so far are whole (free some space and start the bridge again to "
+            "record on)",
+            recorder.path, std::strerror(error));
 }
 
 // Runs on the writer's thread; the file is its alone.
@@ -184,7 +175,7 @@ const LineOutput recorderOutput = {
     .pass = recordLine,
 };
 
-SystemResult startRecorder(const char* path, RecorderNote note) {
+SystemResult startRecorder(const char* path) {
     bool needsHeader = false, needsLineEnd = false;
     if (SystemResult existing = checkExisting(path, &needsHeader, &needsLineEnd); !existing)
         return existing;
@@ -202,7 +193,6 @@ SystemResult startRecorder(const char* path, RecorderNote note) {
         return failure(path, error, std::strerror(error), ": free some space or name another file");
     }
     copyText(recorder.path, sizeof recorder.path, path);
-    recorder.note = note;
     recorder.head = recorder.count = 0;
     recorder.dropped = 0;
     recorder.stopping = recorder.ended = false;

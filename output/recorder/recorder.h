@@ -15,13 +15,11 @@
 
 extern const LineOutput recorderOutput;
 
-// Where the recorder says what goes wrong (one line, without its line end).
-using RecorderNote = void (*)(const char* text);
-
 // Opens path for appending (creating it with the capture's first line) and
 // starts the writer. An existing file keeps all it held; one that is not a
-// capture is refused. A failure says what is wrong and what to do.
-SystemResult startRecorder(const char* path, RecorderNote note);
+// capture is refused. A failure says what is wrong and what to do; a write
+// that fails later is said as a note (protocol/output_note.h, "recorder").
+SystemResult startRecorder(const char* path);
 
 // Lets the writer finish its queue, waiting at most about bound, and closes
 // the file. True when the writer ended; false when it is stuck in a write.
