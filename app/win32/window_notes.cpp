@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 #include <mutex>
+#include <utility>
 
 #include "app/win32/win32_shell.h"
 #include "text/number_text.h"
@@ -114,7 +115,10 @@ void paintNotes(HDC dc, HWND window) {
             if (n.used) shown[count++] = n;
     }
     if (count == 0) return;
-    std::sort(shown, shown + count, [](const Note& a, const Note& b) { return a.order < b.order; });
+    // Oldest first; four at most.
+    for (int i = 1; i < count; ++i)
+        for (int j = i; j > 0 && shown[j - 1].order > shown[j].order; --j)
+            std::swap(shown[j - 1], shown[j]);
 
     RECT client;
     GetClientRect(window, &client);
