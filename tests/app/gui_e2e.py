@@ -41,6 +41,7 @@ ID = read_control_ids()
 SCREEN = (1024, 768)
 STEP_TIMEOUT = 30.0  # bound of every single wait; a hang fails instead of stalling
 EXIT_TIMEOUT = 20.0  # Exit may have to wait out a 3000 ms pause of the worker
+LOOKUP_TIMEOUT = 120.0  # a name lookup that fails
 
 
 class Failure(Exception):
@@ -205,12 +206,13 @@ class Session:
         with self.lock:
             return list(self.notes)
 
-    def wait_note(self, beginning, start=0, notes=None):
+    def wait_note(self, beginning, start=0, notes=None, timeout=STEP_TIMEOUT):
         source = self.notes if notes is None else notes
         def seen():
             with self.lock:
                 return any(n.startswith(beginning) for n in source[start:])
-        wait_for(seen, "a note beginning %r (notes so far: %r)" % (beginning, source[-4:]))
+        wait_for(seen, "a note beginning %r (notes so far: %r)" % (beginning, source[-4:]),
+                 timeout)
 
     def ink_at_foot(self, height=30):
         """Pixels not of the background in the lowest part of the client area."""
@@ -460,7 +462,8 @@ def scenario_notes_line(s):
     check(s.ink_at_foot() == 0, "the notes line is drawn before anything was said")
     s.focus_main_window()
     s.keys("alt+f", "r")
-    s.wait_note("UDP output off: cannot resolve 'no-such-host.invalid'")
+    # wine's resolver can take a while to say that a name does not exist.
+    s.wait_note("UDP output off: cannot resolve 'no-such-host.invalid'", timeout=LOOKUP_TIMEOUT)
     wait_for(lambda: s.ink_at_foot() > 0, "the UDP note at the foot of the window")
     s.screenshot("notes_udp.png")
     error = "open serial (COM42) :  error"

@@ -62,7 +62,8 @@ std::string closedTarget() {
 // A worker's cycles until its lookup has ended and `said` notes say the
 // output is off (bounded: a resolver gives up).
 void beginUntilLookedUp(size_t said) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // Under wine a name that does not exist can take many seconds.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     beginUdpCycle();
     while ((udpOutputWanted() && !udpOutputOpen()) || offCount() < said) {
         if (std::chrono::steady_clock::now() > until) return;
@@ -121,9 +122,8 @@ TEST_F(UdpOutputTest, AFailedLookupIsKeptUntilTheTargetChanges) {
                     note == "UDP output: looking up 'no-such-host.invalid'; the datagrams start "
                             "once it answers (the measurement does not wait for it)")
             << note;
-    // Another name is looked up.
+    // Another name is looked up (its answer is nobody's concern here).
     prepareUdpOutput("other-host.invalid:4242", UdpFormat::opentrack);
-    beginUntilLookedUp(4);
     EXPECT_EQ(udpOutputCounts().lookups, lookups + 2);
 }
 
