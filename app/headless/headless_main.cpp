@@ -86,6 +86,11 @@ void onOutputNote(const char*, NoteLevel, const char* text) {
     sayToConsole(note);
 }
 
+const char* settingsNoted = nullptr;
+void noteSettings() {
+    noteSettingsAtStart(settingsNoted, sayToConsole);
+}
+
 OptionsResult parseOptions(int argc, char** argv, Options* o) {
     enum { versionOption = 1000, configOption, recordOption };
     const option options[] = {{"help", no_argument, nullptr, 'h'},
@@ -148,8 +153,9 @@ int main(int argc, char** argv) {
     // Before the shell opens the pointer, which says its choice.
     setNoteListener(onOutputNote);
 
-    const bool display = startShell(settingsPath);
-    noteSettingsAtStart(settingsPath, sayToConsole);
+    // The file and the settings first, then the pointer's choice.
+    settingsNoted = settingsPath;
+    const bool display = startShell(settingsPath, noteSettings);
     if (!display && settings.mouseEnabled.load() != 0)
         sayToConsole("tolvane-headless: no display reachable, the air mouse moves nothing; "
                      "the LAN output goes on");
