@@ -7,10 +7,11 @@
 #include "output/pointer/pointer.h"
 #include "settings/settings.h"
 
-bool startShell(const char* settingsPath) {
+bool startShell(const char* settingsPath, void (*settingsRead)()) {
     startSocketLayer();
     setDefaults();
     readSettingsFile(settingsPath);
+    if (settingsRead != nullptr) settingsRead();
     // After the settings: on Linux they say which pointer to open.
     int32_t width = 0;
     int32_t height = 0;

@@ -3,10 +3,11 @@
 // settings and then the settings file, the pointer and the screen size.
 
 // Starts the socket layer, sets the defaults, reads the settings file at path,
-// opens the pointer and reads the primary screen's size into
+// calls settingsRead (when given), opens the pointer (which may say its
+// choice as a note) and reads the primary screen's size into
 // screenWidth/screenHeight (0 x 0 when no display can be reached). Returns
 // whether a screen size was read.
-bool startShell(const char* settingsPath);
+bool startShell(const char* settingsPath, void (*settingsRead)() = nullptr);
 
 // The counterpart at exit: stops the socket layer and lets go of the display.
 void stopShell();

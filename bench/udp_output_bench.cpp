@@ -47,7 +47,8 @@ struct Sink {
 
 void sendStep(benchmark::State& state, UdpFormat format) {
     Sink sink;
-    if (!openUdpOutput(sink.target.c_str(), format)) {
+    prepareUdpOutput(sink.target.c_str(), format); // an address: open at once
+    if (!udpOutputOpen()) {
         state.SkipWithError("cannot open the UDP output");
         return;
     }
@@ -59,7 +60,7 @@ void sendStep(benchmark::State& state, UdpFormat format) {
         lan = computeMotion(lanWindow.samples, n, false, lan);
         sendUdpOutput(lan, buttons);
     }
-    closeUdpOutput();
+    finishUdpOutput();
     const UdpOutputCounts counts = udpOutputCounts();
     state.counters["failed"] = static_cast<double>(counts.failed);
 }

@@ -16,9 +16,7 @@
 #include "app/shell_startup.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
-#include "output/pointer/pointer.h"
 #include "output/recorder/recorder.h"
-#include "output/udp/udp_output.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
@@ -66,7 +64,7 @@ struct Options {
     const char* recordPath = nullptr;
 };
 
-void sayNote(const char* line) {
+void sayToConsole(const char* line) {
     mirrorLine(StandardStream::errors, line);
 }
 
@@ -77,35 +75,22 @@ void onLogMessage(const char* message) {
 }
 
 void onWorkerEvent(const WorkerEvent& event) {
-    noteWorkerEvent(event, sayNote);
+    noteWorkerEvent(event, sayToConsole);
 }
 
-// The UDP output's notes, on the worker's thread; only queued.
-void sayUdpNote(const char* line) {
+// What the outputs have to say (the pointer's choice, the UDP target, the
+// recorder's disk), from any thread; only queued.
+void onOutputNote(const char*, NoteLevel, const char* text) {
     char note[errorLineSize];
-    TextBuilder text(note, sizeof note);
-    text.append("tolvane-headless: ");
-    text.append(line);
-    sayNote(note);
+    TextBuilder line(note, sizeof note);
+    line.append("tolvane-headless: ");
+    line.append(text);
+    sayToConsole(note);
 }
 
-// The outputs' notes, on any thread; only queued.
-void sayOutputNote(const char*, NoteLevel, const char* text) {
-    sayUdpNote(text);
-}
-
-// At the end, when the UDP output sent anything: how much went out.
-void sayUdpCounts() {
-    const UdpOutputCounts counts = udpOutputCounts();
-    if (counts.sent + counts.failed == 0) return;
-    char note[errorLineSize];
-    TextBuilder text(note, sizeof note);
-    text.append("tolvane-headless: UDP output: ");
-    text.appendInteger(static_cast<long long>(counts.sent));
-    text.append(" datagrams sent, ");
-    text.appendInteger(static_cast<long long>(counts.failed));
-    text.append(" failed");
-    sayNote(note);
+const char* settingsNoted = nullptr;
+void noteSettings() {
+    noteSettingsAtStart(settingsNoted, sayToConsole);
 }
 
 OptionsResult parseOptions(int argc, char** argv, Options* o) {
@@ -160,42 +145,33 @@ int main(int argc, char** argv) {
         // A file size limit then fails the write instead of ending the bridge.
         std::signal(SIGXFSZ, SIG_IGN);
 #endif
-        if (const SystemResult started = startRecorder(options.recordPath, sayNote); !started) {
+        if (const SystemResult started = startRecorder(options.recordPath); !started) {
             std::fprintf(stderr, "%s: %s\n", program, started.reason);
             return 1;
         }
     }
     // Started after the stop signals are blocked, so the writers never take them.
     startLogMirror();
+    // Before the shell opens the pointer, which says its choice.
+    setNoteListener(onOutputNote);
 
-    const bool display = startShell(settingsPath);
-    noteSettingsAtStart(settingsPath, sayNote);
-    if (settings.mouseEnabled.load() != 0 && pointerChoiceText()[0] != '\0') {
-        char line[768];
-        TextBuilder out(line, sizeof line);
-        out.append(display ? "tolvane-headless: air mouse: "
-                           : "tolvane-headless: air mouse: none: ");
-        out.append(pointerChoiceText());
-        sayNote(line);
-    }
+    // The file and the settings first, then the pointer's choice.
+    settingsNoted = settingsPath;
+    const bool display = startShell(settingsPath, noteSettings);
     if (!display && settings.mouseEnabled.load() != 0)
-        sayNote("tolvane-headless: no display reachable, the air mouse moves nothing; "
-                "the LAN output goes on");
+        sayToConsole("tolvane-headless: no display reachable, the air mouse moves nothing; "
+                     "the LAN output goes on");
 
     setLogListener(onLogMessage);
     setWorkerEventListener(onWorkerEvent);
-    setUdpNoteListener(sayUdpNote);
-    setNoteListener(sayOutputNote);
     runMeasurement();
     waitForStopSignal();
     shutdownMeasurement();
-    setUdpNoteListener(nullptr);
-    setNoteListener(nullptr);
-    sayUdpCounts();
     setWorkerEventListener(nullptr);
     setLogListener(nullptr);
     stopShell();
     const bool recorderEnded = stopRecorder(streamsBound);
+    setNoteListener(nullptr);
 
     // Port, sockets and display are closed: a writer stuck on a stream nobody
     // reads is all that is left, and it must not hold the process.

@@ -1,6 +1,7 @@
 // The main window: its procedure, the log painting and the About box.
 #include "app/win32/resource.h"
 #include "app/win32/win32_shell.h"
+#include "app/win32/window_notes.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
 #include "text/number_text.h"
@@ -24,6 +25,7 @@ void paintLog(bool refresh) {
     HDC dc = BeginPaint(window, &paint);
     RECT area{10, 10, 300, 300};
     DrawTextA(dc, text, static_cast<int>(length), &area, 0);
+    paintNotes(dc, window);
     EndPaint(window, &paint);
 }
 
@@ -64,6 +66,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
                             0);
             return 0;
         case IDM_RUN:
+            forgetMeasurementNotes();
             runMeasurement();
             return 0;
         default:

@@ -5,6 +5,9 @@
 
 #define IDS_APP_TITLE 103
 #define IDS_WINDOW_CLASS 109
+// The notes line's own texts.
+#define IDS_NOTE_STOPPED 130
+#define IDS_NOTE_SECOND_PROGRAM 131
 
 #define IDI_LARGE_ICON 107
 #define IDI_SMALL_ICON 108

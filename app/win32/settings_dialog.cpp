@@ -1,6 +1,9 @@
 // Binds the portable settings form to the controls of dialog 129.
 #include "app/settings_form.h"
+#include "app/win32/resource.h"
 #include "app/win32/win32_shell.h"
+#include "app/win32/window_notes.h"
+#include "measurement/worker.h"
 #include "settings/settings.h"
 
 namespace {
@@ -53,8 +56,12 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     if (id == IDOK) {
         SettingsForm form;
         readControls(dialog, form);
+        // The confirm stops a measurement; the log keeps its last lines, so
+        // the notes line says that nothing runs until the next Run.
+        const bool measuring = workerRecorded();
         confirmSettingsForm(form, settingsFileName);
         EndDialog(dialog, IDOK);
+        if (measuring) showProgramNote(measurementSource, IDS_NOTE_STOPPED, NoteLevel::problem);
         return TRUE;
     }
     if (id == IDCANCEL) {

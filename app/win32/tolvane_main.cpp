@@ -2,6 +2,7 @@
 #include "app/shell_startup.h"
 #include "app/win32/resource.h"
 #include "app/win32/win32_shell.h"
+#include "app/win32/window_notes.h"
 #include "measurement/event_log.h"
 #include "settings/settings.h"
 
@@ -24,8 +25,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(IDI_SMALL_ICON));
     RegisterClassExW(&windowClass);
 
-    startShell(settingsFileName);
     appInstance = instance;
+    // Once, for every output: what they have to say goes to the notes line.
+    setNoteListener(showOutputNote);
+    startShell(settingsFileName);
+
+    // A second program starts as the first did, but whichever opens the port
+    // first keeps it: the notes line says so. The name lives as long as the
+    // process holds it.
+    CreateMutexW(nullptr, FALSE, L"Local\\tolvane.exe");
+    if (GetLastError() == ERROR_ALREADY_EXISTS)
+        showProgramNote(instanceSource, IDS_NOTE_SECOND_PROGRAM, NoteLevel::problem);
 
     HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 400, 250, nullptr, nullptr, instance, nullptr);
@@ -49,5 +59,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     }
 
     stopShell();
+    setNoteListener(nullptr);
     return static_cast<int>(message.wParam);
 }

@@ -14,7 +14,8 @@ constexpr uint32_t mouseEventLeftDown = 0x0002, mouseEventLeftUp = 0x0004,
 
 // Connects to the display, or makes the virtual device, where one is needed.
 // False when the pointer cannot act (no X display, no /dev/uinput); every
-// later call then does nothing.
+// later call then does nothing. With the air mouse on, Linux says which way
+// the pointer acts and why, or why it cannot, as a note ("pointer").
 bool openPointer();
 void closePointer();
 bool pointerAvailable();
@@ -23,6 +24,3 @@ bool readScreenSize(int32_t* width, int32_t* height);
 void placeCursor(int32_t x, int32_t y);
 // One mouse event with the Windows flag word and wheel data (1/120 notches).
 void sendMouseEvent(uint32_t flags, int32_t wheelData);
-// For people, after openPointer: which way the pointer acts and why, or why it
-// cannot. Empty where there is only one way (Windows).
-const char* pointerChoiceText();

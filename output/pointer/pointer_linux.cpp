@@ -11,6 +11,7 @@
 #include "output/pointer/pointer_backends.h"
 #include "output/pointer/pointer_choice.h"
 #include "output/pointer/screen_geometry.h"
+#include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 #include "text/number_text.h"
@@ -19,7 +20,6 @@ namespace {
 
 // Written only while no worker runs; read by the worker.
 std::atomic<PointerKind> kind{PointerKind::none};
-char note[pointerReasonSize + 160] = "";
 
 bool waylandSession() {
     const char* display = std::getenv("WAYLAND_DISPLAY");
@@ -66,6 +66,7 @@ bool openPointer() {
     const bool xOpen = askX && openX11Pointer();
     const PointerChoice choice = choosePointerBackend(
         PointerProbe{wish, wayland, xOpen, fd >= 0, fd >= 0 ? 0 : uinputError});
+    char note[pointerReasonSize + 160];
     TextBuilder text(note, sizeof note);
     text.append(choice.reason);
     kind = choice.backend;
@@ -95,7 +96,13 @@ bool openPointer() {
     }
     if (fd >= 0) close(fd);
     if (xOpen && kind != PointerKind::x11) closeX11Pointer();
-    return kind != PointerKind::none;
+    // Which way the pointer acts and why, or why it cannot, for whoever turned
+    // the air mouse on.
+    const bool none = kind == PointerKind::none;
+    if (settings.mouseEnabled.load() != 0)
+        sayNote("pointer", none ? NoteLevel::problem : NoteLevel::info, "air mouse: %s%s",
+                none ? "none: " : "", note);
+    return !none;
 }
 
 void closePointer() {
@@ -124,8 +131,4 @@ void placeCursor(int32_t x, int32_t y) {
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     if (kind == PointerKind::x11) sendX11MouseEvent(flags, wheelData);
     if (kind == PointerKind::uinput) sendUinputMouseEvent(flags, wheelData);
-}
-
-const char* pointerChoiceText() {
-    return note;
 }

@@ -34,7 +34,3 @@ void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     input.mi.dwExtraInfo = 0;
     SendInput(1, &input, sizeof input);
 }
-
-const char* pointerChoiceText() {
-    return "";
-}

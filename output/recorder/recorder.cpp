@@ -10,6 +10,7 @@
 
 #include "device/capture.h"
 #include "output/recorder/recorder_file.h"
+#include "protocol/output_note.h"
 #include "text/number_text.h"
 
 namespace {
@@ -17,7 +18,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int queueRecords = 1024; // about ten seconds of lines at 100 a second
-constexpr size_t noteSize = 400;
 
 // One line, or (gap > 0) the count of lines dropped before the next one.
 struct QueuedLine {
@@ -40,7 +40,6 @@ struct Recorder {
     Clock::time_point started{};
     std::thread writer{};
     RecorderFile file{};
-    RecorderNote note = nullptr;
     char path[512] = "";
     char opening[128] = ""; // a stream's first line, for the writer to send
     size_t openingLength = 0;
@@ -48,24 +47,15 @@ struct Recorder {
 
 Recorder recorder;
 
-void say(const char* text) {
-    if (recorder.note != nullptr) recorder.note(text);
-}
-
 // Called once: after a failed append nothing more is written.
 void sayWriteFailure(int error) {
-    char text[noteSize];
-    TextBuilder out(text, sizeof text);
-    out.append("tolvane-headless: cannot write to the capture ");
-    out.append(recorder.path);
-    out.append(": ");
-    out.append(std::strerror(error));
-    out.append(recorder.file.kind == RecorderFileKind::regular
-                   ? ": recording stopped here, the bridge goes on; the lines recorded so far are "
-                     "whole (free some space and start the bridge again to record on)"
-                   : ": recording stopped here, the bridge goes on (did its reader end? start "
-                     "the reader and the bridge again to record on)");
-    say(text);
+    sayNote("recorder", NoteLevel::problem, "cannot write to the capture %s: %s: %s",
+            recorder.path, std::strerror(error),
+            recorder.file.kind == RecorderFileKind::regular
+                ? "recording stopped here, the bridge goes on; the lines recorded so far are "
+                  "whole (free some space and start the bridge again to record on)"
+                : "recording stopped here, the bridge goes on (did its reader end? start the "
+                  "reader and the bridge again to record on)");
 }
 
 // Runs on the writer's thread; the file is its alone.
@@ -221,7 +211,7 @@ const LineOutput recorderOutput = {
     .pass = recordLine,
 };
 
-SystemResult startRecorder(const char* path, RecorderNote note) {
+SystemResult startRecorder(const char* path) {
     int error = 0;
     if (!openRecorderFile(path, &recorder.file, &error)) return openFailure(path, error);
     if (recorder.file.kind == RecorderFileKind::other) {
@@ -253,7 +243,6 @@ SystemResult startRecorder(const char* path, RecorderNote note) {
         recorder.openingLength = 0;
     }
     copyText(recorder.path, sizeof recorder.path, path);
-    recorder.note = note;
     recorder.head = recorder.count = 0;
     recorder.dropped = 0;
     recorder.stopping = recorder.ended = false;

@@ -15,16 +15,14 @@
 
 extern const LineOutput recorderOutput;
 
-// Where the recorder says what goes wrong (one line, without its line end).
-using RecorderNote = void (*)(const char* text);
-
 // Opens path for appending (creating it with the capture's first line) and
 // starts the writer; it never waits on the path. An existing file keeps all
 // it held; one that is not a capture, or cannot be read to tell, is refused.
 // A FIFO (with its reader already there), a terminal or a character device
 // such as /dev/null is written as a stream: a fresh capture every start,
-// never read back. A failure says what is wrong and what to do.
-SystemResult startRecorder(const char* path, RecorderNote note);
+// never read back. A failure says what is wrong and what to do; a write that
+// fails later is said as a note (protocol/output_note.h, "recorder").
+SystemResult startRecorder(const char* path);
 
 // Lets the writer finish its queue, waiting at most about bound, and closes
 // the file. True when the writer ended; false when it is stuck in a write.

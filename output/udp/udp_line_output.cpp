@@ -5,10 +5,12 @@
 
 namespace {
 
-void openForCycle() {
+// Once per worker: the target as the settings hold it now. A name is looked
+// up off the measurement's path, so no cycle (and no LAN client) waits for it.
+void prepareForWorker() {
     char target[udpTargetSize];
     getUdpTarget(target);
-    openUdpOutput(target, settings.udpFormat.load());
+    prepareUdpOutput(target, settings.udpFormat.load());
 }
 
 OutputOutcome sendLine(const LinePass& pass) {
@@ -19,13 +21,14 @@ OutputOutcome sendLine(const LinePass& pass) {
 
 } // namespace
 
-// No stop: a send never waits, so there is nothing to release; the socket
-// is closed at a restart, and when the worker ends, on its own thread.
+// No stop and no restart: a send never waits, so there is nothing to
+// release, and the socket serves every cycle of the worker; it is closed when
+// the worker ends, on its own thread.
 const LineOutput udpLineOutput = {
-    .readsUnasked = udpOutputOpen,
-    .needsLanOutput = udpOutputOpen,
-    .begin = openForCycle,
+    .prepare = prepareForWorker,
+    .readsUnasked = udpOutputWanted,
+    .needsLanOutput = udpOutputWanted,
+    .begin = beginUdpCycle,
     .pass = sendLine,
-    .restart = closeUdpOutput,
-    .finish = closeUdpOutput,
+    .finish = finishUdpOutput,
 };

@@ -1,6 +1,6 @@
 #pragma once
-// The UDP output as one of the worker's outputs: opened when a cycle begins,
-// one datagram for every accepted line, closed at a restart.
+// The UDP output as one of the worker's outputs: opened when a worker starts,
+// one datagram for every accepted line, closed when the worker ends.
 
 #include "protocol/line_output.h"
 

@@ -1,8 +1,6 @@
 #include "output/udp/udp_output.h"
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -12,185 +10,243 @@
 #include "output/udp/opentrack_pose.h"
 #include "output/udp/osc_message.h"
 #include "output/udp/udp_socket.h"
+#include "protocol/output_note.h"
 #include "settings/settings_table.h"
-#include "settings/stop_request.h"
 #include "text/number_text.h"
 
 namespace {
 
-constexpr int noteSize = 400;
+const char source[] = "udp";
 // Sends in a row that must go out before a run of failures counts as over. A
 // closed port on a connected socket fails every other send (each ICMP error
 // is reported once), which must stay one run.
 constexpr int recoveryRun = 100;
+constexpr int reasonSize = 300;
 
-std::atomic<UdpNoteListener> noteListener{nullptr};
 std::atomic<uint64_t> sentCount{0};
 std::atomic<uint64_t> failedCount{0};
+std::atomic<uint64_t> lookupCount{0};
 
-// The worker's own state.
-UdpSocket socket = noUdpSocket;
-UdpFormat format = UdpFormat::opentrack;
-char targetName[udpTargetSize];
-// What was said last, so that each is said once per change.
-char openingSaid[noteSize];
-char problemSaid[noteSize];
-int failingWith = 0;      // the error of the current run of failed sends, 0: none
-int successesInRow = 0;   // sends since the last failure
-uint64_t failedInRun = 0; // failed sends of the current run
-
-// How long the start of a cycle waits for a name to resolve. A resolver that
-// does not answer takes many seconds to give up; the measurement starts
-// without the output instead (and a stop is not held up either).
-constexpr auto resolveWait = std::chrono::milliseconds(2000);
-constexpr int reasonSize = noteSize - 100;
-
-// One resolution and socket opening on a thread of its own. Whoever is last,
-// the worker that stops waiting or the thread that finishes, lets go of it.
-struct Opening {
+// One lookup of a target and the opening of its socket, on a thread of its
+// own. A resolver that does not answer takes many seconds to give up; nobody
+// waits for it: the worker looks at `ended` with each line, and whoever comes
+// last lets go of the record.
+struct Lookup {
     std::mutex lock;
-    std::condition_variable finished;
-    bool done = false;
-    bool abandoned = false;
+    std::atomic<bool> ended{false};
+    char text[udpTargetSize]; // the udpTarget looked up; fixed once started
     UdpTarget target;
+    // Under the lock.
+    bool wanted = true; // a worker will take the socket; else it is closed
     UdpSocket socket = noUdpSocket;
+    bool failed = false; // kept until the target changes
     char reason[reasonSize];
 };
 
-void openOnItsThread(const std::shared_ptr<Opening>& opening) {
-    char reason[reasonSize];
-    const UdpSocket opened = openUdpSocket(opening->target, reason, sizeof reason);
-    std::lock_guard<std::mutex> guard(opening->lock);
-    if (opening->abandoned) {
-        if (opened != noUdpSocket) closeUdpSocket(opened);
-        return;
-    }
-    opening->socket = opened;
-    copyText(opening->reason, sizeof opening->reason, reason);
-    opening->done = true;
-    opening->finished.notify_one();
+void sayLookupFailure(const char* reason) {
+    sayNote(source, NoteLevel::problem,
+            "UDP output off: %s (looked up again when udpTarget changes or the program starts "
+            "again)",
+            reason);
 }
 
-// The socket, or noUdpSocket with the reason; waits at most resolveWait, less
-// when a stop comes.
-UdpSocket openWithinWait(const UdpTarget& target, char* reason, size_t size) {
-    auto opening = std::make_shared<Opening>();
-    opening->target = target;
-    opening->reason[0] = '\0';
-    try {
-        std::thread(openOnItsThread, opening).detach();
-    } catch (const std::system_error&) {
-        return openUdpSocket(target, reason, size);
+// A failure is said as soon as it is known, whatever the worker is doing (it
+// may be retrying a serial port that is not there); a worker that has ended
+// meanwhile leaves it to the next one.
+void lookUp(const std::shared_ptr<Lookup>& lookup) {
+    char reason[reasonSize] = "";
+    const UdpSocket opened = openUdpSocket(lookup->target, reason, sizeof reason);
+    bool say = false;
+    {
+        std::lock_guard<std::mutex> guard(lookup->lock);
+        if (opened == noUdpSocket) {
+            lookup->failed = true;
+            copyText(lookup->reason, sizeof lookup->reason, reason);
+            say = lookup->wanted;
+        } else if (lookup->wanted) {
+            lookup->socket = opened;
+        } else {
+            closeUdpSocket(opened);
+        }
+        lookup->ended.store(true);
     }
-    std::unique_lock<std::mutex> guard(opening->lock);
-    const auto until = std::chrono::steady_clock::now() + resolveWait;
-    while (!opening->done && !stopRequested.load() && std::chrono::steady_clock::now() < until)
-        opening->finished.wait_for(guard, std::chrono::milliseconds(50));
-    if (!opening->done) {
-        opening->abandoned = true;
-        TextBuilder text(reason, size);
-        text.append("'");
-        text.append(target.host);
-        text.append("' did not resolve within 2 s");
-        return noUdpSocket;
-    }
-    copyText(reason, size, opening->reason);
-    return opening->socket;
+    if (say) sayLookupFailure(reason);
 }
 
-void say(const char* line) {
-    if (UdpNoteListener listener = noteListener.load()) listener(line);
+// Nobody takes its socket any more; a lookup under way closes it when it ends.
+void letGo(const std::shared_ptr<Lookup>& lookup) {
+    if (!lookup) return;
+    std::lock_guard<std::mutex> guard(lookup->lock);
+    lookup->wanted = false;
+    if (lookup->socket != noUdpSocket) closeUdpSocket(lookup->socket);
+    lookup->socket = noUdpSocket;
 }
 
-// Says the text unless it is the last thing said about opening the output.
-void sayOpeningOnce(const char* text) {
-    if (std::strcmp(text, problemSaid) == 0) return;
-    copyText(problemSaid, sizeof problemSaid, text);
-    say(text);
-}
+enum class State { off, waiting, open, failed };
+
+// The worker's own state (one worker at a time; the next starts after the
+// last has been joined). The last lookup outlives its worker, so that the next
+// one goes on waiting for it or keeps its failure.
+std::shared_ptr<Lookup> lookup;
+State state = State::off;
+UdpSocket socket = noUdpSocket;
+UdpFormat format = UdpFormat::opentrack;
+char targetName[udpTargetSize];
+bool waitingSaid = false;
+uint64_t sentByWorker = 0, failedByWorker = 0;
+int failingWith = 0;      // the error of the current run of failed sends, 0: none
+int successesInRow = 0;   // sends since the last failure
+uint64_t failedInRun = 0; // failed sends of the current run
 
 const char* formatName(UdpFormat f) {
     return f == UdpFormat::osc ? "OSC /tolvane/motion" : "opentrack poses";
 }
 
+// Takes the result of a lookup that has ended.
+void takeLookup() {
+    if (state != State::waiting || !lookup->ended.load()) return;
+    UdpSocket taken = noUdpSocket;
+    bool failed = false;
+    {
+        std::lock_guard<std::mutex> guard(lookup->lock);
+        failed = lookup->failed;
+        taken = lookup->socket;
+        lookup->socket = noUdpSocket;
+    }
+    if (failed) {
+        state = State::failed; // said by the lookup
+        return;
+    }
+    lookup.reset(); // a name that resolved is looked up again by the next worker
+    if (taken == noUdpSocket) {
+        state = State::off;
+        return;
+    }
+    socket = taken;
+    state = State::open;
+    sayNote(source, NoteLevel::info, "UDP output: sending %s to %s, one datagram per line",
+            formatName(format), targetName);
+}
+
+void startLookup(const char* text, const UdpTarget& target) {
+    auto started = std::make_shared<Lookup>();
+    copyText(started->text, sizeof started->text, text);
+    started->target = target;
+    started->reason[0] = '\0';
+    lookup = started;
+    state = State::waiting;
+    if (isAddressLiteral(target.host)) {
+        lookUp(started); // no resolver involved: at once
+        return;
+    }
+    lookupCount.fetch_add(1, std::memory_order_relaxed);
+    try {
+        std::thread(lookUp, started).detach();
+    } catch (const std::system_error&) {
+        lookUp(started); // no thread to be had: before the first cycle, then
+    }
+}
+
 void noteSendFailure(int error) {
     char reason[200];
     describeUdpError(error, reason, sizeof reason);
-    char note[noteSize];
-    TextBuilder text(note, sizeof note);
-    text.append("UDP output: cannot send to ");
-    text.append(targetName);
-    text.append(" (");
-    text.append(reason);
-    text.append("); the measurement goes on, failed datagrams are counted");
-    say(note);
-}
-
-void noteSendingAgain() {
-    char note[noteSize];
-    TextBuilder text(note, sizeof note);
-    text.append("UDP output: sending to ");
-    text.append(targetName);
-    text.append(" again (");
-    text.appendInteger(static_cast<long long>(failedInRun));
-    text.append(" datagrams failed)");
-    say(note);
+    sayNote(source, NoteLevel::problem,
+            "UDP output: cannot send to %s (%s); the measurement goes on, failed datagrams are "
+            "counted",
+            targetName, reason);
 }
 
 } // namespace
 
-void setUdpNoteListener(UdpNoteListener listener) {
-    noteListener = listener;
+bool isAddressLiteral(const char* host) {
+    if (std::strchr(host, ':') != nullptr) return true; // IPv6, checked by the system
+    int parts = 0, digits = 0, value = 0;
+    for (const char* c = host;; ++c) {
+        if (*c >= '0' && *c <= '9') {
+            value = value * 10 + (*c - '0');
+            if (++digits > 3 || value > 255) return false;
+        } else if (*c == '.' || *c == '\0') {
+            if (digits == 0) return false;
+            ++parts;
+            digits = value = 0;
+            if (*c == '\0') return parts == 4;
+        } else {
+            return false;
+        }
+    }
 }
 
-bool openUdpOutput(const char* targetText, UdpFormat wanted) {
-    closeUdpOutput();
+void prepareUdpOutput(const char* targetText, UdpFormat wanted) {
+    if (socket != noUdpSocket) closeUdpSocket(socket);
+    socket = noUdpSocket;
+    state = State::off;
+    format = wanted;
+    waitingSaid = false;
+    sentByWorker = failedByWorker = 0;
     if (targetText == nullptr || targetText[0] == '\0') {
-        problemSaid[0] = openingSaid[0] = '\0';
-        return false;
+        letGo(lookup);
+        lookup.reset();
+        return;
     }
-    char note[noteSize];
-    TextBuilder text(note, sizeof note);
     UdpTarget target;
     if (!parseUdpTarget(targetText, target.host, sizeof target.host, &target.port)) {
-        text.append("UDP output off: udpTarget '");
-        text.append(targetText);
-        text.append("' is not HOST:PORT (an IPv4 address, a name or [IPv6], port 1..65535)");
-        sayOpeningOnce(note);
-        return false;
+        letGo(lookup);
+        lookup.reset();
+        sayNote(source, NoteLevel::problem,
+                "UDP output off: udpTarget '%s' is not HOST:PORT (an IPv4 address, a name or "
+                "[IPv6], port 1..65535)",
+                targetText);
+        return;
     }
-    char reason[reasonSize];
-    socket = openWithinWait(target, reason, sizeof reason);
-    if (socket == noUdpSocket) {
-        text.append("UDP output off until the next restart: ");
-        text.append(reason);
-        sayOpeningOnce(note);
-        return false;
-    }
-    format = wanted;
-    problemSaid[0] = '\0';
-    // A run of failures goes on across a restart to the same target, so that
-    // a closed port is said once and not once per cycle.
+    // A run of failures goes on into the next worker with the same target, so
+    // that a closed port is said once and not once per Run.
     if (std::strcmp(targetName, targetText) != 0) {
         copyText(targetName, sizeof targetName, targetText);
         failingWith = 0;
         successesInRow = 0;
         failedInRun = 0;
     }
-    text.append("UDP output: sending ");
-    text.append(formatName(format));
-    text.append(" to ");
-    text.append(targetText);
-    text.append(", one datagram per line");
-    if (std::strcmp(note, openingSaid) != 0) {
-        copyText(openingSaid, sizeof openingSaid, note);
-        say(note);
+    if (lookup && std::strcmp(lookup->text, targetText) == 0) {
+        bool underWay = false, failed = false;
+        char reason[reasonSize];
+        {
+            std::lock_guard<std::mutex> guard(lookup->lock);
+            underWay = !lookup->ended.load();
+            failed = lookup->failed;
+            if (underWay) lookup->wanted = true;
+            copyText(reason, sizeof reason, lookup->reason);
+        }
+        if (underWay) {
+            state = State::waiting;
+            return;
+        }
+        if (failed) {
+            state = State::failed;
+            sayLookupFailure(reason);
+            return;
+        }
     }
-    return true;
+    letGo(lookup);
+    startLookup(targetText, target);
+    takeLookup();
 }
 
 bool udpOutputOpen() {
-    return socket != noUdpSocket;
+    return state == State::open;
+}
+
+bool udpOutputWanted() {
+    return state == State::open || state == State::waiting;
+}
+
+void beginUdpCycle() {
+    takeLookup();
+    if (state != State::waiting || waitingSaid) return;
+    waitingSaid = true;
+    sayNote(source, NoteLevel::info,
+            "UDP output: looking up '%s'; the datagrams start once it answers (the measurement "
+            "does not wait for it)",
+            lookup->target.host);
 }
 
 int encodeUdpDatagram(UdpFormat f, const MotionOutput& motion, const ButtonState& buttons,
@@ -206,20 +262,25 @@ int encodeUdpDatagram(UdpFormat f, const MotionOutput& motion, const ButtonState
 }
 
 void sendUdpOutput(const MotionOutput& motion, const ButtonState& buttons) {
-    if (socket == noUdpSocket) return;
+    if (state == State::waiting) takeLookup();
+    if (state != State::open) return;
     unsigned char datagram[udpDatagramCapacity];
     const int length = encodeUdpDatagram(format, motion, buttons, datagram);
     const int error = sendUdpDatagram(socket, datagram, static_cast<size_t>(length));
     if (error == 0) {
         sentCount.fetch_add(1, std::memory_order_relaxed);
+        ++sentByWorker;
         if (failingWith != 0 && ++successesInRow >= recoveryRun) {
-            noteSendingAgain();
+            sayNote(source, NoteLevel::info,
+                    "UDP output: sending to %s again (%llu datagrams failed)", targetName,
+                    static_cast<unsigned long long>(failedInRun));
             failingWith = 0;
             failedInRun = 0;
         }
         return;
     }
     failedCount.fetch_add(1, std::memory_order_relaxed);
+    ++failedByWorker;
     ++failedInRun;
     successesInRow = 0;
     if (error != failingWith) {
@@ -228,12 +289,18 @@ void sendUdpOutput(const MotionOutput& motion, const ButtonState& buttons) {
     }
 }
 
-void closeUdpOutput() {
-    if (socket == noUdpSocket) return;
-    closeUdpSocket(socket);
+void finishUdpOutput() {
+    if (socket != noUdpSocket) closeUdpSocket(socket);
     socket = noUdpSocket;
+    if (state == State::waiting) letGo(lookup);
+    if (state != State::failed) state = State::off;
+    if (sentByWorker + failedByWorker > 0)
+        sayNote(source, NoteLevel::info, "UDP output: %llu datagrams sent, %llu failed",
+                static_cast<unsigned long long>(sentByWorker),
+                static_cast<unsigned long long>(failedByWorker));
+    sentByWorker = failedByWorker = 0;
 }
 
 UdpOutputCounts udpOutputCounts() {
-    return {sentCount.load(), failedCount.load()};
+    return {sentCount.load(), failedCount.load(), lookupCount.load()};
 }

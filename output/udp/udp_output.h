@@ -3,11 +3,13 @@
 // opentrack's pose format or as the OSC message "/tolvane/motion". Off unless
 // a target is set. Used by the measurement worker's thread only.
 //
-// It never holds the measurement: the name is resolved once per measurement
-// cycle, sends never wait, and a send that fails is counted and passed over
-// (never an event-log message, never a restart). What people should know goes
-// to the note listener: the target once it is open, a target that cannot be
-// opened, the first failure of a run of failed sends and the end of that run.
+// It never holds the measurement: a name is looked up on a thread of its own
+// when the worker starts, and the output turns on with the first line after
+// the answer; sends never wait, and a send that fails is counted and passed
+// over (never an event-log message, never a restart). What people should know
+// goes out as notes (protocol/output_note.h, source "udp"): the target once it
+// is open, a target that cannot be used, the first failure of a run of failed
+// sends and the end of that run, and at the worker's end how many went out.
 
 #include <cstdint>
 
@@ -15,30 +17,36 @@
 #include "motion/orientation.h"
 #include "settings/settings.h"
 
-// One line of text for people, without a line end; called on the worker's
-// thread and must not wait. Null: the notes are dropped.
-using UdpNoteListener = void (*)(const char* line);
-void setUdpNoteListener(UdpNoteListener listener);
+// Once per worker, before its first cycle: takes targetText ("HOST:PORT")
+// and the format. An address opens the socket at once; a name is looked up
+// on a thread of its own, unless the last lookup of the same text is still
+// under way or failed (a failure is kept until the target changes). An empty
+// text turns the output off without a word. Each problem is said once per
+// worker.
+void prepareUdpOutput(const char* targetText, UdpFormat format);
 
-// At the start of a measurement cycle: resolves targetText ("HOST:PORT") and
-// opens the socket. An empty text turns the output off without a word. False
-// when the output is off for this cycle (empty, unusable or unresolvable
-// target; the last two are noted once until the target or reason changes).
-bool openUdpOutput(const char* targetText, UdpFormat format);
-
-// Whether openUdpOutput left the output on.
+// Whether the socket is open.
 bool udpOutputOpen();
+// Whether the output is open or waits for its name: the worker then reads
+// lines, so that the first one after the answer goes out.
+bool udpOutputWanted();
 
-// Sends the LAN output's values and the line's buttons as one datagram.
-// Nothing when the output is off.
+// At the start of each cycle: if the lookup is still under way, says so once.
+void beginUdpCycle();
+
+// Sends the LAN output's values and the line's buttons as one datagram; first
+// takes the socket of a lookup that has ended. Nothing when the output is off.
 void sendUdpOutput(const MotionOutput& motion, const ButtonState& buttons);
 
-// At the end of a cycle (restart) and when the worker ends.
-void closeUdpOutput();
+// When the worker ends: closes the socket and says how many datagrams this
+// worker sent. A lookup still under way goes on without it; its socket is
+// closed when it ends, its failure kept.
+void finishUdpOutput();
 
 struct UdpOutputCounts {
-    uint64_t sent;   // datagrams handed to the system whole
-    uint64_t failed; // sends the system refused
+    uint64_t sent;    // datagrams handed to the system whole
+    uint64_t failed;  // sends the system refused
+    uint64_t lookups; // names looked up (an address or a kept failure is none)
 };
 // Since the process started; readable from any thread.
 UdpOutputCounts udpOutputCounts();
@@ -48,3 +56,7 @@ UdpOutputCounts udpOutputCounts();
 constexpr int udpDatagramCapacity = 80;
 int encodeUdpDatagram(UdpFormat format, const MotionOutput& motion, const ButtonState& buttons,
                       unsigned char out[udpDatagramCapacity]);
+
+// Whether host (as parseUdpTarget gives it) is an IPv4 or IPv6 address, which
+// needs no lookup.
+bool isAddressLiteral(const char* host);

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Runs tolvane.exe under wine on a private Xvfb and drives it like a user,
 with xdotool: menu keys, accelerators, clicks and typing. The program's log is
-read from wine's debug channel (every log message goes to OutputDebugStringA),
-the controls' states with the small gui_probe.exe, and screenshots are kept as
-artefacts for a person to look at.
+read from wine's debug channel (every log message goes to OutputDebugStringA,
+and so does every note of the notes line, marked "note: "), the controls'
+states and the ink on the window with the small gui_probe.exe, and screenshots
+are kept as artefacts for a person to look at.
 
     gui_e2e.py --exe tolvane.exe --probe gui_probe.exe --prefix DIR --out DIR
                [--devsim tolvane-devsim] SCENARIO
@@ -40,6 +41,7 @@ ID = read_control_ids()
 SCREEN = (1024, 768)
 STEP_TIMEOUT = 30.0  # bound of every single wait; a hang fails instead of stalling
 EXIT_TIMEOUT = 20.0  # Exit may have to wait out a 3000 ms pause of the worker
+LOOKUP_TIMEOUT = 120.0  # a name lookup that fails
 
 
 class Failure(Exception):
@@ -71,6 +73,7 @@ class Session:
         self.xvfb = None
         self.program = None
         self.messages = []
+        self.notes = []
         self.cleanups = []
         self.lock = threading.Lock()
         self.workdir = os.path.join(args.out, scenario)
@@ -155,30 +158,70 @@ class Session:
         with open(path, "rb") as f:
             return f.read().decode("latin-1").replace("\r\n", "\n")
 
-    def start_program(self):
+    def launch(self):
         env = dict(self.env)
         env["WINEDEBUG"] = "-all,+debugstr"
+        return subprocess.Popen(["wine", self.args.exe], cwd=self.workdir, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+
+    def start_program(self):
         self.messages = []
-        self.program = subprocess.Popen(["wine", self.args.exe], cwd=self.workdir, env=env,
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        threading.Thread(target=self.read_debug_channel, args=(self.program.stderr,),
+        self.notes = []
+        self.program = self.launch()
+        threading.Thread(target=self.read_debug_channel,
+                         args=(self.program.stderr, self.messages, self.notes),
                          daemon=True).start()
         return self.wait_window("tolvane")
 
-    def read_debug_channel(self, stream):
-        pattern = re.compile(rb'OutputDebugStringA "(.*)"$')
+    ESCAPE = re.compile(rb'\\(x[0-9a-fA-F]{2}|.)')
+
+    @classmethod
+    def unescape(cls, raw):
+        """wine's escaped debug string as text: \\n, \\\\, \\xNN (UTF-8 bytes)."""
+        def one(match):
+            code = match.group(1)
+            if code.startswith(b"x") and len(code) == 3:
+                return bytes([int(code[1:], 16)])
+            return {b"n": b"\n", b"t": b"\t", b"r": b"\r"}.get(code, code)
+        return cls.ESCAPE.sub(one, raw).decode("utf-8", "replace")
+
+    def read_debug_channel(self, stream, messages, notes):
+        pattern = re.compile(rb'OutputDebugStringA "(.*)"')
         for raw in stream:
             match = pattern.search(raw.rstrip(b"\n"))
             if not match:
                 continue
-            text = match.group(1).decode("latin-1")
-            text = text.replace("\\n", "\n").replace("\\\\", "\\").rstrip("\n")
+            text = self.unescape(match.group(1)).rstrip("\n")
             with self.lock:
-                self.messages.append(text)
+                if text.startswith("note: "):
+                    notes.append(text[len("note: "):])
+                else:
+                    messages.append(text)
 
     def log(self):
         with self.lock:
             return list(self.messages)
+
+    def said(self):
+        with self.lock:
+            return list(self.notes)
+
+    def wait_note(self, beginning, start=0, notes=None, timeout=STEP_TIMEOUT):
+        source = self.notes if notes is None else notes
+        def seen():
+            with self.lock:
+                return any(n.startswith(beginning) for n in source[start:])
+        wait_for(seen, "a note beginning %r (notes so far: %r)" % (beginning, source[-4:]),
+                 timeout)
+
+    def ink_at_foot(self, height=30):
+        """Pixels not of the background in the lowest part of the client area."""
+        client = self.probe("client", MAIN)
+        check(client is not None, "no client area")
+        width, full = (int(v) for v in client.split()[2:4])
+        ink = self.probe("ink", MAIN, "0", str(full - height), str(width), str(height))
+        check(ink is not None and int(ink) >= 0, "cannot read the window's pixels")
+        return int(ink)
 
     def wait_message(self, text, count=1, start=0):
         wait_for(lambda: self.log()[start:].count(text) >= count,
@@ -405,6 +448,59 @@ def scenario_settings_dialog(s):
     check(code == 0, "exit code %d" % code)
 
 
+STOPPED = "設定を保存し、測定を止めました。"
+SECOND_PROGRAM = "別の tolvane がすでに動いています。"
+
+
+def scenario_notes_line(s):
+    # A UDP target whose name does not resolve, and no device: the event log
+    # shows the serial port's failure as always, the notes line why nothing
+    # goes out over UDP.
+    s.write_settings(["COM42", "1.000000", "4", "32", "1", "8096", "0", "0", "0", "0", "0",
+                      "udpTarget=no-such-host.invalid:4242"])
+    s.start_program()
+    check(s.ink_at_foot() == 0, "the notes line is drawn before anything was said")
+    s.focus_main_window()
+    s.keys("alt+f", "r")
+    # wine's resolver can take a while to say that a name does not exist.
+    s.wait_note("UDP output off: cannot resolve 'no-such-host.invalid'", timeout=LOOKUP_TIMEOUT)
+    wait_for(lambda: s.ink_at_foot() > 0, "the UDP note at the foot of the window")
+    s.screenshot("notes_udp.png")
+    error = "open serial (COM42) :  error"
+    s.wait_message(error)
+    check(set(s.log()) == {error}, "the event log changed: %r" % s.log())
+
+    # OK in the settings dialog stops the measurement: the log keeps its
+    # lines, the notes line says to choose Run.
+    open_settings(s)
+    s.click_control(SETTINGS, 1)
+    s.wait_window_gone(SETTINGS)
+    s.wait_note(STOPPED)
+    s.screenshot("notes_stopped.png")
+    # Run forgets it, and the UDP output says its kept failure again.
+    before = len(s.said())
+    s.focus_main_window()
+    s.keys("alt+f", "r")
+    s.wait_note("UDP output off: cannot resolve 'no-such-host.invalid'", start=before)
+    check(not any(n.startswith(STOPPED) for n in s.said()[before:]), "stopped said again")
+
+    # A second program starts as before and says that another one runs.
+    second = s.launch()
+    second_notes = []
+    threading.Thread(target=s.read_debug_channel, args=(second.stderr, [], second_notes),
+                     daemon=True).start()
+    try:
+        s.wait_note(SECOND_PROGRAM, notes=second_notes)
+        s.screenshot("notes_second_program.png")
+    finally:
+        second.kill()
+        second.wait(timeout=STEP_TIMEOUT)
+    check(not any(n.startswith(SECOND_PROGRAM) for n in s.said()), "the first program said it")
+
+    code = exit_from_menu(s)
+    check(code == 0, "exit code %d" % code)
+
+
 class LanClient:
     """The plain protocol: one request byte "D", a reply without a line end."""
 
@@ -547,6 +643,7 @@ SCENARIOS = {
     "run_without_device": scenario_run_without_device,
     "settings_dialog": scenario_settings_dialog,
     "run_with_device": scenario_run_with_device,
+    "notes_line": scenario_notes_line,
 }
 
 

@@ -43,6 +43,13 @@ TEST(Win32Resources, StringsMenuAndAccelerators) {
     EXPECT_EQ(utf8(text), "tolvane");
     ASSERT_GT(LoadStringW(instance, IDS_WINDOW_CLASS, text, 100), 0);
     EXPECT_EQ(utf8(text), "TOLVANE");
+    // The notes line's own texts, which the GUI test waits for by their start.
+    wchar_t note[256];
+    ASSERT_GT(LoadStringW(instance, IDS_NOTE_STOPPED, note, 256), 0);
+    EXPECT_EQ(utf8(note).rfind("設定を保存し、測定を止めました。", 0), 0u) << utf8(note);
+    EXPECT_NE(utf8(note).find("「実行」"), std::string::npos);
+    ASSERT_GT(LoadStringW(instance, IDS_NOTE_SECOND_PROGRAM, note, 256), 0);
+    EXPECT_EQ(utf8(note).rfind("別の tolvane がすでに動いています。", 0), 0u) << utf8(note);
 
     HMENU menu = LoadMenuW(instance, MAKEINTRESOURCEW(IDM_MAIN_MENU));
     ASSERT_NE(menu, nullptr);

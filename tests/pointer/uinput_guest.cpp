@@ -148,9 +148,6 @@ void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     sendUinputMouseEvent(flags, wheelData);
     model.event(flags, wheelData);
 }
-const char* pointerChoiceText() {
-    return "";
-}
 
 namespace {
 

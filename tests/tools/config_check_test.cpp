@@ -137,4 +137,58 @@ TEST(ConfigCheck, PresentPortAndTakenOrFreeLanPort) {
         << run.out;
 }
 
+// A UDP receiver on loopback, or (closed) a port where nothing receives.
+struct Receiver {
+    int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int port = 0;
+    Receiver() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~Receiver() {
+        if (socket >= 0) close(socket);
+    }
+};
+
+TEST(ConfigCheck, TheUdpTargetIsLookedUpAndTried) {
+    const std::string folder = scratchFolder("config_check_udp");
+    Terminal terminal;
+    ASSERT_FALSE(terminal.path().empty());
+    Receiver listening, closed;
+    ASSERT_NE(listening.port, 0);
+    ASSERT_NE(closed.port, 0);
+    const std::string open = "127.0.0.1:" + std::to_string(listening.port);
+    const std::string refused = "127.0.0.1:" + std::to_string(closed.port);
+    close(closed.socket);
+    closed.socket = -1;
+    struct Case {
+        std::string target;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"no-such-host.invalid:4242", 1, "UDP output: cannot resolve 'no-such-host.invalid': "},
+        {open, 0, "UDP output: udpTarget " + open + " resolves and a datagram can be sent to it"},
+        {refused, 0,
+         "UDP output: udpTarget " + refused + " resolves, but a datagram to it was refused "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        ASSERT_EQ(
+            config(folder, {"set", "comPort=" + terminal.path(), "udpTarget=" + c.target}).status,
+            0);
+        const Outcome run = config(folder, {"check"});
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_NE(joined(run.out).find(c.says), std::string::npos) << run.out;
+        expectWithinConsole(run.out);
+    }
+    // The receiver got the empty datagrams, and nothing else.
+    char datagram[16];
+    EXPECT_EQ(recv(listening.socket, datagram, sizeof datagram, MSG_DONTWAIT), 0);
+}
+
 } // namespace

@@ -2,7 +2,7 @@
 """The bridge's UDP output end to end: the device simulator, the headless
 bridge and receivers on loopback.
 
-    udp_e2e.py opentrack|osc|polled|unreachable HEADLESS DEVSIM DECODE
+    udp_e2e.py opentrack|osc|polled|unreachable|silent-resolver HEADLESS DEVSIM DECODE
 
 opentrack: preset B, a fixed turn of 10 degrees about each device axis in
 turn; one 48-byte pose per accepted line, that one angle, the others 0.
@@ -10,10 +10,15 @@ osc: preset B, the simulator's motion; the values equal tolvane-decode's
 replies for the simulator's log, line for line. polled: preset C, one
 datagram per answered poll. unreachable: a closed port and a name that does
 not resolve; the LAN client is served exactly as without the output, one note.
+silent-resolver: a name server that never answers, in a private user, mount
+and network namespace with its own resolv.conf (skipped where namespaces are
+not to be had); the LAN client is served while the name is still being looked
+up, and Ctrl+C ends the bridge without waiting for the lookup.
 Every wait is bounded; a hang fails the test.
 """
 import math
 import os
+import shutil
 import signal
 import socket
 import struct
@@ -230,8 +235,7 @@ def unreachable(rig):
     closed.socket.close()
     for target, note in ((closed_target, f"UDP output: cannot send to {closed_target} ("),
                          ("no-such-host.invalid:4242",
-                          "UDP output off until the next restart: cannot resolve "
-                          "'no-such-host.invalid'")):
+                          "UDP output off: cannot resolve 'no-such-host.invalid'")):
         bridge, replies, expected = polled_run(rig, target, "opentrack", count=40)
         assert replies == expected[:len(replies)], target
         bridge.stop()
@@ -243,14 +247,76 @@ def unreachable(rig):
         rig.children.clear()
 
 
+SKIPPED = 77
+INSIDE = "TOLVANE_UDP_E2E_NAMESPACE"
+
+
+def enter_namespace():
+    """Runs this script again as root of a private user, mount and network
+    namespace: nothing outside changes. Returns its status, or SKIPPED."""
+    if shutil.which("unshare") is None or shutil.which("ip") is None:
+        print("SKIPPED: unshare or ip is not installed")
+        return SKIPPED
+    probe = subprocess.run(["unshare", "-rmn", "true"], capture_output=True, text=True,
+                           timeout=BOUND)
+    if probe.returncode != 0:
+        print("SKIPPED: no private namespaces for this user:", probe.stderr.strip())
+        return SKIPPED
+    env = dict(os.environ, **{INSIDE: "1"})
+    return subprocess.run(["unshare", "-rmn", sys.executable] + sys.argv, env=env,
+                          timeout=4 * BOUND).returncode
+
+
+class SilentResolver:
+    """The only name server of the namespace: takes every query, answers none."""
+
+    def __init__(self, scratch):
+        subprocess.run(["ip", "link", "set", "lo", "up"], check=True, timeout=BOUND)
+        for name, text in (("resolv.conf", "nameserver 127.0.0.1\n"
+                                            "options timeout:30 attempts:5\n"),
+                           ("nsswitch.conf", "hosts: files dns\n")):
+            path = os.path.join(scratch, name)
+            with open(path, "w") as f:
+                f.write(text)
+            subprocess.run(["mount", "--bind", path, "/etc/" + name], check=True, timeout=BOUND)
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.socket.bind(("127.0.0.1", 53))
+        self.queries = 0
+        threading.Thread(target=self._swallow, daemon=True).start()
+
+    def _swallow(self):
+        while True:
+            self.socket.recv(4096)
+            self.queries += 1
+
+
+def silent_resolver(rig):
+    resolver = SilentResolver(rig.scratch)
+    name = "tolvane-receiver.example"
+    bridge, replies, expected = polled_run(rig, f"{name}:4242", "opentrack", count=40)
+    assert replies == expected[:len(replies)]
+    deadline = time.monotonic() + BOUND
+    while resolver.queries == 0:
+        assert time.monotonic() < deadline, "the bridge never asked the name server"
+        time.sleep(0.05)
+    # Every request was answered while the lookup was still under way: the
+    # name server has not answered, and the bridge has not given up.
+    said = notes(bridge)
+    assert [line for line in said if f"looking up '{name}'" in line], said
+    assert not [line for line in said if "UDP output off" in line], said
+    bridge.stop()
+
+
 def main():
     scenario = sys.argv[1]
+    if scenario == "silent-resolver" and not os.environ.get(INSIDE):
+        return enter_namespace()
     tools = dict(headless=sys.argv[2], devsim=sys.argv[3], decode=sys.argv[4])
     with tempfile.TemporaryDirectory(prefix="tolvane-udp-") as scratch:
         rig = Rig(tools, scratch)
         try:
             {"opentrack": opentrack, "osc": osc, "polled": polled,
-             "unreachable": unreachable}[scenario](rig)
+             "unreachable": unreachable, "silent-resolver": silent_resolver}[scenario](rig)
         finally:
             rig.close()
     print("ok", scenario)

@@ -1,14 +1,18 @@
 #include "tools/config/config_check.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "app/headless/diagnostics.h"
 #include "app/headless/diagnostics_platform.h"
 #include "device/serial_port.h"
 #include "output/lan/socket_layer.h"
+#include "output/udp/udp_socket.h"
 #include "settings/settings.h"
+#include "settings/settings_table.h"
 #include "text/number_text.h"
 #include "tools/config/console_text.h"
 #include "tools/config/window_program.h"
@@ -91,6 +95,65 @@ bool checkLanPort() {
     return free || !runs;
 }
 
+// The UDP output's target, when one is set: whether the name resolves (as the
+// bridge would look it up) and whether a datagram leaves. The datagrams are
+// empty, which neither opentrack nor an OSC receiver takes for a value.
+bool checkUdpTarget() {
+    char targetText[udpTargetSize];
+    getUdpTarget(targetText);
+    if (targetText[0] == '\0') return true;
+    char data[768];
+    TextBuilder text{data, sizeof data};
+    text.append("UDP output: ");
+    UdpTarget target;
+    if (!parseUdpTarget(targetText, target.host, sizeof target.host, &target.port)) {
+        text.append("udpTarget '");
+        text.append(targetText);
+        text.append("' is not HOST:PORT (an IPv4 address, a name or [IPv6], port 1..65535); the "
+                    "bridge sends nothing");
+        printWrapped(data);
+        return false;
+    }
+    startSocketLayer();
+    char reason[300];
+    const UdpSocket socket = openUdpSocket(target, reason, sizeof reason);
+    bool sent = false;
+    if (socket == noUdpSocket) {
+        text.append(reason);
+        text.append("; the bridge would send nothing: check the name, or give an address");
+    } else {
+        const unsigned char empty[1] = {0};
+        int error = sendUdpDatagram(socket, empty, 0);
+        // A host that has nothing on the port answers (on a LAN, mostly at
+        // once); the answer comes back as the error of the next send.
+        if (error == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            error = sendUdpDatagram(socket, empty, 0);
+        }
+        closeUdpSocket(socket);
+        char why[200];
+        if (error != 0) describeUdpError(error, why, sizeof why);
+        text.append("udpTarget ");
+        text.append(targetText);
+        if (error == 0) {
+            sent = true;
+            text.append(" resolves and a datagram can be sent to it (whether a program there "
+                        "receives it is not known)");
+        } else {
+            text.append(" resolves, but a datagram to it was refused (");
+            text.append(why);
+            text.append("): most likely nothing receives on port ");
+            text.appendInteger(target.port);
+            text.append(" there; start the receiving program or check the port");
+            // The bridge sends anyway and counts the failures.
+            sent = true;
+        }
+    }
+    stopSocketLayer();
+    printWrapped(data);
+    return sent;
+}
+
 } // namespace
 
 int checkSettings(const char* path) {
@@ -99,7 +162,8 @@ int checkSettings(const char* path) {
     noteSettingsAtStart(path, printWrapped);
     const bool portOpens = checkSerialPort();
     const bool lanFree = checkLanPort();
-    return portOpens && lanFree ? 0 : 1;
+    const bool udpUsable = checkUdpTarget();
+    return portOpens && lanFree && udpUsable ? 0 : 1;
 }
 
 void noteWindowProgramAfterSet() {

@@ -38,7 +38,8 @@ const char usage[] =
     "  ports             the serial ports present, with what is known about each\n"
     "  check             what the bridge would make of the settings: the file read,\n"
     "                    the values in effect, warnings, whether the serial port\n"
-    "                    opens (and why not), whether the LAN port is free\n"
+    "                    opens (and why not), whether the LAN port is free,\n"
+    "                    whether the UDP target resolves and takes a datagram\n"
     "\n"
     "  -f, --file PATH   work on PATH instead of ./tolv.conf\n"
     "  -h, --help        this text\n"
@@ -62,8 +63,9 @@ const char examples[] =
     "  tolvane-config --file " TOLVANE_EXAMPLE_SETTINGS " show\n"
     "\n"
     "Exit status: 0 done, 1 the file could not be read or written (or no serial\n"
-    "port was found; for check, the port does not open or the LAN port is\n"
-    "taken), 2 a usage error (nothing was written).\n";
+    "port was found; for check, the port does not open, the LAN port is\n"
+    "taken or the UDP target does not resolve), 2 a usage error (nothing was\n"
+    "written).\n";
 
 } // namespace
 
