@@ -51,6 +51,12 @@ void getUdpTarget(char* out) {
 void setUdpTarget(const char* text) {
     setText(settings.udpTarget, udpTargetSize, text);
 }
+void getButtonLine(int button, char* out) {
+    getText(out, buttonActionsSize, settings.buttonLines[button]);
+}
+void setButtonLine(int button, const char* text) {
+    setText(settings.buttonLines[button], buttonActionsSize, text);
+}
 void getKeptLines(char* out, size_t size) {
     getText(out, size, keptLines);
 }

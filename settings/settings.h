@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "settings/button_actions.h"
 #include "text/number_text.h"
 #include "text/system_result.h"
 
@@ -30,6 +31,7 @@ enum class MouseRecenter : uint8_t { none, middleHold, leftRight };
 enum class MouseClutch : uint8_t { none, left, right, middle };
 enum class PointerBackend : uint8_t { automatic, x11, uinput };
 enum class UdpFormat : uint8_t { opentrack, osc };
+enum class ButtonPreset : uint8_t { none, presenter };
 
 struct Settings {
     char comPort[comPortSize]; // use getComPort/setComPort across threads
@@ -55,6 +57,12 @@ struct Settings {
     char screenSize[screenSizeSize];     // use getScreenSize/setScreenSize; "" or "WxH"
     char udpTarget[udpTargetSize];       // use getUdpTarget/setUdpTarget; "" or "HOST:PORT"
     std::atomic<UdpFormat> udpFormat;
+    // What the buttons do instead of the air mouse's clicks: one line each
+    // (button_actions.h), "" for none; use getButtonLine/setButtonLine.
+    char buttonLines[buttonCount][buttonActionsSize];
+    std::atomic<ButtonPreset> buttonPreset;
+    std::atomic<int32_t> longPress;   // ms a press is held to count as long
+    std::atomic<int32_t> doublePress; // ms within which a second press makes a double
 };
 
 extern Settings settings;
@@ -106,6 +114,9 @@ void getScreenSize(char* out);
 void setScreenSize(const char* text);
 void getUdpTarget(char* out);
 void setUdpTarget(const char* text);
+// One button's line (buttonActionsSize bytes), button 0..4.
+void getButtonLine(int button, char* out);
+void setButtonLine(int button, const char* text);
 
 // The lines after the eleventh that the reader did not know, as read, each
 // followed by "\n"; written back after the known ones.

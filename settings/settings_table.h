@@ -20,6 +20,7 @@ enum class SettingKind : uint8_t {
     choice,     // one of the row's words
     screenSize, // empty or WxH, each 1..100000
     address,    // empty or HOST:PORT: IPv4, a name or [IPv6]; port 1..65535
+    buttonLine, // empty or what a button does per press kind (button_actions.h)
 };
 
 enum class RangeRule : uint8_t {

@@ -59,7 +59,7 @@ bool parseAssignment(const char* text, Assignment* a) {
     const char* name = row.name;
     const char* v = a->value;
     if (isKeyedSetting(a->index)) {
-        char reason[200];
+        char reason[512]; // a button's line lists the names it knows
         TextBuilder why(reason, sizeof reason);
         if (checkSettingText(a->index, v, why)) return true;
         std::string shown;
