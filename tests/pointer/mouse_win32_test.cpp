@@ -206,8 +206,10 @@ TEST(WindowsKeys, HookSeesInjectedVirtualKeys) {
     setButtonMap(map, actions, 500, 300);
     ButtonState mouse;
     BridgeRequests asked;
-    driveButtonMap(map, ButtonState{{1, 0, 0, 0, 0}}, 0.00, &mouse, &asked);
-    driveButtonMap(map, ButtonState{{0, 1, 0, 0, 0}}, 0.01, &mouse, &asked);
+    // A cycle's first sample with a button held waits for its release.
+    driveButtonMap(map, ButtonState{{0, 0, 0, 0, 0}}, 0.00, &mouse, &asked);
+    driveButtonMap(map, ButtonState{{1, 0, 0, 0, 0}}, 0.01, &mouse, &asked);
+    driveButtonMap(map, ButtonState{{0, 1, 0, 0, 0}}, 0.02, &mouse, &asked);
     releaseButtonMap(map);
     const std::vector<HookedKey> expected{
         {VK_NEXT, false, true, true}, {VK_NEXT, true, true, true}, {VK_LSHIFT, false, false, true},
