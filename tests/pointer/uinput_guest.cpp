@@ -341,8 +341,10 @@ int main(int argc, char** argv) {
     setButtonMap(map, actions, 500, 300);
     ButtonState forMouse;
     BridgeRequests asked;
-    driveButtonMap(map, ButtonState{{1, 0, 0, 0, 0}}, 0.00, &forMouse, &asked);
-    driveButtonMap(map, ButtonState{{0, 1, 0, 0, 0}}, 0.01, &forMouse, &asked);
+    // A cycle's first sample with a button held waits for its release.
+    driveButtonMap(map, ButtonState{{0, 0, 0, 0, 0}}, 0.00, &forMouse, &asked);
+    driveButtonMap(map, ButtonState{{1, 0, 0, 0, 0}}, 0.01, &forMouse, &asked);
+    driveButtonMap(map, ButtonState{{0, 1, 0, 0, 0}}, 0.02, &forMouse, &asked);
     releaseButtonMap(map);
     drain();
     const Event keyExpected[] = {{EV_KEY, KEY_LEFTSHIFT, 1}, {EV_SYN, SYN_REPORT, 0},
