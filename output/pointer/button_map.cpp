@@ -112,24 +112,46 @@ void loadButtonMap(ButtonMap& map) {
         if (!parseButtonActions(line, &actions[k], ignored)) actions[k] = ButtonActions{};
         if (line[0] == '\0' && presenter) actions[k] = presenterButtonActions(k);
     }
+    // A key said to be missing stays said across the cycles of a worker.
+    bool said[keyIdCount];
+    for (int i = 0; i < keyIdCount; ++i)
+        said[i] = map.keySaid[i];
     setButtonMap(map, actions, settings.longPress.load(), settings.doublePress.load());
+    for (int i = 0; i < keyIdCount; ++i)
+        map.keySaid[i] = said[i];
 }
 
-void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
-                    ButtonState* forMouse, BridgeRequests* requests) {
+void decideButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
+                     ButtonState* forMouse, BridgeRequests* requests) {
     *forMouse = buttons;
     *requests = BridgeRequests{};
-    PressEvent events[buttonCount];
-    classifyPresses(map.kinds, buttons, seconds, map.rules, events);
+    classifyPresses(map.kinds, buttons, seconds, map.rules, map.decided);
     for (int k = 0; k < buttonCount; ++k) {
         if (!map.mapped[k]) continue;
         // The air mouse sees a mapped button as never pressed.
         forMouse->button[k] = 0;
-        const PressEvent& e = events[k];
-        if (e.decided)
-            act(map, k, map.actions[k].action[static_cast<int>(e.kind)], e.begins, requests);
-        if (e.ends) releaseMouse(map, k);
+        const PressEvent& e = map.decided[k];
+        const ButtonAction& a = map.actions[k].action[static_cast<int>(e.kind)];
+        if (e.decided && a.kind == ActionKind::bridge) act(map, k, a, false, requests);
     }
+}
+
+void sendButtonMap(ButtonMap& map) {
+    BridgeRequests ignored;
+    for (int k = 0; k < buttonCount; ++k) {
+        if (!map.mapped[k]) continue;
+        PressEvent& e = map.decided[k];
+        const ButtonAction& a = map.actions[k].action[static_cast<int>(e.kind)];
+        if (e.decided && a.kind != ActionKind::bridge) act(map, k, a, e.begins, &ignored);
+        if (e.ends) releaseMouse(map, k);
+        e = PressEvent{};
+    }
+}
+
+void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
+                    ButtonState* forMouse, BridgeRequests* requests) {
+    decideButtonMap(map, buttons, seconds, forMouse, requests);
+    sendButtonMap(map);
 }
 
 void releaseButtonMap(ButtonMap& map) {

@@ -29,6 +29,7 @@ struct ButtonMap {
     bool mapped[buttonCount];
     bool any;
     PressKinds kinds;
+    PressEvent decided[buttonCount]; // this sample's, until sendButtonMap
     // Keys and mouse buttons the bridge holds down, in the order pressed.
     KeyId heldKeys[8];
     int heldKeyCount;
@@ -43,8 +44,14 @@ void loadButtonMap(ButtonMap& map);
 void setButtonMap(ButtonMap& map, const ButtonActions actions[buttonCount], int32_t longMs,
                   int32_t doubleMs);
 
-// One sample: decides press kinds, sends the mapped buttons' actions, and
-// gives the air mouse the states with the mapped buttons released.
+// One sample, in two steps around the air mouse: decideButtonMap decides the
+// press kinds, gives the air mouse the states with the mapped buttons
+// released and what the bridge's actions ask of it; sendButtonMap then sends
+// the keys and clicks, after the cursor has been placed for this sample.
+void decideButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
+                     ButtonState* forMouse, BridgeRequests* requests);
+void sendButtonMap(ButtonMap& map);
+// Both at once.
 void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
                     ButtonState* forMouse, BridgeRequests* requests);
 // Releases every key and mouse button the map holds (in reverse order) and

@@ -41,8 +41,9 @@ OutputOutcome driveMouse(const LinePass& pass) {
     }
     ButtonState forMouse;
     BridgeRequests requests;
-    driveButtonMap(buttonMap, *pass.buttons, seconds, &forMouse, &requests);
+    decideButtonMap(buttonMap, *pass.buttons, seconds, &forMouse, &requests);
     driveAirMouseWith(*pass.mouseOutput, forMouse, seconds, mouseFeelFromSettings(), requests);
+    sendButtonMap(buttonMap);
     return {};
 }
 

@@ -3,8 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "output/pointer/air_mouse.h"
 #include "output/pointer/button_map.h"
+#include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer.h"
+#include "output/pointer/pointer_output.h"
 #include "output/pointer/press_kinds.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
@@ -240,6 +243,68 @@ TEST(ButtonMap, ChordsClicksBridgeActionsAndRefusedKeys) {
     EXPECT_EQ(notes[0],
               "keys: the key Super cannot be sent here: its button's action does nothing");
     setNoteListener(nullptr);
+}
+
+// Through the air mouse's output: a mouse button the map holds is let go at a
+// restart (and the same hook ends a worker), and the bridge's toggles stop
+// and hold the cursor while the other buttons still act.
+TEST(ButtonMap, OutputReleasesAtRestartAndTogglesTheCursor) {
+    setDefaults();
+    settings.mouseEnabled = 1;
+    screenWidth = 1920;
+    screenHeight = 1080;
+    setButtonLine(0, "LeftButton");
+    setButtonLine(1, "AirMouse");
+    setButtonLine(4, "Clutch");
+    pointerOutput.prepare();
+    pointerOutput.begin();
+    const MotionOutput ahead{{0, 0, 0}, {0, 0, 0, 1}};
+    const auto at = [](double s) {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(s)));
+    };
+    // Each pass: whether the cursor was placed, and the button events.
+    const auto pass = [&](const char* states, double s) {
+        ButtonState b{};
+        for (int k = 0; k < buttonCount; ++k)
+            b.button[k] = states[k] - '0';
+        LinePass p;
+        p.accepted = true;
+        p.received = at(s);
+        p.mouseOutput = &ahead;
+        p.buttons = &b;
+        clearPointerCalls();
+        pointerOutput.pass(p);
+        PointerCall calls[16];
+        const int n = copyPointerCalls(calls, 16);
+        std::string seen;
+        for (int i = 0; i < n && i < 16; ++i)
+            seen += calls[i].kind == PointerCall::place ? "place " : "event ";
+        return seen;
+    };
+    EXPECT_EQ(pass("00000", 0.00), "place ");
+    EXPECT_EQ(pass("10000", 0.01), "place event ");
+    clearPointerCalls();
+    pointerOutput.restart();
+    PointerCall up[4];
+    ASSERT_EQ(copyPointerCalls(up, 4), 1);
+    EXPECT_EQ(up[0].flags, mouseEventAbsolute | mouseEventLeftUp);
+
+    pointerOutput.begin();
+    EXPECT_EQ(pass("00000", 1.00), "place ");
+    EXPECT_EQ(pass("01000", 1.01), "");       // pointing off
+    EXPECT_EQ(pass("00100", 1.02), "event "); // the unmapped wheel still turns
+    for (double s = 1.03; s < 1.07; s += 0.01)
+        pass("00000", s);
+    EXPECT_EQ(pass("01000", 1.10), "place "); // pointing on again
+    EXPECT_EQ(pass("00001", 1.11), "");       // the clutch holds the cursor
+    for (double s = 1.12; s < 1.16; s += 0.01)
+        EXPECT_EQ(pass("00000", s), "");
+    EXPECT_EQ(pass("00001", 1.20), "place "); // and lets it go
+    pointerOutput.finish();
+    for (int k = 0; k < buttonCount; ++k)
+        setButtonLine(k, "");
 }
 
 TEST(ButtonMap, GrammarReadsBackAndRefusesWithTheNames) {
