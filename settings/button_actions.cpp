@@ -85,6 +85,8 @@ bool parseAction(const char* word, size_t length, ButtonAction* action, TextBuil
         while (plus < end && *plus != '+')
             ++plus;
         const auto partLength = static_cast<size_t>(plus - part);
+        if (partLength == 0)
+            return refuse(reason, word, length, "' has an empty key name around \"+\"");
         const int found = findName(part, partLength, keyNames, keyIdCount - 1);
         if (found < 0) return refuse(reason, part, partLength, "' is no name the buttons know: ");
         const auto key = static_cast<KeyId>(found + 1);

@@ -47,7 +47,7 @@ void checkKeyedLine(SettingsFileCheck* check, int line, const char* text) {
         copyText(add(check, SettingsIssue::unknownLine, line)->text, settingsLineShown + 1, text);
         return;
     }
-    char reason[100];
+    char reason[sizeof SettingsFinding{}.reason];
     TextBuilder why(reason, sizeof reason);
     if (checkSettingText(index, equals + 1, why)) return;
     SettingsFinding* f = add(check, SettingsIssue::badValue, line);

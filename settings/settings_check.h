@@ -34,7 +34,7 @@ struct SettingsFinding {
     int line;        // the line in the file: 1..11 for the fields, then the keyed lines
     long long value; // the value as written or in effect, where one applies
     char text[settingsLineShown + 1]; // keyed lines: the line, cut
-    char reason[100];                 // badValue: what is wrong ("is outside 0 to 1000")
+    char reason[320]; // badValue: what is wrong ("is outside 0 to 1000"), a button's names
 };
 
 constexpr int settingsFindingsMax = 24; // more than the eleven lines can raise

@@ -328,6 +328,7 @@ TEST(ButtonMap, GrammarReadsBackAndRefusesWithTheNames) {
         {"press:", nullptr, "has no action"},
         {"press:B+Shift", nullptr, "no modifier"},
         {"press:Shift+Ctrl", nullptr, "ends in a modifier"},
+        {"press:Shift+", nullptr, "has an empty key name"},
     };
     for (const Case& c : cases) {
         ButtonActions actions;
