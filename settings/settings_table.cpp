@@ -242,15 +242,11 @@ void describeDoublePress(TextBuilder& out) {
     out.append("buttons: ms after a release in which a second press counts as double (50 to 1000)");
 }
 
-#define BUTTON_ROW(k, name)                                                                        \
+#define BUTTON_ROW(k, name, help)                                                                  \
     {                                                                                              \
         name, 0, SettingKind::buttonLine, "", RangeRule::length, 0, buttonActionsSize - 1,         \
-            nullptr, 0, GreyWhen::never,                                                           \
-            "what the button does, per press kind: press:PageDown long:Shift+F5 double:B; empty: " \
-            "the "                                                                                 \
-            "air mouse's own",                                                                     \
-            formatText<getButtonLineOf<k>, buttonActionsSize>, storeButtonLine<k>,                 \
-            describeButtonLine<k>                                                                  \
+            nullptr, 0, GreyWhen::never, help, formatText<getButtonLineOf<k>, buttonActionsSize>,  \
+            storeButtonLine<k>, describeButtonLine<k>                                              \
     }
 
 #define WORDS(list) list, static_cast<int>(sizeof list / sizeof list[0])
@@ -335,11 +331,13 @@ const SettingRow settingsTable[] = {
      GreyWhen::never, "UDP packets: opentrack or osc",
      formatChoice<UdpFormat, &Settings::udpFormat, udpFormatWords>,
      storeChoice<UdpFormat, &Settings::udpFormat, udpFormatWords, 2>, describeUdpFormat},
-    BUTTON_ROW(0, "button0"),
-    BUTTON_ROW(1, "button1"),
-    BUTTON_ROW(2, "button2"),
-    BUTTON_ROW(3, "button3"),
-    BUTTON_ROW(4, "button4"),
+    BUTTON_ROW(0, "button0",
+               "the left button's action per press kind, as press:PageDown long:Shift+F5 "
+               "double:B; empty: a left click as always"),
+    BUTTON_ROW(1, "button1", "the right button's, as button0's; empty: a right click"),
+    BUTTON_ROW(2, "button2", "the wheel-forward button's, as button0's; empty: it scrolls"),
+    BUTTON_ROW(3, "button3", "the wheel-backward button's, as button0's; empty: it scrolls"),
+    BUTTON_ROW(4, "button4", "the middle button's, as button0's; empty: a middle click"),
     {"buttonPreset", 0, SettingKind::choice, "none", RangeRule::none, 0, 0,
      WORDS(buttonPresetWords), GreyWhen::never,
      "buttons: presenter gives a slide show's keys to every button without a line of its own",

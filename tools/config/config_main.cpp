@@ -66,7 +66,7 @@ const char examples[] =
     "  tolvane-config set webSocketEnabled=1\n"
     "  tolvane-config set mouseSmoothing=adaptive udpTarget=127.0.0.1:4242\n"
     "  tolvane-config set buttonPreset=presenter\n"
-    "  tolvane-config set 'button2=press:PageDown long:Shift+F5 double:B' longPress=600\n"
+    "  tolvane-config set 'button2=press:PageDown long:Shift+F5 double:B'\n"
     "  tolvane-config check\n"
     "  tolvane-config --file " TOLVANE_EXAMPLE_SETTINGS " show\n"
     "\n"
