@@ -19,6 +19,7 @@
 #include "motion/averaging.h"
 #include "motion/orientation.h"
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/keys.h"
 #include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer.h"
 #include "output/pointer/pointer_output.h"
@@ -47,6 +48,9 @@ void placeCursor(int32_t x, int32_t y) {
     cursorY = y;
 }
 void sendMouseEvent(uint32_t, int32_t) {}
+bool sendKey(KeyId, bool) {
+    return true;
+}
 
 namespace {
 

@@ -58,6 +58,12 @@ void getDsuAddress(char* out) {
 void setDsuAddress(const char* text) {
     setText(settings.dsuAddress, dsuAddressSize, text);
 }
+void getButtonLine(int button, char* out) {
+    getText(out, buttonActionsSize, settings.buttonLines[button]);
+}
+void setButtonLine(int button, const char* text) {
+    setText(settings.buttonLines[button], buttonActionsSize, text);
+}
 void getKeptLines(char* out, size_t size) {
     getText(out, size, keptLines);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "settings/button_actions.h"
 #include "text/number_text.h"
 #include "text/system_result.h"
 
@@ -32,6 +33,7 @@ enum class MouseClutch : uint8_t { none, left, right, middle };
 enum class PointerBackend : uint8_t { automatic, x11, uinput };
 enum class UdpFormat : uint8_t { opentrack, osc };
 enum class DsuServerSwitch : uint8_t { off, on };
+enum class ButtonPreset : uint8_t { none, presenter };
 
 struct Settings {
     char comPort[comPortSize]; // use getComPort/setComPort across threads
@@ -60,6 +62,12 @@ struct Settings {
     std::atomic<DsuServerSwitch> dsuServer;
     char dsuAddress[dsuAddressSize]; // use getDsuAddress/setDsuAddress; an IPv4 address
     std::atomic<int32_t> dsuPort;
+    // What the buttons do instead of the air mouse's clicks: one line each
+    // (button_actions.h), "" for none; use getButtonLine/setButtonLine.
+    char buttonLines[buttonCount][buttonActionsSize];
+    std::atomic<ButtonPreset> buttonPreset;
+    std::atomic<int32_t> longPress;   // ms a press is held to count as long
+    std::atomic<int32_t> doublePress; // ms within which a second press makes a double
 };
 
 extern Settings settings;
@@ -119,6 +127,9 @@ void getUdpTarget(char* out);
 void setUdpTarget(const char* text);
 void getDsuAddress(char* out); // dsuAddressSize bytes
 void setDsuAddress(const char* text);
+// One button's line (buttonActionsSize bytes), button 0..4.
+void getButtonLine(int button, char* out);
+void setButtonLine(int button, const char* text);
 
 // The lines after the eleventh that the reader did not know, as read, each
 // followed by "\n"; written back after the known ones.

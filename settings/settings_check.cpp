@@ -54,7 +54,7 @@ void checkKeyedLine(SettingsFileCheck* check, int line, const char* text, bool c
         copyText(add(check, SettingsIssue::unknownLine, line)->text, settingsLineShown + 1, text);
         return;
     }
-    char reason[100];
+    char reason[sizeof SettingsFinding{}.reason];
     TextBuilder why(reason, sizeof reason);
     // The reader takes no cut value: its end is not what was written.
     if (cut)

@@ -38,7 +38,7 @@ struct SettingsFinding {
     long long value; // the value as written or in effect, where one applies (keptLinesLost:
                      // the number of lines)
     char text[settingsLineShown + 1]; // keyed lines: the line, cut
-    char reason[100];                 // badValue: what is wrong ("is outside 0 to 1000")
+    char reason[320]; // badValue: what is wrong ("is outside 0 to 1000"), a button's names
 };
 
 constexpr int settingsFindingsMax = 24; // more than the eleven lines can raise; the

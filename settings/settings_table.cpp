@@ -12,6 +12,7 @@ constexpr const char* clutchWords[] = {"none", "left", "right", "middle"};
 constexpr const char* pointerWords[] = {"auto", "x11", "uinput"};
 constexpr const char* udpFormatWords[] = {"opentrack", "osc"};
 constexpr const char* dsuServerWords[] = {"off", "on"};
+constexpr const char* buttonPresetWords[] = {"none", "presenter"};
 
 uint8_t lowBits(int32_t number) {
     return static_cast<uint8_t>(static_cast<uint32_t>(number) & 0xFFu);
@@ -230,6 +231,57 @@ bool isIpv4Text(const char* text) {
     return *text == '\0';
 }
 
+// A button's line is kept as the table spells it, so that show and the file
+// read alike whatever case the user typed.
+template <int button> void storeButtonLine(const char* text) {
+    ButtonActions actions;
+    char reason[8];
+    TextBuilder ignored(reason, sizeof reason);
+    if (!parseButtonActions(text, &actions, ignored)) return;
+    char line[buttonActionsSize];
+    TextBuilder out(line, sizeof line);
+    formatButtonActions(actions, out);
+    setButtonLine(button, line);
+}
+template <int button> void getButtonLineOf(char* out) {
+    getButtonLine(button, out);
+}
+template <int button> void describeButtonLine(TextBuilder& out) {
+    char line[buttonActionsSize];
+    getButtonLine(button, line);
+    if (line[0] != '\0') {
+        out.append("its own keys and actions");
+        return;
+    }
+    if (settings.buttonPreset == ButtonPreset::presenter) {
+        out.append("the presenter preset: ");
+        formatButtonActions(presenterButtonActions(button), out);
+        return;
+    }
+    constexpr const char* meaning[buttonCount] = {"left button", "right button", "wheel forward",
+                                                  "wheel backward", "middle button"};
+    out.append("the air mouse's ");
+    out.append(meaning[button]);
+}
+void describeButtonPreset(TextBuilder& out) {
+    out.append(settings.buttonPreset == ButtonPreset::presenter
+                   ? "buttons: a slide show's keys, for the buttons without a line of their own"
+                   : "buttons: only what button0..button4 give, else the air mouse's");
+}
+void describeLongPress(TextBuilder& out) {
+    out.append("buttons: ms a press is held to count as long (100 to 5000)");
+}
+void describeDoublePress(TextBuilder& out) {
+    out.append("buttons: ms after a release in which a second press counts as double (50 to 1000)");
+}
+
+#define BUTTON_ROW(k, name, help)                                                                  \
+    {                                                                                              \
+        name, 0, SettingKind::buttonLine, "", RangeRule::length, 0, buttonActionsSize - 1,         \
+            nullptr, 0, GreyWhen::never, help, formatText<getButtonLineOf<k>, buttonActionsSize>,  \
+            storeButtonLine<k>, describeButtonLine<k>                                              \
+    }
+
 #define WORDS(list) list, static_cast<int>(sizeof list / sizeof list[0])
 
 } // namespace
@@ -322,7 +374,28 @@ const SettingRow settingsTable[] = {
     {"dsuPort", 0, SettingKind::integer, "26760", RangeRule::refuse, 1, 65535, nullptr, 0,
      GreyWhen::never, "DSU server: its UDP port, 1 to 65535", formatInteger<&Settings::dsuPort>,
      storeInteger<&Settings::dsuPort>, describeDsuPort},
+    BUTTON_ROW(0, "button0",
+               "the left button's action per press kind, as press:PageDown long:Shift+F5 "
+               "double:B; empty: a left click as always"),
+    BUTTON_ROW(1, "button1", "the right button's, as button0's; empty: a right click"),
+    BUTTON_ROW(2, "button2", "the wheel-forward button's, as button0's; empty: it scrolls"),
+    BUTTON_ROW(3, "button3", "the wheel-backward button's, as button0's; empty: it scrolls"),
+    BUTTON_ROW(4, "button4", "the middle button's, as button0's; empty: a middle click"),
+    {"buttonPreset", 0, SettingKind::choice, "none", RangeRule::none, 0, 0,
+     WORDS(buttonPresetWords), GreyWhen::never,
+     "buttons: presenter gives a slide show's keys to every button without a line of its own",
+     formatChoice<ButtonPreset, &Settings::buttonPreset, buttonPresetWords>,
+     storeChoice<ButtonPreset, &Settings::buttonPreset, buttonPresetWords, 2>,
+     describeButtonPreset},
+    {"longPress", 0, SettingKind::integer, "500", RangeRule::refuse, 100, 5000, nullptr, 0,
+     GreyWhen::never, "buttons: ms a press is held to count as long, 100 to 5000",
+     formatInteger<&Settings::longPress>, storeInteger<&Settings::longPress>, describeLongPress},
+    {"doublePress", 0, SettingKind::integer, "300", RangeRule::refuse, 50, 1000, nullptr, 0,
+     GreyWhen::never, "buttons: ms within which a second press counts as double, 50 to 1000",
+     formatInteger<&Settings::doublePress>, storeInteger<&Settings::doublePress>,
+     describeDoublePress},
 };
+#undef BUTTON_ROW
 #undef WORDS
 const int settingsRowCount = static_cast<int>(sizeof settingsTable / sizeof settingsTable[0]);
 
@@ -542,6 +615,16 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         reason.append("is no HOST:PORT (an IPv4 address, a host name or [IPv6], and a port 1 to "
                       "65535, for example 127.0.0.1:4242)");
         return false;
+    }
+    case SettingKind::buttonLine: {
+        ButtonActions actions;
+        if (std::strlen(text) >= buttonActionsSize) {
+            reason.append("is longer than ");
+            reason.appendInteger(buttonActionsSize - 1);
+            reason.append(" characters");
+            return false;
+        }
+        return parseButtonActions(text, &actions, reason);
     }
     default:
         return true; // the eleven lines go through the dialog's rules

@@ -21,6 +21,7 @@ enum class SettingKind : uint8_t {
     screenSize, // empty or WxH, each 1..100000
     address,    // empty or HOST:PORT: IPv4, a name or [IPv6]; port 1..65535
     ipv4,       // an IPv4 address a.b.c.d, each 0..255
+    buttonLine, // empty or what a button does per press kind (button_actions.h)
 };
 
 enum class RangeRule : uint8_t {

@@ -31,6 +31,8 @@ struct FeelState {
     double holdUntil; // the cursor holds still before this time
     bool holding;
     int32_t previousRaw[5];
+    bool clutchToggled; // a button's Clutch action holds the cursor
+    bool pointingOff;   // a button's AirMouse action stopped the cursor
     Gesture gesture[5];
     double pressedAt[5];
 };
@@ -40,6 +42,7 @@ FeelState state{};
 void resetGestures() {
     resetOneEuro(state.filter);
     state.clutchHeld = false;
+    state.clutchToggled = false;
     state.holding = false;
     for (int k = 0; k < 5; ++k) {
         state.previousRaw[k] = 0;
@@ -224,16 +227,29 @@ void resetMouseReference() {
     resetGestures();
     state.referenced = false;
     state.shown = false;
+    state.pointingOff = false;
 }
 
 void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
                    const MouseFeel& feel) {
-    if (mouseFeelOff(feel)) {
+    driveAirMouseWith(mouseOutput, buttons, seconds, feel, BridgeRequests{});
+}
+
+void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
+                       const MouseFeel& feel, const BridgeRequests& requests) {
+    const bool asked = requests.recenter || requests.clutchToggle || requests.airMouseToggle;
+    if (mouseFeelOff(feel) && !asked && !state.clutchToggled && !state.pointingOff) {
         updateCursor(mouseOutput);
         injectButtons(buttons);
         return;
     }
-    const ButtonPlan plan = planButtons(buttons, seconds, feel);
+    ButtonPlan plan = planButtons(buttons, seconds, feel);
+    plan.recenter = plan.recenter || requests.recenter;
+    if (requests.clutchToggle) {
+        plan.clutchReleased = plan.clutchReleased || state.clutchToggled;
+        state.clutchToggled = !state.clutchToggled;
+    }
+    if (requests.airMouseToggle) state.pointingOff = !state.pointingOff;
 
     float direction[3];
     pointingDirection(mouseOutput, direction);
@@ -275,7 +291,9 @@ void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, 
     } else if (state.holding && !(seconds < state.holdUntil)) {
         state.holding = false;
     }
-    const bool still = (state.clutchHeld || state.holding) && !plan.recenter;
+    const bool still =
+        ((state.clutchHeld || state.clutchToggled || state.holding) && !plan.recenter) ||
+        state.pointingOff;
     float sx, sy;
     if (!still && projectDirection(direction, &sx, &sy)) {
         placeCursor(static_cast<int32_t>(sx), static_cast<int32_t>(sy));

@@ -8,6 +8,7 @@
 
 #include "device/device_line.h"
 #include "motion/orientation.h"
+#include "output/pointer/button_map.h"
 #include "settings/settings.h"
 
 // The 1-euro filter's defaults, chosen with bench/air_mouse_feel (the
@@ -50,3 +51,8 @@ void resetMouseReference();
 // places the cursor and sends the button and wheel events.
 void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
                    const MouseFeel& feel);
+// The same with what the mapped buttons asked of it: a recenter now, the
+// clutch toggled (the cursor holds still until toggled again, then moves on
+// from where it stayed), pointing toggled off or on (buttons still act).
+void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
+                       const MouseFeel& feel, const BridgeRequests& requests);

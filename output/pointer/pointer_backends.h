@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "settings/button_actions.h"
+
 // XTest (pointer_x11.cpp). The X screen's full size is what a uinput device
 // spans under an X server; the primary monitor's is what XTest uses.
 bool openX11Pointer();
@@ -13,6 +15,8 @@ bool readX11ScreenSize(int32_t* width, int32_t* height);
 bool readX11RootSize(int32_t* width, int32_t* height);
 void placeX11Cursor(int32_t x, int32_t y);
 void sendX11MouseEvent(uint32_t flags, int32_t wheelData);
+// A key by keysym, through the running keyboard map; false without one.
+bool sendX11Key(KeyId key, bool down);
 
 // uinput (pointer_uinput.cpp). openUinputNode opens /dev/uinput (-1 with
 // errno on failure); openUinputPointer makes the device on that descriptor,
@@ -24,8 +28,16 @@ bool uinputPointerAvailable();
 bool readUinputScreenSize(int32_t* width, int32_t* height);
 void placeUinputCursor(int32_t x, int32_t y);
 void sendUinputMouseEvent(uint32_t flags, int32_t wheelData);
+// Keys go through a second device, a keyboard, made on the first key (or by
+// openUinputKeys) on its own /dev/uinput descriptor, so that the pointer's
+// device stays the mouse that udev and the compositor take it for.
+bool openUinputKeys(int fd);
+void closeUinputKeys();
+bool sendUinputKey(KeyId key, bool down);
+const char* uinputKeysNode();
 // The device's event node ("/dev/input/event5"), empty while there is none.
 const char* uinputDeviceNode();
 
 // The name the virtual device carries.
 constexpr const char uinputDeviceName[] = "tolvane";
+constexpr const char uinputKeysName[] = "tolvane keys";

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
 #include "output/pointer/pointer_backends.h"
 #include "output/pointer/pointer_choice.h"
@@ -51,6 +52,16 @@ bool uinputScreen(bool xOpen, int32_t* width, int32_t* height, const char** from
     return false;
 }
 
+bool buttonsMapped() {
+    if (settings.buttonPreset.load() != ButtonPreset::none) return true;
+    for (int k = 0; k < buttonCount; ++k) {
+        char line[buttonActionsSize];
+        getButtonLine(k, line);
+        if (line[0] != '\0') return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool openPointer() {
@@ -90,6 +101,12 @@ bool openPointer() {
             text.append(from);
             text.append(", ");
             text.append(uinputDeviceNode());
+            // The keyboard beside it, made now when the buttons send keys,
+            // so that the compositor has taken it before the first key.
+            if (buttonsMapped() && openUinputKeys(openUinputNode())) {
+                text.append(", keys ");
+                text.append(uinputKeysNode());
+            }
             text.append(")");
         }
         fd = -1; // taken or closed by openUinputPointer, or closed below
@@ -107,7 +124,10 @@ bool openPointer() {
 
 void closePointer() {
     if (kind == PointerKind::x11) closeX11Pointer();
-    if (kind == PointerKind::uinput) closeUinputPointer();
+    if (kind == PointerKind::uinput) {
+        closeUinputKeys();
+        closeUinputPointer();
+    }
     kind = PointerKind::none;
 }
 
@@ -131,4 +151,10 @@ void placeCursor(int32_t x, int32_t y) {
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     if (kind == PointerKind::x11) sendX11MouseEvent(flags, wheelData);
     if (kind == PointerKind::uinput) sendUinputMouseEvent(flags, wheelData);
+}
+
+bool sendKey(KeyId key, bool down) {
+    if (kind == PointerKind::x11) return sendX11Key(key, down);
+    if (kind == PointerKind::uinput) return sendUinputKey(key, down);
+    return false;
 }

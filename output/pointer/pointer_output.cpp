@@ -3,10 +3,14 @@
 #include <chrono>
 
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/button_map.h"
 #include "output/pointer/mouse_feel.h"
 #include "settings/settings.h"
 
 namespace {
+
+// The buttons as the user mapped them; the worker's thread only.
+ButtonMap buttonMap{};
 
 bool mouseOn() {
     return settings.mouseEnabled.load() != 0;
@@ -19,17 +23,33 @@ void prepareMouse() {
     resetMouseReference();
 }
 
-// Each cycle, the buttons (and the feel's smoothing and gestures) start afresh.
+// Each cycle, the buttons (and the feel's smoothing and gestures) start
+// afresh; the buttons' mapping is read again.
 void beginMouse() {
     resetPreviousButtons();
     resetMouseFeel();
+    releaseButtonMap(buttonMap);
+    loadButtonMap(buttonMap);
 }
 
 OutputOutcome driveMouse(const LinePass& pass) {
     if (!pass.accepted || !mouseOn()) return {};
     const double seconds = std::chrono::duration<double>(pass.received.time_since_epoch()).count();
-    driveAirMouse(*pass.mouseOutput, *pass.buttons, seconds, mouseFeelFromSettings());
+    if (!buttonMap.any) {
+        driveAirMouse(*pass.mouseOutput, *pass.buttons, seconds, mouseFeelFromSettings());
+        return {};
+    }
+    ButtonState forMouse;
+    BridgeRequests requests;
+    decideButtonMap(buttonMap, *pass.buttons, seconds, &forMouse, &requests);
+    driveAirMouseWith(*pass.mouseOutput, forMouse, seconds, mouseFeelFromSettings(), requests);
+    sendButtonMap(buttonMap);
     return {};
+}
+
+// No key stays down past the cycle or the worker that pressed it.
+void releaseKeys() {
+    releaseButtonMap(buttonMap);
 }
 
 } // namespace
@@ -39,4 +59,6 @@ const LineOutput pointerOutput = {
     .readsUnasked = mouseOn,
     .begin = beginMouse,
     .pass = driveMouse,
+    .restart = releaseKeys,
+    .finish = releaseKeys,
 };

@@ -142,3 +142,80 @@ void sendUinputMouseEvent(uint32_t flags, int32_t wheelData) {
     if ((flags & mouseEventWheel) && wheelData != 0) wheel(wheelData);
     emit(EV_SYN, SYN_REPORT, 0);
 }
+
+namespace {
+
+libevdev_uinput* keysDevice = nullptr;
+int keysFd = -1;
+char keysNode[64] = "";
+bool keysTried = false; // made, or refused: not tried again for every key
+
+// Key codes by KeyId (from KeyId::a on).
+constexpr unsigned keyCodes[keyIdCount - 1] = {
+    // clang-format off
+    KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I, KEY_J, KEY_K, KEY_L, KEY_M,
+    KEY_N, KEY_O, KEY_P, KEY_Q, KEY_R, KEY_S, KEY_T, KEY_U, KEY_V, KEY_W, KEY_X, KEY_Y, KEY_Z,
+    KEY_0, KEY_1, KEY_2, KEY_3, KEY_4, KEY_5, KEY_6, KEY_7, KEY_8, KEY_9,
+    KEY_F1, KEY_F2, KEY_F3, KEY_F4, KEY_F5, KEY_F6, KEY_F7, KEY_F8, KEY_F9, KEY_F10, KEY_F11,
+    KEY_F12,
+    KEY_PAGEDOWN, KEY_PAGEUP, KEY_HOME, KEY_END, KEY_UP, KEY_DOWN, KEY_LEFT, KEY_RIGHT,
+    KEY_ENTER, KEY_SPACE, KEY_ESC, KEY_TAB, KEY_BACKSPACE, KEY_DELETE, KEY_INSERT, KEY_DOT,
+    KEY_COMMA,
+    KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_LEFTMETA,
+    // clang-format on
+};
+
+} // namespace
+
+bool openUinputKeys(int fd) {
+    closeUinputKeys();
+    keysTried = true;
+    if (fd < 0) return false;
+    libevdev* description = libevdev_new();
+    if (!description) {
+        close(fd);
+        return false;
+    }
+    libevdev_set_name(description, uinputKeysName);
+    libevdev_set_id_bustype(description, BUS_VIRTUAL);
+    // Every key before the device is made: a device's keys cannot change.
+    for (unsigned code : keyCodes)
+        libevdev_enable_event_code(description, EV_KEY, code, nullptr);
+    const int made = libevdev_uinput_create_from_device(description, fd, &keysDevice);
+    libevdev_free(description);
+    if (made != 0) {
+        keysDevice = nullptr;
+        close(fd);
+        errno = -made;
+        return false;
+    }
+    keysFd = fd;
+    copyText(keysNode, sizeof keysNode,
+             libevdev_uinput_get_devnode(keysDevice) ? libevdev_uinput_get_devnode(keysDevice)
+                                                     : "");
+    return true;
+}
+
+void closeUinputKeys() {
+    // The kernel lets go of the keys still down when the device goes.
+    if (keysDevice) libevdev_uinput_destroy(keysDevice);
+    keysDevice = nullptr;
+    if (keysFd >= 0) close(keysFd);
+    keysFd = -1;
+    keysNode[0] = '\0';
+    keysTried = false;
+}
+
+bool sendUinputKey(KeyId key, bool down) {
+    if (!available || key == KeyId::none || key == KeyId::count) return false;
+    if (!keysDevice && !keysTried) openUinputKeys(openUinputNode());
+    if (!keysDevice) return false;
+    libevdev_uinput_write_event(keysDevice, EV_KEY, keyCodes[static_cast<int>(key) - 1],
+                                down ? 1 : 0);
+    libevdev_uinput_write_event(keysDevice, EV_SYN, SYN_REPORT, 0);
+    return true;
+}
+
+const char* uinputKeysNode() {
+    return keysNode;
+}

@@ -43,6 +43,48 @@ constexpr int64_t maxNotchesPerEvent = 8;
 int64_t wheelForward = 0;
 int64_t wheelBackward = 0;
 
+// Keysyms by KeyId (from KeyId::a on): letters and digits as their
+// unshifted symbols, which every layout puts on some key.
+constexpr uint32_t keysyms[keyIdCount - 1] = {
+    // clang-format off
+    'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r',
+    's', 't', 'u', 'v', 'w', 'x', 'y', 'z',
+    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
+    0xffbe, 0xffbf, 0xffc0, 0xffc1, 0xffc2, 0xffc3, 0xffc4, 0xffc5, 0xffc6, 0xffc7, 0xffc8, 0xffc9,
+    0xff56 /* Next */, 0xff55 /* Prior */, 0xff50 /* Home */, 0xff57 /* End */,
+    0xff52 /* Up */, 0xff54 /* Down */, 0xff51 /* Left */, 0xff53 /* Right */,
+    0xff0d /* Return */, ' ', 0xff1b /* Escape */, 0xff09 /* Tab */, 0xff08 /* BackSpace */,
+    0xffff /* Delete */, 0xff63 /* Insert */, '.', ',',
+    0xffe3 /* Control_L */, 0xffe1 /* Shift_L */, 0xffe9 /* Alt_L */, 0xffeb /* Super_L */,
+    // clang-format on
+};
+// The keycode of each KeyId in the server's keyboard map, looked up at the
+// first key (a round trip, once): 0 none, -1 not looked up yet.
+int keycodes[keyIdCount];
+bool keymapRead = false;
+
+void readKeymap() {
+    keymapRead = true;
+    for (int& k : keycodes)
+        k = 0;
+    const xcb_setup_t* setup = xcb_get_setup(connection);
+    const uint8_t first = setup->min_keycode;
+    const int count = setup->max_keycode - first + 1;
+    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+        connection, xcb_get_keyboard_mapping(connection, first, static_cast<uint8_t>(count)),
+        nullptr);
+    if (!map) return;
+    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+    const int perCode = map->keysyms_per_keycode;
+    // The lowest column first: a symbol reached without a modifier wins.
+    for (int column = 0; column < perCode; ++column)
+        for (int code = 0; code < count; ++code)
+            for (int key = 1; key < keyIdCount; ++key)
+                if (keycodes[key] == 0 && syms[code * perCode + column] == keysyms[key - 1])
+                    keycodes[key] = first + code;
+    std::free(map);
+}
+
 void click(uint8_t button, bool press) {
     xcb_test_fake_input(connection, press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, button,
                         XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
@@ -126,6 +168,7 @@ bool openX11Pointer() {
     monitorHeight = rootHeight = screens.data->height_in_pixels;
     findPrimaryMonitor();
     wheelForward = wheelBackward = 0;
+    keymapRead = false;
     available = true;
     return true;
 }
@@ -181,4 +224,15 @@ void sendX11MouseEvent(uint32_t flags, int32_t wheelData) {
         notches(5, &wheelBackward, -static_cast<int64_t>(wheelData));
     }
     send();
+}
+
+bool sendX11Key(KeyId key, bool down) {
+    if (!available || key == KeyId::none || key == KeyId::count) return false;
+    if (!keymapRead) readKeymap();
+    const int code = keycodes[static_cast<int>(key)];
+    if (code == 0) return false;
+    xcb_test_fake_input(connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
+                        static_cast<uint8_t>(code), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    send();
+    return true;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/button_map.h"
 #include "output/pointer/pointer.h"
 #include "settings/settings.h"
 
@@ -47,14 +48,42 @@ LRESULT CALLBACK mouseHook(int code, WPARAM message, LPARAM data) {
     return CallNextHookEx(nullptr, code, message, data);
 }
 
+// Keys as the keyboard hook saw them: virtual key, up or down, and flags.
+struct HookedKey {
+    DWORD vk;
+    bool up;
+    bool extended;
+    bool injected;
+    bool operator==(const HookedKey&) const = default;
+};
+
+void PrintTo(const HookedKey& k, std::ostream* os) {
+    *os << "{0x" << std::hex << k.vk << std::dec << (k.up ? " up" : " down")
+        << (k.extended ? " extended" : "") << (k.injected ? " injected" : " real") << "}";
+}
+
+std::vector<HookedKey> hookedKeys;
+
+LRESULT CALLBACK keyboardHook(int code, WPARAM message, LPARAM data) {
+    if (code == HC_ACTION) {
+        const auto* info = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
+        std::lock_guard<std::mutex> guard(hookLock);
+        hookedKeys.push_back(HookedKey{info->vkCode, (info->flags & LLKHF_UP) != 0,
+                                       (info->flags & LLKHF_EXTENDED) != 0,
+                                       (info->flags & LLKHF_INJECTED) != 0});
+        hookChanged.notify_all();
+    }
+    return CallNextHookEx(nullptr, code, message, data);
+}
+
 // A thread that owns the hook and pumps the messages that deliver it.
 class HookThread {
   public:
-    HookThread() {
-        thread = std::thread([this] {
+    explicit HookThread(int kind = WH_MOUSE_LL, HOOKPROC procedure = mouseHook) {
+        thread = std::thread([this, kind, procedure] {
             MSG msg;
             PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE); // create the queue
-            HHOOK hook = SetWindowsHookExW(WH_MOUSE_LL, mouseHook, GetModuleHandleW(nullptr), 0);
+            HHOOK hook = SetWindowsHookExW(kind, procedure, GetModuleHandleW(nullptr), 0);
             {
                 std::lock_guard<std::mutex> guard(hookLock);
                 threadId = GetCurrentThreadId();
@@ -154,6 +183,40 @@ TEST(WindowsPointer, HookSeesInjectedButtonsAndWheel) {
     ASSERT_TRUE(GetCursorPos(&p));
     EXPECT_EQ(p.x, 50);
     EXPECT_EQ(p.y, 60);
+}
+
+// A mapped button's chord and a key of the navigation block, through the
+// buttons' map: virtual keys in order, the extended flag where the key needs
+// it, every one injected, and released at the end.
+TEST(WindowsKeys, HookSeesInjectedVirtualKeys) {
+    HookThread hook(WH_KEYBOARD_LL, keyboardHook);
+    ASSERT_TRUE(hook.ok());
+    {
+        std::lock_guard<std::mutex> guard(hookLock);
+        hookedKeys.clear();
+    }
+    ButtonActions actions[buttonCount];
+    const char* lines[buttonCount] = {"PageDown", "Shift+F5", "", "", ""};
+    char reason[256];
+    for (int k = 0; k < buttonCount; ++k) {
+        TextBuilder why(reason, sizeof reason);
+        ASSERT_TRUE(parseButtonActions(lines[k], &actions[k], why)) << reason;
+    }
+    ButtonMap map;
+    setButtonMap(map, actions, 500, 300);
+    ButtonState mouse;
+    BridgeRequests asked;
+    // A cycle's first sample with a button held waits for its release.
+    driveButtonMap(map, ButtonState{{0, 0, 0, 0, 0}}, 0.00, &mouse, &asked);
+    driveButtonMap(map, ButtonState{{1, 0, 0, 0, 0}}, 0.01, &mouse, &asked);
+    driveButtonMap(map, ButtonState{{0, 1, 0, 0, 0}}, 0.02, &mouse, &asked);
+    releaseButtonMap(map);
+    const std::vector<HookedKey> expected{
+        {VK_NEXT, false, true, true}, {VK_NEXT, true, true, true}, {VK_LSHIFT, false, false, true},
+        {VK_F5, false, false, true},  {VK_F5, true, false, true},  {VK_LSHIFT, true, false, true}};
+    std::unique_lock<std::mutex> guard(hookLock);
+    hookChanged.wait_for(guard, hookBound, [&] { return hookedKeys.size() >= expected.size(); });
+    EXPECT_EQ(hookedKeys, expected);
 }
 
 // Run on its own by the runner script, which then reads the X pointer.

@@ -23,6 +23,8 @@
 #include <cstring>
 
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/button_map.h"
+#include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
 #include "output/pointer/pointer_backends.h"
 #include "output/pointer/pointer_choice.h"
@@ -147,6 +149,9 @@ void placeCursor(int32_t x, int32_t y) {
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     sendUinputMouseEvent(flags, wheelData);
     model.event(flags, wheelData);
+}
+bool sendKey(KeyId key, bool down) {
+    return sendUinputKey(key, down);
 }
 
 namespace {
@@ -302,6 +307,64 @@ int main(int argc, char** argv) {
     if (std::strcmp(node, uinputDeviceNode()) != 0) fail("the device changed at the restart");
     pass("after the restart, middle still held", centre, 0, 0, 0, 0, 1);
     pass("middle up", centre, 0, 0, 0, 0, 0);
+
+    // The buttons' keys: a second device, a keyboard, beside the pointer.
+    if (!openUinputKeys(openUinputNode())) fail("cannot make the key device");
+    char keysNode[64];
+    std::snprintf(keysNode, sizeof keysNode, "%s", uinputKeysNode());
+    libevdev* keys = nullptr;
+    const int keysFd = open(keysNode, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (keysFd < 0 || libevdev_new_from_fd(keysFd, &keys) != 0) {
+        std::printf("cannot read %s: %s\nUINPUT-TEST FAIL\n", keysNode, std::strerror(errno));
+        return 1;
+    }
+    std::printf("keys %s: \"%s\"\n", keysNode, libevdev_get_name(keys));
+    if (std::strcmp(libevdev_get_name(keys), uinputKeysName) != 0) fail("key device name");
+    for (unsigned code : {KEY_PAGEDOWN, KEY_F5, KEY_LEFTSHIFT, KEY_B, KEY_DOT, KEY_LEFTMETA})
+        if (!libevdev_has_event_code(keys, EV_KEY, code)) fail("a key is missing");
+    // The pointer's device is still only a mouse.
+    if (libevdev_has_event_code(reader, EV_KEY, KEY_A)) fail("the pointer device has keys");
+
+    // Button 0 taps a chord; button 1 holds the left button until the map
+    // lets go of everything, as at a stop.
+    ButtonActions actions[5];
+    const char* lines[5] = {"press:Shift+F5", "LeftButton", "", "", ""};
+    char reason[256];
+    for (int k = 0; k < 5; ++k) {
+        TextBuilder why(reason, sizeof reason);
+        if (!parseButtonActions(lines[k], &actions[k], why)) fail(reason);
+    }
+    ButtonMap map;
+    setButtonMap(map, actions, 500, 300);
+    ButtonState forMouse;
+    BridgeRequests asked;
+    // A cycle's first sample with a button held waits for its release.
+    driveButtonMap(map, ButtonState{{0, 0, 0, 0, 0}}, 0.00, &forMouse, &asked);
+    driveButtonMap(map, ButtonState{{1, 0, 0, 0, 0}}, 0.01, &forMouse, &asked);
+    driveButtonMap(map, ButtonState{{0, 1, 0, 0, 0}}, 0.02, &forMouse, &asked);
+    releaseButtonMap(map);
+    drain();
+    const Event keyExpected[] = {{EV_KEY, KEY_LEFTSHIFT, 1}, {EV_SYN, SYN_REPORT, 0},
+                                 {EV_KEY, KEY_F5, 1},        {EV_SYN, SYN_REPORT, 0},
+                                 {EV_KEY, KEY_F5, 0},        {EV_SYN, SYN_REPORT, 0},
+                                 {EV_KEY, KEY_LEFTSHIFT, 0}, {EV_SYN, SYN_REPORT, 0}};
+    int keyCount = 0;
+    input_event ev;
+    while (libevdev_next_event(keys, LIBEVDEV_READ_FLAG_NORMAL, &ev) ==
+           LIBEVDEV_READ_STATUS_SUCCESS) {
+        std::printf("  keys: %s %s %d\n", libevdev_event_type_get_name(ev.type),
+                    libevdev_event_code_get_name(ev.type, ev.code), ev.value);
+        if (keyCount >= 8 || ev.type != keyExpected[keyCount].type ||
+            ev.code != keyExpected[keyCount].code || ev.value != keyExpected[keyCount].value)
+            fail("the key events read back differ from the chord's");
+        ++keyCount;
+    }
+    if (keyCount != 8) fail("not every key event was read back");
+    for (unsigned code : {KEY_LEFTSHIFT, KEY_F5})
+        if (libevdev_get_event_value(keys, EV_KEY, code) != 0) fail("a key is left down");
+    closeUinputKeys();
+    libevdev_free(keys);
+    close(keysFd);
 
     // The stop: the device goes away and its reader learns so.
     closePointer();

@@ -296,6 +296,23 @@ TEST(SettingsValues, KeyedValueRules) {
     for (const char* bad : {"", "localhost", "256.0.0.1", "1.2.3", "1.2.3.4.", "1.2.3.4 ",
                             "1..2.3", "192.168.001.2", "::1"})
         EXPECT_FALSE(accepts("dsuAddress", bad)) << bad;
+    EXPECT_TRUE(accepts("longPress", "100"));
+    EXPECT_FALSE(accepts("longPress", "5001"));
+    EXPECT_TRUE(accepts("doublePress", "1000"));
+    EXPECT_FALSE(accepts("doublePress", "49"));
+    EXPECT_TRUE(accepts("buttonPreset", "presenter"));
+    EXPECT_TRUE(accepts("button4", ""));
+    EXPECT_TRUE(accepts("button2", "press:PageDown long:Shift+F5 double:B"));
+    EXPECT_FALSE(accepts("button2", "press:Shift+"));
+    EXPECT_FALSE(accepts("button0", std::string(buttonActionsSize, 'B').c_str()));
+    // A button's line is kept as the table spells it.
+    const int row = findSetting("button3", 7);
+    settingsTable[row].store("double:b  press:pagedown");
+    char line[buttonActionsSize];
+    getButtonLine(3, line);
+    EXPECT_STREQ(line, "press:PageDown double:B");
+    settingsTable[row].store("");
+    EXPECT_TRUE(settingAtDefault(row));
 
     char host[64];
     uint16_t udpPort = 0;

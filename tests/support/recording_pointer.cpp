@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
 
 namespace {
@@ -11,6 +12,7 @@ int count = 0;
 int32_t screenW = 1920, screenH = 1080;
 bool canAct = true;
 bool opened = false;
+int refusedKey = 0;
 
 void record(const PointerCall& call) {
     std::lock_guard<std::mutex> guard(lock);
@@ -73,4 +75,18 @@ void placeCursor(int32_t x, int32_t y) {
 
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     record(PointerCall{PointerCall::event, 0, 0, flags, wheelData});
+}
+
+void setRefusedKey(int key) {
+    std::lock_guard<std::mutex> guard(lock);
+    refusedKey = key;
+}
+
+bool sendKey(KeyId key, bool down) {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (refusedKey != 0 && static_cast<int>(key) == refusedKey) return false;
+    }
+    record(PointerCall{PointerCall::key, static_cast<int32_t>(key), down ? 1 : 0, 0, 0});
+    return true;
 }

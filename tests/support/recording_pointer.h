@@ -6,8 +6,8 @@
 #include <cstdint>
 
 struct PointerCall {
-    enum Kind { place, event } kind;
-    int32_t x, y;      // place
+    enum Kind { place, event, key } kind;
+    int32_t x, y;      // place; key: the KeyId and 1 down, 0 up
     uint32_t flags;    // event
     int32_t wheelData; // event
 };
@@ -20,3 +20,5 @@ int copyPointerCalls(PointerCall* out, int max);
 int pointerCallCount();
 // What readScreenSize reports, and whether openPointer succeeds.
 void setRecordedScreen(int32_t width, int32_t height, bool available);
+// A key that sendKey refuses (KeyId::none: none), as a platform without it would.
+void setRefusedKey(int key);

@@ -12,6 +12,7 @@
 #include "measurement/event_log.h"
 #include "output/lan/lan_server.h"
 #include "output/lan/socket_layer.h"
+#include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
 #include "text/number_text.h"
 
@@ -260,6 +261,10 @@ bool readScreenSize(int32_t* width, int32_t* height) {
 }
 void placeCursor(int32_t x, int32_t y) {
     traceEntry("cursor " + std::to_string(x) + "," + std::to_string(y));
+}
+bool sendKey(KeyId key, bool down) {
+    traceEntry(std::string("key ") + keyName(key) + (down ? " down" : " up"));
+    return true;
 }
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     char text[32];

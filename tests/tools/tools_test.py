@@ -145,6 +145,24 @@ def decode_cases(bin_dir, check):
     got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
     check(got == [expected for _, _, expected in lines], f"capture times: {got}")
 
+    # The presenter preset at ten lines a second: the left button's key goes
+    # at its press; the wheel button held half a second is a long press, the
+    # chord's modifier first and last; a mapped wheel button never scrolls.
+    chord = "key Shift down, key F5 down, key F5 up, key Shift up"
+    states = (["00000", "10000"] + ["00000"] * 3 + ["00100"] * 6 + ["00000"] * 2)
+    expected = ["cursor 960,540"] * len(states)
+    expected[1] += " | key PageDown down, key PageDown up"
+    expected[10] += " | " + chord
+    capture = b"".join(device_line(turn(1, 0), b) + b"\n" for b in states)
+    result = subprocess.run(command + ["--rate", "10", "--button-preset", "presenter"],
+                            input=capture, capture_output=True, timeout=BOUND)
+    got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
+    check(got == expected, f"--button-preset presenter: {got}")
+    result = subprocess.run(command + ["--button0", "press:PgDn"], input=capture,
+                            capture_output=True, text=False, timeout=BOUND)
+    check(result.returncode == 2 and b"'PgDn' is no name the buttons know: keys A-Z" in
+          result.stderr, f"--button0 press:PgDn: {result.returncode} {result.stderr!r}")
+
 
 def unreadable_cases(bin_dir, check):
     with tempfile.TemporaryDirectory() as scratch:

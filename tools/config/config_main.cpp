@@ -50,7 +50,14 @@ const char usage[] =
 const char keyedNote[] =
     "\n"
     "The settings below are kept as NAME=VALUE lines after the eleventh, only\n"
-    "when they differ from their defaults; a value out of range is refused.\n";
+    "when they differ from their defaults; a value out of range is refused.\n"
+    "A button's line gives each press kind (press, long, double) one action: a\n"
+    "key or chord (A-Z, 0-9, F1-F12, PageDown, PageUp, Home, End, Up, Down, Left,\n"
+    "Right, Enter, Space, Esc, Tab, Backspace, Delete, Insert, Period, Comma, after\n"
+    "Ctrl+, Shift+, Alt+ or Super+), LeftButton, RightButton, MiddleButton,\n"
+    "WheelUp, WheelDown, or the bridge's Recenter, Clutch (toggles) and AirMouse\n"
+    "(pointing on or off). Buttons: 0 left, 1 right, 2 wheel forward, 3 wheel\n"
+    "backward, 4 middle. Keys come only from the device's own buttons.\n";
 
 const char examples[] =
     "\n"
@@ -59,6 +66,8 @@ const char examples[] =
     "  tolvane-config set comPort=" TOLVANE_EXAMPLE_PORT " deviceMode=C lanEnabled=1\n"
     "  tolvane-config set webSocketEnabled=1\n"
     "  tolvane-config set mouseSmoothing=adaptive udpTarget=127.0.0.1:4242\n"
+    "  tolvane-config set buttonPreset=presenter\n"
+    "  tolvane-config set 'button2=press:PageDown long:Shift+F5 double:B'\n"
     "  tolvane-config check\n"
     "  tolvane-config --file " TOLVANE_EXAMPLE_SETTINGS " show\n"
     "\n"
@@ -99,6 +108,9 @@ void printSettingsHelp() {
             break;
         case SettingKind::ipv4:
             head += "A.B.C.D";
+            break;
+        case SettingKind::buttonLine:
+            head += "KIND:ACTION...";
             break;
         default:
             head += "0|1";

@@ -61,7 +61,7 @@ bool parseAssignment(const char* text, Assignment* a) {
     const char* v = a->value;
     const std::string shown = escaped(v);
     if (isKeyedSetting(a->index)) {
-        char reason[200];
+        char reason[512]; // a button's line lists the names it knows
         TextBuilder why(reason, sizeof reason);
         if (checkSettingText(a->index, v, why)) return true;
         usageError(program, "%s: '%s' %s", name, shown.c_str(), reason);

@@ -39,9 +39,20 @@ struct FeelOption {
     const char* setting;
 };
 const FeelOption feelOptions[] = {
-    {"--mouse-smoothing", "mouseSmoothing"}, {"--mouse-min-cutoff", "mouseMinCutoff"},
-    {"--mouse-beta", "mouseBeta"},           {"--click-hold", "mouseClickHold"},
-    {"--recenter", "mouseRecenter"},         {"--clutch", "mouseClutch"},
+    {"--mouse-smoothing", "mouseSmoothing"},
+    {"--mouse-min-cutoff", "mouseMinCutoff"},
+    {"--mouse-beta", "mouseBeta"},
+    {"--click-hold", "mouseClickHold"},
+    {"--recenter", "mouseRecenter"},
+    {"--clutch", "mouseClutch"},
+    {"--button0", "button0"},
+    {"--button1", "button1"},
+    {"--button2", "button2"},
+    {"--button3", "button3"},
+    {"--button4", "button4"},
+    {"--button-preset", "buttonPreset"},
+    {"--long-press", "longPress"},
+    {"--double-press", "doublePress"},
 };
 
 const char usage[] =
@@ -80,6 +91,17 @@ const char usage[] =
     "  --clutch none|left|right|middle\n"
     "                         with --cursor: the button that holds the cursor while\n"
     "                         the device moves (default none)\n"
+    "  --button0 .. --button4 'press:PageDown long:Shift+F5 double:B'\n"
+    "                         with --cursor: what a button does per press kind, as\n"
+    "                         \"tolvane-config --help\" explains; keys print as\n"
+    "                         \"key F5 down, key F5 up\"\n"
+    "  --button-preset none|presenter\n"
+    "                         with --cursor: the slide show's keys for the buttons\n"
+    "                         without an option of their own (default none)\n"
+    "  --long-press MS        with --cursor: a press held this long is long, 100 to\n"
+    "                         5000 (default 500)\n"
+    "  --double-press MS      with --cursor: a second press this soon after a\n"
+    "                         release is double, 50 to 1000 (default 300)\n"
     "  --rate HZ              with --cursor: lines a second of raw traffic, for the\n"
     "                         times the air mouse sees, 1 to 10000 (default 150); a\n"
     "                         capture's records carry their own times\n"
@@ -94,7 +116,8 @@ const char usage[] =
     "  tolvane-decode --json --lan-averaging 8 capture.txt\n"
     "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n"
     "  tolvane-decode --cursor 1920x1080 --mouse-smoothing adaptive --clutch right\n"
-    "                 capture.txt\n";
+    "                 capture.txt\n"
+    "  tolvane-decode --cursor 1920x1080 --button-preset presenter capture.txt\n";
 
 struct Options {
     bool json = false;
@@ -141,6 +164,14 @@ int parseOptions(int argc, char** argv, Options* o) {
         clickHoldOption,
         recenterOption,
         clutchOption,
+        button0Option,
+        button1Option,
+        button2Option,
+        button3Option,
+        button4Option,
+        buttonPresetOption,
+        longPressOption,
+        doublePressOption,
         rateOption,
         versionOption
     };
@@ -158,6 +189,14 @@ int parseOptions(int argc, char** argv, Options* o) {
         {"click-hold", required_argument, nullptr, clickHoldOption},
         {"recenter", required_argument, nullptr, recenterOption},
         {"clutch", required_argument, nullptr, clutchOption},
+        {"button0", required_argument, nullptr, button0Option},
+        {"button1", required_argument, nullptr, button1Option},
+        {"button2", required_argument, nullptr, button2Option},
+        {"button3", required_argument, nullptr, button3Option},
+        {"button4", required_argument, nullptr, button4Option},
+        {"button-preset", required_argument, nullptr, buttonPresetOption},
+        {"long-press", required_argument, nullptr, longPressOption},
+        {"double-press", required_argument, nullptr, doublePressOption},
         {"rate", required_argument, nullptr, rateOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
@@ -220,12 +259,20 @@ int parseOptions(int argc, char** argv, Options* o) {
         case betaOption:
         case clickHoldOption:
         case recenterOption:
-        case clutchOption: {
+        case clutchOption:
+        case button0Option:
+        case button1Option:
+        case button2Option:
+        case button3Option:
+        case button4Option:
+        case buttonPresetOption:
+        case longPressOption:
+        case doublePressOption: {
             // The air mouse's feel, checked and stored by the settings'
             // own rules.
             const FeelOption& feel = feelOptions[c - smoothingOption];
             const int row = findSetting(feel.setting, std::strlen(feel.setting));
-            char reason[160] = "is not known";
+            char reason[512] = "is not known";
             TextBuilder why(reason, sizeof reason);
             if (row < 0 || !checkSettingText(row, optarg, why))
                 return usageError(program, "%s '%s' %s", feel.option, optarg, reason);

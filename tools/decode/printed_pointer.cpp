@@ -2,6 +2,7 @@
 // air mouse did for the current device line, so that it can be printed.
 #include "tools/decode/printed_pointer.h"
 
+#include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
 #include "text/number_text.h"
 
@@ -59,4 +60,14 @@ void sendMouseEvent(uint32_t flags, int32_t wheelData) {
         wheel.appendInteger(wheelData);
         note(text);
     }
+}
+
+bool sendKey(KeyId key, bool down) {
+    char text[32];
+    TextBuilder out(text, sizeof text);
+    out.append("key ");
+    out.append(keyName(key));
+    out.append(down ? " down" : " up");
+    note(text);
+    return true;
 }

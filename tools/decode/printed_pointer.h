@@ -9,7 +9,7 @@ struct PointerActions {
     bool placed = false; // false: the cursor stayed where it was
     int32_t x = 0;
     int32_t y = 0;
-    char events[256] = ""; // "left down, wheel +4", or empty
+    char events[512] = ""; // "left down, wheel +4", or empty
     size_t eventsLength = 0;
 };
 
