@@ -47,7 +47,12 @@ const char usage[] =
     "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
     "  --record FILE   append every device line the bridge reads (accepted or\n"
     "                  not) with its receive time to FILE, a capture that\n"
+#ifdef _WIN32
+    // The simulator that replays captures is built for Linux only.
+    "                  tolvane-decode reads\n"
+#else
     "                  tolvane-decode reads and tolvane-devsim --replay plays\n"
+#endif
     "  -h, --help      print this help and exit\n"
     "  --version       print the version and exit\n"
     "\n"
