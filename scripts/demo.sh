@@ -76,10 +76,12 @@ build_rest() {
     echo "demo.sh: the unity build failed; building file by file"
     configure OFF && cmake --build build/demo -j "$(nproc)"
 }
-# The rest at the lowest priority, so that it takes no time from the demo.
-# (A background job of a script ignores Ctrl+C: the build goes on.)
+# The rest at the lowest priority, for the processor and the disk, so that
+# it takes no time from the demo. (A background job of a script ignores
+# Ctrl+C: the build goes on.)
 (
     renice -n 19 -p "$BASHPID" >/dev/null
+    ionice -c 3 -p "$BASHPID" 2>/dev/null || true
     build_rest
 ) >"$bin/log/rest.txt" 2>&1 &
 rest_pid=$!
