@@ -4,8 +4,9 @@
 # data in share/tolvane, man pages, a systemd user unit) and a Debian package
 # from CPack. Windows: one flat folder (the programs, the page, the sample
 # capture, and README.txt from docs/README-Windows.txt and the sample settings
-# with CR LF line ends), zipped by cmake/make_zip.py with
-# fixed file times and order so that the same commit gives the same bytes.
+# with CR LF line ends, the README with a UTF-8 byte-order mark), zipped by
+# cmake/make_zip.py with fixed file times and order so that the same commit
+# gives the same bytes.
 
 # The programs a user runs; the simulator and the MQTT gateway exist on Linux only.
 set(tolvane_programs tolvane tolvane-headless tolvane-config tolvane-probe tolvane-decode
@@ -34,6 +35,14 @@ if(WIN32)
         file(READ ${PROJECT_SOURCE_DIR}/${from} text)
         string(REPLACE "\r\n" "\n" text "${text}")
         string(REPLACE "\n" "\r\n" text "${text}")
+        if(to STREQUAL "README.txt")
+            # A UTF-8 byte-order mark: without it Notepad in a Japanese (or
+            # any non-UTF-8) locale may read the labels as the local code
+            # page. Not for tolv.conf, whose first line is the port's name.
+            string(ASCII 239 187 191 bom)
+            string(REGEX REPLACE "^${bom}" "" text "${text}")
+            string(PREPEND text "${bom}")
+        endif()
         file(WRITE ${package_text}/${to} "${text}")
         install(FILES ${package_text}/${to} DESTINATION .)
     endforeach()

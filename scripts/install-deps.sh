@@ -2,13 +2,13 @@
 # Installs the Debian 12 packages that tolvane needs, by set:
 #   build    what building every native program needs (the main job,
 #            scripts/demo.sh): compiler, cmake, ninja, the OpenSSL, X, evdev,
-#            Wayland, mosquitto and liblo headers
+#            Wayland and mosquitto headers
 #   package  the build set and what scripts/package.sh adds: the Windows cross
 #            compiler, python3, help2man, dpkg-dev, file
 #   test     everything scripts/test.sh (and package.sh --check) needs: the
 #            sets above, the test tool chain (GoogleTest, sanitizers, fuzzers,
-#            wine, Xvfb, a browser, lintian), a comma-decimal locale, and the
-#            web tests' npm packages
+#            wine, Xvfb, a browser, lintian, liblo for the OSC test), a
+#            comma-decimal locale, and the web tests' npm packages
 # Asks for nothing and needs no root when everything is already there;
 # otherwise run it as root, or as a user who may use sudo.
 #
@@ -50,7 +50,6 @@ build_packages=(
     libevdev-dev
     libwayland-dev
     libmosquitto-dev
-    liblo-dev
     pkg-config
 )
 package_packages=(
@@ -86,6 +85,7 @@ test_packages=(
     npm
     mosquitto
     mosquitto-clients
+    liblo-dev
     liblo-tools
     lintian
     systemd

@@ -46,9 +46,14 @@ const char usage[] =
     "  --config PATH   read the settings from PATH instead of ./tolv.conf\n"
     "  --record FILE   append every device line the bridge reads (accepted or\n"
     "                  not) with its receive time to FILE, a capture that\n"
+#ifdef _WIN32
+    // The simulator that replays captures is built for Linux only.
+    "                  tolvane-decode reads\n"
+#else
     "                  tolvane-decode reads and tolvane-devsim --replay plays;\n"
     "                  a FIFO whose reader is running (tolvane-decode FIFO)\n"
     "                  or a terminal gets the capture as it is made\n"
+#endif
     "  -h, --help      print this help and exit\n"
     "  --version       print the version and exit\n"
     "\n"

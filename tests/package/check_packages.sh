@@ -3,7 +3,8 @@
 # Usage: check_packages.sh SOURCE_DIR PACKAGE_DIR VERSION
 #   the .deb: contents against the expected list, lintian, each program run
 #   from the unpacked package with --version and --help, the systemd unit;
-#   the zip: contents against the expected list, README.txt for a Windows user,
+#   the zip: contents against the expected list, README.txt for a Windows user
+#   (byte-order mark, CR LF),
 #   version information in every program, unpacked into a fresh wine prefix:
 #   tolvane-headless.exe --version, tolvane-config.exe check, the sample
 #   capture through tolvane-decode.exe, tolvane.exe started and ended; two zip
@@ -74,7 +75,7 @@ echo "-- zip: README.txt for a Windows user"
 python3 "$source_dir/tests/package/check_windows_readme.py" "$folder/README.txt" \
     "$source_dir/app/win32/tolvane.rc" "$source_dir/protocol/worker_event.cpp" ||
     fail "README.txt misses what a Windows user needs"
-cmp -s <(tr -d '\r' <"$folder/README.txt") "$source_dir/docs/README-Windows.txt" ||
+cmp -s <(tail -c +4 "$folder/README.txt" | tr -d '\r') "$source_dir/docs/README-Windows.txt" ||
     fail "README.txt is not docs/README-Windows.txt"
 
 echo "-- zip: version information of every program"

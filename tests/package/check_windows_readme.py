@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Checks the zip's README.txt as a Windows user meets it: CR LF line ends,
-lines within 80 console columns (Japanese characters take two), and the
+"""Checks the zip's README.txt as a Windows user meets it: a UTF-8 byte-order
+mark (without one, Notepad in a Japanese locale may read the labels as the
+local code page), CR LF line ends, lines within 80 console columns (Japanese characters take two), and the
 points a first-time user needs: the COM port in Device Manager, the firewall
 prompt, SmartScreen, every label of the menu and the settings dialog as the
 resources spell them, every event-log message, the check command, uninstalling.
@@ -66,6 +67,11 @@ def main():
     rc_text = open(sys.argv[2], encoding="utf-8").read()
     event_text = open(sys.argv[3], encoding="utf-8").read()
     problems = []
+    if not raw.startswith(b"\xef\xbb\xbf"):
+        problems.append("no UTF-8 byte-order mark at the start")
+    raw = raw.removeprefix(b"\xef\xbb\xbf")
+    if raw.startswith(b"\xef\xbb\xbf"):
+        problems.append("two byte-order marks")
     if b"\n" in raw.replace(b"\r\n", b""):
         problems.append("a line ends in LF alone, not CR LF")
     if not raw.endswith(b"\r\n"):

@@ -7,6 +7,9 @@
 error, status 0. --version: "PROGRAM VERSION", status 0. An unknown option or
 a bad value: nothing on standard output, one line naming the option and the
 problem followed by "Try 'PROGRAM --help'." on standard error, status 2.
+Every program's --help, the bridge's and the MQTT gateway's too: no line over
+80 columns (a console's width; a wider line wraps mid-word in cmd.exe), and
+no program named that this build does not hold (the zip has no simulator).
 Programs not built here (the simulator in the Windows build) are left out;
 under an emulator (wine) a shorter table runs, for the same code.
 """
@@ -15,6 +18,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import unicodedata
 
 BOUND = 60  # seconds per run (wine starts slowly)
 
@@ -66,6 +70,13 @@ BAD = [
 ]
 # Each program's own options take the same path through getopt_long as these.
 PROGRAMS = ["tolvane-probe", "tolvane-decode", "tolvane-devsim", "tolvane-config"]
+# Every program with a --help (the window program has none).
+ALL_PROGRAMS = PROGRAMS + ["tolvane-headless", "tolvane-publish"]
+COLUMNS = 80
+
+
+def columns(line):
+    return sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line)
 
 
 def run(command, cwd):
@@ -126,6 +137,16 @@ def main():
                   lines[0].startswith(program + ": ") and words in lines[0] and
                   lines[1] == f"Try '{program} --help'." and lines[2] == "",
                   f"{program} {' '.join(args)}: {status} {out!r} {err!r}")
+
+        # What every --help shows a person: its width and the programs it names.
+        for program in [p for p in ALL_PROGRAMS if built(p)]:
+            status, out, _ = call(program, ["--help"])
+            check(status == 0, f"{program} --help: status {status}")
+            for number, line in enumerate(out.split("\n"), 1):
+                check(columns(line) <= COLUMNS,
+                      f"{program} --help line {number} takes {columns(line)} columns: {line!r}")
+            for named in sorted(set(re.findall(r"\btolvane-[a-z]+", out))):
+                check(built(named), f"{program} --help names {named}, which this build lacks")
 
         # The bridge's own options are another matter; here only the convention.
         if built("tolvane-headless"):
