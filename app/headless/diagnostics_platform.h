@@ -2,6 +2,8 @@
 // What the notes need from the system: diagnostics_posix.cpp,
 // diagnostics_win32.cpp.
 
+#include <cstdint>
+
 #include "text/number_text.h"
 #include "text/system_result.h"
 
@@ -11,3 +13,7 @@ void appendAbsolutePath(TextBuilder& text, const char* path);
 // Why the port named name did not open, as the open's failure says, and
 // what to do about it.
 void appendSerialOpenFailure(TextBuilder& text, const char* name, const SystemResult& failure);
+
+// What to do about a LAN port that could not be listened on, for the error
+// of the failure (nothing when there is no advice): "; " and the advice.
+void appendLanOpenAdvice(TextBuilder& text, const SystemResult& failure, uint16_t port);

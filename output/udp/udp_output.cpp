@@ -9,9 +9,9 @@
 #include <system_error>
 #include <thread>
 
+#include "net/datagram_socket.h"
 #include "output/udp/opentrack_pose.h"
 #include "output/udp/osc_message.h"
-#include "output/udp/udp_socket.h"
 #include "settings/settings_table.h"
 #include "settings/stop_request.h"
 #include "text/number_text.h"
@@ -220,6 +220,11 @@ void sendUdpOutput(const MotionOutput& motion, const ButtonState& buttons) {
         return;
     }
     failedCount.fetch_add(1, std::memory_order_relaxed);
+    if (refusedEarlierDatagram(error)) {
+        // The earlier datagram, counted sent, came back refused.
+        sentCount.fetch_sub(1, std::memory_order_relaxed);
+        failedCount.fetch_add(1, std::memory_order_relaxed);
+    }
     ++failedInRun;
     successesInRow = 0;
     if (error != failingWith) {

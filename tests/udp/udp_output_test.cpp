@@ -69,8 +69,9 @@ TEST(UdpOutput, SaysEachThingOncePerChange) {
     }
     EXPECT_EQ(udpOutputCounts().sent + udpOutputCounts().failed, 60u);
 #ifndef _WIN32
-    // Linux reports each port unreachable on the next send.
-    EXPECT_GE(udpOutputCounts().failed, 20u);
+    // Linux reports each port unreachable on the next send, which does not go
+    // out either: nothing reached the closed port, so nothing counts as sent.
+    EXPECT_GE(udpOutputCounts().failed, 57u);
     ASSERT_EQ(notes.size(), 3u);
     EXPECT_NE(notes[2].find("cannot send to " + target), std::string::npos);
 #endif
