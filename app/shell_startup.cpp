@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "output/lan/socket_layer.h"
+#include "net/socket_layer.h"
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/pointer.h"
 #include "settings/settings.h"

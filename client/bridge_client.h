@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "client/client_socket.h"
+#include "net/stream_client.h"
 
 using BridgeClock = std::chrono::steady_clock;
 

@@ -47,9 +47,10 @@ void reportSerialOpen(const SystemResult& opened) {
     reportWorkerEvent(event);
 }
 
-void reportLanOpen(bool opened) {
+void reportLanOpen(const SystemResult& opened) {
     WorkerEvent event = eventOf(WorkerEventKind::lanOpen);
-    event.opened = opened;
+    event.opened = opened.ok;
+    event.lanResult = opened;
     event.lanPort = settings.lanPort.load();
     reportWorkerEvent(event);
 }
@@ -114,8 +115,9 @@ void announceFeatures() {
 bool openLanUntilStopped() {
     clientConnected = false;
     while (!clientConnected && lanWanted()) {
-        clientConnected = openLanServer();
-        reportLanOpen(clientConnected);
+        const SystemResult opened = openLanServer();
+        clientConnected = opened.ok;
+        reportLanOpen(opened);
         if (!clientConnected) pauseUnlessStopped(retryPause);
         if (stopRequested.load()) return false;
     }

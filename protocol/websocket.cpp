@@ -130,7 +130,13 @@ HeadStatus appendHeadByte(RequestHead& head, unsigned char byte) {
     head.text[head.length++] = static_cast<char>(byte);
     head.text[head.length] = '\0';
     head.lineEndRun = (byte == '\r' || byte == '\n') ? head.lineEndRun + 1 : 0;
-    if (head.lineEndRun >= 4) return HeadStatus::complete;
+    // The empty line ends the head, with CR LF or bare LF line ends (HTTP
+    // allows a bare LF); four line-end bytes in a row always did.
+    const size_t n = head.length;
+    const bool emptyLine = byte == '\n' && n >= 2 &&
+                           (head.text[n - 2] == '\n' ||
+                            (n >= 3 && head.text[n - 2] == '\r' && head.text[n - 3] == '\n'));
+    if (head.lineEndRun >= 4 || emptyLine) return HeadStatus::complete;
     return head.length >= requestHeadSize - 1 ? HeadStatus::tooLong : HeadStatus::incomplete;
 }
 
@@ -195,6 +201,13 @@ int formatHandshakeReply(const RequestHead& head, char* out, size_t size, bool& 
         // be a success that fails on the client's side.
         text.append("HTTP/1.1 400 Bad Request\r\nConnection: close\r\nContent-Length: 0\r\n\r\n");
     }
+    return text.overflow ? -1 : static_cast<int>(text.length);
+}
+
+int formatHeadTooLongReply(char* out, size_t size) {
+    TextBuilder text(out, size);
+    text.append("HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\n"
+                "Content-Length: 0\r\n\r\n");
     return text.overflow ? -1 : static_cast<int>(text.length);
 }
 

@@ -29,8 +29,9 @@ enum class HeadStatus { incomplete, complete, tooLong };
 
 void clearRequestHead(RequestHead& head);
 
-// Appends one received byte. The head is complete after four consecutive CR or
-// LF bytes; tooLong when it filled its 8192 bytes without that.
+// Appends one received byte. The head is complete at its empty line (LF LF or
+// LF CR LF, so CR LF and bare LF line ends alike) or after four consecutive CR
+// or LF bytes; tooLong when it filled its 8192 bytes without that.
 HeadStatus appendHeadByte(RequestHead& head, unsigned char byte);
 
 // The value of the first header line named "Sec-WebSocket-Key" (in any letter
@@ -51,6 +52,11 @@ bool computeAcceptKey(const char* key, char* accept);
 // "400 Bad Request" with upgrade false, after which the client is closed.
 // -1 when the reply does not fit size.
 int formatHandshakeReply(const RequestHead& head, char* out, size_t size, bool& upgrade);
+
+// The reply to a head that did not fit maxRequestHeadLength ("431 Request
+// Header Fields Too Large"), after which the client is closed; -1 when it does
+// not fit size.
+int formatHeadTooLongReply(char* out, size_t size);
 
 // Client frames (RFC 6455 section 5). A request is one data message (text or
 // binary, possibly in fragments); its command is its first payload byte. The

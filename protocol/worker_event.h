@@ -27,6 +27,7 @@ struct WorkerEvent {
     int32_t lanPort = 0;
     char comPort[32] = "";     // as the settings held it at the open
     SystemResult serialResult; // serialOpen: the open's result, with its reason when it failed
+    SystemResult lanResult;    // lanOpen: the same for the LAN server's listen and accept
     WorkerFeature feature = WorkerFeature::lan;
     bool clientConnected = false; // for socket and restart events: a LAN client was there
     bool stopping = false;        // a stop was asked for when it happened

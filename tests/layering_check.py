@@ -17,6 +17,7 @@ LAYERS = {
     "device": 2,
     "motion": 3,
     "protocol": 4,
+    "net": 4,  # the sockets, beside the protocol: neither uses the other
     "output": 5,  # each output is its own folder: output/lan, output/pointer, ...
     "measurement": 6,
     "app": 7,

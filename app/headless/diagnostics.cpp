@@ -192,7 +192,7 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
 int serialErrorSaid = 0; // 0: nothing said since the last successful open
 char serialPortSaid[comPortSize];
 bool lanOpeningSaid = false;
-bool lanFailureSaid = false;
+int lanErrorSaid = 0; // 0: nothing said since the last successful open
 
 void noteSerialFailure(const char* port, const SystemResult& failure, NoteSink say) {
     if (failure.error == serialErrorSaid && std::strcmp(port, serialPortSaid) == 0) return;
@@ -221,13 +221,16 @@ void noteLanOpening(NoteSink say) {
     say(note.data);
 }
 
-void noteLanFailure(NoteSink say) {
-    const uint16_t port = listenPortOf(settings.lanPort.load());
-    Note note("the LAN server could not listen on 0.0.0.0:");
-    note.text.appendInteger(port);
-    note.text.append(" or accept a client there: is another program using the port?");
-    if (port < 1024) note.text.append(" Ports below 1024 need administrator rights.");
-    note.text.append(" The bridge tries again every three seconds");
+// Once per reason: a port in use fails the same way every three seconds.
+void noteLanFailure(const WorkerEvent& event, NoteSink say) {
+    const SystemResult& failure = event.lanResult;
+    const int said = failure.error != 0 ? failure.error : -1;
+    if (said == lanErrorSaid) return;
+    lanErrorSaid = said;
+    Note note("LAN server: ");
+    note.text.append(failure.reason);
+    appendLanOpenAdvice(note.text, failure, listenPortOf(event.lanPort));
+    note.text.append(". The bridge tries again every three seconds");
     say(note.data);
 }
 
@@ -334,7 +337,8 @@ void noteSettingsAtStart(const char* path, NoteSink say) {
         say(note.data);
     }
     serialErrorSaid = 0;
-    lanOpeningSaid = lanFailureSaid = false;
+    lanOpeningSaid = false;
+    lanErrorSaid = 0;
 }
 
 void noteWorkerEvent(const WorkerEvent& event, NoteSink say) {
@@ -358,12 +362,10 @@ void noteWorkerEvent(const WorkerEvent& event, NoteSink say) {
         if (event.feature == WorkerFeature::lan) lanOpeningSaid = true;
         break;
     case WorkerEventKind::lanOpen:
-        if (!event.opened) {
-            if (!lanFailureSaid) noteLanFailure(say);
-            lanFailureSaid = true;
-        } else {
-            lanFailureSaid = false;
-        }
+        if (!event.opened)
+            noteLanFailure(event, say);
+        else
+            lanErrorSaid = 0; // a later failure is news again
         break;
     case WorkerEventKind::socketReadFailed:
         if (event.clientConnected) noteSessionEnd(say);

@@ -142,3 +142,12 @@ void appendSerialOpenFailure(TextBuilder& text, const char* name, const SystemRe
         break;
     }
 }
+
+void appendLanOpenAdvice(TextBuilder& text, const SystemResult& failure, uint16_t port) {
+    if (failure.error == EADDRINUSE) {
+        text.append("; another program uses the port (`ss -ltnp` shows which): end it, or "
+                    "choose another lanPort");
+    } else if (failure.error == EACCES && port < 1024) {
+        text.append("; ports below 1024 need root: choose lanPort 1024 or above");
+    }
+}

@@ -1,5 +1,7 @@
 #include "app/headless/diagnostics_platform.h"
 
+#include <winsock2.h>
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -24,5 +26,17 @@ void appendSerialOpenFailure(TextBuilder& text, const char*, const SystemResult&
         break;
     default:
         break;
+    }
+}
+
+void appendLanOpenAdvice(TextBuilder& text, const SystemResult& failure, uint16_t) {
+    if (failure.error == WSAEADDRINUSE) {
+        text.append("; another program uses the port (`netstat -ano -p tcp` shows the process "
+                    "number of each port, Task Manager its name): end it, or choose another "
+                    "lanPort");
+    } else if (failure.error == WSAEACCES) {
+        text.append("; another program holds the port for itself, or the system keeps it "
+                    "(`netsh interface ipv4 show excludedportrange protocol=tcp` lists those): "
+                    "choose another lanPort");
     }
 }

@@ -1,12 +1,14 @@
 #include "output/lan/lan_server.h"
 
+#include <chrono>
 #include <cstdint>
 
-#include "output/lan/socket_slot.h"
+#include "net/socket_slot.h"
 #include "protocol/reply_text.h"
 #include "protocol/websocket.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -59,13 +61,33 @@ bool sendFrameToClient(void*, const unsigned char* data, size_t length) {
 
 const FrameLink clientLink{nullptr, receiveFromClient, sendFrameToClient};
 
-// Runs one step on the listener; false when it failed or the listener is gone.
-template <typename Step> bool onListener(Step step) {
-    NativeSocket listener = borrowSocket(listenSocket);
-    if (listener == noSocket) return false;
-    bool ok = step(listener);
-    returnSocket(listenSocket, listener);
-    return ok;
+// A client refused at its head gets the reply, then an orderly end: the
+// server says it sends no more and reads what the client still sends, for a
+// short while, before it closes. Closing with unread bytes would reset the
+// connection, and a reset may destroy the reply before the client reads it.
+void refuseClient(const char* reply, int length) {
+    constexpr auto lingerFor = std::chrono::milliseconds(1000);
+    constexpr size_t lingerBytes = 65536;
+    if (length > 0) sendToClient(reply, static_cast<size_t>(length));
+    NativeSocket socket = borrowSocket(clientSocket);
+    if (socket != noSocket) {
+        shutdownSending(socket);
+        const auto until = std::chrono::steady_clock::now() + lingerFor;
+        for (size_t drained = 0; drained < lingerBytes;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            unsigned char dropped[1024];
+            const long got =
+                receiveWithin(socket, dropped, sizeof dropped, static_cast<int>(left.count()));
+            if (got == -2) continue; // nothing yet: the time left decides
+            if (got <= 0) break;     // the client closed, or the socket was closed
+            drained += static_cast<size_t>(got);
+        }
+        returnSocket(clientSocket, socket);
+    }
+    // The first request read then fails as after a client that went away.
+    closeClientSocket();
 }
 
 void answerHandshake() {
@@ -77,54 +99,67 @@ void answerHandshake() {
         HeadStatus status = appendHeadByte(head, byte);
         if (status == HeadStatus::complete) break;
         if (status == HeadStatus::tooLong) {
-            closeClientSocket();
+            char reply[handshakeReplySize];
+            refuseClient(reply, formatHeadTooLongReply(reply, sizeof reply));
             return;
         }
     }
     char reply[handshakeReplySize];
     bool upgrade = false;
     int length = formatHandshakeReply(head, reply, sizeof reply, upgrade);
+    if (!upgrade) {
+        refuseClient(reply, length);
+        return;
+    }
     if (length > 0)
         sendToClient(reply, static_cast<size_t>(length)); // a failure shows at the first read
-    // A refused head ends the connection, so the first read fails as after a
-    // client that went away.
-    if (!upgrade) closeClientSocket();
 }
 
 } // namespace
 
-bool openLanServer() {
+SystemResult openLanServer() {
+    SystemResult result;
+    TextBuilder reason(result.reason, sizeof result.reason);
     // A port of 0 would let the system pick one that no client can know.
     uint16_t port = listenPort();
-    if (port == 0) return false;
-    NativeSocket created = openStreamSocket();
-    if (created == noSocket) return false;
+    if (port == 0) {
+        result.ok = false;
+        reason.append("lanPort ");
+        reason.appendInteger(settings.lanPort.load());
+        reason.append(" is no port to listen on (its low 16 bits are 0)");
+        return result;
+    }
+    NativeSocket created = noSocket;
+    if (SystemResult opened = openListener(port, &created); !opened) return opened;
     placeSocket(listenSocket, created);
     // A stop sets the flag before it closes the sockets: either that close
     // finds this listener, or the flag is seen here, so a stop that came just
     // before this open cannot leave the worker in accept.
-    if (stopRequested.load()) {
+    NativeSocket listener = stopRequested.load() ? noSocket : borrowSocket(listenSocket);
+    if (listener == noSocket) {
         closeSocketSlot(listenSocket);
-        return false;
+        result.ok = false;
+        reason.append("a stop came before a client");
+        return result;
     }
-    bool listening =
-        onListener([port](NativeSocket listener) { return bindAnyAddress(listener, port); }) &&
-        onListener([](NativeSocket listener) { return listenForOne(listener); });
-    bool accepted = listening && onListener([](NativeSocket listener) {
-                        NativeSocket client = acceptClient(listener);
-                        return client != noSocket &&
-                               placeAcceptedSocket(listenSocket, listener, clientSocket, client);
-                    });
-    if (!accepted) {
-        // A port in use is the common case and the worker tries again at once:
-        // a failed attempt must not leave its socket open.
+    NativeSocket client = noSocket;
+    result = acceptClient(listener, &client);
+    if (result && !placeAcceptedSocket(listenSocket, listener, clientSocket, client)) {
+        result.ok = false;
+        TextBuilder stopped(result.reason, sizeof result.reason);
+        stopped.append("a stop came while a client connected");
+    }
+    returnSocket(listenSocket, listener);
+    if (!result) {
+        // A port in use is the common case and the worker tries again: a
+        // failed attempt must not leave its socket open.
         closeSocketSlot(listenSocket);
-        return false;
+        return result;
     }
     connection.webSocket = settings.webSocketEnabled.load() != 0;
     clearRequestStream(connection.stream);
     if (connection.webSocket) answerHandshake();
-    return true;
+    return result;
 }
 
 int readRequest() {

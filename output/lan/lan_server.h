@@ -9,19 +9,23 @@
 
 #include "device/device_line.h"
 #include "motion/orientation.h"
+#include "text/system_result.h"
 
 // Listens on lanPort modulo 65536 (IPv4 any, backlog 1), accepts one client
-// and, with WebSocket on, answers its opening handshake. False only when the
+// and, with WebSocket on, answers its opening handshake. Fails only when the
 // listener could not be created, bound or put to listen, or accept failed (also
-// when the listener was closed meanwhile); the listener is then closed again,
-// so a failed attempt leaves no socket behind. Also false, without any socket,
-// when the low 16 bits of lanPort are 0 (no port a client could know), and
-// without accepting when stopRequested is already set once the listener exists.
-// True also when the handshake ended early: the client went away, its head did
-// not fit 8192 bytes (closed without reply), or its head had no key or one
-// that did not fit beside the GUID (answered "400 Bad Request" and closed). In
-// each case the first readRequest fails just as after a client that went away.
-bool openLanServer();
+// when the listener was closed meanwhile), with the system's error and reason;
+// the listener is then closed again, so a failed attempt leaves no socket
+// behind. Also fails, without any socket and with error 0, when the low 16
+// bits of lanPort are 0 (no port a client could know), and without accepting
+// when stopRequested is already set once the listener exists.
+// Works also when the handshake ended early: the client went away, its head
+// did not fit 8192 bytes (answered "431 Request Header Fields Too Large"), or
+// its head had no key or one that did not fit beside the GUID (answered "400
+// Bad Request"); a refused client is closed after the reply, once it closed
+// its side or a second passed. In each case the first readRequest fails just
+// as after a client that went away.
+SystemResult openLanServer();
 
 // The command byte of one request (0..255), or -1 when the read failed.
 // Plain: one byte. WebSocket: one data message (see readRequestMessage); pings

@@ -7,9 +7,9 @@
 #include <system_error>
 #include <thread>
 
+#include "net/datagram_socket.h"
 #include "output/udp/opentrack_pose.h"
 #include "output/udp/osc_message.h"
-#include "output/udp/udp_socket.h"
 #include "protocol/output_note.h"
 #include "settings/settings_table.h"
 #include "text/number_text.h"
@@ -281,6 +281,13 @@ void sendUdpOutput(const MotionOutput& motion, const ButtonState& buttons) {
     }
     failedCount.fetch_add(1, std::memory_order_relaxed);
     ++failedByWorker;
+    if (refusedEarlierDatagram(error)) {
+        // The earlier datagram, counted sent, came back refused.
+        sentCount.fetch_sub(1, std::memory_order_relaxed);
+        failedCount.fetch_add(1, std::memory_order_relaxed);
+        if (sentByWorker > 0) --sentByWorker;
+        ++failedByWorker;
+    }
     ++failedInRun;
     successesInRow = 0;
     if (error != failingWith) {

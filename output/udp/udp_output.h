@@ -44,8 +44,8 @@ void sendUdpOutput(const MotionOutput& motion, const ButtonState& buttons);
 void finishUdpOutput();
 
 struct UdpOutputCounts {
-    uint64_t sent;    // datagrams handed to the system whole
-    uint64_t failed;  // sends the system refused
+    uint64_t sent;    // datagrams handed to the system whole and not refused since
+    uint64_t failed;  // sends the system refused, and datagrams that came back refused
     uint64_t lookups; // names looked up (an address or a kept failure is none)
 };
 // Since the process started; readable from any thread.

@@ -344,6 +344,29 @@ TEST(HeadlessNotes, APortThatMayNotBeOpenedNamesItsGroup) {
         << bridge.errors();
 }
 
+TEST(HeadlessNotes, ALanPortInUseSaysTheSystemsReason) {
+    Session session;
+    const NativeSocket holder = listenOn(static_cast<uint16_t>(session.lanPort));
+    ASSERT_NE(holder, noSocket);
+    ASSERT_TRUE(session.start({}));
+    const std::string failed = "OpenSocket port(" + std::to_string(session.lanPort) + ") : error";
+    std::string line;
+    while (line != failed && session.bridge.readLine(&line)) {
+    }
+    EXPECT_EQ(line, failed);
+    interrupt(session.bridge);
+    while (session.bridge.readLine(&line)) {
+    }
+    closeNativeSocket(holder);
+    EXPECT_TRUE(contains(session.bridge.errors(),
+                         "tolvane-headless: LAN server: cannot bind 0.0.0.0:" +
+                             std::to_string(session.lanPort) +
+                             ": Address already in use; another program uses the port (`ss "
+                             "-ltnp` shows which): end it, or choose another lanPort. The bridge "
+                             "tries again every three seconds\n"))
+        << session.bridge.errors();
+}
+
 TEST(HeadlessStreams, AnOutputNobodyReadsHoldsNeitherClientsNorCtrlC) {
     // A 4 KiB pipe, full before the bridge starts, and never read.
     int pipeFds[2];

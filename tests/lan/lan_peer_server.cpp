@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "output/lan/lan_server.h"
-#include "output/lan/socket_layer.h"
+#include "net/socket_layer.h"
 #include "settings/settings.h"
 
 int main(int argc, char** argv) {

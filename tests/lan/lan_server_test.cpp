@@ -10,9 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "net/socket_layer.h"
+#include "net/socket_slot.h"
 #include "output/lan/lan_server.h"
-#include "output/lan/socket_layer.h"
-#include "output/lan/socket_slot.h"
 #include "protocol/reply_text.h"
 #include "protocol/websocket.h"
 #include "settings/settings.h"
@@ -95,7 +95,7 @@ class ServerThread {
 
   private:
     void run() {
-        session_.opened = openLanServer();
+        session_.opened = openLanServer().ok;
         if (session_.opened) {
             for (;;) {
                 int command = readRequest();
@@ -397,10 +397,10 @@ TEST_F(LanServer, WebSocketHeadVariants) {
         std::string expected;            // the whole reply, "" for none
     };
     const Case cases[] = {
-        // A blank line of bare LF is not the end: the server waits for the
-        // two LF sent later, and the key ends at its line's LF.
+        // A blank line of bare LF ends the head, and the key ends at its
+        // line's LF.
         {"bare LF",
-         {"GET / HTTP/1.1\nSec-WebSocket-Key: abc\n\n", "\n\n"},
+         {"GET / HTTP/1.1\nSec-WebSocket-Key: abc\n\n"},
          handshakeReplyWith(accept("abc").c_str())},
         // Proxies and HTTP/2 gateways write header names in lower case.
         {"lower-case name",
@@ -420,7 +420,11 @@ TEST_F(LanServer, WebSocketHeadVariants) {
          {"GET / HTTP/1.1\r\nCookie: " + std::string(8140, 'c') +
           "\r\nSec-WebSocket-Key: abc\r\n\r\n"},
          handshakeReplyWith("zwKd5BnoWxQ6GxTxxSmBSHGHX9M=")},
-        {"head over 8192 bytes", {"GET / HTTP/1.1\r\nX: " + std::string(8200, 'x')}, ""},
+        // Too long a head gets a status, not a reset, even with its end unread.
+        {"head over 8192 bytes",
+         {"GET / HTTP/1.1\r\nX: " + std::string(8200, 'x') + "\r\n\r\n"},
+         "HTTP/1.1 431 Request Header Fields Too Large\r\nConnection: close\r\n"
+         "Content-Length: 0\r\n\r\n"},
         {"closed mid-head", {"GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n"}, ""},
     };
     for (const Case& c : cases) {

@@ -95,20 +95,31 @@ TEST(WebSocketAccept, KnownValuesAndKeyLimit) {
     EXPECT_EQ(acceptOf(std::string(300, 'k')), "(refused)");
 }
 
-TEST(WebSocketHead, CompleteAfterFourLineEndBytes) {
-    RequestHead head;
-    size_t used = 0;
-    std::string crlf = "GET / HTTP/1.1\r\nHost: a\r\n\r\n";
-    EXPECT_EQ(feed(head, crlf + "\x81\x81", &used), HeadStatus::complete);
-    EXPECT_EQ(used, crlf.size()); // nothing of the frame behind it
-    EXPECT_EQ(std::string(head.text), crlf);
-
-    // Bare LF: the blank line is only two bytes; four are needed.
-    EXPECT_EQ(feed(head, "GET / HTTP/1.1\nHost: a\n\n"), HeadStatus::incomplete);
-    EXPECT_EQ(feed(head, "GET / HTTP/1.1\nHost: a\n\n\n\n"), HeadStatus::complete);
-    // Any other byte starts the count again; CR and LF count alike.
-    EXPECT_EQ(feed(head, "a\r\n\r \n\r\n"), HeadStatus::incomplete);
-    EXPECT_EQ(feed(head, "a\n\r\r\n"), HeadStatus::complete);
+TEST(WebSocketHead, CompleteAtTheEmptyLine) {
+    // The bytes fed, and how many of them the head takes (0: incomplete).
+    const struct {
+        std::string bytes;
+        size_t taken;
+    } cases[] = {
+        {"GET / HTTP/1.1\r\nHost: a\r\n\r\n\x81\x81", 27}, // nothing of the frame behind it
+        {"GET / HTTP/1.1\nHost: a\n\n\x81\x81", 24},          // bare LF line ends
+        {"GET / HTTP/1.1\nHost: a\r\n\n", 25},               // mixed
+        {"GET / HTTP/1.1\r\nHost: a\n\r\n", 26},
+        {"a\r\n\r \n\r\n", 8}, // a line of CR and a blank, then the empty line
+        {"a\n\r\r\n", 5},       // four line-end bytes in a row, as always
+        {"GET / HTTP/1.1\r\nHost: a\r\n\r", 0},
+        {"GET / HTTP/1.1\r\nHost: a\r\r", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        RequestHead head;
+        size_t used = 0;
+        EXPECT_EQ(feed(head, c.bytes, &used),
+                  c.taken > 0 ? HeadStatus::complete : HeadStatus::incomplete);
+        if (c.taken > 0) {
+            EXPECT_EQ(std::string(head.text), c.bytes.substr(0, c.taken));
+        }
+    }
 }
 
 TEST(WebSocketHead, NeverHoldsMoreThan8192Bytes) {

@@ -14,8 +14,9 @@ int msLeft(Clock::time_point deadline) {
 } // namespace
 
 uint16_t freePort() {
-    NativeSocket s = openStreamSocket();
-    uint16_t port = bindAnyAddress(s, 0) ? boundPort(s) : 0;
+    NativeSocket s = noSocket;
+    if (!openListener(0, &s)) return 0;
+    const uint16_t port = boundPort(s);
     closeNativeSocket(s);
     return port;
 }
@@ -24,17 +25,16 @@ NativeSocket connectLoopback(uint16_t port, Bound bound) {
     const std::string service = std::to_string(port);
     const auto deadline = Clock::now() + bound;
     for (;;) {
-        NativeSocket s = connectClient("127.0.0.1", service.c_str());
-        if (s != noSocket || Clock::now() >= deadline) return s;
+        NativeSocket s = noSocket;
+        if (connectClient("127.0.0.1", service.c_str(), &s) || Clock::now() >= deadline) return s;
         std::this_thread::sleep_for(std::chrono::milliseconds(5)); // until it listens
     }
 }
 
 NativeSocket listenOn(uint16_t port) {
-    NativeSocket s = openStreamSocket();
-    if (s != noSocket && bindAnyAddress(s, port) && listenForOne(s)) return s;
-    closeClient(s);
-    return noSocket;
+    NativeSocket s = noSocket;
+    openListener(port, &s);
+    return s;
 }
 
 bool sendText(NativeSocket socket, const std::string& bytes) {
@@ -47,7 +47,7 @@ std::string receiveCount(NativeSocket socket, size_t count, Bound bound) {
     char buffer[1024];
     while (got.size() < count) {
         size_t want = count - got.size() < sizeof buffer ? count - got.size() : sizeof buffer;
-        int n = receiveWithin(socket, buffer, want, msLeft(deadline));
+        const long n = receiveWithin(socket, buffer, want, msLeft(deadline));
         if (n <= 0) break;
         got.append(buffer, static_cast<size_t>(n));
     }
@@ -59,7 +59,7 @@ std::string receiveUntilClosed(NativeSocket socket, bool* closed, Bound bound) {
     std::string got;
     char buffer[512];
     for (;;) {
-        int n = receiveWithin(socket, buffer, sizeof buffer, msLeft(deadline));
+        const long n = receiveWithin(socket, buffer, sizeof buffer, msLeft(deadline));
         if (n > 0) {
             got.append(buffer, static_cast<size_t>(n));
             continue;

@@ -1,14 +1,14 @@
 #pragma once
-// Loopback TCP clients for the tests (Linux and Windows), on the probe's
-// client layer; every wait is bounded.
+// Loopback TCP clients for the tests (Linux and Windows), on the client
+// calls of the socket layer; every wait is bounded.
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "client/client_socket.h"
-#include "output/lan/socket_layer.h"
+#include "net/socket_layer.h"
+#include "net/stream_client.h"
 
 using Bound = std::chrono::milliseconds;
 

@@ -11,7 +11,6 @@
 #include "device/serial_port.h"
 #include "measurement/event_log.h"
 #include "output/lan/lan_server.h"
-#include "output/lan/socket_layer.h"
 #include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
 #include "text/number_text.h"
@@ -166,12 +165,14 @@ bool serialPortIsOpen() {
 
 // The LAN server.
 
-bool startSocketLayer() {
-    return true;
+// A failed open, as the real server reports one.
+SystemResult lanOpenFailure() {
+    SystemResult failed{false, EADDRINUSE, ""};
+    copyText(failed.reason, sizeof failed.reason, "cannot bind 0.0.0.0:8096: Address already in use");
+    return failed;
 }
-void stopSocketLayer() {}
 
-bool openLanServer() {
+SystemResult openLanServer() {
     std::unique_lock<std::mutex> guard(lock);
     int result = world.lanOpenDefault;
     if (!world.lanOpens.empty()) {
@@ -180,18 +181,18 @@ bool openLanServer() {
     }
     if (result == 0) {
         traceLocked("open lan failed");
-        return false;
+        return lanOpenFailure();
     }
     listenOpen = true;
     if (result < 0) {
         traceLocked("accept");
         blockWhile(guard, listenOpen);
         traceLocked("open lan failed");
-        return false;
+        return lanOpenFailure();
     }
     clientOpen = true;
     traceLocked("open lan");
-    return true;
+    return SystemResult{};
 }
 
 int readRequest() {

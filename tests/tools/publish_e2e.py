@@ -217,7 +217,9 @@ def run_scenario(tools, dialect, scratch):
         first = [motions(sub.lines)[:count] for sub in subs]
         assert first[0] == first[1] == first[2]
         start = first[0][0]["seq"]
-        assert start <= 3 and [m["seq"] for m in first[0]] == list(range(start, start + count))
+        # Replies before the broker took the gateway in are not kept for it:
+        # under load that can be a few hundred lines, never the whole run.
+        assert start <= 400 and [m["seq"] for m in first[0]] == list(range(start, start + count))
         replies = bridge_replies(tools, os.path.join(scratch, "device.log"), dialect)
         for m in first[0]:
             reply = replies[m["seq"] - 1]

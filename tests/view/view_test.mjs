@@ -235,14 +235,19 @@ const cases = {
             await run.tab.click('#address button[type=submit]');
         };
         const url = `ws://127.0.0.1:${run.port}`;
+        // A restart of the bridge (a read time-out on a busy machine) drops
+        // the connection for a while; the page must still not have moved.
+        const restarts = () => run.bridge.lines.filter((l) => l === 'Restart....').length;
+        const restartsBefore = restarts();
         for (const bad of ['127.0.0.1/x?', 'a@b', '127.0.0.1:80', '::1', '[::1', '[x]', '999.0.0.1', '1.2.3', 'a b', '0x7f000001']) {
             await give(bad);
             const v = await shown(run.tab);
             const s = await viewState(run.tab);
             check(v.hint.startsWith(`Bad address: "${bad}"`), `hint for ${bad}: ${v.hint}`);
-            check(s.url === url && s.connected, `after ${bad}: ${s.url} ${s.state}`);
+            check(s.url === url && (s.connected || restarts() > restartsBefore), `after ${bad}: ${s.url} ${s.state}`);
             check((await kept()) === '127.0.0.1', `remembered after ${bad}: ${await kept()}`);
         }
+        if (restarts() > restartsBefore) await run.connected();
         const before = (await viewState(run.tab)).replies;
         await waitFor('replies on the same connection', async () => (await viewState(run.tab)).replies > before + 5);
         await shot(run.tab, 'bad-address');

@@ -9,8 +9,8 @@
 #include "app/headless/diagnostics.h"
 #include "app/headless/diagnostics_platform.h"
 #include "device/serial_port.h"
-#include "output/lan/socket_layer.h"
-#include "output/udp/udp_socket.h"
+#include "net/datagram_socket.h"
+#include "net/socket_layer.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 #include "text/number_text.h"
@@ -67,32 +67,25 @@ bool checkLanPort() {
         printWrapped(data);
         return !runs;
     }
-    bool free = false;
     startSocketLayer();
-    const NativeSocket listener = openStreamSocket();
-    if (listener != noSocket) {
-        free = bindAnyAddress(listener, port) && listenForOne(listener);
-        closeNativeSocket(listener);
-    }
+    NativeSocket listener = noSocket;
+    const SystemResult opened = openListener(port, &listener);
+    if (opened) closeNativeSocket(listener);
     stopSocketLayer();
     text.append("port ");
     text.appendInteger(port);
-    if (free) {
+    if (opened) {
         text.append(" is free: the bridge can listen on 0.0.0.0:");
         text.appendInteger(port);
     } else {
-        text.append(" cannot be listened on: another program most likely uses it (");
-#ifdef _WIN32
-        text.append("`netstat -ano -p tcp` shows the process number of each port, Task "
-                    "Manager its name");
-#else
-        text.append("`ss -ltnp` shows which");
-#endif
-        text.append("); end it or choose another lanPort.");
-        if (port < 1024) text.append(" Ports below 1024 need administrator rights.");
+        text.append(" cannot be listened on: ");
+        char words[256];
+        describeSocketError(opened.error, words, sizeof words);
+        text.append(words);
+        appendLanOpenAdvice(text, opened, port);
     }
     printWrapped(data);
-    return free || !runs;
+    return opened || !runs;
 }
 
 // The UDP output's target, when one is set: whether the name resolves (as the

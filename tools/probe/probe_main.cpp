@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "client/bridge_client.h"
-#include "client/client_socket.h"
+#include "net/stream_client.h"
 #include "text/command_line.h"
 #include "text/number_text.h"
 
@@ -192,19 +192,19 @@ int main(int argc, char** argv) {
     if (const OptionsResult read = parseOptions(argc, argv, &o); read.exitNow) return read.status;
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
-    startClientSockets();
+    startSocketLayer();
 
     // A refused connection means nothing listens there now; only with
     // --connect-wait (for a bridge still starting) is it tried again.
     auto connectDeadline =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(o.connectWait * 1000));
-    char reason[256] = "";
-    bool retryable = false;
-    while ((probeLink.socket = connectClient(o.host.c_str(), o.port.c_str(), reason, sizeof reason,
-                                             &retryable)) == noSocket) {
+    for (;;) {
+        const SystemResult connected =
+            connectClient(o.host.c_str(), o.port.c_str(), &probeLink.socket);
+        if (connected) break;
+        const bool retryable = connectMayWorkLater(connected);
         if (!retryable || Clock::now() >= connectDeadline || interrupted) {
-            std::fprintf(stderr, "%s: cannot connect to %s port %s: %s\n", program, o.host.c_str(),
-                         o.port.c_str(), reason);
+            std::fprintf(stderr, "%s: %s\n", program, connected.reason);
             if (retryable)
                 std::fprintf(stderr,
                              "%s: is the bridge running? It listens only with deviceMode C and "

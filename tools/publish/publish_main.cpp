@@ -6,7 +6,6 @@
 // broker connection runs on a thread of its own (broker_link.cpp).
 #include <signal.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -15,9 +14,9 @@
 #include <vector>
 
 #include "client/bridge_client.h"
-#include "client/client_socket.h"
+#include "net/datagram_socket.h"
+#include "net/stream_client.h"
 #include "output/udp/osc_message.h"
-#include "output/udp/udp_socket.h"
 #include "text/number_text.h"
 #include "tools/publish/bridge_values.h"
 #include "tools/publish/broker_link.h"
@@ -219,12 +218,10 @@ void runBridge(Gateway& g) {
     const char* dialect = g.options.webSocket ? "WebSocket" : "plain";
     Backoff backoff;
     while (!interrupted) {
-        errno = 0;
-        g.link.socket = connectClient(host.c_str(), port.c_str());
-        if (g.link.socket == noSocket) {
+        const SystemResult connected = connectClient(host.c_str(), port.c_str(), &g.link.socket);
+        if (!connected) {
             if (interrupted) break;
-            const std::string reason =
-                errno != 0 ? std::strerror(errno) : "the host name cannot be resolved";
+            const std::string reason = connected.reason;
             g.report.say("waiting for the bridge at " + g.bridgeName + " (" + reason +
                          "); it takes a new client about 3 s after the last one left");
             pauseUnless(backoff.next(), isInterrupted);

@@ -10,7 +10,7 @@
 
 #include <mutex>
 
-#include "output/lan/socket_layer.h"
+#include "net/socket_layer.h"
 
 struct SocketSlot {
     std::mutex lock;

@@ -1,4 +1,4 @@
-#include "output/lan/socket_slot.h"
+#include "net/socket_slot.h"
 
 SocketSlot listenSocket;
 SocketSlot clientSocket;
