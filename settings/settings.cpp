@@ -51,6 +51,18 @@ void getUdpTarget(char* out) {
 void setUdpTarget(const char* text) {
     setText(settings.udpTarget, udpTargetSize, text);
 }
+void getLanAddress(char* out) {
+    getText(out, lanAddressSize, settings.lanAddress);
+}
+void setLanAddress(const char* text) {
+    setText(settings.lanAddress, lanAddressSize, text);
+}
+void getWebSocketOrigins(char* out) {
+    getText(out, webSocketOriginsSize, settings.webSocketOrigins);
+}
+void setWebSocketOrigins(const char* text) {
+    setText(settings.webSocketOrigins, webSocketOriginsSize, text);
+}
 void getKeptLines(char* out, size_t size) {
     getText(out, size, keptLines);
 }

@@ -10,12 +10,16 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "text/listen_address.h"
 #include "text/number_text.h"
 #include "text/system_result.h"
 
 constexpr int comPortSize = 32;    // at most 31 characters and the terminator
 constexpr int screenSizeSize = 16; // "WxH", each 1..100000
 constexpr int udpTargetSize = 280; // a host name (253), brackets, ":" and a port
+constexpr int lanAddressSize = static_cast<int>(listenAddressSize);
+// What a 255-byte line holds after "webSocketOrigins=", and the NUL.
+constexpr int webSocketOriginsSize = 239;
 
 // Values of deviceMode. The file may hold any other number, which neither
 // polls as preset C nor counts as preset B.
@@ -55,6 +59,8 @@ struct Settings {
     char screenSize[screenSizeSize];     // use getScreenSize/setScreenSize; "" or "WxH"
     char udpTarget[udpTargetSize];       // use getUdpTarget/setUdpTarget; "" or "HOST:PORT"
     std::atomic<UdpFormat> udpFormat;
+    char lanAddress[lanAddressSize]; // use getLanAddress/setLanAddress; "" is every address
+    char webSocketOrigins[webSocketOriginsSize]; // use get/setWebSocketOrigins; "" is no check
 };
 
 extern Settings settings;
@@ -106,6 +112,11 @@ void getScreenSize(char* out);
 void setScreenSize(const char* text);
 void getUdpTarget(char* out);
 void setUdpTarget(const char* text);
+// And for the LAN server's two (lanAddressSize, webSocketOriginsSize bytes).
+void getLanAddress(char* out);
+void setLanAddress(const char* text);
+void getWebSocketOrigins(char* out);
+void setWebSocketOrigins(const char* text);
 
 // The lines after the eleventh that the reader did not know, as read, each
 // followed by "\n"; written back after the known ones.

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "settings/origin_list.h"
 #include "settings/settings.h"
+#include "text/listen_address.h"
 
 namespace {
 
@@ -197,6 +199,28 @@ void describeUdpFormat(TextBuilder& out) {
                                                     : "UDP packets as opentrack's six doubles");
 }
 
+void describeLanAddress(TextBuilder& out) {
+    char text[lanAddressSize];
+    getLanAddress(text);
+    ListenAddress address;
+    if (text[0] == '\0' || !parseListenAddress(text, &address, nullptr))
+        out.append("the LAN server listens on every IPv4 address of this machine");
+    else if (isLoopbackAddress(address))
+        out.append("the LAN server listens on loopback only: programs on this machine");
+    else
+        out.append("the LAN server listens on this address only");
+}
+void describeWebSocketOrigins(TextBuilder& out) {
+    char text[webSocketOriginsSize];
+    getWebSocketOrigins(text);
+    const char* cursor = text;
+    const char* origin = nullptr;
+    size_t length = 0;
+    out.append(nextOrigin(&cursor, &origin, &length)
+                   ? "WebSocket: only pages of these origins (and programs) may connect"
+                   : "WebSocket: pages of every origin may connect");
+}
+
 #define WORDS(list) list, static_cast<int>(sizeof list / sizeof list[0])
 
 } // namespace
@@ -279,6 +303,18 @@ const SettingRow settingsTable[] = {
      GreyWhen::never, "UDP packets: opentrack or osc",
      formatChoice<UdpFormat, &Settings::udpFormat, udpFormatWords>,
      storeChoice<UdpFormat, &Settings::udpFormat, udpFormatWords, 2>, describeUdpFormat},
+    {"lanAddress", 0, SettingKind::listenAddress, "", RangeRule::length, 0, lanAddressSize - 1,
+     nullptr, 0, GreyWhen::never,
+     "the address the LAN server listens on: an IPv4 or IPv6 address of this machine, or "
+     "localhost (this machine only); empty: every IPv4 address",
+     formatText<getLanAddress, lanAddressSize>, setLanAddress, describeLanAddress},
+    {"webSocketOrigins", 0, SettingKind::originList, "", RangeRule::length, 0,
+     webSocketOriginsSize - 1, nullptr, 0, GreyWhen::never,
+     "web pages that may use the WebSocket dialect, as origins separated by commas: null (a page "
+     "opened from a file) or http://HOST:PORT; clients that are no browser send none and may; "
+     "empty: every page",
+     formatText<getWebSocketOrigins, webSocketOriginsSize>, setWebSocketOrigins,
+     describeWebSocketOrigins},
 };
 #undef WORDS
 const int settingsRowCount = static_cast<int>(sizeof settingsTable / sizeof settingsTable[0]);
@@ -472,6 +508,18 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
                       "65535, for example 127.0.0.1:4242)");
         return false;
     }
+    case SettingKind::listenAddress: {
+        ListenAddress address;
+        return parseListenAddress(text, &address, &reason);
+    }
+    case SettingKind::originList:
+        if (static_cast<double>(std::strlen(text)) > row.high) {
+            reason.append("is longer than ");
+            reason.appendInteger(static_cast<long long>(row.high));
+            reason.append(" bytes");
+            return false;
+        }
+        return checkOriginList(text, reason);
     default:
         return true; // the eleven lines go through the dialog's rules
     }

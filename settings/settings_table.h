@@ -20,6 +20,10 @@ enum class SettingKind : uint8_t {
     choice,     // one of the row's words
     screenSize, // empty or WxH, each 1..100000
     address,    // empty or HOST:PORT: IPv4, a name or [IPv6]; port 1..65535
+    // lanAddress: empty, an IPv4 or IPv6 address, or localhost
+    listenAddress,
+    // webSocketOrigins: empty, or origins separated by commas
+    originList,
 };
 
 enum class RangeRule : uint8_t {

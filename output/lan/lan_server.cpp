@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "output/lan/socket_slot.h"
+#include "protocol/origin_check.h"
 #include "protocol/reply_text.h"
 #include "protocol/websocket.h"
 #include "settings/settings.h"
@@ -81,6 +82,13 @@ void answerHandshake() {
             return;
         }
     }
+    char origins[webSocketOriginsSize];
+    getWebSocketOrigins(origins);
+    if (!originAllowed(head.text, head.length, origins)) {
+        sendToClient(forbiddenOriginReply, sizeof forbiddenOriginReply - 1);
+        closeClientSocket();
+        return;
+    }
     char reply[handshakeReplySize];
     bool upgrade = false;
     int length = formatHandshakeReply(head, reply, sizeof reply, upgrade);
@@ -97,7 +105,11 @@ bool openLanServer() {
     // A port of 0 would let the system pick one that no client can know.
     uint16_t port = listenPort();
     if (port == 0) return false;
-    NativeSocket created = openStreamSocket();
+    char addressText[lanAddressSize];
+    getLanAddress(addressText);
+    ListenAddress address;
+    if (!parseListenAddress(addressText, &address, nullptr)) return false;
+    NativeSocket created = openBoundSocket(address, port);
     if (created == noSocket) return false;
     placeSocket(listenSocket, created);
     // A stop sets the flag before it closes the sockets: either that close
@@ -107,9 +119,7 @@ bool openLanServer() {
         closeSocketSlot(listenSocket);
         return false;
     }
-    bool listening =
-        onListener([port](NativeSocket listener) { return bindAnyAddress(listener, port); }) &&
-        onListener([](NativeSocket listener) { return listenForOne(listener); });
+    bool listening = onListener([](NativeSocket listener) { return listenForOne(listener); });
     bool accepted = listening && onListener([](NativeSocket listener) {
                         NativeSocket client = acceptClient(listener);
                         return client != noSocket &&

@@ -10,7 +10,8 @@
 #include "device/device_line.h"
 #include "motion/orientation.h"
 
-// Listens on lanPort modulo 65536 (IPv4 any, backlog 1), accepts one client
+// Listens on lanPort modulo 65536 at lanAddress (by default every IPv4
+// address; backlog 1), accepts one client
 // and, with WebSocket on, answers its opening handshake. False only when the
 // listener could not be created, bound or put to listen, or accept failed (also
 // when the listener was closed meanwhile); the listener is then closed again,
@@ -19,7 +20,9 @@
 // without accepting when stopRequested is already set once the listener exists.
 // True also when the handshake ended early: the client went away, its head did
 // not fit 8192 bytes (closed without reply), or its head had no key or one
-// that did not fit beside the GUID (answered "400 Bad Request" and closed). In
+// that did not fit beside the GUID (answered "400 Bad Request" and closed), or
+// it came from a web page whose origin webSocketOrigins does not list
+// (answered "403 Forbidden" and closed). In
 // each case the first readRequest fails just as after a client that went away.
 bool openLanServer();
 

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/listen_address.h"
+
 // A descriptor on POSIX, a SOCKET on Windows (whose INVALID_SOCKET is ~0).
 using NativeSocket = intptr_t;
 constexpr NativeSocket noSocket = -1;
@@ -32,3 +34,8 @@ long sendBytes(NativeSocket socket, const char* data, size_t length);
 // fail. True when that also closed the socket (then it must not be closed again).
 bool interruptSocket(NativeSocket socket);
 void closeNativeSocket(NativeSocket socket);
+
+// A stream socket bound to the address and port: IPv4 or IPv6 as the address
+// is, and for ListenFamily::any every IPv4 address, as bindAnyAddress binds.
+// noSocket when it cannot be made or bound (nothing is left open then).
+NativeSocket openBoundSocket(const ListenAddress& address, uint16_t port);

@@ -3,6 +3,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -75,4 +76,36 @@ bool interruptSocket(NativeSocket socket) {
 
 void closeNativeSocket(NativeSocket socket) {
     close(static_cast<int>(socket));
+}
+
+NativeSocket openBoundSocket(const ListenAddress& address, uint16_t port) {
+    if (address.family != ListenFamily::ipv6) {
+        const NativeSocket listener = openStreamSocket();
+        if (listener == noSocket) return noSocket;
+        sockaddr_in v4{};
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(port);
+        if (address.family == ListenFamily::ipv4)
+            std::memcpy(&v4.sin_addr, address.bytes, sizeof v4.sin_addr);
+        else
+            v4.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (bind(static_cast<int>(listener), reinterpret_cast<const sockaddr*>(&v4), sizeof v4) ==
+            0)
+            return listener;
+        closeNativeSocket(listener);
+        return noSocket;
+    }
+    const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return noSocket;
+    int on = 1, off = 0;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    // "::" then serves IPv4 clients too, whatever the system's default.
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    std::memcpy(&v6.sin6_addr, address.bytes, sizeof v6.sin6_addr);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&v6), sizeof v6) == 0) return fd;
+    close(fd);
+    return noSocket;
 }

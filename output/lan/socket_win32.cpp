@@ -2,6 +2,9 @@
 // socket closes it.
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
 
 #include "output/lan/socket_layer.h"
 
@@ -61,4 +64,34 @@ bool interruptSocket(NativeSocket socket) {
 
 void closeNativeSocket(NativeSocket socket) {
     closesocket(asSocket(socket));
+}
+
+NativeSocket openBoundSocket(const ListenAddress& address, uint16_t port) {
+    const bool v6 = address.family == ListenFamily::ipv6;
+    SOCKET socket = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+    if (socket == INVALID_SOCKET) return noSocket;
+    int bound = SOCKET_ERROR;
+    if (v6) {
+        // "::" then serves IPv4 clients too; Windows makes IPv6 sockets v6-only.
+        DWORD off = 0;
+        setsockopt(socket, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off),
+                   sizeof off);
+        sockaddr_in6 address6{};
+        address6.sin6_family = AF_INET6;
+        address6.sin6_port = htons(port);
+        std::memcpy(&address6.sin6_addr, address.bytes, sizeof address6.sin6_addr);
+        bound = bind(socket, reinterpret_cast<const sockaddr*>(&address6), sizeof address6);
+    } else {
+        sockaddr_in address4{};
+        address4.sin_family = AF_INET;
+        address4.sin_port = htons(port);
+        if (address.family == ListenFamily::ipv4)
+            std::memcpy(&address4.sin_addr, address.bytes, sizeof address4.sin_addr);
+        else
+            address4.sin_addr.s_addr = htonl(INADDR_ANY);
+        bound = bind(socket, reinterpret_cast<const sockaddr*>(&address4), sizeof address4);
+    }
+    if (bound == 0) return static_cast<NativeSocket>(socket);
+    closesocket(socket);
+    return noSocket;
 }

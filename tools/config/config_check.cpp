@@ -9,6 +9,7 @@
 #include "device/serial_port.h"
 #include "output/lan/socket_layer.h"
 #include "settings/settings.h"
+#include "text/listen_address.h"
 #include "text/number_text.h"
 #include "tools/config/console_text.h"
 #include "tools/config/window_program.h"
@@ -63,19 +64,41 @@ bool checkLanPort() {
         printWrapped(data);
         return !runs;
     }
-    bool free = false;
+    char addressText[lanAddressSize];
+    getLanAddress(addressText);
+    ListenAddress address;
+    parseListenAddress(addressText, &address, nullptr); // the reader stores checked values only
     startSocketLayer();
-    const NativeSocket listener = openStreamSocket();
+    bool free = false, addressHere = true;
+    NativeSocket listener = openBoundSocket(address, port);
     if (listener != noSocket) {
-        free = bindAnyAddress(listener, port) && listenForOne(listener);
+        free = listenForOne(listener);
         closeNativeSocket(listener);
+    } else if (address.family != ListenFamily::any) {
+        // Any port at all on the address tells a port in use from an address
+        // that is not this machine's.
+        listener = openBoundSocket(address, 0);
+        addressHere = listener != noSocket;
+        if (addressHere) closeNativeSocket(listener);
     }
     stopSocketLayer();
+    if (!addressHere) {
+        text.append("lanAddress ");
+        text.append(addressText);
+        text.append(" is no address of this machine, so the bridge cannot listen there; set one "
+                    "of its addresses, localhost for this machine only, or nothing for every "
+                    "address (`tolvane-config set lanAddress=`)");
+        printWrapped(data);
+        return !runs;
+    }
     text.append("port ");
     text.appendInteger(port);
     if (free) {
-        text.append(" is free: the bridge can listen on 0.0.0.0:");
-        text.appendInteger(port);
+        text.append(" is free: the bridge can listen on ");
+        appendListenEndpoint(text, addressText, port);
+        if (address.family != ListenFamily::any)
+            text.append(isLoopbackAddress(address) ? " (lanAddress: this machine only)"
+                                                   : " (lanAddress: this address only)");
     } else {
         text.append(" cannot be listened on: another program most likely uses it (");
 #ifdef _WIN32

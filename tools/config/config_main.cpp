@@ -95,6 +95,12 @@ void printSettingsHelp() {
         case SettingKind::address:
             head += "HOST:PORT";
             break;
+        case SettingKind::listenAddress:
+            head += "ADDRESS";
+            break;
+        case SettingKind::originList:
+            head += "ORIGIN,...";
+            break;
         default:
             head += "0|1";
             break;
