@@ -89,6 +89,11 @@ void onLog(mosquitto* mosq, void*, int level, const char* text) {
     if (tlsError.empty()) tlsError = text;
 }
 
+bool tlsFailureLogged() {
+    std::lock_guard<std::mutex> guard(tlsLock);
+    return tlsNameMismatch || tlsVerifyResult != X509_V_OK || !tlsError.empty();
+}
+
 void forgetTlsFailure() {
     std::lock_guard<std::mutex> guard(tlsLock);
     tlsNameMismatch = false;
@@ -214,7 +219,9 @@ Failure describe(int code, int savedErrno, bool hadSession) {
                     true};
         return {head + " (it refused the connection: " + mosquitto_connack_string(refused) + ")"};
     }
-    if (code == MOSQ_ERR_TLS && tlsOn) return describeTls(head);
+    // A failed handshake may surface as a lost connection too: what was
+    // logged about it decides.
+    if (tlsOn && (code == MOSQ_ERR_TLS || tlsFailureLogged())) return describeTls(head);
     if (code == MOSQ_ERR_ERRNO) return {head + " (" + std::strerror(savedErrno) + ")"};
     if (code == MOSQ_ERR_EAI) return {head + " (the host name cannot be resolved)"};
     return {head + " (" + mosquitto_strerror(code) + ")"};
