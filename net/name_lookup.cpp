@@ -62,3 +62,44 @@ SystemResult connectByName(const char* host, const char* port, SocketKind kind,
     failWith(result, text, error);
     return result;
 }
+
+void appendListenAddress(TextBuilder& out, const ListenAddress& address, uint16_t port) {
+    const uint8_t* b = address.bytes;
+    if (address.family != ListenFamily::ipv6) {
+        for (int i = 0; i < 4; ++i) {
+            if (i > 0) out.append(".");
+            out.appendInteger(address.family == ListenFamily::ipv4 ? b[i] : 0);
+        }
+    } else {
+        // The longest run of zero groups (two or more) is written "::".
+        int group[8], bestStart = -1, bestLength = 1;
+        for (int i = 0; i < 8; ++i)
+            group[i] = b[2 * i] << 8 | b[2 * i + 1];
+        for (int i = 0; i < 8;) {
+            int j = i;
+            while (j < 8 && group[j] == 0)
+                ++j;
+            if (j - i > bestLength) bestStart = i, bestLength = j - i;
+            i = j > i ? j : i + 1;
+        }
+        out.append("[");
+        for (int i = 0; i < 8; ++i) {
+            if (i == bestStart) {
+                out.append("::");
+                i += bestLength - 1;
+                continue;
+            }
+            if (i > 0 && i != bestStart + bestLength) out.append(":");
+            char hex[5];
+            int n = 0;
+            for (int shift = 12; shift >= 0; shift -= 4)
+                if (const int digit = group[i] >> shift & 0xF; digit != 0 || n > 0 || shift == 0)
+                    hex[n++] = "0123456789abcdef"[digit];
+            hex[n] = '\0';
+            out.append(hex);
+        }
+        out.append("]");
+    }
+    out.append(":");
+    out.appendInteger(port);
+}

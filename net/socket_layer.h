@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "text/listen_address.h"
 #include "text/system_result.h"
 
 // A descriptor on POSIX, a SOCKET on Windows (whose INVALID_SOCKET is ~0).
@@ -19,10 +20,13 @@ constexpr NativeSocket noSocket = -1;
 bool startSocketLayer();
 void stopSocketLayer();
 
-// A TCP socket on any local IPv4 address and the port, listening with a
-// backlog of one. A port some other socket listens on is refused; one whose
-// last connection is still in TIME_WAIT is not.
-SystemResult openListener(uint16_t port, NativeSocket* listener);
+// A TCP socket on the address and port, listening with a backlog of one:
+// every IPv4 address for ListenFamily::any (the default), else IPv4 or IPv6
+// as the address is ("::" then serves IPv4 clients too). A port some other
+// socket listens on is refused; one whose last connection is still in
+// TIME_WAIT is not.
+SystemResult openListener(uint16_t port, NativeSocket* listener,
+                          const ListenAddress& address = ListenAddress{});
 // Waits for one connection; the peer's address is taken and dropped. Fails
 // also when the listener was interrupted meanwhile.
 SystemResult acceptClient(NativeSocket listener, NativeSocket* client);

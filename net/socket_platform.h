@@ -29,3 +29,6 @@ void sendWithoutDelay(NativeSocket socket);
 // Marks the result failed with error; its reason, which says what failed,
 // gets ": " and the system's words for error.
 void failWith(SystemResult& result, TextBuilder& reason, int error);
+
+// "0.0.0.0:PORT", "A.B.C.D:PORT" or "[IPV6]:PORT" for what a listener binds.
+void appendListenAddress(TextBuilder& out, const ListenAddress& address, uint16_t port);

@@ -55,11 +55,12 @@ void sendWithoutDelay(NativeSocket socket) {
     setsockopt(static_cast<int>(socket), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-SystemResult openListener(uint16_t port, NativeSocket* listener) {
+SystemResult openListener(uint16_t port, NativeSocket* listener, const ListenAddress& address) {
     *listener = noSocket;
     SystemResult result;
     TextBuilder reason(result.reason, sizeof result.reason);
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool v6 = address.family == ListenFamily::ipv6;
+    const int fd = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         reason.append("cannot create a TCP socket");
         failWith(result, reason, errno);
@@ -69,19 +70,34 @@ SystemResult openListener(uint16_t port, NativeSocket* listener) {
     // which is the case for a minute after this side closed a client (Run,
     // restart). Without this the next listener could not open for that minute.
     // A port that another socket listens on is still refused.
-    int on = 1;
+    int on = 1, off = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    const bool bound =
-        bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    sockaddr_storage storage{};
+    socklen_t size = 0;
+    if (v6) {
+        // "::" then serves IPv4 clients too, whatever the system's default.
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(port);
+        std::memcpy(&a6->sin6_addr, address.bytes, sizeof a6->sin6_addr);
+        size = sizeof *a6;
+    } else {
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&storage);
+        a4->sin_family = AF_INET;
+        a4->sin_port = htons(port);
+        if (address.family == ListenFamily::ipv4)
+            std::memcpy(&a4->sin_addr, address.bytes, sizeof a4->sin_addr);
+        else
+            a4->sin_addr.s_addr = htonl(INADDR_ANY);
+        size = sizeof *a4;
+    }
+    const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&storage), size) == 0;
     if (!bound || listen(fd, 1) != 0) {
         const int error = errno;
         close(fd);
-        reason.append(bound ? "cannot listen on 0.0.0.0:" : "cannot bind 0.0.0.0:");
-        reason.appendInteger(port);
+        reason.append(bound ? "cannot listen on " : "cannot bind ");
+        appendListenAddress(reason, address, port);
         failWith(result, reason, error);
         return result;
     }

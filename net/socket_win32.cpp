@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 namespace {
 SOCKET asSocket(NativeSocket socket) {
     return static_cast<SOCKET>(socket);
@@ -79,26 +81,44 @@ void sendWithoutDelay(NativeSocket socket) {
                sizeof one);
 }
 
-SystemResult openListener(uint16_t port, NativeSocket* listener) {
+SystemResult openListener(uint16_t port, NativeSocket* listener, const ListenAddress& address) {
     *listener = noSocket;
     SystemResult result;
     TextBuilder reason(result.reason, sizeof result.reason);
-    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    const bool v6 = address.family == ListenFamily::ipv6;
+    const SOCKET s = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
         reason.append("cannot create a TCP socket");
         failWith(result, reason, WSAGetLastError());
         return result;
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(port);
-    const bool bound = bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    sockaddr_storage storage{};
+    int size = 0;
+    if (v6) {
+        // "::" then serves IPv4 clients too; Windows makes IPv6 sockets v6-only.
+        DWORD off = 0;
+        setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(port);
+        std::memcpy(&a6->sin6_addr, address.bytes, sizeof a6->sin6_addr);
+        size = sizeof *a6;
+    } else {
+        auto* a4 = reinterpret_cast<sockaddr_in*>(&storage);
+        a4->sin_family = AF_INET;
+        a4->sin_port = htons(port);
+        if (address.family == ListenFamily::ipv4)
+            std::memcpy(&a4->sin_addr, address.bytes, sizeof a4->sin_addr);
+        else
+            a4->sin_addr.s_addr = htonl(INADDR_ANY);
+        size = sizeof *a4;
+    }
+    const bool bound = bind(s, reinterpret_cast<const sockaddr*>(&storage), size) == 0;
     if (!bound || listen(s, 1) != 0) {
         const int error = WSAGetLastError();
         closesocket(s);
-        reason.append(bound ? "cannot listen on 0.0.0.0:" : "cannot bind 0.0.0.0:");
-        reason.appendInteger(port);
+        reason.append(bound ? "cannot listen on " : "cannot bind ");
+        appendListenAddress(reason, address, port);
         failWith(result, reason, error);
         return result;
     }

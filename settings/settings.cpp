@@ -64,6 +64,18 @@ void getButtonLine(int button, char* out) {
 void setButtonLine(int button, const char* text) {
     setText(settings.buttonLines[button], buttonActionsSize, text);
 }
+void getLanAddress(char* out) {
+    getText(out, lanAddressSize, settings.lanAddress);
+}
+void setLanAddress(const char* text) {
+    setText(settings.lanAddress, lanAddressSize, text);
+}
+void getWebSocketOrigins(char* out) {
+    getText(out, webSocketOriginsSize, settings.webSocketOrigins);
+}
+void setWebSocketOrigins(const char* text) {
+    setText(settings.webSocketOrigins, webSocketOriginsSize, text);
+}
 void getKeptLines(char* out, size_t size) {
     getText(out, size, keptLines);
 }

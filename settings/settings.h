@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "settings/button_actions.h"
+#include "text/listen_address.h"
 #include "text/number_text.h"
 #include "text/system_result.h"
 
@@ -18,6 +19,9 @@ constexpr int comPortSize = 32;    // at most 31 characters and the terminator
 constexpr int screenSizeSize = 16; // "WxH", each 1..100000
 constexpr int udpTargetSize = 280; // a host name (253), brackets, ":" and a port
 constexpr int dsuAddressSize = 16; // "255.255.255.255"
+constexpr int lanAddressSize = static_cast<int>(listenAddressSize);
+// What a 255-byte line holds after "webSocketOrigins=", and the NUL.
+constexpr int webSocketOriginsSize = 239;
 
 // Values of deviceMode. The file may hold any other number, which neither
 // polls as preset C nor counts as preset B.
@@ -68,6 +72,8 @@ struct Settings {
     std::atomic<ButtonPreset> buttonPreset;
     std::atomic<int32_t> longPress;   // ms a press is held to count as long
     std::atomic<int32_t> doublePress; // ms within which a second press makes a double
+    char lanAddress[lanAddressSize]; // use getLanAddress/setLanAddress; "" is every address
+    char webSocketOrigins[webSocketOriginsSize]; // use get/setWebSocketOrigins; "" is no check
 };
 
 extern Settings settings;
@@ -130,6 +136,11 @@ void setDsuAddress(const char* text);
 // One button's line (buttonActionsSize bytes), button 0..4.
 void getButtonLine(int button, char* out);
 void setButtonLine(int button, const char* text);
+// And for the LAN server's two (lanAddressSize, webSocketOriginsSize bytes).
+void getLanAddress(char* out);
+void setLanAddress(const char* text);
+void getWebSocketOrigins(char* out);
+void setWebSocketOrigins(const char* text);
 
 // The lines after the eleventh that the reader did not know, as read, each
 // followed by "\n"; written back after the known ones.

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "settings/origin_list.h"
 #include "settings/settings.h"
+#include "text/listen_address.h"
 
 namespace {
 
@@ -282,6 +284,28 @@ void describeDoublePress(TextBuilder& out) {
             storeButtonLine<k>, describeButtonLine<k>                                              \
     }
 
+void describeLanAddress(TextBuilder& out) {
+    char text[lanAddressSize];
+    getLanAddress(text);
+    ListenAddress address;
+    if (text[0] == '\0' || !parseListenAddress(text, &address, nullptr))
+        out.append("the LAN server listens on every IPv4 address of this machine");
+    else if (isLoopbackAddress(address))
+        out.append("the LAN server listens on loopback only: programs on this machine");
+    else
+        out.append("the LAN server listens on this address only");
+}
+void describeWebSocketOrigins(TextBuilder& out) {
+    char text[webSocketOriginsSize];
+    getWebSocketOrigins(text);
+    const char* cursor = text;
+    const char* origin = nullptr;
+    size_t length = 0;
+    out.append(nextOrigin(&cursor, &origin, &length)
+                   ? "WebSocket: only pages of these origins (and programs) may connect"
+                   : "WebSocket: pages of every origin may connect");
+}
+
 #define WORDS(list) list, static_cast<int>(sizeof list / sizeof list[0])
 
 } // namespace
@@ -394,6 +418,18 @@ const SettingRow settingsTable[] = {
      GreyWhen::never, "buttons: ms within which a second press counts as double, 50 to 1000",
      formatInteger<&Settings::doublePress>, storeInteger<&Settings::doublePress>,
      describeDoublePress},
+    {"lanAddress", 0, SettingKind::listenAddress, "", RangeRule::length, 0, lanAddressSize - 1,
+     nullptr, 0, GreyWhen::never,
+     "the address the LAN server listens on: an IPv4 or IPv6 address of this machine, or "
+     "localhost (this machine only); empty: every IPv4 address",
+     formatText<getLanAddress, lanAddressSize>, setLanAddress, describeLanAddress},
+    {"webSocketOrigins", 0, SettingKind::originList, "", RangeRule::length, 0,
+     webSocketOriginsSize - 1, nullptr, 0, GreyWhen::never,
+     "web pages that may use the WebSocket dialect, as origins separated by commas: null (a page "
+     "opened from a file) or http://HOST:PORT; clients that are no browser send none and may; "
+     "empty: every page",
+     formatText<getWebSocketOrigins, webSocketOriginsSize>, setWebSocketOrigins,
+     describeWebSocketOrigins},
 };
 #undef BUTTON_ROW
 #undef WORDS
@@ -626,6 +662,18 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         }
         return parseButtonActions(text, &actions, reason);
     }
+    case SettingKind::listenAddress: {
+        ListenAddress address;
+        return parseListenAddress(text, &address, &reason);
+    }
+    case SettingKind::originList:
+        if (static_cast<double>(std::strlen(text)) > row.high) {
+            reason.append("is longer than ");
+            reason.appendInteger(static_cast<long long>(row.high));
+            reason.append(" bytes");
+            return false;
+        }
+        return checkOriginList(text, reason);
     default:
         return true; // the eleven lines go through the dialog's rules
     }

@@ -22,6 +22,10 @@ enum class SettingKind : uint8_t {
     address,    // empty or HOST:PORT: IPv4, a name or [IPv6]; port 1..65535
     ipv4,       // an IPv4 address a.b.c.d, each 0..255
     buttonLine, // empty or what a button does per press kind (button_actions.h)
+    // lanAddress: empty, an IPv4 or IPv6 address, or localhost
+    listenAddress,
+    // webSocketOrigins: empty, or origins separated by commas
+    originList,
 };
 
 enum class RangeRule : uint8_t {

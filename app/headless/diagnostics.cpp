@@ -8,6 +8,7 @@
 #include "settings/settings.h"
 #include "settings/settings_check.h"
 #include "settings/settings_table.h"
+#include "text/listen_address.h"
 #include "text/number_text.h"
 
 namespace {
@@ -205,19 +206,36 @@ void noteSerialFailure(const char* port, const SystemResult& failure, NoteSink s
 
 void noteLanOpening(NoteSink say) {
     const int32_t lanPort = settings.lanPort.load();
-    Note note("LAN server: opening 0.0.0.0:");
-    note.text.appendInteger(listenPortOf(lanPort));
+    char addressText[lanAddressSize];
+    getLanAddress(addressText);
+    Note note("LAN server: opening ");
+    appendListenEndpoint(note.text, addressText, listenPortOf(lanPort));
     if (listenPortOf(lanPort) != lanPort) {
         note.text.append(" (lanPort ");
         note.text.appendInteger(lanPort);
         note.text.append(")");
     }
-    note.text.append(" on every IPv4 address of this machine, for one client at a time, ");
+    ListenAddress address;
+    if (addressText[0] == '\0' || !parseListenAddress(addressText, &address, nullptr))
+        note.text.append(" on every IPv4 address of this machine");
+    else
+        note.text.append(isLoopbackAddress(address)
+                             ? " (lanAddress): loopback, for programs on this machine only"
+                             : " (lanAddress): for clients that reach this address only");
+    note.text.append(", for one client at a time, ");
     note.text.append(settings.webSocketEnabled.load() != 0
                          ? "WebSocket dialect: a client sends \"D\" in a masked text frame and "
                            "gets one JSON text frame"
                          : "plain dialect: a client sends \"D\" and gets twelve comma-separated "
                            "values without a line end");
+    char origins[webSocketOriginsSize];
+    getWebSocketOrigins(origins);
+    if (settings.webSocketEnabled.load() != 0 && origins[0] != '\0') {
+        note.text.append("; web pages only from ");
+        note.text.append(origins);
+        note.text.append(" (webSocketOrigins; others get 403 Forbidden, programs that send no "
+                         "Origin are served)");
+    }
     say(note.data);
 }
 

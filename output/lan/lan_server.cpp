@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "net/socket_slot.h"
+#include "protocol/origin_check.h"
 #include "protocol/reply_text.h"
 #include "protocol/websocket.h"
 #include "settings/settings.h"
@@ -104,6 +105,12 @@ void answerHandshake() {
             return;
         }
     }
+    char origins[webSocketOriginsSize];
+    getWebSocketOrigins(origins);
+    if (!originAllowed(head.text, head.length, origins)) {
+        refuseClient(forbiddenOriginReply, static_cast<int>(sizeof forbiddenOriginReply - 1));
+        return;
+    }
     char reply[handshakeReplySize];
     bool upgrade = false;
     int length = formatHandshakeReply(head, reply, sizeof reply, upgrade);
@@ -129,8 +136,21 @@ SystemResult openLanServer() {
         reason.append(" is no port to listen on (its low 16 bits are 0)");
         return result;
     }
+    char addressText[lanAddressSize];
+    getLanAddress(addressText);
+    ListenAddress address;
+    char why[160];
+    TextBuilder whyText(why, sizeof why);
+    if (!parseListenAddress(addressText, &address, &whyText)) {
+        result.ok = false;
+        reason.append("lanAddress '");
+        reason.append(addressText);
+        reason.append("' ");
+        reason.append(why);
+        return result;
+    }
     NativeSocket created = noSocket;
-    if (SystemResult opened = openListener(port, &created); !opened) return opened;
+    if (SystemResult opened = openListener(port, &created, address); !opened) return opened;
     placeSocket(listenSocket, created);
     // A stop sets the flag before it closes the sockets: either that close
     // finds this listener, or the flag is seen here, so a stop that came just

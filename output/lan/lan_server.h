@@ -11,20 +11,22 @@
 #include "motion/orientation.h"
 #include "text/system_result.h"
 
-// Listens on lanPort modulo 65536 (IPv4 any, backlog 1), accepts one client
-// and, with WebSocket on, answers its opening handshake. Fails only when the
-// listener could not be created, bound or put to listen, or accept failed (also
-// when the listener was closed meanwhile), with the system's error and reason;
-// the listener is then closed again, so a failed attempt leaves no socket
-// behind. Also fails, without any socket and with error 0, when the low 16
-// bits of lanPort are 0 (no port a client could know), and without accepting
-// when stopRequested is already set once the listener exists.
+// Listens on lanPort modulo 65536 at lanAddress (by default every IPv4
+// address; backlog 1), accepts one client and, with WebSocket on, answers its
+// opening handshake. Fails only when the listener could not be created, bound
+// or put to listen, or accept failed (also when the listener was closed
+// meanwhile), with the system's error and reason; the listener is then closed
+// again, so a failed attempt leaves no socket behind. Also fails, without any
+// socket and with error 0, when the low 16 bits of lanPort are 0 (no port a
+// client could know) or lanAddress is no address, and without accepting when
+// stopRequested is already set once the listener exists.
 // Works also when the handshake ended early: the client went away, its head
-// did not fit 8192 bytes (answered "431 Request Header Fields Too Large"), or
-// its head had no key or one that did not fit beside the GUID (answered "400
-// Bad Request"); a refused client is closed after the reply, once it closed
-// its side or a second passed. In each case the first readRequest fails just
-// as after a client that went away.
+// did not fit 8192 bytes (answered "431 Request Header Fields Too Large"), its
+// head had no key or one that did not fit beside the GUID (answered "400 Bad
+// Request"), or it came from a web page whose origin webSocketOrigins does not
+// list (answered "403 Forbidden"); a refused client is closed after the reply,
+// once it closed its side or a second passed. In each case the first
+// readRequest fails just as after a client that went away.
 SystemResult openLanServer();
 
 // The command byte of one request (0..255), or -1 when the read failed.

@@ -4,15 +4,24 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <future>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#endif
+
 #include "net/socket_layer.h"
 #include "net/socket_slot.h"
 #include "output/lan/lan_server.h"
+#include "protocol/origin_check.h"
 #include "protocol/reply_text.h"
 #include "protocol/websocket.h"
 #include "settings/settings.h"
@@ -514,4 +523,140 @@ TEST_F(LanServer, PortWhoseLow16BitsAreZeroOpensNothing) {
         EXPECT_FALSE(server.finish().opened);
     }
     EXPECT_EQ(openHandleCount(), before);
+}
+
+namespace {
+
+// Connects to host:port, waiting (bounded) while the server does not listen
+// yet; noSocket when it never does.
+NativeSocket connectWhenListening(const char* host, uint16_t port) {
+    const std::string service = std::to_string(port);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        NativeSocket socket = noSocket;
+        if (connectClient(host, service.c_str(), &socket) ||
+            std::chrono::steady_clock::now() > deadline)
+            return socket;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+// Whether host:port refuses a connection at once (nothing listens there).
+bool refused(const char* host, uint16_t port) {
+    const std::string service = std::to_string(port);
+    NativeSocket socket = noSocket;
+    if (!connectClient(host, service.c_str(), &socket)) return true;
+    closeClient(socket);
+    return false;
+}
+
+#ifndef _WIN32
+// An IPv4 address of this machine that is not loopback, "" when it has none.
+std::string otherAddressOfThisMachine() {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return "";
+    std::string found;
+    for (ifaddrs* a = list; a != nullptr && found.empty(); a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET ||
+            (a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_LOOPBACK) != 0)
+            continue;
+        char text[INET_ADDRSTRLEN];
+        const auto* v4 = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+        if (inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text) != nullptr) found = text;
+    }
+    freeifaddrs(list);
+    return found;
+}
+#endif
+
+} // namespace
+
+TEST_F(LanServer, LanAddressKeepsTheServerToIt) {
+    struct Case {
+        const char* lanAddress;
+        const char* served; // where the client connects
+        std::vector<std::string> refusedAt;
+    };
+    std::vector<Case> cases = {{"localhost", "127.0.0.1", {}}, {"::1", "::1", {"127.0.0.1"}}};
+#ifdef __linux__
+    // Every 127.x address is this machine's own on Linux: another address
+    // that needs no network at all.
+    cases.push_back({"127.0.0.1", "127.0.0.1", {"127.0.0.2"}});
+    cases.push_back({"", "127.0.0.2", {}}); // the default: every address, as always
+#endif
+#ifndef _WIN32
+    const std::string other = otherAddressOfThisMachine();
+    if (!other.empty()) {
+        cases.push_back({"127.0.0.1", "127.0.0.1", {other}});
+        cases.push_back({"", other.c_str(), {}});
+    }
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("lanAddress=") + c.lanAddress + ", client at " + c.served);
+        setLanAddress(c.lanAddress);
+        if (std::strcmp(c.lanAddress, "::1") == 0) {
+            ListenAddress v6;
+            ASSERT_TRUE(parseListenAddress("::1", &v6, nullptr));
+            NativeSocket probe = noSocket;
+            if (!openListener(0, &probe, v6)) continue; // no IPv6 on this machine
+            closeNativeSocket(probe);
+        }
+        ServerThread server;
+        NativeSocket client = connectWhenListening(c.served, port);
+        ASSERT_NE(client, noSocket);
+        for (const std::string& elsewhere : c.refusedAt)
+            EXPECT_TRUE(refused(elsewhere.c_str(), port)) << elsewhere;
+        ASSERT_TRUE(sendText(client, "D"));
+        EXPECT_EQ(receiveCount(client, 72), plainReply());
+        drain(client);
+        EXPECT_EQ(server.finish().replies, 1);
+    }
+    // A value the reader would never have stored opens nothing.
+    const int before = openHandleCount();
+    setLanAddress("no.such.address");
+    ServerThread server;
+    EXPECT_FALSE(server.finish().opened);
+    EXPECT_EQ(openHandleCount(), before);
+}
+
+TEST_F(LanServer, WebSocketOriginsLetInOnlyListedPages) {
+    settings.webSocketEnabled = 1;
+    char accept[acceptValueSize];
+    computeAcceptKey("abc", accept);
+    const std::string upgraded = handshakeReplyWith(accept);
+    const std::string forbidden = forbiddenOriginReply;
+    struct Case {
+        const char* origins;
+        std::string headers; // after the key line
+        bool served;
+    };
+    const Case cases[] = {
+        {"", "Origin: https://evil.example\r\n", true}, // the default: no check
+        {"null, http://localhost:8000", "Origin: null\r\n", true},
+        {"null, http://localhost:8000", "origin:HTTP://LocalHost:8000 \r\n", true},
+        {"null, http://localhost:8000", "", true}, // a program, not a browser
+        {"null, http://localhost:8000", "Origin: https://evil.example\r\n", false},
+        {"null, http://localhost:8000", "Origin: http://localhost:8001\r\n", false},
+        {"http://localhost:8000", "Origin: null\r\n", false},
+        // A second Origin cannot slip past a first one that is listed.
+        {"null", "Origin: null\r\nOrigin: https://evil.example\r\n", false},
+        {"null", "Origin-Note: x\r\n", true}, // another header
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.origins) + " | " + c.headers);
+        setWebSocketOrigins(c.origins);
+        ServerThread server;
+        NativeSocket client = connectLoopback(port);
+        ASSERT_NE(client, noSocket);
+        ASSERT_TRUE(sendText(client, "GET / HTTP/1.1\r\nSec-WebSocket-Key: abc\r\n" + c.headers +
+                                         "\r\n" + clientFrame("D", someMask)));
+        const std::string& expected = c.served ? upgraded : forbidden;
+        EXPECT_EQ(receiveCount(client, expected.size()), expected);
+        if (c.served) {
+            EXPECT_EQ(receiveCount(client, replyFrame().size()), replyFrame());
+        }
+        drain(client);
+        // A refused page is closed before any request is read.
+        EXPECT_EQ(server.finish().commands.size(), c.served ? 1u : 0u);
+    }
 }

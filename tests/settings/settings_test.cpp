@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -313,6 +315,55 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_STREQ(line, "press:PageDown double:B");
     settingsTable[row].store("");
     EXPECT_TRUE(settingAtDefault(row));
+
+    for (const char* good : {"", "localhost", "0.0.0.0", "192.168.1.20", "::", "::1", "fd00::5",
+                             "1:2:3:4:5:6:7:8", "::ffff:192.168.1.20", "fe80::1:2"})
+        EXPECT_TRUE(accepts("lanAddress", good)) << good;
+    for (const char* bad : {"[::1]", "fe80::1%eth0", "my-pc.local", "256.1.1.1", "1.2.3",
+                            "010.1.1.1", "1.2.3.4 ", ":::", "1::2::3", "1:2:3:4:5:6:7:8:9",
+                            "12345::", "::1:", ":1", "1:2:3:4:5:6:7:1.2.3.4", "LOCALHOST"})
+        EXPECT_FALSE(accepts("lanAddress", bad)) << bad;
+    for (const char* good : {"", "null", "null,http://localhost:8000", " null , https://a.example ",
+                             "http://[::1]:8096", "app+x://my-host_1"})
+        EXPECT_TRUE(accepts("webSocketOrigins", good)) << good;
+    for (const char* bad : {"null,,http://a", "http://localhost:8000/", "localhost:8000", "*",
+                            "http://a:0", "http://a:65536", "http://", "file:///x", "Null"})
+        EXPECT_FALSE(accepts("webSocketOrigins", bad)) << bad;
+    EXPECT_FALSE(accepts("webSocketOrigins", ("http://" + std::string(240, 'a')).c_str()));
+
+    // The bytes a listener binds, in network order.
+    const struct {
+        const char* text;
+        ListenFamily family;
+        std::vector<uint8_t> bytes;
+    } addresses[] = {
+        {"", ListenFamily::any, {}},
+        {"localhost", ListenFamily::ipv4, {127, 0, 0, 1}},
+        {"10.0.200.7", ListenFamily::ipv4, {10, 0, 200, 7}},
+        {"::1", ListenFamily::ipv6, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}},
+        {"fd00:a::b:c",
+         ListenFamily::ipv6,
+         {0xfd, 0, 0, 0xa, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xb, 0, 0xc}},
+        {"1::", ListenFamily::ipv6, {0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"::ffff:1.2.3.4",
+         ListenFamily::ipv6,
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 1, 2, 3, 4}},
+    };
+    for (const auto& a : addresses) {
+        ListenAddress parsed;
+        ASSERT_TRUE(parseListenAddress(a.text, &parsed, nullptr)) << a.text;
+        EXPECT_EQ(parsed.family, a.family) << a.text;
+        EXPECT_EQ(std::vector<uint8_t>(parsed.bytes, parsed.bytes + a.bytes.size()), a.bytes)
+            << a.text;
+    }
+    char endpoint[64];
+    for (const auto& [text, shown] : {std::pair<const char*, const char*>{"", "0.0.0.0:8096"},
+                                      {"localhost", "127.0.0.1:8096"},
+                                      {"::1", "[::1]:8096"}}) {
+        TextBuilder out(endpoint, sizeof endpoint);
+        appendListenEndpoint(out, text, 8096);
+        EXPECT_STREQ(endpoint, shown);
+    }
 
     char host[64];
     uint16_t udpPort = 0;

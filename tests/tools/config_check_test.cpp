@@ -135,6 +135,24 @@ TEST(ConfigCheck, PresentPortAndTakenOrFreeLanPort) {
                                    std::to_string(taken.port)),
               std::string::npos)
         << run.out;
+
+    // What it listens on with lanAddress, and an address that is not here.
+    const struct {
+        const char* address;
+        int status;
+        std::string said;
+    } addresses[] = {
+        {"localhost", 0,
+         "can listen on 127.0.0.1:" + std::to_string(taken.port) +
+             " (lanAddress: this machine only)"},
+        {"203.0.113.77", 1, "lanAddress 203.0.113.77 is no address of this machine"},
+    };
+    for (const auto& a : addresses) {
+        ASSERT_EQ(config(folder, {"set", std::string("lanAddress=") + a.address}).status, 0);
+        run = config(folder, {"check"});
+        EXPECT_EQ(run.status, a.status) << run.out;
+        EXPECT_NE(joined(run.out).find(a.said), std::string::npos) << run.out;
+    }
 }
 
 // A UDP receiver on loopback, or (closed) a port where nothing receives.

@@ -4,6 +4,7 @@ device simulator, with mosquitto_sub subscribers and oscdump as OSC receiver.
 
     publish_e2e.py options PUBLISH
     publish_e2e.py plain|websocket PUBLISH HEADLESS DEVSIM DECODE
+    publish_e2e.py login PUBLISH
 
 Exits 77 (a skip) when the mosquitto broker or its clients are not installed.
 Every wait is bounded; a hang fails the test.
@@ -23,6 +24,8 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import descriptor_count, free_port  # noqa: E402
+
+import getpass  # noqa: E402
 
 SKIP = 77
 BOUND = 30  # seconds for anything to happen
@@ -311,6 +314,160 @@ def run_scenario(tools, dialect, scratch):
         s.close()
 
 
+# A reply of the plain dialect, as the bridge sends it for every "D".
+PLAIN_REPLY = b"  12.500,  -0.000,-180.000, 0.70711, 0.00000, 0.00000, 0.70711,1,0,0,0,1"
+
+
+class FakeBridge:
+    """The bridge's plain dialect on a loopback port: enough for the gateway
+    to have replies to publish."""
+
+    def __init__(self):
+        self.server = socket.create_server(("127.0.0.1", 0))
+        self.port = self.server.getsockname()[1]
+        threading.Thread(target=self._serve, daemon=True).start()
+
+    def _serve(self):
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except OSError:
+                return
+            threading.Thread(target=self._answer, args=(connection,), daemon=True).start()
+
+    @staticmethod
+    def _answer(connection):
+        with connection:
+            try:
+                while (request := connection.recv(1)):
+                    if request == b"D":
+                        connection.sendall(PLAIN_REPLY)
+            except OSError:
+                pass
+
+
+def make_certificates(openssl, folder):
+    """A CA, the broker's certificate for the name localhost only, a client
+    certificate, and a second CA that signed none of them."""
+    def run(*args):
+        subprocess.run([openssl, *args], cwd=folder, check=True, capture_output=True,
+                       timeout=BOUND)
+
+    for ca in ("ca", "other-ca"):
+        run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+            f"/CN=tolvane test {ca}", "-keyout", f"{ca}.key", "-out", f"{ca}.crt")
+    for name, extension in (("server", "subjectAltName=DNS:localhost"),
+                            ("client", "extendedKeyUsage=clientAuth")):
+        run("req", "-newkey", "rsa:2048", "-nodes", "-subj", f"/CN={name}",
+            "-keyout", f"{name}.key", "-out", f"{name}.csr")
+        with open(os.path.join(folder, f"{name}.ext"), "w") as f:
+            f.write(extension + "\n")
+        run("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", f"{name}.ext", "-out", f"{name}.crt")
+
+
+PASSWORD = "c0rrect-h0rse"
+
+
+def login_cases(broker):
+    """(what, arguments, environment, the one line about the broker or None
+    when the gateway is to publish). broker: the ports of the listeners."""
+    tls = ["--tls", "--cafile", "ca.crt"]
+    login = ["--username", "gw", "--password-file", "password"]
+    plain, secure, mutual = broker
+    return [
+        ("login and CA", ["--mqtt", f"localhost:{secure}", *login, *tls], {}, None),
+        ("client certificate", ["--mqtt", f"localhost:{mutual}", "--username", "gw", *tls,
+                                "--cert", "client.crt", "--key", "client.key"],
+         {"TOLVANE_MQTT_PASSWORD": PASSWORD}, None),
+        ("no login", ["--mqtt", f"127.0.0.1:{plain}"], {},
+         f"the MQTT broker at 127.0.0.1:{plain} refused the login (Connection Refused: not "
+         "authorised): it wants a login: give --username, and the password in "
+         "TOLVANE_MQTT_PASSWORD or a --password-file"),
+        ("wrong password", ["--mqtt", f"localhost:{secure}", "--username", "gw", *tls],
+         {"TOLVANE_MQTT_PASSWORD": "wrong"},
+         f"the MQTT broker at localhost:{secure} refused the login as 'gw' (Connection Refused: "
+         "not authorised): check --username and the password (TOLVANE_MQTT_PASSWORD)"),
+        ("wrong CA", ["--mqtt", f"localhost:{secure}", *login, "--tls", "--cafile", "other-ca.crt"],
+         {}, f"the MQTT broker at localhost:{secure} shows a certificate of an unknown CA ("),
+        ("system CAs", ["--mqtt", f"localhost:{secure}", *login, "--tls"], {},
+         f"the MQTT broker at localhost:{secure} shows a certificate of an unknown CA ("),
+        ("wrong name", ["--mqtt", f"127.0.0.1:{secure}", *login, *tls], {},
+         f"the MQTT broker at 127.0.0.1:{secure} shows a certificate that is not for the name "
+         "'127.0.0.1': give --mqtt a name the certificate holds"),
+    ]
+
+
+def run_login(tools, scratch):
+    make_certificates(tools["openssl"], scratch)
+    with open(os.path.join(scratch, "password"), "w") as f:
+        f.write(PASSWORD + "\n")
+    os.chmod(os.path.join(scratch, "password"), 0o600)
+    subprocess.run([tools["mosquitto_passwd"], "-c", "-b", "broker-passwords", "gw", PASSWORD],
+                   cwd=scratch, check=True, capture_output=True, timeout=BOUND)
+    ports = [free_port() for _ in range(3)]
+    files = f"cafile {scratch}/ca.crt\ncertfile {scratch}/server.crt\nkeyfile {scratch}/server.key\n"
+    conf = os.path.join(scratch, "mosquitto.conf")
+    with open(conf, "w") as f:
+        # Run as root, the broker would switch to its own user, who cannot
+        # read the test's files.
+        f.write(f"user {getpass.getuser()}\nper_listener_settings false\nallow_anonymous false\n"
+                f"password_file {scratch}/broker-passwords\n"
+                f"listener {ports[0]} 127.0.0.1\n"
+                f"listener {ports[1]} 127.0.0.1\n{files}"
+                f"listener {ports[2]} 127.0.0.1\n{files}require_certificate true\n")
+    s = Setup(tools, scratch)
+    bridge = FakeBridge()
+    try:
+        log = open(os.path.join(scratch, "mosquitto.log"), "a")
+        s.start([tools["mosquitto"], "-c", conf], stderr=log)
+
+        def listening():
+            try:
+                for port in ports:
+                    socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                return True
+            except OSError:
+                return False
+        wait_until(listening, "the broker to listen")
+        sub = s.start([tools["mosquitto_sub"], "-h", "127.0.0.1", "-p", str(ports[0]),
+                       "-u", "gw", "-P", PASSWORD, "-t", PREFIX + "/motion", "-F", "%r %t %p"])
+        for what, args, environment, expected in login_cases(ports):
+            err_path = os.path.join(scratch, what.replace(" ", "-") + ".err")
+            with open(err_path, "w") as err:
+                gateway = subprocess.Popen(
+                    [tools["publish"], "--bridge", f"127.0.0.1:{bridge.port}", "--topic", PREFIX,
+                     "--rate", "50", *args], cwd=scratch, stdout=subprocess.DEVNULL, stderr=err,
+                    env=dict(os.environ, **environment))
+            try:
+                if expected is None:
+                    seen = len(sub.lines)
+                    sub.wait_for(lambda lines: len(lines) > seen + 3, what)
+                    with open(f"/proc/{gateway.pid}/cmdline", "rb") as f:
+                        assert PASSWORD.encode() not in f.read(), what
+                    gateway.send_signal(signal.SIGINT)
+                    assert gateway.wait(timeout=BOUND) == 0, what
+                    continue
+                # Said once, and the end: waiting cannot mend it.
+                assert gateway.wait(timeout=BOUND) == 1, what
+                said = [line for line in open(err_path).read().splitlines()
+                        if "MQTT broker" in line]
+                assert len(said) == 1 and said[0].startswith("tolvane-publish: " + expected), \
+                    (what, said)
+            finally:
+                if gateway.poll() is None:
+                    gateway.kill()
+                    gateway.wait()
+    except AssertionError:
+        for name in sorted(os.listdir(scratch)):
+            if name.endswith((".err", ".log")):
+                print(f"--- {name}\n" + open(os.path.join(scratch, name)).read()[-3000:])
+        raise
+    finally:
+        bridge.server.close()
+        s.close()
+
+
 OPTION_ERRORS = [
     ([], "--bridge: missing"),
     (["--bridge", "127.0.0.1:8096"], "--mqtt: missing"),
@@ -326,6 +483,16 @@ OPTION_ERRORS = [
     (["--bridge", "h:1", "--mqtt", "h:1", "--websocket=1"], "--websocket takes no value"),
     (["--bridge", "h:1", "--mqtt", "h:1", "--colour"], "unknown option '--colour'"),
     (["--bridge", "h:1", "--mqtt"], "--mqtt needs a value"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--password", "s3cret"],
+     "--password: a password on the command line is seen by every user"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--password=s3cret"], "--password: a password"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--password-file", "f"],
+     "--password-file: a password goes with a user name: add --username"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--cafile", "ca.crt"],
+     "--cafile: acts on TLS to the broker: add --tls"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--insecure"], "--insecure: acts on TLS"),
+    (["--bridge", "h:1", "--mqtt", "h:1", "--tls", "--cert", "c.crt"],
+     "--cert: a client certificate needs both --cert and --key"),
 ]
 
 
@@ -343,6 +510,15 @@ def run_options(publish):
         assert r.returncode == 2 and r.stdout == "" and len(lines) == 2, (args, r)
         assert lines[0].startswith("tolvane-publish: " + message), (args, lines)
         assert lines[1] == "Try 'tolvane-publish --help'.", (args, lines)
+        assert "s3cret" not in r.stderr, (args, lines)
+    # Files that cannot be read end it before anything connects.
+    for args, message in [(["--username", "u", "--password-file", "/nonexistent/pw"],
+                           "cannot read the password file /nonexistent/pw: No such file"),
+                          (["--tls", "--cafile", "/nonexistent/ca.crt"],
+                           "cannot read the CA file /nonexistent/ca.crt: No such file")]:
+        r = run(["--bridge", "h:1", "--mqtt", "h:1", *args])
+        assert r.returncode == 1 and r.stderr.startswith("tolvane-publish: " + message), r
+        assert len(r.stderr.splitlines()) == 1, r
     r = run(["--bridge", "[::1]:8096", "--mqtt", "h:1", "--rate", "0.5", "--help"])
     assert r.returncode == 0, r
     # The longest topic decides: PREFIX/buttons must fit MQTT's 65535 bytes.
@@ -360,11 +536,21 @@ def main():
         run_options(publish)
         return 0
     path = os.environ.get("PATH", "") + ":/usr/sbin:/sbin"
-    tools = {name: shutil.which(name, path=path)
-             for name in ("mosquitto", "mosquitto_sub", "mosquitto_pub")}
+    names = ("mosquitto", "mosquitto_sub", "mosquitto_pub")
+    if case == "login":
+        names += ("mosquitto_passwd", "openssl")
+    tools = {name: shutil.which(name, path=path) for name in names}
     if not all(tools.values()):
-        print("mosquitto or its clients are not installed:", tools)
+        print("mosquitto, its clients or openssl are not installed:", tools)
         return SKIP
+    if case == "login":
+        tools["publish"] = publish
+        scratch = tempfile.mkdtemp(prefix="tolvane-publish-")
+        try:
+            run_login(tools, scratch)
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+        return 0
     tools.update(publish=publish, headless=sys.argv[3], devsim=sys.argv[4], decode=sys.argv[5],
                  oscdump=shutil.which("oscdump") or "oscdump")
     scratch = tempfile.mkdtemp(prefix="tolvane-publish-")

@@ -80,8 +80,12 @@ export async function startDevsim(binary, args = []) {
 
 // tolv.conf, line by line: port, screen distance, scroll speed, mouse and LAN
 // averaging, LAN port, air mouse, device preset (0 = C), LAN, WebSocket,
-// acceleration.
-export async function startBridge(binary, scratch, { device, port, webSocket = true, acceleration = false }) {
+// acceleration; then the keyed lines, such as the page origins the server lets in.
+export async function startBridge(
+    binary,
+    scratch,
+    { device, port, webSocket = true, acceleration = false, keyed = [] },
+) {
     const conf = [
         device,
         '1.000000',
@@ -94,6 +98,7 @@ export async function startBridge(binary, scratch, { device, port, webSocket = t
         '1',
         webSocket ? 1 : 0,
         acceleration ? 1 : 0,
+        ...keyed,
     ];
     writeFileSync(path.join(scratch, 'tolv.conf'), conf.join('\n') + '\n');
     const bridge = startChild([binary], { cwd: scratch }, 'tolvane-headless');

@@ -311,6 +311,9 @@ async function main() {
             device: sim.link,
             port,
             webSocket: options.case !== 'plain',
+            // The page opened from disk sends Origin: null; with origins
+            // listed, the live case shows that null lets it in.
+            keyed: options.case === 'live' ? ['webSocketOrigins=null,http://localhost:8000'] : [],
         });
         browser = await launchBrowser(chromium, scratch);
         const tab = await browser.newPage();

@@ -13,6 +13,7 @@
 #include "net/socket_layer.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
+#include "text/listen_address.h"
 #include "text/number_text.h"
 #include "tools/config/console_text.h"
 #include "tools/config/window_program.h"
@@ -67,16 +68,40 @@ bool checkLanPort() {
         printWrapped(data);
         return !runs;
     }
+    char addressText[lanAddressSize];
+    getLanAddress(addressText);
+    ListenAddress address;
+    parseListenAddress(addressText, &address, nullptr); // the reader stores checked values only
     startSocketLayer();
     NativeSocket listener = noSocket;
-    const SystemResult opened = openListener(port, &listener);
-    if (opened) closeNativeSocket(listener);
+    const SystemResult opened = openListener(port, &listener, address);
+    bool addressHere = true;
+    if (opened) {
+        closeNativeSocket(listener);
+    } else if (address.family != ListenFamily::any) {
+        // Any port at all on the address tells a port in use from an address
+        // that is not this machine's.
+        addressHere = openListener(0, &listener, address).ok;
+        if (addressHere) closeNativeSocket(listener);
+    }
     stopSocketLayer();
+    if (!addressHere) {
+        text.append("lanAddress ");
+        text.append(addressText);
+        text.append(" is no address of this machine, so the bridge cannot listen there; set one "
+                    "of its addresses, localhost for this machine only, or nothing for every "
+                    "address (`tolvane-config set lanAddress=`)");
+        printWrapped(data);
+        return !runs;
+    }
     text.append("port ");
     text.appendInteger(port);
     if (opened) {
-        text.append(" is free: the bridge can listen on 0.0.0.0:");
-        text.appendInteger(port);
+        text.append(" is free: the bridge can listen on ");
+        appendListenEndpoint(text, addressText, port);
+        if (address.family != ListenFamily::any)
+            text.append(isLoopbackAddress(address) ? " (lanAddress: this machine only)"
+                                                   : " (lanAddress: this address only)");
     } else {
         text.append(" cannot be listened on: ");
         char words[256];

@@ -112,6 +112,12 @@ void printSettingsHelp() {
         case SettingKind::buttonLine:
             head += "KIND:ACTION...";
             break;
+        case SettingKind::listenAddress:
+            head += "ADDRESS";
+            break;
+        case SettingKind::originList:
+            head += "ORIGIN,...";
+            break;
         default:
             head += "0|1";
             break;

@@ -1,6 +1,9 @@
 #include "tools/publish/broker_link.h"
 
 #include <mosquitto.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
+#include <pthread.h>
 #include <signal.h>
 
 #include <atomic>
@@ -18,8 +21,22 @@ constexpr int keepAliveSeconds = 10;
 
 mosquitto* client = nullptr;
 std::thread brokerThread;
+std::string loginName, passwordSource;
 std::string brokerHost, brokerName, prefix, motionTopic, buttonsTopic, statusTopic;
 int brokerPort = 0;
+bool tlsOn = false, ownCaFile = false;
+pthread_t mainThread;
+
+// Set when the broker's answer cannot change by waiting; the main thread is
+// woken with SIGTERM to end the program.
+std::atomic<bool> gaveUp{false};
+
+// What libmosquitto logged about the TLS handshake of the last attempt: the
+// host name check, the certificate check's result and the first error line.
+std::mutex tlsLock;
+bool tlsNameMismatch = false;
+long tlsVerifyResult = X509_V_OK;
+std::string tlsError;
 
 std::atomic<bool> stopping{false};
 // CONNACK accepted and the connection not lost since.
@@ -57,6 +74,31 @@ void onConnect(mosquitto*, void*, int code) {
     } else {
         refusedCode = code;
     }
+}
+
+// Called from libmosquitto's handshake while its SSL object still exists, so
+// the certificate check's result can be read here and nowhere later.
+void onLog(mosquitto* mosq, void*, int level, const char* text) {
+    if (level != MOSQ_LOG_ERR || !tlsOn) return;
+    std::lock_guard<std::mutex> guard(tlsLock);
+    if (std::strstr(text, "host name verification failed") != nullptr) tlsNameMismatch = true;
+    if (const SSL* ssl = static_cast<const SSL*>(mosquitto_ssl_get(mosq)); ssl != nullptr) {
+        const long result = SSL_get_verify_result(ssl);
+        if (result != X509_V_OK) tlsVerifyResult = result;
+    }
+    if (tlsError.empty()) tlsError = text;
+}
+
+bool tlsFailureLogged() {
+    std::lock_guard<std::mutex> guard(tlsLock);
+    return tlsNameMismatch || tlsVerifyResult != X509_V_OK || !tlsError.empty();
+}
+
+void forgetTlsFailure() {
+    std::lock_guard<std::mutex> guard(tlsLock);
+    tlsNameMismatch = false;
+    tlsVerifyResult = X509_V_OK;
+    tlsError.clear();
 }
 
 void onDisconnect(mosquitto*, void*, int) {
@@ -106,12 +148,83 @@ void publishChangedState() {
     if (sendButtons) publishRetained(buttonsTopic, buttonsPayload);
 }
 
-std::string describe(int code, int savedErrno) {
-    if (code == MOSQ_ERR_CONN_REFUSED && refusedCode >= 0)
-        return std::string("it refused the connection: ") + mosquitto_connack_string(refusedCode);
-    if (code == MOSQ_ERR_ERRNO) return std::strerror(savedErrno);
-    if (code == MOSQ_ERR_EAI) return "the host name cannot be resolved";
-    return mosquitto_strerror(code);
+std::string withoutFullStop(std::string text) {
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    return text;
+}
+
+struct Failure {
+    std::string text;
+    bool final = false; // waiting cannot mend it: the options must change
+};
+
+// The certificate checks that fail for the gateway's own options (which CA it
+// trusts); an expired certificate is the broker's to renew, so it is waited for.
+bool untrustedIssuer(long result) {
+    return result == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY ||
+           result == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT ||
+           result == X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN ||
+           result == X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT ||
+           result == X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE;
+}
+
+Failure describeTls(const std::string& head) {
+    std::lock_guard<std::mutex> guard(tlsLock);
+    const std::string where = "the MQTT broker at " + brokerName;
+    if (tlsNameMismatch)
+        return {where + " shows a certificate that is not for the name '" + brokerHost +
+                    "': give --mqtt a name the certificate holds (--insecure skips this check, "
+                    "at a risk)",
+                true};
+    if (untrustedIssuer(tlsVerifyResult))
+        return {where + " shows a certificate of an unknown CA (" +
+                    X509_verify_cert_error_string(tlsVerifyResult) + "): " +
+                    (ownCaFile ? "the file given to --cafile does not hold the CA that signed it"
+                               : "the system's CA certificates do not hold the CA that signed it; "
+                                 "give that CA's certificate with --cafile"),
+                true};
+    if (tlsVerifyResult != X509_V_OK)
+        return {head + " (its certificate fails the check: " +
+                X509_verify_cert_error_string(tlsVerifyResult) + ")"};
+    // libmosquitto's own lines ("Error: ...") are about the files given;
+    // OpenSSL's ("OpenSSL Error[0]: ...") about the connection.
+    const std::string own = "Error: ", openssl = "OpenSSL Error[0]: ";
+    if (tlsError.rfind(own, 0) == 0)
+        return {"cannot set up TLS to the MQTT broker at " + brokerName + ": " +
+                    withoutFullStop(tlsError.substr(own.size())),
+                true};
+    const std::string reason = tlsError.rfind(openssl, 0) == 0 ? tlsError.substr(openssl.size())
+                               : tlsError.empty()              ? std::string("no reason given")
+                                                               : tlsError;
+    return {head + " (TLS failed: " + reason + "; is this port its TLS listener?)"};
+}
+
+Failure describe(int code, int savedErrno, bool hadSession) {
+    const std::string head =
+        (hadSession ? "lost the MQTT broker at " : "waiting for the MQTT broker at ") + brokerName;
+    if (code == MOSQ_ERR_CONN_REFUSED && refusedCode >= 0) {
+        const int refused = refusedCode;
+        // 4: bad user name or password; 5: not authorised.
+        if (refused == 4 || refused == 5)
+            return {"the MQTT broker at " + brokerName + " refused the login" +
+                        (loginName.empty() ? std::string() : " as '" + loginName + "'") + " (" +
+                        withoutFullStop(mosquitto_connack_string(refused)) + "): " +
+                        (loginName.empty() ? "it wants a login: give --username, and the "
+                                             "password in TOLVANE_MQTT_PASSWORD or a "
+                                             "--password-file"
+                         : passwordSource.empty()
+                             ? "give the password in TOLVANE_MQTT_PASSWORD or "
+                               "a --password-file, or check --username"
+                             : "check --username and the password (" + passwordSource + ")"),
+                    true};
+        return {head + " (it refused the connection: " + mosquitto_connack_string(refused) + ")"};
+    }
+    // A failed handshake may surface as a lost connection too: what was
+    // logged about it decides.
+    if (tlsOn && (code == MOSQ_ERR_TLS || tlsFailureLogged())) return describeTls(head);
+    if (code == MOSQ_ERR_ERRNO) return {head + " (" + std::strerror(savedErrno) + ")"};
+    if (code == MOSQ_ERR_EAI) return {head + " (the host name cannot be resolved)"};
+    return {head + " (" + mosquitto_strerror(code) + ")"};
 }
 
 bool isStopping() {
@@ -163,6 +276,7 @@ void runBroker() {
     Backoff backoff;
     while (!stopping) {
         refusedCode = -1;
+        forgetTlsFailure();
         errno = 0;
         int code =
             mosquitto_connect_async(client, brokerHost.c_str(), brokerPort, keepAliveSeconds);
@@ -174,16 +288,47 @@ void runBroker() {
             if (stopping) break;
         }
         const bool hadSession = report.last.rfind("connected", 0) == 0;
-        report.say((hadSession ? "lost the MQTT broker at " : "waiting for the MQTT broker at ") +
-                   brokerName + " (" + describe(code, savedErrno) + ")");
+        const Failure failure = describe(code, savedErrno, hadSession);
+        report.say(failure.text);
+        if (failure.final) {
+            gaveUp = true;
+            pthread_kill(mainThread, SIGTERM);
+            break;
+        }
         pauseUnless(backoff.next(), isStopping);
     }
     leaveBroker();
 }
 
+const char* optionalPath(const std::string& path) {
+    return path.empty() ? nullptr : path.c_str();
+}
+
+bool setUpTls(const BrokerTls& tls, std::string* problem) {
+    *problem = "cannot set up TLS to the MQTT broker (libmosquitto)";
+    // Without a CA file the system's CA store is trusted; libmosquitto then
+    // wants no file, but its certificate call still wants a CA file or folder.
+    if (tls.caFile.empty() &&
+        mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1) != MOSQ_ERR_SUCCESS)
+        return false;
+    if (!tls.caFile.empty() || !tls.certFile.empty()) {
+        const char* caPath = tls.caFile.empty() ? X509_get_default_cert_dir() : nullptr;
+        if (mosquitto_tls_set(client, optionalPath(tls.caFile), caPath, optionalPath(tls.certFile),
+                              optionalPath(tls.keyFile), nullptr) != MOSQ_ERR_SUCCESS) {
+            *problem = "cannot use the TLS files given (CA file, --cert, --key)";
+            return false;
+        }
+    }
+    // 1: SSL_VERIFY_PEER, the broker must show a certificate that checks out.
+    if (mosquitto_tls_opts_set(client, 1, nullptr, nullptr) != MOSQ_ERR_SUCCESS ||
+        mosquitto_tls_insecure_set(client, tls.insecure) != MOSQ_ERR_SUCCESS)
+        return false;
+    return true;
+}
+
 } // namespace
 
-bool startBrokerLink(const PublishOptions& options) {
+bool startBrokerLink(const PublishOptions& options, std::string* problem) {
     brokerHost = options.broker.host;
     brokerPort = options.broker.portNumber;
     brokerName = endpointText(options.broker);
@@ -191,7 +336,15 @@ bool startBrokerLink(const PublishOptions& options) {
     motionTopic = prefix + "/motion";
     buttonsTopic = prefix + "/buttons";
     statusTopic = prefix + "/status";
+    loginName = options.login.username;
+    passwordSource = !options.login.passwordFile.empty() ? options.login.passwordFile
+                     : options.login.hasPassword         ? std::string(passwordVariable)
+                                                         : std::string();
+    tlsOn = options.tls.on;
+    ownCaFile = !options.tls.caFile.empty();
+    mainThread = pthread_self();
 
+    *problem = "cannot set up the MQTT client (libmosquitto)";
     mosquitto_lib_init();
     client = mosquitto_new(nullptr, true, nullptr);
     if (client == nullptr) return false;
@@ -199,6 +352,13 @@ bool startBrokerLink(const PublishOptions& options) {
     mosquitto_connect_callback_set(client, onConnect);
     mosquitto_disconnect_callback_set(client, onDisconnect);
     mosquitto_publish_callback_set(client, onPublish);
+    mosquitto_log_callback_set(client, onLog);
+    if (!loginName.empty() &&
+        mosquitto_username_pw_set(client, loginName.c_str(),
+                                  options.login.hasPassword ? options.login.password.c_str()
+                                                            : nullptr) != MOSQ_ERR_SUCCESS)
+        return false;
+    if (tlsOn && !setUpTls(options.tls, problem)) return false;
     // Subscribers learn from the broker when the publisher dies unannounced.
     if (mosquitto_will_set(client, statusTopic.c_str(), 7, "offline", 1, true) != MOSQ_ERR_SUCCESS)
         return false;
@@ -212,6 +372,10 @@ bool startBrokerLink(const PublishOptions& options) {
     brokerThread = std::thread(runBroker);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return true;
+}
+
+bool brokerGaveUp() {
+    return gaveUp.load();
 }
 
 bool brokerConnected() {

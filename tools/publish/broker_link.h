@@ -5,12 +5,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "tools/publish/publish_options.h"
 
-// Starts the client thread; false when libmosquitto cannot be set up.
-// SIGINT and SIGTERM stay with the calling thread.
-bool startBrokerLink(const PublishOptions& options);
+// Starts the client thread, with the login and TLS of the options; false with
+// the reason when libmosquitto cannot be set up. SIGINT and SIGTERM stay with
+// the calling thread.
+bool startBrokerLink(const PublishOptions& options, std::string* problem);
+
+// True once the broker refused what waiting cannot change (the login, its
+// certificate for the gateway's options): the thread has said why in one line
+// and sent SIGTERM to the calling thread; the program ends with status 1.
+bool brokerGaveUp();
 
 // True while the broker has accepted the connection.
 bool brokerConnected();

@@ -6,6 +6,8 @@
 // broker connection runs on a thread of its own (broker_link.cpp).
 #include <signal.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -280,8 +282,23 @@ int main(int argc, char** argv) {
         target.name = endpointText(e);
         g.osc.push_back(target);
     }
-    if (!startBrokerLink(g.options)) {
-        std::fputs("tolvane-publish: cannot set up the MQTT client (libmosquitto)\n", stderr);
+    std::string problem;
+    if (!loadBrokerSecrets(&g.options, &problem)) {
+        std::fprintf(stderr, "tolvane-publish: %s\n", problem.c_str());
+        return 1;
+    }
+    if (g.options.tls.insecure)
+        std::fprintf(stderr,
+                     "tolvane-publish: WARNING: --insecure: the broker's certificate is not "
+                     "checked against the name %s; anyone between here and the broker can pose "
+                     "as it and read the values%s\n",
+                     g.options.broker.host.c_str(),
+                     g.options.login.hasPassword ? " and the password" : "");
+    const bool started = startBrokerLink(g.options, &problem);
+    // libmosquitto holds its own copy.
+    std::fill(g.options.login.password.begin(), g.options.login.password.end(), '\0');
+    if (!started) {
+        std::fprintf(stderr, "tolvane-publish: %s\n", problem.c_str());
         return 1;
     }
 
@@ -289,6 +306,9 @@ int main(int argc, char** argv) {
     stopBrokerLink();
     for (OscTarget& target : g.osc)
         if (target.socket != noUdpSocket) closeUdpSocket(target.socket);
+    // A broker that refused for good has said why in one line; the counts
+    // follow only when there was something to count.
+    if (brokerGaveUp() && g.counts.seq == 0) return 1;
     // Every message that was not published counts, the retained ones too.
     std::fprintf(stderr,
                  "tolvane-publish: %llu replies, %llu messages not published (no broker), "
@@ -296,5 +316,5 @@ int main(int argc, char** argv) {
                  static_cast<unsigned long long>(g.counts.seq),
                  static_cast<unsigned long long>(g.counts.unpublished + retainedNotPublished()),
                  static_cast<unsigned long long>(g.counts.unanswered));
-    return 0;
+    return brokerGaveUp() ? 1 : 0;
 }

@@ -4,8 +4,11 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "text/command_line.h"
 #include "text/number_text.h"
@@ -14,6 +17,9 @@ namespace {
 
 const char usage[] =
     "usage: tolvane-publish --bridge HOST:PORT [--websocket] --mqtt HOST:PORT\n"
+    "                       [--username NAME [--password-file PATH]]\n"
+    "                       [--tls [--cafile PATH] [--cert PATH --key PATH]\n"
+    "                              [--insecure]]\n"
     "                       [--topic PREFIX] [--rate HZ] [--osc HOST:PORT]...\n"
     "\n"
     "Becomes the bridge's one LAN client, asks it for values and republishes every\n"
@@ -21,7 +27,21 @@ const char usage[] =
     "\n"
     "  --bridge HOST:PORT  the bridge's LAN server (its tolv.conf: preset C, LAN on)\n"
     "  --websocket         speak the WebSocket dialect (WebSocket on in tolv.conf)\n"
-    "  --mqtt HOST:PORT    the MQTT broker (mosquitto listens on 1883)\n"
+    "  --mqtt HOST:PORT    the MQTT broker (mosquitto listens on 1883, with TLS\n"
+    "                      usually on 8883)\n"
+    "  --username NAME     log in to the broker as NAME, with the password from the\n"
+    "                      environment variable TOLVANE_MQTT_PASSWORD\n"
+    "  --password-file PATH\n"
+    "                      or from the first line of PATH (never from the command\n"
+    "                      line, which every user of the machine can read)\n"
+    "  --tls               connect to the broker over TLS, checking its certificate\n"
+    "                      against the system's CA certificates and its name\n"
+    "                      against the host given to --mqtt\n"
+    "  --cafile PATH       check it against the CA certificates in PATH (PEM) instead\n"
+    "  --cert PATH         a client certificate (PEM), for a broker that asks for one\n"
+    "  --key PATH          the client certificate's private key (PEM)\n"
+    "  --insecure          do not check the certificate's name: anyone between the\n"
+    "                      gateway and the broker can then pose as the broker\n"
     "  --topic PREFIX      topic prefix (default tolvane)\n"
     "  --rate HZ           requests per second, 0.1 to 1000 (default 0: as fast as\n"
     "                      replies come, one request at a time)\n"
@@ -34,6 +54,8 @@ const char usage[] =
     "QoS 1, when the buttons change), PREFIX/status (retained: online once the\n"
     "bridge answers, until it goes away; else offline; also the broker's last will).\n"
     "Both sides may come and go: the program reconnects by itself. Ctrl+C ends it.\n"
+    "A refused login or a broker certificate that fails its check ends it with\n"
+    "exit status 1: waiting cannot mend the options.\n"
     "\n"
     "Example:\n"
     "  tolvane-publish --bridge 192.168.1.20:8096 --mqtt localhost:1883\n"
@@ -85,8 +107,63 @@ enum : int {
     optionTopic,
     optionRate,
     optionOsc,
+    optionUsername,
+    optionPassword,
+    optionPasswordFile,
+    optionTls,
+    optionCaFile,
+    optionCert,
+    optionKey,
+    optionInsecure,
     optionVersion
 };
+
+// MQTT carries the user name and the password with a two-byte length.
+constexpr size_t maxLoginLength = 65535;
+
+// The first line of the file, without its line end: at most a password's
+// length, read in one bounded go.
+bool readPasswordFile(const std::string& path, std::string* password, std::string* problem) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *problem = "cannot read the password file " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string text(maxLoginLength + 3, '\0');
+    const size_t got = std::fread(text.data(), 1, text.size(), file);
+    const bool failed = std::ferror(file) != 0;
+    const int error = errno;
+    std::fclose(file);
+    if (failed) {
+        *problem = "cannot read the password file " + path + ": " + std::strerror(error);
+        return false;
+    }
+    text.resize(got);
+    text.resize(std::min(text.find('\n'), text.size()));
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.empty()) {
+        *problem = "the password file " + path + " holds no password on its first line";
+        return false;
+    }
+    if (text.size() > maxLoginLength) {
+        *problem = "the password in " + path + " is longer than MQTT allows (65535 bytes)";
+        return false;
+    }
+    *password = text;
+    std::fill(text.begin(), text.end(), '\0');
+    return true;
+}
+
+bool readableFile(const char* what, const std::string& path, std::string* problem) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *problem =
+            std::string("cannot read the ") + what + " " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
 
 } // namespace
 
@@ -136,6 +213,14 @@ OptionsResult parsePublishOptions(int argc, char** argv, PublishOptions* options
         {"topic", required_argument, nullptr, optionTopic},
         {"rate", required_argument, nullptr, optionRate},
         {"osc", required_argument, nullptr, optionOsc},
+        {"username", required_argument, nullptr, optionUsername},
+        {"password", optional_argument, nullptr, optionPassword},
+        {"password-file", required_argument, nullptr, optionPasswordFile},
+        {"tls", no_argument, nullptr, optionTls},
+        {"cafile", required_argument, nullptr, optionCaFile},
+        {"cert", required_argument, nullptr, optionCert},
+        {"key", required_argument, nullptr, optionKey},
+        {"insecure", no_argument, nullptr, optionInsecure},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, optionVersion},
         {nullptr, 0, nullptr, 0},
@@ -193,6 +278,39 @@ OptionsResult parsePublishOptions(int argc, char** argv, PublishOptions* options
                 return usageErrorStatus;
             }
             break;
+        case optionUsername:
+            if (optarg[0] == '\0' || std::strlen(optarg) > maxLoginLength) {
+                optionProblem("--username", "expects a user name of 1 to 65535 bytes");
+                return usageErrorStatus;
+            }
+            options->login.username = optarg;
+            break;
+        case optionPassword:
+            // Not even the value is repeated: it may be the password.
+            optionProblem("--password", std::string("a password on the command line is seen by "
+                                                    "every user of the machine (ps); put it into "
+                                                    "the environment variable ") +
+                                            passwordVariable +
+                                            " or into a file for --password-file");
+            return usageErrorStatus;
+        case optionPasswordFile:
+            options->login.passwordFile = optarg;
+            break;
+        case optionTls:
+            options->tls.on = true;
+            break;
+        case optionCaFile:
+            options->tls.caFile = optarg;
+            break;
+        case optionCert:
+            options->tls.certFile = optarg;
+            break;
+        case optionKey:
+            options->tls.keyFile = optarg;
+            break;
+        case optionInsecure:
+            options->tls.insecure = true;
+            break;
         default:
             return optionError("tolvane-publish", c, argc, argv, previous);
         }
@@ -209,5 +327,50 @@ OptionsResult parsePublishOptions(int argc, char** argv, PublishOptions* options
         optionProblem("--mqtt", "missing: where the MQTT broker listens, as HOST:PORT");
         return usageErrorStatus;
     }
+    const BrokerTls& tls = options->tls;
+    const std::pair<const char*, bool> tlsOnly[] = {{"--cafile", !tls.caFile.empty()},
+                                                    {"--cert", !tls.certFile.empty()},
+                                                    {"--key", !tls.keyFile.empty()},
+                                                    {"--insecure", tls.insecure}};
+    for (const auto& [option, given] : tlsOnly) {
+        if (given && !tls.on) {
+            optionProblem(option, "acts on TLS to the broker: add --tls");
+            return usageErrorStatus;
+        }
+    }
+    if (tls.certFile.empty() != tls.keyFile.empty()) {
+        optionProblem(tls.certFile.empty() ? "--key" : "--cert",
+                      "a client certificate needs both --cert and --key");
+        return usageErrorStatus;
+    }
+    if (!options->login.passwordFile.empty() && options->login.username.empty()) {
+        optionProblem("--password-file", "a password goes with a user name: add --username");
+        return usageErrorStatus;
+    }
     return OptionsResult::run();
+}
+
+bool loadBrokerSecrets(PublishOptions* options, std::string* problem) {
+    BrokerLogin& login = options->login;
+    if (!login.username.empty()) {
+        // The file is the explicit choice, so it wins over the environment.
+        if (!login.passwordFile.empty()) {
+            if (!readPasswordFile(login.passwordFile, &login.password, problem)) return false;
+            login.hasPassword = true;
+        } else if (const char* password = std::getenv(passwordVariable); password != nullptr) {
+            if (std::strlen(password) > maxLoginLength) {
+                *problem = std::string("the password in ") + passwordVariable +
+                           " is longer than MQTT allows (65535 bytes)";
+                return false;
+            }
+            login.password = password;
+            login.hasPassword = true;
+        }
+    }
+    const BrokerTls& tls = options->tls;
+    const std::pair<const char*, const std::string*> files[] = {
+        {"CA file", &tls.caFile}, {"client certificate", &tls.certFile}, {"key", &tls.keyFile}};
+    for (const auto& [what, path] : files)
+        if (!path->empty() && !readableFile(what, *path, problem)) return false;
+    return true;
 }

@@ -1,0 +1,32 @@
+#pragma once
+// The address the LAN server listens on, as the lanAddress setting writes it:
+// empty for every IPv4 address (as the server always listened), an IPv4 or
+// IPv6 address of this machine, or localhost. Pure text handling; the socket
+// layer binds what this yields.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "text/number_text.h"
+
+// The longest IPv6 text ("ffff:...:255.255.255.255", 45 characters) and its NUL.
+constexpr size_t listenAddressSize = 46;
+
+enum class ListenFamily : uint8_t { any, ipv4, ipv6 };
+
+struct ListenAddress {
+    ListenFamily family = ListenFamily::any;
+    uint8_t bytes[16] = {}; // network order: 4 bytes for IPv4, 16 for IPv6
+};
+
+// False with the reason ("is no IPv4 or IPv6 address ...") when text is no
+// such address; reason may be null. Host names other than localhost are not
+// taken: a listener binds an address, and a name may stand for several.
+bool parseListenAddress(const char* text, ListenAddress* address, TextBuilder* reason);
+
+// Whether a client on another machine can never reach the address.
+bool isLoopbackAddress(const ListenAddress& address);
+
+// "0.0.0.0:8096", "127.0.0.1:8096" (also for localhost) or "[::1]:8096", for
+// the address text as the setting holds it (already checked).
+void appendListenEndpoint(TextBuilder& out, const char* text, uint16_t port);
