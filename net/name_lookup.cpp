@@ -1,5 +1,7 @@
 #include "net/name_lookup.h"
 
+#include <cstring>
+
 #include "net/socket_platform.h"
 #include "text/number_text.h"
 
@@ -102,4 +104,23 @@ void appendListenAddress(TextBuilder& out, const ListenAddress& address, uint16_
     }
     out.append(":");
     out.appendInteger(port);
+}
+
+int fillListenAddress(const ListenAddress& address, uint16_t port, sockaddr_storage* out) {
+    *out = sockaddr_storage{};
+    if (address.family == ListenFamily::ipv6) {
+        auto* a6 = reinterpret_cast<sockaddr_in6*>(out);
+        a6->sin6_family = AF_INET6;
+        a6->sin6_port = htons(port);
+        std::memcpy(&a6->sin6_addr, address.bytes, sizeof a6->sin6_addr);
+        return static_cast<int>(sizeof *a6);
+    }
+    auto* a4 = reinterpret_cast<sockaddr_in*>(out);
+    a4->sin_family = AF_INET;
+    a4->sin_port = htons(port);
+    if (address.family == ListenFamily::ipv4)
+        std::memcpy(&a4->sin_addr, address.bytes, sizeof a4->sin_addr);
+    else
+        a4->sin_addr.s_addr = htonl(INADDR_ANY);
+    return static_cast<int>(sizeof *a4);
 }

@@ -8,6 +8,7 @@
 #include <ws2tcpip.h>
 #else
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #endif
 
@@ -32,3 +33,6 @@ void failWith(SystemResult& result, TextBuilder& reason, int error);
 
 // "0.0.0.0:PORT", "A.B.C.D:PORT" or "[IPV6]:PORT" for what a listener binds.
 void appendListenAddress(TextBuilder& out, const ListenAddress& address, uint16_t port);
+// Fills *out with what a listener on the address and port binds (every IPv4
+// address for ListenFamily::any); the size of the address filled in.
+int fillListenAddress(const ListenAddress& address, uint16_t port, sockaddr_storage* out);

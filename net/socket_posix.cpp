@@ -72,26 +72,10 @@ SystemResult openListener(uint16_t port, NativeSocket* listener, const ListenAdd
     // A port that another socket listens on is still refused.
     int on = 1, off = 0;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_storage storage{};
-    socklen_t size = 0;
-    if (v6) {
-        // "::" then serves IPv4 clients too, whatever the system's default.
+    if (v6) // "::" then serves IPv4 clients too, whatever the system's default.
         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
-        auto* a6 = reinterpret_cast<sockaddr_in6*>(&storage);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_port = htons(port);
-        std::memcpy(&a6->sin6_addr, address.bytes, sizeof a6->sin6_addr);
-        size = sizeof *a6;
-    } else {
-        auto* a4 = reinterpret_cast<sockaddr_in*>(&storage);
-        a4->sin_family = AF_INET;
-        a4->sin_port = htons(port);
-        if (address.family == ListenFamily::ipv4)
-            std::memcpy(&a4->sin_addr, address.bytes, sizeof a4->sin_addr);
-        else
-            a4->sin_addr.s_addr = htonl(INADDR_ANY);
-        size = sizeof *a4;
-    }
+    sockaddr_storage storage;
+    const socklen_t size = static_cast<socklen_t>(fillListenAddress(address, port, &storage));
     const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&storage), size) == 0;
     if (!bound || listen(fd, 1) != 0) {
         const int error = errno;

@@ -54,8 +54,7 @@ void describeSocketError(int error, char* out, size_t size) {
 
 bool connectMayWorkLater(const SystemResult& failure) {
     const int e = failure.error;
-    return e == WSAECONNREFUSED || e == WSAETIMEDOUT || e == WSAEHOSTUNREACH ||
-           e == WSAENETUNREACH;
+    return e == WSAECONNREFUSED || e == WSAETIMEDOUT || e == WSAEHOSTUNREACH || e == WSAENETUNREACH;
 }
 
 NativeSocket openSocketFor(const addrinfo& address, SocketKind kind) {
@@ -92,27 +91,13 @@ SystemResult openListener(uint16_t port, NativeSocket* listener, const ListenAdd
         failWith(result, reason, WSAGetLastError());
         return result;
     }
-    sockaddr_storage storage{};
-    int size = 0;
     if (v6) {
         // "::" then serves IPv4 clients too; Windows makes IPv6 sockets v6-only.
         DWORD off = 0;
         setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
-        auto* a6 = reinterpret_cast<sockaddr_in6*>(&storage);
-        a6->sin6_family = AF_INET6;
-        a6->sin6_port = htons(port);
-        std::memcpy(&a6->sin6_addr, address.bytes, sizeof a6->sin6_addr);
-        size = sizeof *a6;
-    } else {
-        auto* a4 = reinterpret_cast<sockaddr_in*>(&storage);
-        a4->sin_family = AF_INET;
-        a4->sin_port = htons(port);
-        if (address.family == ListenFamily::ipv4)
-            std::memcpy(&a4->sin_addr, address.bytes, sizeof a4->sin_addr);
-        else
-            a4->sin_addr.s_addr = htonl(INADDR_ANY);
-        size = sizeof *a4;
     }
+    sockaddr_storage storage;
+    const int size = static_cast<int>(fillListenAddress(address, port, &storage));
     const bool bound = bind(s, reinterpret_cast<const sockaddr*>(&storage), size) == 0;
     if (!bound || listen(s, 1) != 0) {
         const int error = WSAGetLastError();
@@ -185,8 +170,8 @@ uint16_t boundPort(NativeSocket socket) {
 }
 
 int sendUdpDatagram(UdpSocket socket, const unsigned char* data, size_t length) {
-    const int sent = send(asSocket(socket), reinterpret_cast<const char*>(data),
-                          static_cast<int>(length), 0);
+    const int sent =
+        send(asSocket(socket), reinterpret_cast<const char*>(data), static_cast<int>(length), 0);
     if (sent == static_cast<int>(length)) return 0;
     return sent >= 0 ? WSAEMSGSIZE : WSAGetLastError();
 }

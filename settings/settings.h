@@ -72,7 +72,7 @@ struct Settings {
     std::atomic<ButtonPreset> buttonPreset;
     std::atomic<int32_t> longPress;   // ms a press is held to count as long
     std::atomic<int32_t> doublePress; // ms within which a second press makes a double
-    char lanAddress[lanAddressSize]; // use getLanAddress/setLanAddress; "" is every address
+    char lanAddress[lanAddressSize];  // use getLanAddress/setLanAddress; "" is every address
     char webSocketOrigins[webSocketOriginsSize]; // use get/setWebSocketOrigins; "" is no check
 };
 

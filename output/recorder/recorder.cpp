@@ -49,8 +49,8 @@ Recorder recorder;
 
 // Called once: after a failed append nothing more is written.
 void sayWriteFailure(int error) {
-    sayNote("recorder", NoteLevel::problem, "cannot write to the capture %s: %s: %s",
-            recorder.path, std::strerror(error),
+    sayNote("recorder", NoteLevel::problem, "cannot write to the capture %s: %s: %s", recorder.path,
+            std::strerror(error),
             recorder.file.kind == RecorderFileKind::regular
                 ? "recording stopped here, the bridge goes on; the lines recorded so far are "
                   "whole (free some space and start the bridge again to record on)"

@@ -19,6 +19,7 @@
 #endif
 
 #include "net/socket_layer.h"
+#include "net/socket_platform.h"
 #include "net/socket_slot.h"
 #include "output/lan/lan_server.h"
 #include "protocol/origin_check.h"
@@ -658,5 +659,30 @@ TEST_F(LanServer, WebSocketOriginsLetInOnlyListedPages) {
         drain(client);
         // A refused page is closed before any request is read.
         EXPECT_EQ(server.finish().commands.size(), c.served ? 1u : 0u);
+    }
+}
+
+// What a failed listener names in its reason: the address as people write it.
+TEST(ListenAddressText, IsWrittenAsPeopleWriteIt) {
+    struct Case {
+        const char* setting;
+        const char* shown;
+    } cases[] = {{"", "0.0.0.0:8096"},
+                 {"localhost", "127.0.0.1:8096"},
+                 {"192.168.1.20", "192.168.1.20:8096"},
+                 {"::", "[::]:8096"},
+                 {"::1", "[::1]:8096"},
+                 {"fe80::1:2", "[fe80::1:2]:8096"},
+                 {"2001:db8:0:0:1:0:0:1", "[2001:db8::1:0:0:1]:8096"},
+                 {"1:0:2:0:3:0:4:0", "[1:0:2:0:3:0:4:0]:8096"},
+                 {"1:2:3:4:5:6:7:0", "[1:2:3:4:5:6:7:0]:8096"},
+                 {"0:0:1::", "[0:0:1::]:8096"}};
+    for (const Case& c : cases) {
+        ListenAddress address;
+        ASSERT_TRUE(parseListenAddress(c.setting, &address, nullptr)) << c.setting;
+        char text[64];
+        TextBuilder out(text, sizeof text);
+        appendListenAddress(out, address, 8096);
+        EXPECT_STREQ(text, c.shown) << c.setting;
     }
 }

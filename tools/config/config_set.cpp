@@ -17,7 +17,7 @@
 
 namespace {
 
-const char* const program = configProgram;
+const char* const setProgram = configProgram;
 
 struct Assignment {
     int index; // the table's row
@@ -45,14 +45,14 @@ int controlOf(const Assignment& a) {
 bool parseAssignment(const char* text, Assignment* a) {
     const char* equals = std::strchr(text, '=');
     if (equals == nullptr) {
-        usageError(program, "'%s' is not NAME=VALUE", escaped(text).c_str());
+        usageError(setProgram, "'%s' is not NAME=VALUE", escaped(text).c_str());
         return false;
     }
     a->index = findSetting(text, static_cast<size_t>(equals - text));
     a->value = equals + 1;
     a->number = 0;
     if (a->index < 0) {
-        usageError(program, "unknown setting '%s' (see the list in --help)",
+        usageError(setProgram, "unknown setting '%s' (see the list in --help)",
                    escaped(std::string(text, equals).c_str()).c_str());
         return false;
     }
@@ -64,19 +64,19 @@ bool parseAssignment(const char* text, Assignment* a) {
         char reason[512]; // a button's line lists the names it knows
         TextBuilder why(reason, sizeof reason);
         if (checkSettingText(a->index, v, why)) return true;
-        usageError(program, "%s: '%s' %s", name, shown.c_str(), reason);
+        usageError(setProgram, "%s: '%s' %s", name, shown.c_str(), reason);
         return false;
     }
     if (std::strlen(v) >= formTextSize) {
         const size_t characters = countCharacters(v);
         if (characters == std::strlen(v))
-            usageError(program, "%s: '%s' is longer than %d characters%s", name, shown.c_str(),
+            usageError(setProgram, "%s: '%s' is longer than %d characters%s", name, shown.c_str(),
                        formTextSize - 1,
                        row.kind == SettingKind::text ? " (use the short name, for example ttyUSB0)"
                                                      : "");
         else
-            usageError(program, "%s: '%s' is %d characters in %d bytes; at most %d bytes fit", name,
-                       shown.c_str(), static_cast<int>(characters),
+            usageError(setProgram, "%s: '%s' is %d characters in %d bytes; at most %d bytes fit",
+                       name, shown.c_str(), static_cast<int>(characters),
                        static_cast<int>(std::strlen(v)), formTextSize - 1);
         return false;
     }
@@ -85,22 +85,22 @@ bool parseAssignment(const char* text, Assignment* a) {
     case SettingKind::text:
         for (const char* c = v; *c != '\0'; ++c)
             if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) {
-                usageError(program, "%s: the name holds a control character", name);
+                usageError(setProgram, "%s: the name holds a control character", name);
                 return false;
             }
         if (*v == '\0') {
-            usageError(program, "%s: an empty name opens no port (give one, for example ttyUSB0)",
-                       name);
+            usageError(setProgram,
+                       "%s: an empty name opens no port (give one, for example ttyUSB0)", name);
             return false;
         }
         return true;
     case SettingKind::decimal:
         if (parseDecimalNumber(v, -1e30, 1e30, &decimal)) return true;
-        usageError(program, "%s: '%s' is not a number", name, shown.c_str());
+        usageError(setProgram, "%s: '%s' is not a number", name, shown.c_str());
         return false;
     case SettingKind::integer:
         if (parseWholeNumber(v, INT32_MIN, INT32_MAX, &a->number)) return true;
-        usageError(program, "%s: '%s' is not a whole number", name, shown.c_str());
+        usageError(setProgram, "%s: '%s' is not a whole number", name, shown.c_str());
         return false;
     case SettingKind::flag:
     case SettingKind::outputKind:
@@ -108,7 +108,7 @@ bool parseAssignment(const char* text, Assignment* a) {
             a->number = isOneOf(v, "1", "on") ? 1 : 0;
             return true;
         }
-        usageError(program, "%s: '%s' is neither 0 nor 1", name, shown.c_str());
+        usageError(setProgram, "%s: '%s' is neither 0 nor 1", name, shown.c_str());
         return false;
     case SettingKind::preset:
         if (isOneOf(v, "C", "c") || std::strcmp(v, "0") == 0) {
@@ -119,7 +119,7 @@ bool parseAssignment(const char* text, Assignment* a) {
             a->number = devicePresetB;
             return true;
         }
-        usageError(program, "%s: '%s' is no preset: C (or 0) polled, B (or 1) streaming", name,
+        usageError(setProgram, "%s: '%s' is no preset: C (or 0) polled, B (or 1) streaming", name,
                    shown.c_str());
         return false;
     default:
@@ -210,7 +210,7 @@ void noteDisabled(const SettingsForm& form, const std::vector<Assignment>& assig
     }
     for (int r = 0; r < 3; ++r)
         if (!names[r].empty())
-            std::fprintf(stderr, "%s: note: %s %s saved but %s no effect %s\n", program,
+            std::fprintf(stderr, "%s: note: %s %s saved but %s no effect %s\n", setProgram,
                          names[r].c_str(), counts[r] == 1 ? "is" : "are",
                          counts[r] == 1 ? "has" : "have", reasons[r]);
 }
@@ -224,12 +224,12 @@ void noteAdjusted(const Assignment& a, const std::vector<std::string>& after) {
         float typed = 0.0f;
         scanFloat(a.value, &typed);
         if (typed != settings.screenDistance)
-            std::fprintf(stderr, "%s: note: %s %s is outside 0.1 to 10; saved as %s\n", program,
+            std::fprintf(stderr, "%s: note: %s %s is outside 0.1 to 10; saved as %s\n", setProgram,
                          row.name, a.value, stored.c_str());
     } else if (row.kind == SettingKind::integer && row.range == RangeRule::clamp) {
         if (std::to_string(a.number) != stored)
-            std::fprintf(stderr, "%s: note: %s %s is outside %lld to %lld; saved as %s\n", program,
-                         row.name, a.value, static_cast<long long>(row.low),
+            std::fprintf(stderr, "%s: note: %s %s is outside %lld to %lld; saved as %s\n",
+                         setProgram, row.name, a.value, static_cast<long long>(row.low),
                          static_cast<long long>(row.high), stored.c_str());
     } else if (row.kind == SettingKind::integer && (a.number < 1 || a.number > 65535)) {
         const auto port = static_cast<uint16_t>(static_cast<uint32_t>(a.number));
@@ -237,12 +237,12 @@ void noteAdjusted(const Assignment& a, const std::vector<std::string>& after) {
             std::fprintf(stderr,
                          "%s: note: lanPort %s is saved as given, but its low 16 bits are 0: "
                          "the server would listen on a port the system picks\n",
-                         program, a.value);
+                         setProgram, a.value);
         else
             std::fprintf(stderr,
                          "%s: note: lanPort %s is saved as given (as the dialog does); the "
                          "server listens on port %u, its low 16 bits\n",
-                         program, a.value, static_cast<unsigned>(port));
+                         setProgram, a.value, static_cast<unsigned>(port));
     }
 }
 
@@ -269,7 +269,7 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
         if (isKeyedSetting(a.index)) settingsTable[a.index].store(a.value);
 
     if (const SystemResult written = writeSettingsFileAtomically(path); !written) {
-        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, written.reason);
+        std::fprintf(stderr, "%s: %s was not written: %s\n", setProgram, path, written.reason);
         return 1;
     }
 
@@ -282,7 +282,7 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
     if (isBarePortNumber(port))
         std::fprintf(stderr,
                      "%s: note: comPort %s is saved as given, but it is only a number: %s\n",
-                     program, port, portNameHint(port).c_str());
+                     setProgram, port, portNameHint(port).c_str());
 
     if (state == FileState::missing) std::printf("created %s\n", path);
     bool changed = false;
@@ -301,14 +301,14 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
 } // namespace
 
 int setSettings(const char* path, char** arguments, int count) {
-    if (count == 0) return usageError(program, "set needs at least one NAME=VALUE");
+    if (count == 0) return usageError(setProgram, "set needs at least one NAME=VALUE");
     std::vector<Assignment> assignments;
     for (int n = 0; n < count; ++n) {
         Assignment a{};
         if (!parseAssignment(arguments[n], &a)) return usageErrorStatus;
         for (const Assignment& earlier : assignments)
             if (earlier.index == a.index)
-                return usageError(program, "%s given twice", settingsTable[a.index].name);
+                return usageError(setProgram, "%s given twice", settingsTable[a.index].name);
         assignments.push_back(a);
     }
 
@@ -316,7 +316,7 @@ int setSettings(const char* path, char** arguments, int count) {
     // one that renames last would undo the other's change.
     FileLock lock;
     if (const SystemResult locked = lockFileForChange(path, &lock); !locked) {
-        std::fprintf(stderr, "%s: %s was not written: %s\n", program, path, locked.reason);
+        std::fprintf(stderr, "%s: %s was not written: %s\n", setProgram, path, locked.reason);
         return 1;
     }
     const int status = changeFile(path, assignments);
