@@ -9,7 +9,6 @@
 namespace {
 
 constexpr char keyHeaderName[] = "Sec-WebSocket-Key";
-constexpr size_t keyHeaderLength = sizeof keyHeaderName - 1;
 constexpr char webSocketGuid[] = "258EAFA5-E914-47DA-95CA-C5AB0DC85B11";
 constexpr size_t guidLength = sizeof webSocketGuid - 1;
 constexpr char base64Alphabet[] =
@@ -140,19 +139,20 @@ HeadStatus appendHeadByte(RequestHead& head, unsigned char byte) {
     return head.length >= requestHeadSize - 1 ? HeadStatus::tooLong : HeadStatus::incomplete;
 }
 
-bool findWebSocketKey(const char* head, size_t length, char* key, size_t keySize) {
-    key[0] = '\0';
+bool nextHeaderField(const char* head, size_t length, size_t* line, const char* name,
+                     const char** value, size_t* valueLength) {
     const size_t end = strnlen(head, length);
+    const size_t nameLength = strlen(name);
     // Header lines start after a line end; the request line is never one, so
-    // a key in its path or query is not taken.
-    for (size_t line = 0; line < end;) {
-        const char* lineEnd = static_cast<const char*>(memchr(head + line, '\n', end - line));
+    // a name in its path or query is not taken.
+    while (*line < end) {
+        const char* lineEnd = static_cast<const char*>(memchr(head + *line, '\n', end - *line));
         if (lineEnd == nullptr) break;
-        line = static_cast<size_t>(lineEnd - head) + 1;
-        if (end - line < keyHeaderLength ||
-            !sameLettersIgnoringCase(head + line, keyHeaderName, keyHeaderLength))
+        const size_t start = static_cast<size_t>(lineEnd - head) + 1;
+        *line = start;
+        if (end - start < nameLength || !sameLettersIgnoringCase(head + start, name, nameLength))
             continue;
-        size_t at = line + keyHeaderLength;
+        size_t at = start + nameLength;
         while (at < end && isFieldBlank(head[at]))
             ++at;
         if (at >= end || head[at] != ':') continue; // a longer name, or no value
@@ -164,12 +164,23 @@ bool findWebSocketKey(const char* head, size_t length, char* key, size_t keySize
             ++valueEnd;
         while (valueEnd > at && isFieldBlank(head[valueEnd - 1]))
             --valueEnd;
-        const size_t valueLength = valueEnd - at;
-        if (valueLength >= keySize) return false;
-        memcpy(key, head + at, valueLength);
-        key[valueLength] = '\0';
+        *value = head + at;
+        *valueLength = valueEnd - at;
         return true;
     }
+    *line = end;
+    return false;
+}
+
+bool findWebSocketKey(const char* head, size_t length, char* key, size_t keySize) {
+    key[0] = '\0';
+    size_t line = 0;
+    const char* value = nullptr;
+    size_t valueLength = 0;
+    if (!nextHeaderField(head, length, &line, keyHeaderName, &value, &valueLength)) return true;
+    if (valueLength >= keySize) return false;
+    memcpy(key, value, valueLength);
+    key[valueLength] = '\0';
     return true;
 }
 

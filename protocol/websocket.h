@@ -41,6 +41,14 @@ HeadStatus appendHeadByte(RequestHead& head, unsigned char byte);
 // NUL or at length, whichever comes first; no search goes beyond it. No such
 // header gives an empty key. False when the value does not fit keySize-1
 // characters.
+// The next header line named name (any letter case, blanks allowed before its
+// ":") from *line on: its value without the blanks around it, up to the line's
+// CR or LF. Only header lines count, never the request line, never a header
+// whose name merely starts with this one. The head ends at its first NUL or
+// at length. *line starts at 0 and moves past each line looked at.
+bool nextHeaderField(const char* head, size_t length, size_t* line, const char* name,
+                     const char** value, size_t* valueLength);
+
 bool findWebSocketKey(const char* head, size_t length, char* key, size_t keySize);
 
 // Base64 of the SHA-1 of key + GUID into accept (acceptValueSize bytes).
