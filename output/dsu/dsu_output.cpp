@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "device/device_line.h"
+#include "net/datagram_server.h"
 #include "output/dsu/dsu_motion.h"
-#include "output/dsu/dsu_socket.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 
@@ -23,7 +23,7 @@ constexpr size_t receiveCapacity = 64;
 
 struct Subscriber {
     bool used = false;
-    DsuPeer peer;
+    DatagramPeer peer;
     int64_t expires = 0; // steady microseconds
     uint32_t counter = 0;
 };
@@ -31,7 +31,7 @@ struct Subscriber {
 std::mutex tableLock; // the subscribers; held only to read or change them
 Subscriber subscribers[dsuMaxSubscribers];
 
-DsuSocket serverSocket = noDsuSocket;
+NativeSocket serverSocket = noSocket;
 std::thread serverThread;
 std::atomic<bool> running{false};
 std::atomic<bool> stopWanted{false};
@@ -50,15 +50,15 @@ int64_t nowMicros() {
 
 // A request from another machine may carry a forged sender: its answer must
 // not be larger than itself. From this machine no one can forge one.
-bool mayAnswer(const DsuPeer& from, size_t requestSize, size_t answerSize) {
-    return dsuLoopback(from.address) || answerSize <= requestSize;
+bool mayAnswer(const DatagramPeer& from, size_t requestSize, size_t answerSize) {
+    return isLoopbackIpv4(from.address) || answerSize <= requestSize;
 }
 
-void answer(const DsuPeer& from, const uint8_t* packet, size_t size) {
-    if (sendDsuDatagram(serverSocket, packet, size, from)) answered.fetch_add(1);
+void answer(const DatagramPeer& from, const uint8_t* packet, size_t size) {
+    if (sendDatagramTo(serverSocket, packet, size, from)) answered.fetch_add(1);
 }
 
-void subscribe(const DsuPeer& from) {
+void subscribe(const DatagramPeer& from) {
     const int64_t now = nowMicros();
     std::lock_guard<std::mutex> guard(tableLock);
     Subscriber* free = nullptr;
@@ -76,7 +76,7 @@ void subscribe(const DsuPeer& from) {
     *free = Subscriber{true, from, now + dsuSubscriptionMicros, 0};
 }
 
-void serve(const uint8_t* data, size_t size, const DsuPeer& from) {
+void serve(const uint8_t* data, size_t size, const DatagramPeer& from) {
     const DsuRequest request = parseDsuRequest(data, size);
     switch (request.kind) {
     case DsuRequestKind::bad:
@@ -110,13 +110,13 @@ void serve(const uint8_t* data, size_t size, const DsuPeer& from) {
 void serverLoop() {
     uint8_t data[receiveCapacity];
     while (!stopWanted.load()) {
-        const int ready = waitDsuReadable(serverSocket, waitMilliseconds);
+        const int ready = waitReadable(serverSocket, waitMilliseconds);
         if (ready < 0) break;
         if (ready == 0) continue;
         // Whatever is waiting, then back to the stop test.
         for (int n = 0; n < 64 && !stopWanted.load(); ++n) {
-            DsuPeer from;
-            const long got = receiveDsuDatagram(serverSocket, data, sizeof data, &from);
+            DatagramPeer from;
+            const long got = receiveDatagramFrom(serverSocket, data, sizeof data, &from);
             if (got < 0) {
                 sayNote("dsu", NoteLevel::problem,
                         "DSU server: its socket failed; no more requests are answered until the "
@@ -166,7 +166,7 @@ OutputOutcome sendLine(const LinePass& pass) {
 bool startDsuServer(const char* address, uint16_t port) {
     closeDsuServer();
     uint32_t bindTo = 0;
-    if (!parseDsuAddress(address, &bindTo)) {
+    if (!parseIpv4Address(address, &bindTo)) {
         sayNote("dsu", NoteLevel::problem,
                 "DSU server off: dsuAddress '%s' is no IPv4 address (127.0.0.1 for this machine "
                 "only, 0.0.0.0 for every network)",
@@ -174,8 +174,8 @@ bool startDsuServer(const char* address, uint16_t port) {
         return false;
     }
     char reason[160];
-    serverSocket = openDsuSocket(bindTo, port, reason, sizeof reason);
-    if (serverSocket == noDsuSocket) {
+    serverSocket = openDatagramServer(bindTo, port, reason, sizeof reason);
+    if (serverSocket == noSocket) {
         sayNote("dsu", NoteLevel::problem,
                 "DSU server off: cannot listen on %s port %u (%s); another DSU server may hold "
                 "it: set dsuPort",
@@ -192,8 +192,8 @@ bool startDsuServer(const char* address, uint16_t port) {
     try {
         serverThread = std::thread(serverLoop);
     } catch (const std::system_error&) {
-        closeDsuSocket(serverSocket);
-        serverSocket = noDsuSocket;
+        closeNativeSocket(serverSocket);
+        serverSocket = noSocket;
         sayNote("dsu", NoteLevel::problem, "DSU server off: no thread for it");
         return false;
     }
@@ -210,7 +210,7 @@ bool dsuServerRunning() {
 }
 
 uint16_t dsuServerPort() {
-    return serverSocket == noDsuSocket ? 0 : dsuSocketPort(serverSocket);
+    return serverSocket == noSocket ? 0 : boundPort(serverSocket);
 }
 
 void stopDsuServer() {
@@ -222,8 +222,8 @@ void closeDsuServer() {
     stopWanted = true;
     if (serverThread.joinable()) serverThread.join();
     running = false;
-    closeDsuSocket(serverSocket);
-    serverSocket = noDsuSocket;
+    closeNativeSocket(serverSocket);
+    serverSocket = noSocket;
     const DsuServerCounts c = dsuServerCounts();
     sayNote("dsu", NoteLevel::info,
             "DSU server: closed; %llu pad-data packets sent (%llu failed), %llu answers, %llu bad "
@@ -238,7 +238,7 @@ void sendDsuPad(const DsuPadState& state) {
     if (!running.load()) return;
     uint8_t packet[dsuPadDataSize];
     buildDsuPadData(serverId, padInfo, state, packet);
-    DsuPeer to[dsuMaxSubscribers];
+    DatagramPeer to[dsuMaxSubscribers];
     uint32_t counter[dsuMaxSubscribers];
     int count = 0;
     const int64_t now = nowMicros();
@@ -257,7 +257,7 @@ void sendDsuPad(const DsuPadState& state) {
     }
     for (int i = 0; i < count; ++i) {
         stampDsuPadData(counter[i], packet);
-        if (sendDsuDatagram(serverSocket, packet, sizeof packet, to[i]))
+        if (sendDatagramTo(serverSocket, packet, sizeof packet, to[i]))
             padSent.fetch_add(1, std::memory_order_relaxed);
         else
             padFailed.fetch_add(1, std::memory_order_relaxed);

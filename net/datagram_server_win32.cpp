@@ -3,9 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstdio>
-
-#include "output/dsu/dsu_socket.h"
+#include "net/datagram_server.h"
 #include "text/number_text.h"
 
 #ifndef SIO_UDP_CONNRESET
@@ -22,26 +20,20 @@ sockaddr_in socketAddress(uint32_t address, uint16_t port) {
     return a;
 }
 
-void describe(int code, char* reason, size_t size) {
-    char text[64];
-    std::snprintf(text, sizeof text, "Winsock error %d", code);
-    copyText(reason, size, text);
-}
-
 } // namespace
 
-bool parseDsuAddress(const char* text, uint32_t* address) {
+bool parseIpv4Address(const char* text, uint32_t* address) {
     in_addr a{};
     if (text == nullptr || inet_pton(AF_INET, text, &a) != 1) return false;
     *address = ntohl(a.s_addr);
     return true;
 }
 
-DsuSocket openDsuSocket(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
+NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
     const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET) {
-        describe(WSAGetLastError(), reason, reasonSize);
-        return noDsuSocket;
+        describeSocketError(WSAGetLastError(), reason, reasonSize);
+        return noSocket;
     }
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
@@ -51,22 +43,14 @@ DsuSocket openDsuSocket(uint32_t address, uint16_t port, char* reason, size_t re
     WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
     const sockaddr_in a = socketAddress(address, port);
     if (bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-        describe(WSAGetLastError(), reason, reasonSize);
+        describeSocketError(WSAGetLastError(), reason, reasonSize);
         closesocket(s);
-        return noDsuSocket;
+        return noSocket;
     }
-    return static_cast<DsuSocket>(s);
+    return static_cast<NativeSocket>(s);
 }
 
-uint16_t dsuSocketPort(DsuSocket socket) {
-    sockaddr_in a{};
-    int length = sizeof a;
-    if (getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&a), &length) != 0)
-        return 0;
-    return ntohs(a.sin_port);
-}
-
-int waitDsuReadable(DsuSocket socket, int milliseconds) {
+int waitReadable(NativeSocket socket, int milliseconds) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(static_cast<SOCKET>(socket), &readable);
@@ -76,7 +60,7 @@ int waitDsuReadable(DsuSocket socket, int milliseconds) {
     return got > 0 ? 1 : 0;
 }
 
-long receiveDsuDatagram(DsuSocket socket, uint8_t* data, size_t capacity, DsuPeer* from) {
+long receiveDatagramFrom(NativeSocket socket, uint8_t* data, size_t capacity, DatagramPeer* from) {
     sockaddr_in a{};
     int length = sizeof a;
     const int got =
@@ -94,14 +78,10 @@ long receiveDsuDatagram(DsuSocket socket, uint8_t* data, size_t capacity, DsuPee
     return got;
 }
 
-bool sendDsuDatagram(DsuSocket socket, const uint8_t* data, size_t size, const DsuPeer& to) {
+bool sendDatagramTo(NativeSocket socket, const uint8_t* data, size_t size, const DatagramPeer& to) {
     const sockaddr_in a = socketAddress(to.address, to.port);
     const int sent =
         sendto(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(data),
                static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);
     return sent == static_cast<int>(size);
-}
-
-void closeDsuSocket(DsuSocket socket) {
-    closesocket(static_cast<SOCKET>(socket));
 }

@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "output/dsu/dsu_socket.h"
+#include "net/datagram_server.h"
 #include "text/number_text.h"
 
 namespace {
@@ -25,37 +25,29 @@ sockaddr_in socketAddress(uint32_t address, uint16_t port) {
 
 } // namespace
 
-bool parseDsuAddress(const char* text, uint32_t* address) {
+bool parseIpv4Address(const char* text, uint32_t* address) {
     in_addr a{};
     if (text == nullptr || inet_pton(AF_INET, text, &a) != 1) return false;
     *address = ntohl(a.s_addr);
     return true;
 }
 
-DsuSocket openDsuSocket(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
+NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        copyText(reason, reasonSize, std::strerror(errno));
-        return noDsuSocket;
+        describeSocketError(errno, reason, reasonSize);
+        return noSocket;
     }
     const sockaddr_in a = socketAddress(address, port);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-        copyText(reason, reasonSize, std::strerror(errno));
+        describeSocketError(errno, reason, reasonSize);
         close(fd);
-        return noDsuSocket;
+        return noSocket;
     }
     return fd;
 }
 
-uint16_t dsuSocketPort(DsuSocket socket) {
-    sockaddr_in a{};
-    socklen_t length = sizeof a;
-    if (getsockname(static_cast<int>(socket), reinterpret_cast<sockaddr*>(&a), &length) != 0)
-        return 0;
-    return ntohs(a.sin_port);
-}
-
-int waitDsuReadable(DsuSocket socket, int milliseconds) {
+int waitReadable(NativeSocket socket, int milliseconds) {
     pollfd p{static_cast<int>(socket), POLLIN, 0};
     const int got = poll(&p, 1, milliseconds);
     if (got < 0) return errno == EINTR ? 0 : -1;
@@ -63,7 +55,7 @@ int waitDsuReadable(DsuSocket socket, int milliseconds) {
     return (p.revents & (POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0 ? -1 : 1;
 }
 
-long receiveDsuDatagram(DsuSocket socket, uint8_t* data, size_t capacity, DsuPeer* from) {
+long receiveDatagramFrom(NativeSocket socket, uint8_t* data, size_t capacity, DatagramPeer* from) {
     sockaddr_in a{};
     socklen_t length = sizeof a;
     for (;;) {
@@ -83,7 +75,7 @@ long receiveDsuDatagram(DsuSocket socket, uint8_t* data, size_t capacity, DsuPee
     }
 }
 
-bool sendDsuDatagram(DsuSocket socket, const uint8_t* data, size_t size, const DsuPeer& to) {
+bool sendDatagramTo(NativeSocket socket, const uint8_t* data, size_t size, const DatagramPeer& to) {
     const sockaddr_in a = socketAddress(to.address, to.port);
     for (;;) {
         const ssize_t sent =
@@ -93,8 +85,4 @@ bool sendDsuDatagram(DsuSocket socket, const uint8_t* data, size_t size, const D
         if (sent < 0 && errno == EINTR) continue;
         return false;
     }
-}
-
-void closeDsuSocket(DsuSocket socket) {
-    close(static_cast<int>(socket));
 }
