@@ -22,6 +22,7 @@ enum class SettingKind : uint8_t {
     address,    // empty or HOST:PORT: IPv4, a name or [IPv6]; port 1..65535
     ipv4,       // an IPv4 address a.b.c.d, each 0..255
     buttonLine, // empty or what a button does per press kind (button_actions.h)
+    screen,     // mouseScreen: primary, all or a monitor's number 1..16
 };
 
 enum class RangeRule : uint8_t {
@@ -89,5 +90,8 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason);
 bool parseUdpTarget(const char* text, char* host, size_t hostSize, uint16_t* port);
 // For the pointer: "WxH"; false when text is empty or no such size.
 bool parseScreenSize(const char* text, int32_t* width, int32_t* height);
+// For the air mouse: "primary", "all" or a monitor's number 1..16 as
+// mouseScreen's value; false for anything else.
+bool parseMouseScreen(const char* text, int32_t* which);
 // A float as the shortest text that reads back as the same float.
 void appendShortFloat(TextBuilder& out, float value);

@@ -142,6 +142,10 @@ bool pointerAvailable() {
 bool readScreenSize(int32_t* w, int32_t* h) {
     return readUinputScreenSize(w, h);
 }
+bool readMonitors(MonitorList*) {
+    return false;
+}
+void setCursorOrigin(int32_t, int32_t) {}
 void placeCursor(int32_t x, int32_t y) {
     placeUinputCursor(x, y);
     model.place(x, y);
