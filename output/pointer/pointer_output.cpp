@@ -39,6 +39,8 @@ void useMouseScreen() {
     screenWidth = pick.rect.width;
     screenHeight = pick.rect.height;
     setCursorOrigin(pick.rect.x, pick.rect.y);
+    // One monitor and the default: nothing to choose, nothing said.
+    if (which == mouseScreenPrimary && monitors.count <= 1) return;
     char note[160 + maxMonitors * 48];
     TextBuilder text(note, sizeof note);
     if (pick.missing) {
@@ -57,6 +59,8 @@ void useMouseScreen() {
     appendScreenRect(text, pick.rect);
     text.append("; monitors: ");
     appendMonitors(text, monitors);
+    if (which == mouseScreenPrimary)
+        text.append("; mouseScreen=all or a number reaches the others");
     sayNote("pointer", pick.missing ? NoteLevel::problem : NoteLevel::info, "%s", note);
 }
 
