@@ -4,10 +4,11 @@
 # through Xinerama when it is told not to use XRandR (UseXRandR=N). Two
 # layouts: the primary monitor on the left, then on the right (the other one
 # at negative virtual coordinates). The cursor is read back from the X server.
-# Usage: monitors_wine_test.sh WINE_RUNNER TEST_EXE PREFIX SPLIT_MONITORS
+# tolvane-config show lists the monitors by the numbers mouseScreen takes.
+# Usage: monitors_wine_test.sh WINE_RUNNER TEST_EXE PREFIX SPLIT_MONITORS CONFIG_EXE
 # Exit 77 (skipped) when Xvfb, xdotool or the native split_monitors is missing.
 set -u
-runner=$1 exe=$2 prefix=$3 split=$4
+runner=$1 exe=$2 prefix=$3 split=$4 config=$5
 command -v Xvfb >/dev/null && command -v xdotool >/dev/null && [ -x "$split" ] || {
     echo "Xvfb, xdotool or $split is missing (build the native preset first)"
     exit 77
@@ -51,3 +52,7 @@ layout '1920x1080+0+0*' 1280x1024+1920+0 \
     "1 1920x1080 at 0,0 (primary), 2 1280x1024 at 1920,0" 2560 512
 layout 1280x1024+0+0 '1920x1080+1280+0*' \
     "1 1920x1080 at 0,0 (primary), 2 1280x1024 at -1280,0" 640 512
+(cd "$tmp" && timeout 300 "$runner" "$config" show) >"$tmp/show.txt" 2>&1 ||
+    fail "tolvane-config show failed: $(cat "$tmp/show.txt")"
+tr -d '\r' <"$tmp/show.txt" | grep -q '^  2  1280x1024 at -1280,0$' ||
+    fail "tolvane-config show does not list the monitors: $(cat "$tmp/show.txt")"
