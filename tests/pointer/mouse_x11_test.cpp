@@ -344,13 +344,21 @@ TEST(X11PointerMonitors, ThePrimaryMonitorIsTheScreen) {
     for (int i = 0; i < monitors.count; ++i)
         cases.emplace_back(i + 1, monitors.monitor[i]);
     settings.mouseEnabled = 1;
+    setNoteListener(keepPointerNote);
     for (const auto& [which, rect] : cases) {
         settings.mouseScreen = which;
+        pointerNote.clear();
         pointerOutput.prepare();
+        // The notes list the monitors; one that is not there is said.
+        EXPECT_NE(pointerNote.find("; monitors: 1 "), std::string::npos) << pointerNote;
+        EXPECT_EQ(pointerNote.find("air mouse: monitor 16 is not there") == 0,
+                  which == mouseScreenMax)
+            << pointerNote;
         updateCursor(MotionOutput{{0, 0, 0}, {0, 0, 0, 1}});
         EXPECT_TRUE(pointerReaches(d, rect.x + rect.width / 2, rect.y + rect.height / 2, &x, &y))
             << which << ": " << x << "," << y;
     }
+    setNoteListener(nullptr);
     settings.mouseScreen = mouseScreenPrimary;
 
     closePointer();
