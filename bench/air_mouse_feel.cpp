@@ -43,6 +43,10 @@ bool pointerAvailable() {
 bool readScreenSize(int32_t*, int32_t*) {
     return false;
 }
+bool readMonitors(MonitorList*) {
+    return false;
+}
+void setCursorOrigin(int32_t, int32_t) {}
 void placeCursor(int32_t x, int32_t y) {
     cursorX = x;
     cursorY = y;

@@ -29,6 +29,11 @@ constexpr int32_t devicePresetC = 0;     // polled: one line per poll byte
 constexpr int32_t devicePresetB = 1;     // streams its lines unasked
 constexpr int32_t devicePresetUnset = 2; // the default, until a file or the dialog sets one
 
+// Values of mouseScreen: the primary monitor, every monitor, or monitor 1..16.
+constexpr int32_t mouseScreenPrimary = 0;
+constexpr int32_t mouseScreenAll = -1;
+constexpr int32_t mouseScreenMax = 16;
+
 // Values of the keyed settings that choose among a few words; the words are
 // in the settings table (settings_table.h), in this order.
 enum class MouseSmoothing : uint8_t { average, adaptive };
@@ -59,6 +64,7 @@ struct Settings {
     std::atomic<int32_t> mouseClickHold; // ms
     std::atomic<MouseRecenter> mouseRecenter;
     std::atomic<MouseClutch> mouseClutch;
+    std::atomic<int32_t> mouseScreen;    // mouseScreenPrimary, mouseScreenAll or a monitor 1..
     std::atomic<PointerBackend> pointer; // Linux only
     char screenSize[screenSizeSize];     // use getScreenSize/setScreenSize; "" or "WxH"
     char udpTarget[udpTargetSize];       // use getUdpTarget/setUdpTarget; "" or "HOST:PORT"

@@ -191,6 +191,26 @@ void describeScreenSize(TextBuilder& out) {
     out.append(size[0] == '\0' ? "screen size: asked of the system"
                                : "screen size in pixels, instead of asking the system");
 }
+void formatMouseScreen(TextBuilder& out) {
+    const int32_t which = settings.mouseScreen.load();
+    if (which == mouseScreenPrimary)
+        out.append("primary");
+    else if (which == mouseScreenAll)
+        out.append("all");
+    else
+        out.appendInteger(which);
+}
+void storeMouseScreen(const char* text) {
+    int32_t which;
+    if (parseMouseScreen(text, &which)) settings.mouseScreen = which;
+}
+void describeMouseScreen(TextBuilder& out) {
+    const int32_t which = settings.mouseScreen.load();
+    out.append(which == mouseScreenPrimary ? "air mouse: the primary monitor"
+               : which == mouseScreenAll   ? "air mouse: every monitor, as one box"
+                                           : "air mouse: this one monitor (tolvane-config show "
+                                             "lists them), else the primary one");
+}
 void describeUdpTarget(TextBuilder& out) {
     char target[udpTargetSize];
     getUdpTarget(target);
@@ -374,6 +394,10 @@ const SettingRow settingsTable[] = {
      GreyWhen::never, "air mouse: the button that holds the pointer still while held",
      formatChoice<MouseClutch, &Settings::mouseClutch, clutchWords>,
      storeChoice<MouseClutch, &Settings::mouseClutch, clutchWords, 4>, describeClutch},
+    {"mouseScreen", 0, SettingKind::screen, "primary", RangeRule::refuse, 1, mouseScreenMax,
+     nullptr, 0, GreyWhen::never,
+     "air mouse: the screen it spans: primary, all (every monitor) or a monitor's number",
+     formatMouseScreen, storeMouseScreen, describeMouseScreen},
     {"pointer", 0, SettingKind::choice, "auto", RangeRule::none, 0, 0, WORDS(pointerWords),
      GreyWhen::never, "Linux: how the pointer is moved (Windows ignores it)",
      formatChoice<PointerBackend, &Settings::pointer, pointerWords>,
@@ -486,6 +510,25 @@ bool parseScreenSize(const char* text, int32_t* width, int32_t* height) {
     if (*p != '\0') return false;
     *width = static_cast<int32_t>(numbers[0]);
     *height = static_cast<int32_t>(numbers[1]);
+    return true;
+}
+
+bool parseMouseScreen(const char* text, int32_t* which) {
+    if (std::strcmp(text, "primary") == 0) {
+        *which = mouseScreenPrimary;
+        return true;
+    }
+    if (std::strcmp(text, "all") == 0) {
+        *which = mouseScreenAll;
+        return true;
+    }
+    int32_t number = 0;
+    const char* p = text;
+    if (*p < '1' || *p > '9') return false;
+    while (*p >= '0' && *p <= '9' && number <= mouseScreenMax)
+        number = number * 10 + (*p++ - '0');
+    if (*p != '\0' || number > mouseScreenMax) return false;
+    *which = number;
     return true;
 }
 
@@ -638,6 +681,13 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         int32_t width = 0, height = 0;
         if (*text == '\0' || parseScreenSize(text, &width, &height)) return true;
         reason.append("is no size WxH (each 1 to 100000, for example 1920x1080)");
+        return false;
+    }
+    case SettingKind::screen: {
+        int32_t which = 0;
+        if (parseMouseScreen(text, &which)) return true;
+        reason.append("is not primary, all or a monitor's number 1 to 16 (tolvane-config show "
+                      "lists the monitors)");
         return false;
     }
     case SettingKind::ipv4:

@@ -26,6 +26,7 @@ enum class SettingKind : uint8_t {
     listenAddress,
     // webSocketOrigins: empty, or origins separated by commas
     originList,
+    screen,     // mouseScreen: primary, all or a monitor's number 1..16
 };
 
 enum class RangeRule : uint8_t {
@@ -93,5 +94,8 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason);
 bool parseUdpTarget(const char* text, char* host, size_t hostSize, uint16_t* port);
 // For the pointer: "WxH"; false when text is empty or no such size.
 bool parseScreenSize(const char* text, int32_t* width, int32_t* height);
+// For the air mouse: "primary", "all" or a monitor's number 1..16 as
+// mouseScreen's value; false for anything else.
+bool parseMouseScreen(const char* text, int32_t* which);
 // A float as the shortest text that reads back as the same float.
 void appendShortFloat(TextBuilder& out, float value);

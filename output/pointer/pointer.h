@@ -1,6 +1,6 @@
 #pragma once
-// The pointer backend: the two platform operations of the air mouse and the
-// primary screen's size. pointer_win32.cpp (SetCursorPos, SendInput) and, on
+// The pointer backend: the two platform operations of the air mouse, the
+// primary screen's size and the monitors. pointer_win32.cpp (SetCursorPos, SendInput) and, on
 // Linux, pointer_linux.cpp (XTest or a uinput device, chosen at run time);
 // tests link a recording backend instead.
 
@@ -21,6 +21,16 @@ void closePointer();
 bool pointerAvailable();
 // The primary screen's size in pixels; false without a display.
 bool readScreenSize(int32_t* width, int32_t* height);
+// The monitors the cursor can reach (screen_choice.h), in the coordinates
+// setCursorOrigin takes; false where they are not known.
+struct MonitorList;
+bool readMonitors(MonitorList* monitors);
+// The same for the tools, without opening the pointer (no uinput device is
+// made): what the pointer would find.
+bool listMonitors(MonitorList* monitors);
+// placeCursor(x, y) puts the cursor at (originX + x, originY + y) from then
+// on: the air mouse's screen is the part of the desktop the origin starts.
+void setCursorOrigin(int32_t originX, int32_t originY);
 void placeCursor(int32_t x, int32_t y);
 // One mouse event with the Windows flag word and wheel data (1/120 notches).
 void sendMouseEvent(uint32_t flags, int32_t wheelData);

@@ -6,6 +6,8 @@
 
 #include "settings/button_actions.h"
 
+struct MonitorList;
+
 // XTest (pointer_x11.cpp). The X screen's full size is what a uinput device
 // spans under an X server; the primary monitor's is what XTest uses.
 bool openX11Pointer();
@@ -13,6 +15,9 @@ void closeX11Pointer();
 bool x11PointerAvailable();
 bool readX11ScreenSize(int32_t* width, int32_t* height);
 bool readX11RootSize(int32_t* width, int32_t* height);
+// RandR's monitors, asked afresh; the X screen is their desktop.
+bool readX11Monitors(MonitorList* monitors);
+void setX11CursorOrigin(int32_t x, int32_t y);
 void placeX11Cursor(int32_t x, int32_t y);
 void sendX11MouseEvent(uint32_t flags, int32_t wheelData);
 // A key by keysym, through the running keyboard map; false without one.
@@ -26,6 +31,11 @@ bool openUinputPointer(int fd, int32_t width, int32_t height);
 void closeUinputPointer();
 bool uinputPointerAvailable();
 bool readUinputScreenSize(int32_t* width, int32_t* height);
+// The monitors the device's range spans, relative to its corner (given at
+// the open; count 0: not known), and where the air mouse's screen starts.
+void setUinputMonitors(const MonitorList& monitors);
+bool readUinputMonitors(MonitorList* monitors);
+void setUinputCursorOrigin(int32_t x, int32_t y);
 void placeUinputCursor(int32_t x, int32_t y);
 void sendUinputMouseEvent(uint32_t flags, int32_t wheelData);
 // Keys go through a second device, a keyboard, made on the first key (or by

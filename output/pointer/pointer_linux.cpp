@@ -28,8 +28,12 @@ bool waylandSession() {
 }
 
 // The screen a uinput device spans: the size the user gave, else the box
-// around the compositor's outputs, else the whole X screen.
-bool uinputScreen(bool xOpen, int32_t* width, int32_t* height, const char** from) {
+// around the compositor's outputs, else the whole X screen; with the outputs
+// or the X monitors inside it where they are known.
+bool uinputScreen(bool xOpen, int32_t* width, int32_t* height, const char** from,
+                  MonitorList* monitors) {
+    *monitors = MonitorList{};
+    monitors->primary = -1;
     char size[screenSizeSize];
     getScreenSize(size);
     if (parseScreenSize(size, width, height)) {
@@ -40,12 +44,14 @@ bool uinputScreen(bool xOpen, int32_t* width, int32_t* height, const char** from
         OutputGeometry outputs[maxOutputs];
         const int count = readWaylandOutputs(outputs, maxOutputs);
         if (count > 0 && desktopExtent(outputs, count, width, height)) {
+            desktopMonitors(outputs, count, monitors);
             *from =
                 count == 1 ? "the compositor's output" : "the box around the compositor's outputs";
             return true;
         }
     }
     if (xOpen && readX11RootSize(width, height)) {
+        readX11Monitors(monitors);
         *from = "the X screen";
         return true;
     }
@@ -85,7 +91,8 @@ bool openPointer() {
     if (kind == PointerKind::uinput) {
         int32_t width = 0, height = 0;
         const char* from = "";
-        if (!uinputScreen(xOpen, &width, &height, &from)) {
+        MonitorList monitors;
+        if (!uinputScreen(xOpen, &width, &height, &from, &monitors)) {
             text.append("; but the screen's size is unknown: give it as screenSize=WxH");
             kind = PointerKind::none;
         } else if (!openUinputPointer(fd, width, height)) {
@@ -93,6 +100,7 @@ bool openPointer() {
             text.append(std::strerror(errno));
             kind = PointerKind::none;
         } else {
+            setUinputMonitors(monitors);
             text.append(" (");
             text.appendInteger(width);
             text.append("x");
@@ -141,6 +149,32 @@ bool readScreenSize(int32_t* width, int32_t* height) {
     if (kind == PointerKind::x11) return readX11ScreenSize(width, height);
     if (kind == PointerKind::uinput) return readUinputScreenSize(width, height);
     return false;
+}
+
+bool readMonitors(MonitorList* monitors) {
+    if (kind == PointerKind::x11) return readX11Monitors(monitors);
+    if (kind == PointerKind::uinput) return readUinputMonitors(monitors);
+    return false;
+}
+
+bool listMonitors(MonitorList* monitors) {
+    if (kind != PointerKind::none) return readMonitors(monitors);
+    // As the pointer would find them: the compositor's outputs under Wayland,
+    // else RandR's monitors, through a connection of its own.
+    if (waylandSession()) {
+        OutputGeometry outputs[maxOutputs];
+        const int count = readWaylandOutputs(outputs, maxOutputs);
+        if (count > 0 && desktopMonitors(outputs, count, monitors)) return true;
+    }
+    if (!openX11Pointer()) return false;
+    const bool read = readX11Monitors(monitors);
+    closeX11Pointer();
+    return read;
+}
+
+void setCursorOrigin(int32_t x, int32_t y) {
+    if (kind == PointerKind::x11) setX11CursorOrigin(x, y);
+    if (kind == PointerKind::uinput) setUinputCursorOrigin(x, y);
 }
 
 void placeCursor(int32_t x, int32_t y) {

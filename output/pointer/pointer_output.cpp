@@ -5,6 +5,9 @@
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/button_map.h"
 #include "output/pointer/mouse_feel.h"
+#include "output/pointer/pointer.h"
+#include "output/pointer/screen_choice.h"
+#include "protocol/output_note.h"
 #include "settings/settings.h"
 
 namespace {
@@ -16,9 +19,55 @@ bool mouseOn() {
     return settings.mouseEnabled.load() != 0;
 }
 
+// The screen mouseScreen chooses, from the monitors as they are at the
+// worker's start: a monitor that has gone since is said, and the primary one
+// is taken. Where the monitors are not known, the screen read at start-up.
+void useMouseScreen() {
+    const int32_t which = settings.mouseScreen.load();
+    MonitorList monitors{};
+    if (!readMonitors(&monitors)) {
+        setCursorOrigin(0, 0);
+        if (which != mouseScreenPrimary)
+            sayNote("pointer", NoteLevel::problem,
+                    "air mouse: mouseScreen cannot choose here (the monitors are not known); "
+                    "the screen is %dx%d",
+                    static_cast<int>(screenWidth.load()), static_cast<int>(screenHeight.load()));
+        return;
+    }
+    const ScreenPick pick = chooseScreen(monitors, which);
+    if (pick.rect.width <= 0 || pick.rect.height <= 0) return;
+    screenWidth = pick.rect.width;
+    screenHeight = pick.rect.height;
+    setCursorOrigin(pick.rect.x, pick.rect.y);
+    // One monitor and the default: nothing to choose, nothing said.
+    if (which == mouseScreenPrimary && monitors.count <= 1) return;
+    char note[160 + maxMonitors * 48];
+    TextBuilder text(note, sizeof note);
+    if (pick.missing) {
+        text.append("air mouse: monitor ");
+        text.appendInteger(which);
+        text.append(" is not there (mouseScreen); the primary one instead, ");
+    } else {
+        text.append(which == mouseScreenAll ? "air mouse: every monitor, "
+                    : pick.number == 0      ? "air mouse: the whole screen, "
+                                            : "air mouse: monitor ");
+        if (which != mouseScreenAll && pick.number != 0) {
+            text.appendInteger(pick.number);
+            text.append(", ");
+        }
+    }
+    appendScreenRect(text, pick.rect);
+    text.append("; monitors: ");
+    appendMonitors(text, monitors);
+    if (which == mouseScreenPrimary)
+        text.append("; mouseScreen=all or a number reaches the others");
+    sayNote("pointer", pick.missing ? NoteLevel::problem : NoteLevel::info, "%s", note);
+}
+
 // A new worker (the Run command) forgets a recenter's or a clutch's
 // reference; a restart keeps it.
 void prepareMouse() {
+    if (mouseOn()) useMouseScreen();
     computeScreenDistancePixels();
     resetMouseReference();
 }

@@ -13,6 +13,7 @@
 
 #include "output/pointer/pointer.h"
 #include "output/pointer/pointer_backends.h"
+#include "output/pointer/screen_choice.h"
 #include "text/number_text.h"
 
 namespace {
@@ -22,6 +23,9 @@ int deviceFd = -1;
 std::atomic<bool> available{false};
 int32_t screenW = 0, screenH = 0;
 char node[64] = "";
+// The outputs inside the device's range, and the chosen screen's corner in it.
+MonitorList monitorList{};
+std::atomic<int32_t> originX{0}, originY{0};
 
 // Wheel data counts in 1/120 of a notch, as REL_WHEEL_HI_RES does. REL_WHEEL
 // gets one notch per 120 collected in one direction; the remainder is kept
@@ -94,6 +98,8 @@ bool openUinputPointer(int fd, int32_t width, int32_t height) {
              libevdev_uinput_get_devnode(device) ? libevdev_uinput_get_devnode(device) : "");
     screenW = width;
     screenH = height;
+    monitorList = MonitorList{};
+    originX = originY = 0;
     wheelForward = wheelBackward = 0;
     available = true;
     return true;
@@ -123,10 +129,29 @@ const char* uinputDeviceNode() {
     return node;
 }
 
+void setUinputMonitors(const MonitorList& monitors) {
+    monitorList = monitors;
+}
+
+// The whole range is the desktop; the outputs, where they were read, are
+// the monitors inside it.
+bool readUinputMonitors(MonitorList* monitors) {
+    if (!available) return false;
+    *monitors = monitorList;
+    if (monitors->count == 0) monitors->primary = -1;
+    monitors->desktop = ScreenRect{0, 0, screenW, screenH};
+    return true;
+}
+
+void setUinputCursorOrigin(int32_t x, int32_t y) {
+    originX = x;
+    originY = y;
+}
+
 void placeUinputCursor(int32_t x, int32_t y) {
     if (!available) return;
-    emit(EV_ABS, ABS_X, x);
-    emit(EV_ABS, ABS_Y, y);
+    emit(EV_ABS, ABS_X, originX.load() + x);
+    emit(EV_ABS, ABS_Y, originY.load() + y);
     emit(EV_SYN, SYN_REPORT, 0);
 }
 

@@ -1,7 +1,32 @@
 // Windows pointer: the cursor call and one injected mouse record per event.
+// The cursor is placed in virtual-screen coordinates, where monitors left of
+// or above the primary one have negative places.
 #include "output/pointer/pointer.h"
 
 #include <windows.h>
+
+#include <atomic>
+
+#include "output/pointer/screen_choice.h"
+
+namespace {
+
+// The chosen screen's top left corner; written at a worker's start.
+std::atomic<int32_t> originX{0}, originY{0};
+
+BOOL CALLBACK addMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    MonitorList* list = reinterpret_cast<MonitorList*>(data);
+    if (list->count >= maxMonitors) return FALSE;
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetMonitorInfoW(monitor, &info)) return TRUE;
+    const RECT& r = info.rcMonitor;
+    if (info.dwFlags & MONITORINFOF_PRIMARY) list->primary = list->count;
+    list->monitor[list->count++] = ScreenRect{r.left, r.top, r.right - r.left, r.bottom - r.top};
+    return TRUE;
+}
+
+} // namespace
 
 bool openPointer() {
     return true;
@@ -19,8 +44,28 @@ bool readScreenSize(int32_t* width, int32_t* height) {
     return true;
 }
 
+bool readMonitors(MonitorList* monitors) {
+    *monitors = MonitorList{};
+    monitors->primary = -1;
+    EnumDisplayMonitors(nullptr, nullptr, addMonitor, reinterpret_cast<LPARAM>(monitors));
+    if (monitors->count == 0) return false;
+    monitors->desktop =
+        ScreenRect{GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+                   GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    return true;
+}
+
+bool listMonitors(MonitorList* monitors) {
+    return readMonitors(monitors);
+}
+
+void setCursorOrigin(int32_t x, int32_t y) {
+    originX = x;
+    originY = y;
+}
+
 void placeCursor(int32_t x, int32_t y) {
-    SetCursorPos(x, y);
+    SetCursorPos(originX.load() + x, originY.load() + y);
 }
 
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {

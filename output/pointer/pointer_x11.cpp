@@ -2,7 +2,7 @@
 // default screen, buttons 1/3/2 for left/right/middle, the wheel as buttons 4/5. The "primary
 // screen" is the monitor RandR marks as primary; several monitors share one X screen, so its size
 // and origin are taken from there. Without a primary monitor (or without RandR 1.5) it is the whole
-// X screen.
+// X screen. The monitors are RandR 1.5's, in the server's order; the whole desktop is the X screen.
 //
 // Spoken over XCB rather than Xlib: a connection that breaks (the server goes
 // away) only reports an error there, where Xlib's handlers would end the
@@ -20,13 +20,18 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "output/pointer/screen_choice.h"
+
 namespace {
 
 xcb_connection_t* connection = nullptr;
 std::atomic<bool> available{false};
 xcb_window_t root = XCB_NONE;
-// The primary screen's place on the X screen: a monitor, or the whole of it.
-int32_t monitorX = 0, monitorY = 0, monitorWidth = 0, monitorHeight = 0;
+// The primary screen's size: a monitor, or the whole X screen.
+int32_t monitorWidth = 0, monitorHeight = 0;
+// Where the air mouse's screen starts on the X screen: the primary monitor's
+// corner from the open on, the chosen screen's from setX11CursorOrigin.
+std::atomic<int32_t> originX{0}, originY{0};
 int32_t rootWidth = 0, rootHeight = 0;
 
 // Windows wheel data counts in 1/120 of a notch and X knows whole notches
@@ -113,9 +118,12 @@ void send() {
     if (xcb_connection_has_error(connection)) available = false;
 }
 
-// Takes the primary monitor's geometry when RandR names one. Round trips,
-// but only here, when the pointer is opened.
-void findPrimaryMonitor() {
+// RandR 1.5's monitors with the primary one, and the X screen as the desktop.
+// Round trips: only when the pointer is opened and when a worker starts.
+void queryMonitors(MonitorList* list) {
+    *list = MonitorList{};
+    list->primary = -1;
+    list->desktop = ScreenRect{0, 0, rootWidth, rootHeight};
     const xcb_query_extension_reply_t* randr = xcb_get_extension_data(connection, &xcb_randr_id);
     if (!randr || !randr->present) return;
     xcb_randr_query_version_reply_t* version = xcb_randr_query_version_reply(
@@ -127,17 +135,26 @@ void findPrimaryMonitor() {
     xcb_randr_get_monitors_reply_t* reply = xcb_randr_get_monitors_reply(
         connection, xcb_randr_get_monitors(connection, root, 1), nullptr);
     if (!reply) return;
-    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem > 0;
-         xcb_randr_monitor_info_next(&it)) {
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply);
+         it.rem > 0 && list->count < maxMonitors; xcb_randr_monitor_info_next(&it)) {
         const xcb_randr_monitor_info_t* m = it.data;
-        if (!m->primary || m->width == 0 || m->height == 0) continue;
-        monitorX = m->x;
-        monitorY = m->y;
-        monitorWidth = m->width;
-        monitorHeight = m->height;
-        break;
+        if (m->primary && m->width != 0 && m->height != 0 && list->primary < 0)
+            list->primary = list->count;
+        list->monitor[list->count++] = ScreenRect{m->x, m->y, m->width, m->height};
     }
     std::free(reply);
+}
+
+// Takes the primary monitor's geometry when RandR names one.
+void findPrimaryMonitor() {
+    MonitorList list;
+    queryMonitors(&list);
+    if (list.primary < 0) return;
+    const ScreenRect& m = list.monitor[list.primary];
+    originX = m.x;
+    originY = m.y;
+    monitorWidth = m.width;
+    monitorHeight = m.height;
 }
 
 } // namespace
@@ -163,7 +180,7 @@ bool openX11Pointer() {
         return false;
     }
     root = screens.data->root;
-    monitorX = monitorY = 0;
+    originX = originY = 0;
     monitorWidth = rootWidth = screens.data->width_in_pixels;
     monitorHeight = rootHeight = screens.data->height_in_pixels;
     findPrimaryMonitor();
@@ -198,12 +215,23 @@ bool readX11RootSize(int32_t* width, int32_t* height) {
     return true;
 }
 
+bool readX11Monitors(MonitorList* monitors) {
+    if (!available) return false;
+    queryMonitors(monitors);
+    return true;
+}
+
+void setX11CursorOrigin(int32_t x, int32_t y) {
+    originX = x;
+    originY = y;
+}
+
 void placeX11Cursor(int32_t x, int32_t y) {
     if (!available) return;
     // Detail 0: absolute coordinates on the given root window's screen.
     xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, root,
-                        coordinate(static_cast<int64_t>(monitorX) + x),
-                        coordinate(static_cast<int64_t>(monitorY) + y), 0);
+                        coordinate(static_cast<int64_t>(originX.load()) + x),
+                        coordinate(static_cast<int64_t>(originY.load()) + y), 0);
     send();
 }
 

@@ -10,11 +10,14 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/button_map.h"
 #include "output/pointer/pointer.h"
+#include "output/pointer/pointer_output.h"
+#include "output/pointer/screen_choice.h"
 #include "settings/settings.h"
 
 namespace {
@@ -226,4 +229,48 @@ TEST(WindowsPointer, LeavesCursorForTheXServer) {
     int x = 0, y = 0;
     ASSERT_EQ(std::sscanf(where, "%d,%d", &x, &y), 2);
     placeCursor(x, y);
+}
+
+// Two monitors, seen by wine from the X server's RandR monitors (the runner
+// script splits one wide screen): the monitors as listed, then mouseScreen
+// through the air mouse. Pointing straight ahead lands in the middle of each
+// monitor, of the virtual screen for all, and of the primary one for a
+// monitor that is not there. TOLVANE_LEAVE_ON=N leaves the cursor on N for
+// the script to read back from the X server.
+TEST(WindowsPointer, MouseScreenTakesEachMonitor) {
+    const char* expected = std::getenv("TOLVANE_EXPECT_MONITORS");
+    if (!expected) GTEST_SKIP() << "only under the monitors script";
+    MonitorList monitors{};
+    ASSERT_TRUE(readMonitors(&monitors));
+    char text[512];
+    TextBuilder listed(text, sizeof text);
+    appendMonitors(listed, monitors);
+    ASSERT_STREQ(text, expected);
+    const ScreenRect& v = monitors.desktop;
+    EXPECT_EQ(v.x, GetSystemMetrics(SM_XVIRTUALSCREEN));
+    EXPECT_EQ(v.width, GetSystemMetrics(SM_CXVIRTUALSCREEN));
+
+    std::vector<std::pair<int32_t, ScreenRect>> cases = {
+        {mouseScreenPrimary, monitors.monitor[monitors.primary]},
+        {mouseScreenAll, v},
+        {monitors.count + 1, monitors.monitor[monitors.primary]}};
+    for (int i = 0; i < monitors.count; ++i)
+        cases.emplace_back(i + 1, monitors.monitor[i]);
+    settings.mouseEnabled = 1;
+    settings.screenDistance = 1.0f;
+    for (const auto& [which, rect] : cases) {
+        settings.mouseScreen = which;
+        pointerOutput.prepare();
+        updateCursor(MotionOutput{{0, 0, 0}, {0, 0, 0, 1}});
+        POINT p{};
+        ASSERT_TRUE(GetCursorPos(&p));
+        EXPECT_EQ(p.x, rect.x + rect.width / 2) << which;
+        EXPECT_EQ(p.y, rect.y + rect.height / 2) << which;
+    }
+    if (const char* leave = std::getenv("TOLVANE_LEAVE_ON")) {
+        settings.mouseScreen = std::atoi(leave);
+        pointerOutput.prepare();
+        updateCursor(MotionOutput{{0, 0, 0}, {0, 0, 0, 1}});
+    }
+    settings.mouseScreen = mouseScreenPrimary;
 }

@@ -11,10 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/pointer.h"
+#include "output/pointer/pointer_output.h"
+#include "output/pointer/screen_choice.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "tests/support/xvfb_server.h"
@@ -326,6 +329,37 @@ TEST(X11PointerMonitors, ThePrimaryMonitorIsTheScreen) {
     placeCursor(10, 20);
     int x = -1, y = -1;
     EXPECT_TRUE(pointerReaches(d, 810, 20, &x, &y)) << x << "," << y;
+
+    // mouseScreen through the air mouse: pointing straight ahead lands in
+    // the middle of each monitor by its number, of the whole screen for all,
+    // and of the primary one for a monitor that is not there.
+    MonitorList monitors{};
+    ASSERT_TRUE(readMonitors(&monitors));
+    ASSERT_GE(monitors.count, 2);
+    ASSERT_GE(monitors.primary, 0);
+    EXPECT_EQ(monitors.monitor[monitors.primary].x, 800);
+    std::vector<std::pair<int32_t, ScreenRect>> cases = {
+        {mouseScreenAll, ScreenRect{0, 0, 1824, 768}},
+        {mouseScreenMax, monitors.monitor[monitors.primary]}};
+    for (int i = 0; i < monitors.count; ++i)
+        cases.emplace_back(i + 1, monitors.monitor[i]);
+    settings.mouseEnabled = 1;
+    setNoteListener(keepPointerNote);
+    for (const auto& [which, rect] : cases) {
+        settings.mouseScreen = which;
+        pointerNote.clear();
+        pointerOutput.prepare();
+        // The notes list the monitors; one that is not there is said.
+        EXPECT_NE(pointerNote.find("; monitors: 1 "), std::string::npos) << pointerNote;
+        EXPECT_EQ(pointerNote.find("air mouse: monitor 16 is not there") == 0,
+                  which == mouseScreenMax)
+            << pointerNote;
+        updateCursor(MotionOutput{{0, 0, 0}, {0, 0, 0, 1}});
+        EXPECT_TRUE(pointerReaches(d, rect.x + rect.width / 2, rect.y + rect.height / 2, &x, &y))
+            << which << ": " << x << "," << y;
+    }
+    setNoteListener(nullptr);
+    settings.mouseScreen = mouseScreenPrimary;
 
     closePointer();
     XCloseDisplay(d);

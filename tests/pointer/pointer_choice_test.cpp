@@ -84,6 +84,20 @@ TEST(ScreenGeometry, TheDesktopIsTheBoxAroundEveryOutput) {
     ASSERT_TRUE(desktopExtent(several, 3, &w, &h));
     EXPECT_EQ(w, 1280 + 2560 + 1080);
     EXPECT_EQ(h, 200 + 1920);
+    // The same outputs as monitors, from the box's corner (the device's 0,0).
+    MonitorList monitors;
+    ASSERT_TRUE(desktopMonitors(several, 3, &monitors));
+    ASSERT_EQ(monitors.count, 3);
+    EXPECT_EQ(monitors.primary, -1);
+    EXPECT_EQ(monitors.desktop.width, w);
+    const ScreenRect expected[] = {
+        {1280, 0, 2560, 1440}, {1280 + 2560, 200, 1080, 1920}, {0, 0, 1280, 1024}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(monitors.monitor[i].x, expected[i].x) << i;
+        EXPECT_EQ(monitors.monitor[i].y, expected[i].y) << i;
+        EXPECT_EQ(monitors.monitor[i].width, expected[i].width) << i;
+        EXPECT_EQ(monitors.monitor[i].height, expected[i].height) << i;
+    }
 
     // Outputs without a current mode count for nothing.
     const OutputGeometry none[] = {{0, 0, 0, 0, 1, 0}};

@@ -28,6 +28,9 @@
 #include "output/pointer/pointer.h"
 #include "output/pointer/pointer_backends.h"
 #include "output/pointer/pointer_choice.h"
+#include "output/pointer/pointer_output.h"
+#include "output/pointer/screen_choice.h"
+#include "output/pointer/screen_geometry.h"
 #include "settings/settings.h"
 
 namespace {
@@ -104,6 +107,7 @@ struct KernelModel {
 };
 
 KernelModel model;
+int32_t originX = 0, originY = 0;
 libevdev* reader = nullptr;
 
 // Everything the node holds now. A uinput write reaches the reader's buffer
@@ -142,9 +146,17 @@ bool pointerAvailable() {
 bool readScreenSize(int32_t* w, int32_t* h) {
     return readUinputScreenSize(w, h);
 }
+bool readMonitors(MonitorList* monitors) {
+    return readUinputMonitors(monitors);
+}
+void setCursorOrigin(int32_t x, int32_t y) {
+    setUinputCursorOrigin(x, y);
+    originX = x;
+    originY = y;
+}
 void placeCursor(int32_t x, int32_t y) {
     placeUinputCursor(x, y);
-    model.place(x, y);
+    model.place(originX + x, originY + y);
 }
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     sendUinputMouseEvent(flags, wheelData);
@@ -307,6 +319,33 @@ int main(int argc, char** argv) {
     if (std::strcmp(node, uinputDeviceNode()) != 0) fail("the device changed at the restart");
     pass("after the restart, middle still held", centre, 0, 0, 0, 0, 1);
     pass("middle up", centre, 0, 0, 0, 0, 0);
+
+    // mouseScreen over two outputs inside the device's box, as a compositor
+    // announces them: the range stays the box, and pointing straight ahead
+    // lands in the middle of the output chosen. Wayland has no primary
+    // output, so primary (and an output that is not there) is the box.
+    const OutputGeometry outputs[] = {{0, 100, 1000, 800, 1, 0}, {1000, 0, 600, 900, 1, 0}};
+    MonitorList monitors;
+    if (!desktopMonitors(outputs, 2, &monitors)) fail("the outputs give no monitors");
+    setUinputMonitors(monitors);
+    settings.mouseEnabled = 1;
+    const struct {
+        int32_t which;
+        int x, y;
+    } screens[] = {{2, 1300, 450}, {1, 500, 500},  {mouseScreenAll, 800, 450},
+                   {5, 800, 450},  {2, 1300, 450}, {mouseScreenPrimary, 800, 450}};
+    for (const auto& screen : screens) {
+        settings.mouseScreen = screen.which;
+        pointerOutput.prepare();
+        pass("screen", centre, 0, 0, 0, 0, 0);
+        if (libevdev_get_event_value(reader, EV_ABS, ABS_X) != screen.x ||
+            libevdev_get_event_value(reader, EV_ABS, ABS_Y) != screen.y)
+            fail("the cursor is not in the middle of the screen chosen");
+        if (libevdev_get_abs_maximum(reader, ABS_X) != width - 1) fail("the range changed");
+    }
+    pass("corner of the box", corners[0], 0, 0, 0, 0, 0);
+    if (libevdev_get_event_value(reader, EV_ABS, ABS_X) != width - 1)
+        fail("the whole box is not reached with the primary screen");
 
     // The buttons' keys: a second device, a keyboard, beside the pointer.
     if (!openUinputKeys(openUinputNode())) fail("cannot make the key device");

@@ -281,6 +281,10 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_TRUE(accepts("screenSize", "100000x1"));
     EXPECT_FALSE(accepts("screenSize", "100001x1"));
     EXPECT_FALSE(accepts("screenSize", "1920x"));
+    for (const char* good : {"primary", "all", "1", "16"})
+        EXPECT_TRUE(accepts("mouseScreen", good)) << good;
+    for (const char* bad : {"", "0", "17", "01", "-1", "2x", "Primary", "99999999999"})
+        EXPECT_FALSE(accepts("mouseScreen", bad)) << bad;
     EXPECT_TRUE(accepts("udpTarget", ""));
     EXPECT_TRUE(accepts("udpTarget", "192.168.1.5:4242"));
     EXPECT_TRUE(accepts("udpTarget", "my-pc.local:65535"));
@@ -295,8 +299,8 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_FALSE(accepts("dsuPort", "65536"));
     for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.0.100.9"})
         EXPECT_TRUE(accepts("dsuAddress", good)) << good;
-    for (const char* bad : {"", "localhost", "256.0.0.1", "1.2.3", "1.2.3.4.", "1.2.3.4 ",
-                            "1..2.3", "192.168.001.2", "::1"})
+    for (const char* bad : {"", "localhost", "256.0.0.1", "1.2.3", "1.2.3.4.", "1.2.3.4 ", "1..2.3",
+                            "192.168.001.2", "::1"})
         EXPECT_FALSE(accepts("dsuAddress", bad)) << bad;
     EXPECT_TRUE(accepts("longPress", "100"));
     EXPECT_FALSE(accepts("longPress", "5001"));

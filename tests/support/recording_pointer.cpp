@@ -4,6 +4,7 @@
 
 #include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
+#include "output/pointer/screen_choice.h"
 
 namespace {
 std::mutex lock;
@@ -13,6 +14,9 @@ int32_t screenW = 1920, screenH = 1080;
 bool canAct = true;
 bool opened = false;
 int refusedKey = 0;
+MonitorList monitorList{};
+bool monitorsKnown = false;
+int32_t originX = 0, originY = 0;
 
 void record(const PointerCall& call) {
     std::lock_guard<std::mutex> guard(lock);
@@ -69,8 +73,32 @@ bool readScreenSize(int32_t* width, int32_t* height) {
     return true;
 }
 
+void setRecordedMonitors(const MonitorList* monitors) {
+    std::lock_guard<std::mutex> guard(lock);
+    monitorsKnown = monitors != nullptr;
+    if (monitors) monitorList = *monitors;
+}
+
+bool readMonitors(MonitorList* monitors) {
+    std::lock_guard<std::mutex> guard(lock);
+    if (monitorsKnown) *monitors = monitorList;
+    return monitorsKnown;
+}
+
+void setCursorOrigin(int32_t x, int32_t y) {
+    std::lock_guard<std::mutex> guard(lock);
+    originX = x;
+    originY = y;
+}
+
 void placeCursor(int32_t x, int32_t y) {
-    record(PointerCall{PointerCall::place, x, y, 0, 0});
+    int32_t ox, oy;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        ox = originX;
+        oy = originY;
+    }
+    record(PointerCall{PointerCall::place, ox + x, oy + y, 0, 0});
 }
 
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {

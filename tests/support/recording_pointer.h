@@ -20,5 +20,9 @@ int copyPointerCalls(PointerCall* out, int max);
 int pointerCallCount();
 // What readScreenSize reports, and whether openPointer succeeds.
 void setRecordedScreen(int32_t width, int32_t height, bool available);
+// The monitors readMonitors reports (nullptr: none are known, as before); the
+// recorded places include the origin setCursorOrigin gave.
+struct MonitorList;
+void setRecordedMonitors(const MonitorList* monitors);
 // A key that sendKey refuses (KeyId::none: none), as a platform without it would.
 void setRefusedKey(int key);

@@ -260,6 +260,10 @@ bool readScreenSize(int32_t* width, int32_t* height) {
     *height = 1080;
     return true;
 }
+bool readMonitors(MonitorList*) {
+    return false;
+}
+void setCursorOrigin(int32_t, int32_t) {}
 void placeCursor(int32_t x, int32_t y) {
     traceEntry("cursor " + std::to_string(x) + "," + std::to_string(y));
 }

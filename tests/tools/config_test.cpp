@@ -489,6 +489,7 @@ TEST(ConfigShow, NamesEverySettingWithItsValueAndMeaning) {
     std::vector<std::string> lines;
     for (size_t at = 0, end; (end = run.out.find('\n', at)) != std::string::npos; at = end + 1) {
         EXPECT_LE(end - at, 79u) << run.out.substr(at, end - at);
+        if (end == at) break; // the monitors follow, where a display is reachable
         if (run.out[at] != ' ') lines.push_back(run.out.substr(at, end - at));
     }
     ASSERT_EQ(lines.size(), 11u) << run.out;

@@ -103,6 +103,9 @@ void printSettingsHelp() {
         case SettingKind::screenSize:
             head += "WxH";
             break;
+        case SettingKind::screen:
+            head += "primary|all|N";
+            break;
         case SettingKind::address:
             head += "HOST:PORT";
             break;

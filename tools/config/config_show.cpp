@@ -3,11 +3,31 @@
 #include <string>
 #include <vector>
 
+#include "output/pointer/pointer.h"
+#include "output/pointer/screen_choice.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 #include "text/command_line.h"
 #include "tools/config/config.h"
 #include "tools/config/console_text.h"
+
+namespace {
+
+// The monitors by the numbers mouseScreen takes, as the pointer finds them;
+// nothing where no display can be reached.
+void showMonitors() {
+    MonitorList monitors{};
+    if (!listMonitors(&monitors) || monitors.count <= 0) return;
+    std::printf("\nMonitors (mouseScreen=N takes one, mouseScreen=all spans them):\n");
+    for (int i = 0; i < monitors.count && i < maxMonitors; ++i) {
+        char rect[64];
+        TextBuilder out(rect, sizeof rect);
+        appendScreenRect(out, monitors.monitor[i]);
+        std::printf("  %-2d %s%s\n", i + 1, rect, i == monitors.primary ? "  (primary)" : "");
+    }
+}
+
+} // namespace
 
 int showSettings(const char* path, char** names, int nameCount) {
     std::vector<int> chosen;
@@ -51,5 +71,6 @@ int showSettings(const char* path, char** names, int nameCount) {
                     shownValue(i).c_str());
         writeWrapped(stdout, meaning, meaningColumn, meaningColumn);
     }
+    showMonitors();
     return 0;
 }

@@ -40,6 +40,13 @@ bool readScreenSize(int32_t*, int32_t*) {
     return false; // the size comes from --cursor
 }
 
+// The screen is the one --cursor gives, with no monitors around it.
+bool readMonitors(MonitorList*) {
+    return false;
+}
+
+void setCursorOrigin(int32_t, int32_t) {}
+
 void placeCursor(int32_t x, int32_t y) {
     pointerActions.placed = true;
     pointerActions.x = x;
