@@ -293,13 +293,20 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_FALSE(accepts("dsuPort", "65536"));
     for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.0.100.9"})
         EXPECT_TRUE(accepts("dsuAddress", good)) << good;
-    for (const char* bad : {"", "localhost", "256.0.0.1", "1.2.3", "1.2.3.4.", "1.2.3.4 ",
-                            "1..2.3", "192.168.001.2", "::1"})
+    for (const char* bad : {"", "localhost", "256.0.0.1", "1.2.3", "1.2.3.4.", "1.2.3.4 ", "1..2.3",
+                            "192.168.001.2", "::1"})
         EXPECT_FALSE(accepts("dsuAddress", bad)) << bad;
     EXPECT_TRUE(accepts("longPress", "100"));
     EXPECT_FALSE(accepts("longPress", "5001"));
     EXPECT_TRUE(accepts("doublePress", "1000"));
     EXPECT_FALSE(accepts("doublePress", "49"));
+    EXPECT_TRUE(accepts("mouseReachX", "0.1"));
+    EXPECT_FALSE(accepts("mouseReachY", "0"));
+    EXPECT_FALSE(accepts("mousePrecision", "0.5"));
+    EXPECT_TRUE(accepts("dwellClick", "double"));
+    EXPECT_FALSE(accepts("dwellClick", "on"));
+    EXPECT_FALSE(accepts("dwellTime", "100"));
+    EXPECT_FALSE(accepts("dwellRadius", "0"));
     EXPECT_TRUE(accepts("buttonPreset", "presenter"));
     EXPECT_TRUE(accepts("button4", ""));
     EXPECT_TRUE(accepts("button2", "press:PageDown long:Shift+F5 double:B"));
