@@ -393,7 +393,7 @@ const SettingRow settingsTable[] = {
     {"dwellTime", 0, SettingKind::integer, "1000", RangeRule::refuse, 200, 5000, nullptr, 0,
      GreyWhen::never, "dwell click: ms the cursor rests before it clicks, 200 to 5000",
      formatInteger<&Settings::dwellTime>, storeInteger<&Settings::dwellTime>, describeDwellTime},
-    {"dwellRadius", 0, SettingKind::integer, "10", RangeRule::refuse, 1, 200, nullptr, 0,
+    {"dwellRadius", 0, SettingKind::integer, "8", RangeRule::refuse, 1, 200, nullptr, 0,
      GreyWhen::never, "dwell click: px the cursor may stray while it rests, 1 to 200",
      formatInteger<&Settings::dwellRadius>, storeInteger<&Settings::dwellRadius>,
      describeDwellRadius},

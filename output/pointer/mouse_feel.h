@@ -20,10 +20,11 @@ constexpr float defaultMouseBeta = 6.0f;
 constexpr float defaultMouseDerivativeCutoff = 3.0f;
 // Precision mode and the dwell click, chosen with bench/air_mouse_feel: a
 // quarter of the gain takes the tremor at rest below a pixel, and a second's
-// rest within 10 px clicks a steady hand but not a reading one.
+// rest within 8 px clicks a hand held still but not one that wanders at
+// half a degree a second.
 constexpr float defaultMousePrecision = 4.0f;
 constexpr int32_t defaultDwellTimeMs = 1000;
-constexpr int32_t defaultDwellRadius = 10;
+constexpr int32_t defaultDwellRadius = 8;
 
 struct MouseFeel {
     MouseSmoothing smoothing = MouseSmoothing::average;

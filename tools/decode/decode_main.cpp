@@ -117,7 +117,7 @@ const char usage[] =
     "                         with --cursor: click when the cursor rests (default off)\n"
     "  --dwell-time MS        with a dwell click: the rest, 200 to 5000 (default 1000)\n"
     "  --dwell-radius PX      with a dwell click: how far the cursor may stray from\n"
-    "                         where the rest began, 1 to 200 (default 10)\n"
+    "                         where the rest began, 1 to 200 (default 8)\n"
     "  --rate HZ              with --cursor: lines a second of raw traffic, for the\n"
     "                         times the air mouse sees, 1 to 10000 (default 150); a\n"
     "                         capture's records carry their own times\n"
