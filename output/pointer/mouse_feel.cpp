@@ -372,6 +372,10 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
     const bool still = ((suspended || state.holding) && !plan.recenter) || state.pointingOff;
     float sx, sy;
     bool placed = projectUnlimited(direction, &sx, &sy);
+    // Precision mode measures from a finite point only: an anchor at
+    // infinity (pointing along the screen plane) would hold the cursor at an
+    // edge until the mode ends.
+    if (placed && precise && !(std::isfinite(sx) && std::isfinite(sy))) placed = false;
     if (placed && precise) {
         if (!state.precisionAnchored || moved) {
             // From where the cursor is (or, after a recenter, where it goes).
