@@ -2,7 +2,10 @@
 // device's noise at 150 lines a second, a rest and then a sudden 5 degree
 // turn, through the per-line path and the air mouse on a 1920x1080 screen.
 // Prints, per mode, the cursor's jitter at rest, the samples it takes to
-// cover 90 % of the turn, its overshoot and the CPU time per sample.
+// cover 90 % of the turn, its overshoot and the CPU time per sample; then
+// the jitter at rest in precision mode against the plain one, and the dwell
+// click's false clicks while a hand wanders slowly against its time to click
+// when the hand comes to rest.
 
 #include <getopt.h>
 
@@ -31,6 +34,7 @@
 // The pointer backend of this program: it keeps the last position.
 namespace {
 int32_t cursorX = 0, cursorY = 0;
+long leftDowns = 0; // the dwell's clicks
 } // namespace
 
 bool openPointer() {
@@ -51,7 +55,9 @@ void placeCursor(int32_t x, int32_t y) {
     cursorX = x;
     cursorY = y;
 }
-void sendMouseEvent(uint32_t, int32_t) {}
+void sendMouseEvent(uint32_t flags, int32_t) {
+    if ((flags & mouseEventLeftDown) != 0) ++leftDowns;
+}
 bool sendKey(KeyId, bool) {
     return true;
 }
@@ -61,11 +67,17 @@ namespace {
 const char program[] = "air_mouse_feel";
 const char usage[] =
     "usage: air_mouse_feel [--seeds N] [--noise DEG] [--min-cutoff HZ] [--beta B]\n"
+    "                      [--precision X] [--dwell-time MS] [--dwell-radius PX]\n"
     "Prints, for average windows 1, 4, 8, 16, 32 and for adaptive smoothing, the\n"
     "cursor's jitter at rest (px, standard deviation per axis on 1920x1080), the\n"
     "samples until 90 % of a sudden 5 degree turn, the overshoot past it (px) and\n"
     "the CPU time per sample, over N seeded runs (default 20) of device noise of\n"
-    "DEG degrees per axis (default 0.15) at 150 lines a second.\n"
+    "DEG degrees per axis (default 0.15) at 150 lines a second. Then, with the\n"
+    "same noise, the jitter at rest with button 4 holding precision mode (gain\n"
+    "divided by X, default 4) against without, and for the dwell click (left, a\n"
+    "rest of MS ms within PX px, defaults 1000 and 8) the false clicks a minute\n"
+    "while the hand wanders without stopping at 0.25 to 2 degrees a second, and\n"
+    "the time from the end of a sudden 5 degree turn to the click.\n"
     "\n"
     "Example:\n"
     "  air_mouse_feel --seeds 50 --min-cutoff 0.5 --beta 20\n";
@@ -140,12 +152,13 @@ double cpuNow() {
 
 // One run: rest, then the turn about the vertical axis; noise of `sigma`
 // radians per axis (0: the noise-free response).
-Run runMode(const Mode& mode, double sigma, uint32_t seed) {
+Run runMode(const Mode& mode, double sigma, uint32_t seed, bool precise = false) {
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, 1.0);
     mouseWindow.count = 0;
-    resetPreviousButtons();
+    setButtonLine(4, precise ? "press:Precision" : "");
     resetMouseReference();
+    pointerOutput.begin();
 
     // A pose a little off the axes, so that the lines' rounding is not special.
     const Quaternion rest = smallRotation(0.02, -0.03, 0.01);
@@ -158,7 +171,8 @@ Run runMode(const Mode& mode, double sigma, uint32_t seed) {
         const Quaternion truth = n < restSamples ? rest : turned;
         const Quaternion jolt =
             smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
-        deviceLine(lines[n].text, multiply(jolt, truth), "00000");
+        // Precision mode is held by button 4 from the second line on.
+        deviceLine(lines[n].text, multiply(jolt, truth), precise && n > 0 ? "00001" : "00000");
     }
     // The worker's free-running pass: the per-line step with the mouse
     // window only, then the air mouse as the worker's output, with the
@@ -218,6 +232,79 @@ Run runMode(const Mode& mode, double sigma, uint32_t seed) {
     return run;
 }
 
+// The dwell click with the default window: a hand that wanders at `speed`
+// degrees a second, never stopping, its heading turning at random, for
+// `seconds`; the clicks it made after the first second (the hand starts
+// still, the first rest is not the wander's).
+long wanderClicks(double speed, double sigma, uint32_t seed, double seconds) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    mouseWindow.count = 0;
+    setButtonLine(4, "");
+    resetMouseReference();
+    pointerOutput.begin();
+    LineStepSettings step;
+    step.lanWindow = false;
+    LineState state{&mouseWindow, &lanWindow};
+    double yaw = 0.0, pitch = 0.0, heading = 0.0;
+    char line[deviceLineBufferSize];
+    long clicks = 0;
+    const int total = static_cast<int>(seconds * rate);
+    for (int n = 0; n < total; ++n) {
+        // The heading turns about a radian a second; the hand stays within
+        // 15 degrees of the centre by turning back at the edges.
+        heading += noise(random) / std::sqrt(rate);
+        if (std::fabs(yaw) > 15.0 || std::fabs(pitch) > 10.0)
+            heading = std::atan2(-pitch, -yaw) + noise(random) * 0.3;
+        yaw += speed * std::cos(heading) / rate;
+        pitch += speed * std::sin(heading) / rate;
+        const Quaternion truth = multiply(smallRotation(pitch * pi / 180.0, 0, 0),
+                                          smallRotation(0, yaw * pi / 180.0, 0));
+        const Quaternion jolt =
+            smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
+        deviceLine(line, multiply(jolt, truth), "00000");
+        LinePass pass = stepLine(state, step, line, deviceLineLength);
+        pass.received = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(n / rate)));
+        const long before = leftDowns;
+        pointerOutput.pass(pass);
+        if (n >= rate && leftDowns > before) ++clicks;
+    }
+    return clicks;
+}
+
+// Seconds from the end of a sudden 5 degree turn to the dwell's click, the
+// hand still before and after it (-1: none within 5 s).
+double secondsToClick(double sigma, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    mouseWindow.count = 0;
+    setButtonLine(4, "");
+    resetMouseReference();
+    pointerOutput.begin();
+    LineStepSettings step;
+    step.lanWindow = false;
+    LineState state{&mouseWindow, &lanWindow};
+    const Quaternion rest = smallRotation(0.02, -0.03, 0.01);
+    const Quaternion turned = multiply(smallRotation(0, stepDegrees * pi / 180.0, 0), rest);
+    char line[deviceLineBufferSize];
+    const int turnAt = 3 * static_cast<int>(rate), total = turnAt + 5 * static_cast<int>(rate);
+    for (int n = 0; n < total; ++n) {
+        const Quaternion jolt =
+            smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
+        deviceLine(line, multiply(jolt, n < turnAt ? rest : turned), "00000");
+        LinePass pass = stepLine(state, step, line, deviceLineLength);
+        pass.received = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(n / rate)));
+        const long before = leftDowns;
+        pointerOutput.pass(pass);
+        if (n >= turnAt && leftDowns > before) return (n - turnAt + 1) / rate;
+    }
+    return -1.0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -225,12 +312,26 @@ int main(int argc, char** argv) {
     double noiseDegrees = 0.15;
     MouseFeel adaptive;
     adaptive.smoothing = MouseSmoothing::adaptive;
-    enum { seedsOption = 256, noiseOption, cutoffOption, betaOption, versionOption };
+    double precision = defaultMousePrecision;
+    int32_t dwellTime = defaultDwellTimeMs, dwellRadius = defaultDwellRadius;
+    enum {
+        seedsOption = 256,
+        noiseOption,
+        cutoffOption,
+        betaOption,
+        precisionOption,
+        dwellTimeOption,
+        dwellRadiusOption,
+        versionOption
+    };
     const option options[] = {
         {"seeds", required_argument, nullptr, seedsOption},
         {"noise", required_argument, nullptr, noiseOption},
         {"min-cutoff", required_argument, nullptr, cutoffOption},
         {"beta", required_argument, nullptr, betaOption},
+        {"precision", required_argument, nullptr, precisionOption},
+        {"dwell-time", required_argument, nullptr, dwellTimeOption},
+        {"dwell-radius", required_argument, nullptr, dwellRadiusOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
         {nullptr, 0, nullptr, 0},
@@ -260,6 +361,21 @@ int main(int argc, char** argv) {
             if (c == noiseOption) noiseDegrees = decimal;
             if (c == cutoffOption) adaptive.minCutoff = static_cast<float>(decimal);
             if (c == betaOption) adaptive.beta = static_cast<float>(decimal);
+            break;
+        case precisionOption:
+            if (!parseDecimalNumber(optarg, 1.0, 20.0, &decimal))
+                return usageError(program, "--precision '%s' is not from 1 to 20", optarg);
+            precision = decimal;
+            break;
+        case dwellTimeOption:
+            if (!parseWholeNumber(optarg, 200, 5000, &whole))
+                return usageError(program, "--dwell-time '%s' is not from 200 to 5000", optarg);
+            dwellTime = static_cast<int32_t>(whole);
+            break;
+        case dwellRadiusOption:
+            if (!parseWholeNumber(optarg, 1, 200, &whole))
+                return usageError(program, "--dwell-radius '%s' is not from 1 to 200", optarg);
+            dwellRadius = static_cast<int32_t>(whole);
             break;
         default:
             return optionError(program, c, argc, argv, previous);
@@ -309,5 +425,52 @@ int main(int argc, char** argv) {
         std::printf("%-28s %10.2f %13s %13d %8.1f px %9.0f\n", name, jitter / seeds, reachText,
                     clean.samplesTo90, clean.overshoot, cpu / static_cast<double>(samples) * 1e9);
     }
+
+    // Precision mode: the same seeds at rest, with button 4 holding it.
+    settings.mousePrecision = static_cast<float>(precision);
+    std::printf("\nprecision mode (gain / %.3g), jitter at rest over the same seeds\n", precision);
+    std::printf("%-28s %10s %10s %8s %8s\n", "mode", "plain px", "precise px", "ratio", "goal");
+    for (const Mode& mode : modes) {
+        if (mode.averaging != 1 && mode.averaging != 32) continue;
+        double plain = 0.0, precise = 0.0;
+        for (int s = 0; s < seeds; ++s) {
+            plain += runMode(mode, sigma, 1000u + static_cast<uint32_t>(s)).jitter;
+            precise += runMode(mode, sigma, 1000u + static_cast<uint32_t>(s), true).jitter;
+        }
+        char name[64];
+        if (mode.feel.smoothing == MouseSmoothing::adaptive)
+            std::snprintf(name, sizeof name, "adaptive %.2g Hz, beta %.3g", mode.feel.minCutoff,
+                          mode.feel.beta);
+        else
+            std::snprintf(name, sizeof name, "average %d", mode.averaging);
+        std::printf("%-28s %10.2f %10.2f %8.3f %8.3f\n", name, plain / seeds, precise / seeds,
+                    precise / plain, 1.0 / precision);
+    }
+    setButtonLine(4, "");
+
+    // The dwell click with the default window and smoothing.
+    settings.mouseSmoothing = MouseSmoothing::average;
+    settings.mouseAveraging = 32;
+    settings.dwellClick = DwellClick::left;
+    settings.dwellTime = dwellTime;
+    settings.dwellRadius = dwellRadius;
+    std::printf("\ndwell click: a rest of %ld ms within %ld px, average 32, %d seeds\n",
+                static_cast<long>(dwellTime), static_cast<long>(dwellRadius), seeds);
+    std::printf("%-36s %16s\n", "hand", "clicks a minute");
+    for (double speed : {0.25, 0.5, 1.0, 2.0}) {
+        long clicks = 0;
+        for (int s = 0; s < seeds; ++s)
+            clicks += wanderClicks(speed, sigma, 2000u + static_cast<uint32_t>(s), 61.0);
+        char name[64];
+        std::snprintf(name, sizeof name, "wandering %.2g deg/s (%.0f px/s)", speed,
+                      1920.0 * std::tan(speed * pi / 180.0));
+        std::printf("%-36s %16.2f\n", name, static_cast<double>(clicks) / seeds);
+    }
+    std::vector<double> times;
+    for (int s = 0; s < seeds; ++s)
+        times.push_back(secondsToClick(sigma, 3000u + static_cast<uint32_t>(s)));
+    std::sort(times.begin(), times.end());
+    std::printf("%-36s %9.2f s (%.2f-%.2f)\n", "still after a 5 deg turn: click after",
+                times[times.size() / 2], times.front(), times.back());
     return 0;
 }

@@ -37,9 +37,8 @@ constexpr int pressKindCount = 3;
 // "press", "long", "double".
 const char* pressKindName(PressKind kind);
 
-// The bridge's own actions. Others may follow (for example a precision
-// mode); each is a word of the grammar.
-enum class BridgeAction : uint8_t { recenter, clutch, airMouse };
+// The bridge's own actions; each is a word of the grammar.
+enum class BridgeAction : uint8_t { recenter, clutch, airMouse, precision, dwell };
 enum class MouseAction : uint8_t { left, right, middle, wheelUp, wheelDown };
 
 enum class ActionKind : uint8_t { none, key, mouse, bridge };

@@ -39,6 +39,7 @@ constexpr int32_t mouseScreenMax = 16;
 enum class MouseSmoothing : uint8_t { average, adaptive };
 enum class MouseRecenter : uint8_t { none, middleHold, leftRight };
 enum class MouseClutch : uint8_t { none, left, right, middle };
+enum class DwellClick : uint8_t { off, left, right, doubleClick, drag };
 enum class PointerBackend : uint8_t { automatic, x11, uinput };
 enum class UdpFormat : uint8_t { opentrack, osc };
 enum class DsuServerSwitch : uint8_t { off, on };
@@ -65,6 +66,12 @@ struct Settings {
     std::atomic<MouseRecenter> mouseRecenter;
     std::atomic<MouseClutch> mouseClutch;
     std::atomic<int32_t> mouseScreen;    // mouseScreenPrimary, mouseScreenAll or a monitor 1..
+    std::atomic<float> mouseReachX; // gain of the horizontal axis, 1: as screenDistance gives
+    std::atomic<float> mouseReachY;
+    std::atomic<float> mousePrecision; // the gain is divided by it in precision mode
+    std::atomic<DwellClick> dwellClick;
+    std::atomic<int32_t> dwellTime;      // ms the cursor rests before a dwell click
+    std::atomic<int32_t> dwellRadius;    // px it may move from where the rest began
     std::atomic<PointerBackend> pointer; // Linux only
     char screenSize[screenSizeSize];     // use getScreenSize/setScreenSize; "" or "WxH"
     char udpTarget[udpTargetSize];       // use getUdpTarget/setUdpTarget; "" or "HOST:PORT"

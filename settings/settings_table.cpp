@@ -11,6 +11,7 @@ namespace {
 constexpr const char* smoothingWords[] = {"average", "adaptive"};
 constexpr const char* recenterWords[] = {"none", "middle-hold", "left-right"};
 constexpr const char* clutchWords[] = {"none", "left", "right", "middle"};
+constexpr const char* dwellWords[] = {"off", "left", "right", "double", "drag"};
 constexpr const char* pointerWords[] = {"auto", "x11", "uinput"};
 constexpr const char* udpFormatWords[] = {"opentrack", "osc"};
 constexpr const char* dsuServerWords[] = {"off", "on"};
@@ -173,6 +174,31 @@ void describeClutch(TextBuilder& out) {
     out.append("air mouse: the pointer holds still while the ");
     formatChoice<MouseClutch, &Settings::mouseClutch, clutchWords>(out);
     out.append(" button is held");
+}
+void describeReachX(TextBuilder& out) {
+    out.append("air mouse: horizontal reach, a factor on screenDistance's gain (0.1 to 10)");
+}
+void describeReachY(TextBuilder& out) {
+    out.append("air mouse: vertical reach, a factor on screenDistance's gain (0.1 to 10)");
+}
+void describePrecision(TextBuilder& out) {
+    out.append("air mouse: precision mode (a button's Precision action) divides the gain by "
+               "this (1 to 20)");
+}
+void describeDwellClick(TextBuilder& out) {
+    const DwellClick d = settings.dwellClick;
+    out.append(d == DwellClick::off           ? "air mouse: no dwell click"
+               : d == DwellClick::left        ? "air mouse: a left click when the cursor rests"
+               : d == DwellClick::right       ? "air mouse: a right click when the cursor rests"
+               : d == DwellClick::doubleClick ? "air mouse: a double click when the cursor rests"
+                                              : "air mouse: a rest presses the left button, the "
+                                                "next rest releases it");
+}
+void describeDwellTime(TextBuilder& out) {
+    out.append("dwell click: ms the cursor rests before it clicks (200 to 5000)");
+}
+void describeDwellRadius(TextBuilder& out) {
+    out.append("dwell click: px the cursor may stray from where its rest began (1 to 200)");
 }
 void describePointer(TextBuilder& out) {
 #ifdef _WIN32
@@ -398,6 +424,27 @@ const SettingRow settingsTable[] = {
      nullptr, 0, GreyWhen::never,
      "air mouse: the screen it spans: primary, all (every monitor) or a monitor's number",
      formatMouseScreen, storeMouseScreen, describeMouseScreen},
+    {"mouseReachX", 0, SettingKind::decimal, "1", RangeRule::refuse, 0.1, 10, nullptr, 0,
+     GreyWhen::never, "air mouse: horizontal reach, a factor on the gain, 0.1 to 10",
+     formatShortFloat<&Settings::mouseReachX>, storeFloat<&Settings::mouseReachX>, describeReachX},
+    {"mouseReachY", 0, SettingKind::decimal, "1", RangeRule::refuse, 0.1, 10, nullptr, 0,
+     GreyWhen::never, "air mouse: vertical reach, a factor on the gain, 0.1 to 10",
+     formatShortFloat<&Settings::mouseReachY>, storeFloat<&Settings::mouseReachY>, describeReachY},
+    {"mousePrecision", 0, SettingKind::decimal, "4", RangeRule::refuse, 1, 20, nullptr, 0,
+     GreyWhen::never, "air mouse: gain divisor while a button's Precision action holds, 1 to 20",
+     formatShortFloat<&Settings::mousePrecision>, storeFloat<&Settings::mousePrecision>,
+     describePrecision},
+    {"dwellClick", 0, SettingKind::choice, "off", RangeRule::none, 0, 0, WORDS(dwellWords),
+     GreyWhen::never, "air mouse: click when the cursor rests: off, left, right, double or drag",
+     formatChoice<DwellClick, &Settings::dwellClick, dwellWords>,
+     storeChoice<DwellClick, &Settings::dwellClick, dwellWords, 5>, describeDwellClick},
+    {"dwellTime", 0, SettingKind::integer, "1000", RangeRule::refuse, 200, 5000, nullptr, 0,
+     GreyWhen::never, "dwell click: ms the cursor rests before it clicks, 200 to 5000",
+     formatInteger<&Settings::dwellTime>, storeInteger<&Settings::dwellTime>, describeDwellTime},
+    {"dwellRadius", 0, SettingKind::integer, "8", RangeRule::refuse, 1, 200, nullptr, 0,
+     GreyWhen::never, "dwell click: px the cursor may stray while it rests, 1 to 200",
+     formatInteger<&Settings::dwellRadius>, storeInteger<&Settings::dwellRadius>,
+     describeDwellRadius},
     {"pointer", 0, SettingKind::choice, "auto", RangeRule::none, 0, 0, WORDS(pointerWords),
      GreyWhen::never, "Linux: how the pointer is moved (Windows ignores it)",
      formatChoice<PointerBackend, &Settings::pointer, pointerWords>,

@@ -8,6 +8,8 @@
 std::atomic<int32_t> screenWidth{0};
 std::atomic<int32_t> screenHeight{0};
 std::atomic<float> screenDistancePixels{0.0f};
+std::atomic<float> screenReachX{1.0f};
+std::atomic<float> screenReachY{1.0f};
 
 namespace {
 
@@ -29,6 +31,8 @@ const int32_t buttonWheelDirection[5] = {0, 0, 1, -1, 0};
 
 void computeScreenDistancePixels() {
     screenDistancePixels = static_cast<float>(screenWidth.load()) * settings.screenDistance.load();
+    screenReachX = settings.mouseReachX.load();
+    screenReachY = settings.mouseReachY.load();
 }
 
 void resetPreviousButtons() {
@@ -48,25 +52,50 @@ void pointingDirection(const MotionOutput& mouseOutput, float direction[3]) {
     direction[2] = (0.0f * m[2] + 0.0f * m[6]) + m[10];
 }
 
-bool projectDirection(const float direction[3], float* x, float* y) {
+bool projectUnlimited(const float direction[3], float* x, float* y) {
     const float dx = direction[0], dy = direction[1], dz = direction[2];
     // Pointing away from the plane (dz < 0) is not tested for: the cursor goes
     // where the opposite direction points, and the limits keep it on screen.
     const float f = screenDistancePixels.load() / dz;
     const float w = static_cast<float>(screenWidth.load());
     const float h = static_cast<float>(screenHeight.load());
-    float sx = w * 0.5f - dx * f;
-    float sy = dy * f + h * 0.5f;
+    // A reach of 1 multiplies exactly: the default mapping is unchanged.
+    const float fx = f * screenReachX.load();
+    const float fy = f * screenReachY.load();
+    *x = w * 0.5f - dx * fx;
+    *y = dy * fy + h * 0.5f;
+    return !std::isnan(*x) && !std::isnan(*y);
+}
+
+void limitToScreen(float* x, float* y) {
+    const float w = static_cast<float>(screenWidth.load());
+    const float h = static_cast<float>(screenHeight.load());
+    float sx = *x, sy = *y;
     if (0.0f > sx) sx = 0.0f;
     if (w - 1.0f < sx) sx = w - 1.0f;
     if (0.0f > sy) sy = 0.0f;
     if (h - 1.0f < sy) sy = h - 1.0f;
+    *x = sx;
+    *y = sy;
+}
+
+bool projectDirection(const float direction[3], float* x, float* y) {
+    float sx, sy;
     // A not-a-number passes the limits; converting it to an integer is
     // undefined, so the cursor stays where it is instead.
-    if (std::isnan(sx) || std::isnan(sy)) return false;
+    if (!projectUnlimited(direction, &sx, &sy)) return false;
+    limitToScreen(&sx, &sy);
     *x = sx;
     *y = sy;
     return true;
+}
+
+void directionOfPosition(float x, float y, double direction[3]) {
+    const double w = static_cast<double>(screenWidth.load());
+    const double h = static_cast<double>(screenHeight.load());
+    direction[0] = (w * 0.5 - x) / static_cast<double>(screenReachX.load());
+    direction[1] = (y - h * 0.5) / static_cast<double>(screenReachY.load());
+    direction[2] = static_cast<double>(screenDistancePixels.load());
 }
 
 bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y) {

@@ -11,8 +11,12 @@
 // Primary screen size, read once at start-up before any worker runs.
 extern std::atomic<int32_t> screenWidth;
 extern std::atomic<int32_t> screenHeight;
-// screenWidth * screenDistance, computed once per measurement worker.
+// screenWidth * screenDistance, computed once per measurement worker, and
+// the reach of each axis (mouseReachX, mouseReachY) taken with it: a factor
+// on the pointing's horizontal and vertical gain, 1 by default.
 extern std::atomic<float> screenDistancePixels;
+extern std::atomic<float> screenReachX;
+extern std::atomic<float> screenReachY;
 void computeScreenDistancePixels();
 // Forgets the button states last acted upon (all up), at each new cycle.
 void resetPreviousButtons();
@@ -28,6 +32,14 @@ void injectButtons(const ButtonState& buttons);
 // conversion (false when it is not a number).
 void pointingDirection(const MotionOutput& mouseOutput, float direction[3]);
 bool projectDirection(const float direction[3], float* x, float* y);
+// The same before the limits (the point may lie off the screen); false when
+// it is not a number.
+bool projectUnlimited(const float direction[3], float* x, float* y);
+// The screen position's direction again (the inverse of the projection
+// before the limits), as the reference rotation needs it.
+void directionOfPosition(float x, float y, double direction[3]);
+// A position limited to the screen as projectDirection limits it.
+void limitToScreen(float* x, float* y);
 // The state of button k (0..4) last acted upon; whether injectButtons would
 // send a button event (not the wheel) for these states.
 int32_t previousButton(int k);

@@ -69,6 +69,15 @@ void act(ButtonMap& map, int button, const ButtonAction& action, bool hold,
         if (action.bridge == BridgeAction::recenter) requests->recenter = true;
         if (action.bridge == BridgeAction::clutch) requests->clutchToggle = true;
         if (action.bridge == BridgeAction::airMouse) requests->airMouseToggle = true;
+        if (action.bridge == BridgeAction::dwell) requests->dwellToggle = true;
+        if (action.bridge == BridgeAction::precision) {
+            if (hold) {
+                requests->precisionPress = true;
+                map.heldPrecision[button] = true;
+            } else {
+                requests->precisionToggle = true;
+            }
+        }
         break;
     case ActionKind::none:
         break;
@@ -132,7 +141,11 @@ void decideButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
         forMouse->button[k] = 0;
         const PressEvent& e = map.decided[k];
         const ButtonAction& a = map.actions[k].action[static_cast<int>(e.kind)];
-        if (e.decided && a.kind == ActionKind::bridge) act(map, k, a, false, requests);
+        if (e.decided && a.kind == ActionKind::bridge) act(map, k, a, e.begins, requests);
+        if (e.ends && map.heldPrecision[k]) {
+            map.heldPrecision[k] = false;
+            requests->precisionRelease = true;
+        }
     }
 }
 
@@ -156,7 +169,10 @@ void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
 
 void releaseButtonMap(ButtonMap& map) {
     keysUpTo(map, 0);
-    for (int k = 0; k < buttonCount; ++k)
+    for (int k = 0; k < buttonCount; ++k) {
         releaseMouse(map, k);
+        // The air mouse's feel forgets precision mode with the cycle too.
+        map.heldPrecision[k] = false;
+    }
     resetPressKinds(map.kinds);
 }

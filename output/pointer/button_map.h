@@ -21,6 +21,12 @@ struct BridgeRequests {
     bool recenter = false;
     bool clutchToggle = false;
     bool airMouseToggle = false;
+    // Precision mode: held from an immediate short press until its release,
+    // toggled by any other press kind.
+    bool precisionPress = false;
+    bool precisionRelease = false;
+    bool precisionToggle = false;
+    bool dwellToggle = false;
 };
 
 struct ButtonMap {
@@ -33,8 +39,9 @@ struct ButtonMap {
     // Keys and mouse buttons the bridge holds down, in the order pressed.
     KeyId heldKeys[8];
     int heldKeyCount;
-    bool heldMouse[buttonCount]; // by device button: its mouse button is down
-    bool keySaid[keyIdCount];    // a key the platform refused, said once
+    bool heldMouse[buttonCount];     // by device button: its mouse button is down
+    bool heldPrecision[buttonCount]; // by device button: it holds precision mode
+    bool keySaid[keyIdCount];        // a key the platform refused, said once
 };
 
 // The mapping from the settings (button lines, preset, thresholds); the

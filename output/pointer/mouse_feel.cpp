@@ -5,6 +5,7 @@
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/one_euro.h"
 #include "output/pointer/pointer.h"
+#include "protocol/output_note.h"
 
 namespace {
 
@@ -35,11 +36,43 @@ struct FeelState {
     bool pointingOff;   // a button's AirMouse action stopped the cursor
     Gesture gesture[5];
     double pressedAt[5];
+    // Precision mode: held by a button, or toggled; once anchored, the
+    // cursor is anchor + (where the plain mapping points - raw) / precision.
+    bool precisionHeld;
+    bool precisionToggled;
+    bool precisionAnchored;
+    float anchorX, anchorY, rawX, rawY;
+    DwellState dwell;
+    bool dwellToggled; // a button's Dwell action turned it off or on
 };
 
 FeelState state{};
 
+// A drag's press and release are always the left button's.
+void sendDwell(DwellAction action, DwellClick click) {
+    const bool right = click == DwellClick::right && action == DwellAction::click;
+    const uint32_t down = mouseEventAbsolute | (right ? mouseEventRightDown : mouseEventLeftDown);
+    const uint32_t up = mouseEventAbsolute | (right ? mouseEventRightUp : mouseEventLeftUp);
+    const int clicks = click == DwellClick::doubleClick ? 2 : 1;
+    if (action == DwellAction::press) sendMouseEvent(down, 0);
+    if (action == DwellAction::release) sendMouseEvent(up, 0);
+    if (action != DwellAction::click) return;
+    for (int i = 0; i < clicks; ++i) {
+        sendMouseEvent(down, 0);
+        sendMouseEvent(up, 0);
+    }
+}
+
+void releaseDwell() {
+    if (!state.dwell.dragging) return;
+    state.dwell.dragging = false;
+    sendDwell(DwellAction::release, DwellClick::drag);
+}
+
 void resetGestures() {
+    releaseDwell();
+    resetDwell(state.dwell);
+    state.precisionHeld = state.precisionToggled = state.precisionAnchored = false;
     resetOneEuro(state.filter);
     state.clutchHeld = false;
     state.clutchToggled = false;
@@ -88,6 +121,17 @@ void setReference(const double from[3], const double target[3]) {
             state.reference[r * 3 + c] = b[0 * 3 + r] * a[0 * 3 + c] + b[1 * 3 + r] * a[1 * 3 + c] +
                                          b[2 * 3 + r] * a[2 * 3 + c];
     state.referenced = true;
+}
+
+const char* dwellClickName(DwellClick click) {
+    constexpr const char* names[] = {"off", "left", "right", "double", "drag"};
+    return names[static_cast<int>(click)];
+}
+
+// The dwell click in effect: the setting's, or as a button toggled it.
+DwellClick dwellInEffect(const MouseFeel& feel) {
+    if (!state.dwellToggled) return feel.dwellClick;
+    return feel.dwellClick == DwellClick::off ? DwellClick::left : DwellClick::off;
 }
 
 bool finite3(const float v[3]) {
@@ -207,12 +251,17 @@ MouseFeel mouseFeelFromSettings() {
     feel.clickHoldMs = settings.mouseClickHold.load();
     feel.recenter = settings.mouseRecenter.load();
     feel.clutch = settings.mouseClutch.load();
+    feel.precision = settings.mousePrecision.load();
+    feel.dwellClick = settings.dwellClick.load();
+    feel.dwellTimeMs = settings.dwellTime.load();
+    feel.dwellRadius = settings.dwellRadius.load();
     return feel;
 }
 
 bool mouseFeelOff(const MouseFeel& feel) {
     return feel.smoothing == MouseSmoothing::average && feel.clickHoldMs <= 0 &&
-           feel.recenter == MouseRecenter::none && feel.clutch == MouseClutch::none;
+           feel.recenter == MouseRecenter::none && feel.clutch == MouseClutch::none &&
+           feel.dwellClick == DwellClick::off;
 }
 
 int32_t mouseWindowLength(const MouseFeel& feel, int32_t mouseAveraging) {
@@ -228,6 +277,11 @@ void resetMouseReference() {
     state.referenced = false;
     state.shown = false;
     state.pointingOff = false;
+    state.dwellToggled = false;
+}
+
+void releaseMouseFeel() {
+    releaseDwell();
 }
 
 void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
@@ -237,8 +291,14 @@ void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, 
 
 void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
                        const MouseFeel& feel, const BridgeRequests& requests) {
-    const bool asked = requests.recenter || requests.clutchToggle || requests.airMouseToggle;
-    if (mouseFeelOff(feel) && !asked && !state.clutchToggled && !state.pointingOff) {
+    const bool asked = requests.recenter || requests.clutchToggle || requests.airMouseToggle ||
+                       requests.precisionPress || requests.precisionRelease ||
+                       requests.precisionToggle || requests.dwellToggle;
+    // A reference that a button's Recenter or precision mode left behind
+    // keeps counting.
+    if (mouseFeelOff(feel) && !asked && !state.clutchToggled && !state.pointingOff &&
+        !state.referenced && !state.dwellToggled && !state.dwell.dragging && !state.precisionHeld &&
+        !state.precisionToggled) {
         updateCursor(mouseOutput);
         injectButtons(buttons);
         return;
@@ -250,6 +310,18 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         state.clutchToggled = !state.clutchToggled;
     }
     if (requests.airMouseToggle) state.pointingOff = !state.pointingOff;
+    if (requests.precisionPress) state.precisionHeld = true;
+    if (requests.precisionRelease) state.precisionHeld = false;
+    if (requests.precisionToggle) state.precisionToggled = !state.precisionToggled;
+    if (requests.dwellToggle) {
+        state.dwellToggled = !state.dwellToggled;
+        const DwellClick now = dwellInEffect(feel);
+        if (now == DwellClick::off)
+            sayNote("pointer", NoteLevel::info, "air mouse: dwell click off");
+        else
+            sayNote("pointer", NoteLevel::info, "air mouse: dwell click on (%s)",
+                    dwellClickName(now));
+    }
 
     float direction[3];
     pointingDirection(mouseOutput, direction);
@@ -265,18 +337,23 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
 
     const bool usable = finite3(direction);
     const double device[3] = {direction[0], direction[1], direction[2]};
+    const bool precise = state.precisionHeld || state.precisionToggled;
+    bool moved = false; // the reference changed under precision mode's anchor
     if (plan.recenter && usable) {
         const double forward[3] = {0.0, 0.0, 1.0};
         setReference(device, forward);
-    } else if (plan.clutchReleased && usable && state.shown) {
+        moved = true;
+    } else if ((plan.clutchReleased || (!precise && state.precisionAnchored)) && usable &&
+               state.shown) {
         // Turn the device's direction now onto the one that put the cursor
-        // where it stayed, so that it moves on from there.
-        const double w = static_cast<double>(screenWidth.load());
-        const double h = static_cast<double>(screenHeight.load());
-        const double stayed[3] = {w * 0.5 - state.shownX, state.shownY - h * 0.5,
-                                  static_cast<double>(screenDistancePixels.load())};
+        // where it stayed, so that it moves on from there: after the clutch,
+        // and after precision mode.
+        double stayed[3];
+        directionOfPosition(state.shownX, state.shownY, stayed);
         setReference(device, stayed);
+        moved = true;
     }
+    if (!precise) state.precisionAnchored = false;
     if (state.referenced && usable) {
         const double* r = state.reference;
         for (int i = 0; i < 3; ++i)
@@ -291,11 +368,36 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
     } else if (state.holding && !(seconds < state.holdUntil)) {
         state.holding = false;
     }
-    const bool still =
-        ((state.clutchHeld || state.clutchToggled || state.holding) && !plan.recenter) ||
-        state.pointingOff;
+    const bool suspended = state.clutchHeld || state.clutchToggled || state.pointingOff;
+    const bool still = ((suspended || state.holding) && !plan.recenter) || state.pointingOff;
     float sx, sy;
-    if (!still && projectDirection(direction, &sx, &sy)) {
+    bool placed = projectUnlimited(direction, &sx, &sy);
+    // Precision mode measures from a finite point only: an anchor at
+    // infinity (pointing along the screen plane) would hold the cursor at an
+    // edge until the mode ends.
+    if (placed && precise && !(std::isfinite(sx) && std::isfinite(sy))) placed = false;
+    if (placed && precise) {
+        if (!state.precisionAnchored || moved) {
+            // From where the cursor is (or, after a recenter, where it goes).
+            float ax = sx, ay = sy;
+            limitToScreen(&ax, &ay);
+            if (state.shown && !moved) {
+                ax = state.shownX;
+                ay = state.shownY;
+            }
+            state.anchorX = ax;
+            state.anchorY = ay;
+            state.rawX = sx;
+            state.rawY = sy;
+            state.precisionAnchored = true;
+        }
+        const float divisor = feel.precision >= 1.0f ? feel.precision : 1.0f;
+        sx = state.anchorX + (sx - state.rawX) / divisor;
+        sy = state.anchorY + (sy - state.rawY) / divisor;
+        placed = !std::isnan(sx) && !std::isnan(sy);
+    }
+    if (placed) limitToScreen(&sx, &sy);
+    if (!still && placed) {
         placeCursor(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
         state.shown = true;
         state.shownX = sx;
@@ -303,4 +405,12 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
     }
     injectButtons(plan.now);
     if (plan.click) injectButtons(plan.then);
+
+    const DwellClick dwell = dwellInEffect(feel);
+    if (state.shown || state.dwell.dragging) {
+        const DwellRules rules{dwell, feel.dwellTimeMs / 1000.0,
+                               static_cast<float>(feel.dwellRadius)};
+        sendDwell(stepDwell(state.dwell, rules, state.shownX, state.shownY, seconds, suspended),
+                  dwell);
+    }
 }

@@ -9,6 +9,7 @@
 #include "device/device_line.h"
 #include "motion/orientation.h"
 #include "output/pointer/button_map.h"
+#include "output/pointer/dwell.h"
 #include "settings/settings.h"
 
 // The 1-euro filter's defaults, chosen with bench/air_mouse_feel (the
@@ -17,6 +18,13 @@
 constexpr float defaultMouseMinCutoff = 0.3f;
 constexpr float defaultMouseBeta = 6.0f;
 constexpr float defaultMouseDerivativeCutoff = 3.0f;
+// Precision mode and the dwell click, chosen with bench/air_mouse_feel: a
+// quarter of the gain takes the tremor at rest below a pixel, and a second's
+// rest within 8 px clicks a hand held still but not one that wanders at
+// half a degree a second.
+constexpr float defaultMousePrecision = 4.0f;
+constexpr int32_t defaultDwellTimeMs = 1000;
+constexpr int32_t defaultDwellRadius = 8;
 
 struct MouseFeel {
     MouseSmoothing smoothing = MouseSmoothing::average;
@@ -25,6 +33,11 @@ struct MouseFeel {
     int32_t clickHoldMs = 0;
     MouseRecenter recenter = MouseRecenter::none;
     MouseClutch clutch = MouseClutch::none;
+    // The gain's divisor while a button's Precision action holds.
+    float precision = defaultMousePrecision;
+    DwellClick dwellClick = DwellClick::off;
+    int32_t dwellTimeMs = defaultDwellTimeMs;
+    int32_t dwellRadius = defaultDwellRadius; // px
     // The speed estimate's cut-off: no setting of its own.
     float derivativeCutoff = defaultMouseDerivativeCutoff; // Hz
 };
@@ -42,8 +55,11 @@ bool mouseFeelOff(const MouseFeel& feel);
 // window, so it filters single samples.
 int32_t mouseWindowLength(const MouseFeel& feel, int32_t mouseAveraging);
 
-// Forgets the filter and the button gestures (each new measurement loop).
+// Forgets the filter, the button gestures, precision mode and the dwell's
+// rest (each new measurement loop); a button a dwell drag holds is released.
 void resetMouseFeel();
+// Releases a button that a dwell drag holds (the cycle or the worker ends).
+void releaseMouseFeel();
 // Forgets the reference rotation as well (a new measurement run).
 void resetMouseReference();
 
@@ -53,6 +69,10 @@ void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, 
                    const MouseFeel& feel);
 // The same with what the mapped buttons asked of it: a recenter now, the
 // clutch toggled (the cursor holds still until toggled again, then moves on
-// from where it stayed), pointing toggled off or on (buttons still act).
+// from where it stayed), pointing toggled off or on (buttons still act),
+// precision mode held, let go or toggled (the gain divided by precision
+// around where it began; at its end the cursor goes on from where it is),
+// the dwell click toggled (off, or on as dwellClick says, left when that is
+// off).
 void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,
                        const MouseFeel& feel, const BridgeRequests& requests);

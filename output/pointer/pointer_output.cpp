@@ -70,6 +70,15 @@ void prepareMouse() {
     if (mouseOn()) useMouseScreen();
     computeScreenDistancePixels();
     resetMouseReference();
+    const MouseFeel feel = mouseFeelFromSettings();
+    if (mouseOn() && feel.dwellClick != DwellClick::off) {
+        constexpr const char* kinds[] = {"", "a left click", "a right click", "a double click",
+                                         "the left button pressed, the next rest releases it"};
+        sayNote("pointer", NoteLevel::info,
+                "air mouse: dwell click on: %s when the cursor rests %ld ms within %ld px",
+                kinds[static_cast<int>(feel.dwellClick)], static_cast<long>(feel.dwellTimeMs),
+                static_cast<long>(feel.dwellRadius));
+    }
 }
 
 // Each cycle, the buttons (and the feel's smoothing and gestures) start
@@ -96,9 +105,10 @@ OutputOutcome driveMouse(const LinePass& pass) {
     return {};
 }
 
-// No key stays down past the cycle or the worker that pressed it.
+// No key or button stays down past the cycle or the worker that pressed it.
 void releaseKeys() {
     releaseButtonMap(buttonMap);
+    releaseMouseFeel();
 }
 
 } // namespace

@@ -305,3 +305,126 @@ TEST_F(MouseFeelTest, ClutchAndRecenterOnOneButtonLeaveItToTheClutch) {
     hold(pointing(30, 3), ButtonState{{0, 0, 0, 0, 1}}, recenterHoldSeconds + 0.3);
     EXPECT_NEAR(drive(pointing(30, 3)).x, before.x, 1);
 }
+
+TEST_F(MouseFeelTest, ReachScalesEachAxisAndOneIsTheDefault) {
+    EXPECT_EQ(screenReachX.load(), 1.0f);
+    EXPECT_EQ(screenReachY.load(), 1.0f);
+    struct Case {
+        float reachX, reachY;
+        double yaw, pitch;
+        int32_t x, y;
+    };
+    // A reach of 2 across is the screen distance 2 of the air mouse's own
+    // cases, and leaves the other axis alone.
+    const Case cases[] = {
+        {1, 1, 10, 0, 621, 540},      {2, 1, 10, 0, 282, 540},    {0.5f, 1, 10, 0, 790, 540},
+        {2, 1, 0, 10, 960, 201},      {1, 0.5f, 0, 10, 960, 370}, {1, 3, 0, -10, 960, 1079},
+        {0.5f, 0.5f, 0, 0, 960, 540},
+    };
+    for (const Case& c : cases) {
+        settings.mouseReachX = c.reachX;
+        settings.mouseReachY = c.reachY;
+        computeScreenDistancePixels();
+        const Step s = unfiltered(pointing(c.yaw, c.pitch));
+        EXPECT_EQ(s.x, c.x) << c.reachX << " " << c.yaw;
+        EXPECT_EQ(s.y, c.y) << c.reachY << " " << c.pitch;
+    }
+}
+
+// Precision mode through the requests a button's action makes: at its press
+// and release the cursor stays (within a pixel), in between the hand's turn
+// moves it by a precision-th, and afterwards the full gain goes on from there.
+TEST_F(MouseFeelTest, PrecisionDividesTheGainWithoutAJump) {
+    struct Case {
+        float precision, reachX;
+        MouseSmoothing smoothing;
+        bool toggle;
+    };
+    const Case cases[] = {{4, 1, MouseSmoothing::average, false},
+                          {10, 2, MouseSmoothing::average, true},
+                          {2, 1, MouseSmoothing::adaptive, false}};
+    for (const Case& c : cases) {
+        SetUp();
+        settings.mouseReachX = c.reachX;
+        computeScreenDistancePixels();
+        feel.smoothing = c.smoothing;
+        feel.precision = c.precision;
+        const auto at = [&](double yaw, BridgeRequests asked = {}) {
+            time += period;
+            clearPointerCalls();
+            driveAirMouseWith(pointing(yaw, 2), released, time, feel, asked);
+            PointerCall calls[8];
+            const int n = copyPointerCalls(calls, 8);
+            EXPECT_TRUE(n >= 1 && calls[0].kind == PointerCall::place);
+            return n >= 1 ? calls[0].x : -1;
+        };
+        for (int i = 0; i < 300; ++i)
+            at(-3);
+        const int32_t before = at(-3);
+        BridgeRequests press, release;
+        (c.toggle ? press.precisionToggle : press.precisionPress) = true;
+        (c.toggle ? release.precisionToggle : release.precisionRelease) = true;
+        EXPECT_NEAR(at(-3, press), before, 1) << c.precision;
+        // A 4 degree turn, slowly.
+        int32_t x = before;
+        for (int i = 1; i <= 400; ++i)
+            x = at(-3 + i * 0.01);
+        for (int i = 0; i < 300; ++i)
+            x = at(1);
+        const double full = unfiltered(pointing(1, 2)).x - unfiltered(pointing(-3, 2)).x;
+        EXPECT_NEAR(x - before, full / c.precision, 2) << c.precision;
+        EXPECT_NEAR(at(1, release), x, 1) << c.precision;
+        for (int i = 0; i < 300; ++i)
+            EXPECT_NEAR(at(1), x, 1) << c.precision;
+        // The full gain again, from where precision mode left the cursor.
+        for (int i = 0; i < 300; ++i)
+            at(2);
+        const double step = unfiltered(pointing(2, 2)).x - unfiltered(pointing(1, 2)).x;
+        EXPECT_NEAR(at(2) - x, step, 2) << c.precision;
+    }
+    settings.mouseReachX = 1.0f;
+}
+
+TEST_F(MouseFeelTest, RecenterByAButtonLastsWithTheDefaultFeel) {
+    BridgeRequests recenter;
+    recenter.recenter = true;
+    drive(pointing(12, -7));
+    time += period;
+    driveAirMouseWith(pointing(12, -7), released, time, feel, recenter);
+    for (int i = 0; i < 5; ++i) {
+        const Step s = drive(pointing(12, -7));
+        EXPECT_NEAR(s.x, 960, 1);
+        EXPECT_NEAR(s.y, 540, 1);
+    }
+}
+
+// The dwell click through the air mouse: its events, once per rest, none
+// while the clutch holds; a drag's press let go when the loop starts afresh.
+TEST_F(MouseFeelTest, DwellClicksOnceWhereTheCursorRests) {
+    feel.dwellClick = DwellClick::doubleClick;
+    feel.clutch = MouseClutch::right;
+    EXPECT_EQ(hold(pointing(5, 5), released, 3.0),
+              (std::vector<uint32_t>{leftDown, leftUp, leftDown, leftUp}));
+    EXPECT_TRUE(hold(pointing(5, 5), ButtonState{{0, 1, 0, 0, 0}}, 3.0).empty());
+    EXPECT_TRUE(hold(pointing(5, 5), released, 1.0).empty()) << "no pause after the clutch";
+
+    feel.dwellClick = DwellClick::drag;
+    resetMouseFeel();
+    EXPECT_EQ(hold(pointing(-5, 5), released, 3.0), std::vector<uint32_t>{leftDown});
+    clearPointerCalls();
+    resetMouseFeel();
+    PointerCall up[4];
+    ASSERT_EQ(copyPointerCalls(up, 4), 1);
+    EXPECT_EQ(up[0].flags, leftUp);
+
+    // A button's Dwell action turns it on with the setting off, as left clicks.
+    feel = MouseFeel{};
+    BridgeRequests toggle;
+    toggle.dwellToggle = true;
+    time += period;
+    driveAirMouseWith(pointing(0, 0), released, time, feel, toggle);
+    EXPECT_EQ(hold(pointing(0, 0), released, 3.0), (std::vector<uint32_t>{leftDown, leftUp}));
+    time += period;
+    driveAirMouseWith(pointing(9, 0), released, time, feel, toggle);
+    EXPECT_TRUE(hold(pointing(9, 0), released, 3.0).empty());
+}

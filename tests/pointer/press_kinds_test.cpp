@@ -307,6 +307,50 @@ TEST(ButtonMap, OutputReleasesAtRestartAndTogglesTheCursor) {
         setButtonLine(k, "");
 }
 
+// Precision mode is held by an immediate short press, from its press to its
+// release, and toggled by another press kind; Dwell toggles the dwell click.
+TEST(ButtonMap, PrecisionHoldsOrTogglesAndDwellToggles) {
+    setDefaults();
+    const char* lines[buttonCount] = {"Precision", "press:B long:Precision double:Dwell", "", "",
+                                      ""};
+    ButtonActions actions[buttonCount];
+    char reason[400];
+    for (int k = 0; k < buttonCount; ++k) {
+        TextBuilder why(reason, sizeof reason);
+        ASSERT_TRUE(parseButtonActions(lines[k], &actions[k], why)) << lines[k] << reason;
+    }
+    ButtonMap map;
+    setButtonMap(map, actions, 500, 300);
+    ButtonState mouse;
+    // Per sample: "p" press, "r" release, "t" toggle of precision, "d" dwell.
+    const auto asked = [&](const char* states, double seconds) {
+        BridgeRequests r;
+        EXPECT_EQ(drive(map, states, seconds, &mouse, &r), "") << seconds;
+        return std::string(r.precisionPress ? "p" : "") + (r.precisionRelease ? "r" : "") +
+               (r.precisionToggle ? "t" : "") + (r.dwellToggle ? "d" : "") +
+               (r.recenter || r.clutchToggle || r.airMouseToggle ? "?" : "");
+    };
+    asked("00000", 0.00);
+    EXPECT_EQ(asked("10000", 0.01), "p");
+    EXPECT_EQ(asked("10000", 2.00), "");
+    EXPECT_EQ(asked("00000", 2.01), "");
+    EXPECT_EQ(asked("00000", 2.02), "");
+    EXPECT_EQ(asked("00000", 2.03), "r");
+    EXPECT_EQ(asked("01000", 3.00), "");
+    EXPECT_EQ(asked("01000", 3.60), "t");
+    for (double t = 3.61; t < 3.65; t += 0.01)
+        EXPECT_EQ(asked("00000", t), "");
+    asked("01000", 4.00);
+    for (double t = 4.01; t < 4.05; t += 0.01)
+        asked("00000", t);
+    EXPECT_EQ(asked("01000", 4.10), "d");
+    // A cycle's end forgets a held precision mode: no release follows.
+    EXPECT_EQ(asked("10000", 5.00), "p");
+    releaseButtonMap(map);
+    for (double t = 5.01; t < 5.06; t += 0.01)
+        EXPECT_EQ(asked("00000", t), "");
+}
+
 TEST(ButtonMap, GrammarReadsBackAndRefusesWithTheNames) {
     struct Case {
         const char* text;
@@ -321,8 +365,9 @@ TEST(ButtonMap, GrammarReadsBackAndRefusesWithTheNames) {
         {"press:Shift", "press:Shift", nullptr},
         {"long:Recenter double:AirMouse press:Clutch", "press:Clutch long:Recenter double:AirMouse",
          nullptr},
+        {"precision LONG:dwell", "press:Precision long:Dwell", nullptr},
         {"press:PgDn", nullptr, "'PgDn' is no name the buttons know: keys A-Z"},
-        {"press:F13", nullptr, "AirMouse"},
+        {"press:F13", nullptr, "AirMouse, Precision, Dwell"},
         {"hold:B", nullptr, "'hold' is no press kind"},
         {"press:B press:C", nullptr, "names the press action twice"},
         {"press:", nullptr, "has no action"},

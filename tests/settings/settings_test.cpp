@@ -306,6 +306,13 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_FALSE(accepts("longPress", "5001"));
     EXPECT_TRUE(accepts("doublePress", "1000"));
     EXPECT_FALSE(accepts("doublePress", "49"));
+    EXPECT_TRUE(accepts("mouseReachX", "0.1"));
+    EXPECT_FALSE(accepts("mouseReachY", "0"));
+    EXPECT_FALSE(accepts("mousePrecision", "0.5"));
+    EXPECT_TRUE(accepts("dwellClick", "double"));
+    EXPECT_FALSE(accepts("dwellClick", "on"));
+    EXPECT_FALSE(accepts("dwellTime", "100"));
+    EXPECT_FALSE(accepts("dwellRadius", "0"));
     EXPECT_TRUE(accepts("buttonPreset", "presenter"));
     EXPECT_TRUE(accepts("button4", ""));
     EXPECT_TRUE(accepts("button2", "press:PageDown long:Shift+F5 double:B"));

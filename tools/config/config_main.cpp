@@ -55,9 +55,10 @@ const char keyedNote[] =
     "key or chord (A-Z, 0-9, F1-F12, PageDown, PageUp, Home, End, Up, Down, Left,\n"
     "Right, Enter, Space, Esc, Tab, Backspace, Delete, Insert, Period, Comma, after\n"
     "Ctrl+, Shift+, Alt+ or Super+), LeftButton, RightButton, MiddleButton,\n"
-    "WheelUp, WheelDown, or the bridge's Recenter, Clutch (toggles) and AirMouse\n"
-    "(pointing on or off). Buttons: 0 left, 1 right, 2 wheel forward, 3 wheel\n"
-    "backward, 4 middle. Keys come only from the device's own buttons.\n";
+    "WheelUp, WheelDown, or the bridge's Recenter, Clutch (toggles), AirMouse\n"
+    "(pointing on or off), Precision (held on a short press, else it toggles) and\n"
+    "Dwell (the dwell click off or on). Buttons: 0 left, 1 right, 2 wheel forward,\n"
+    "3 wheel backward, 4 middle. Keys come only from the device's own buttons.\n";
 
 const char examples[] =
     "\n"

@@ -53,6 +53,12 @@ const FeelOption feelOptions[] = {
     {"--button-preset", "buttonPreset"},
     {"--long-press", "longPress"},
     {"--double-press", "doublePress"},
+    {"--reach-x", "mouseReachX"},
+    {"--reach-y", "mouseReachY"},
+    {"--precision", "mousePrecision"},
+    {"--dwell-click", "dwellClick"},
+    {"--dwell-time", "dwellTime"},
+    {"--dwell-radius", "dwellRadius"},
 };
 
 const char usage[] =
@@ -104,6 +110,17 @@ const char usage[] =
     "                         5000 (default 500)\n"
     "  --double-press MS      with --cursor: a second press this soon after a\n"
     "                         release is double, 50 to 1000 (default 300)\n"
+    "  --reach-x X, --reach-y X\n"
+    "                         with --cursor: the reach across and up, a factor on\n"
+    "                         the gain, 0.1 to 10 (default 1)\n"
+    "  --precision X          with --cursor: a button's Precision action divides the\n"
+    "                         gain by X, 1 to 20 (default 4)\n"
+    "  --dwell-click off|left|right|double|drag\n"
+    "                         with --cursor: a click at each rest (default off)\n"
+    "  --dwell-time MS        with a dwell click: how long a rest lasts, 200 to 5000\n"
+    "                         (default 1000)\n"
+    "  --dwell-radius PX      with a dwell click: how far the cursor may stray from\n"
+    "                         where the rest began, 1 to 200 (default 8)\n"
     "  --rate HZ              with --cursor: lines a second of raw traffic, for the\n"
     "                         times the air mouse sees, 1 to 10000 (default 150); a\n"
     "                         capture's records carry their own times\n"
@@ -174,6 +191,12 @@ int parseOptions(int argc, char** argv, Options* o) {
         buttonPresetOption,
         longPressOption,
         doublePressOption,
+        reachXOption,
+        reachYOption,
+        precisionOption,
+        dwellClickOption,
+        dwellTimeOption,
+        dwellRadiusOption,
         rateOption,
         versionOption
     };
@@ -199,6 +222,12 @@ int parseOptions(int argc, char** argv, Options* o) {
         {"button-preset", required_argument, nullptr, buttonPresetOption},
         {"long-press", required_argument, nullptr, longPressOption},
         {"double-press", required_argument, nullptr, doublePressOption},
+        {"reach-x", required_argument, nullptr, reachXOption},
+        {"reach-y", required_argument, nullptr, reachYOption},
+        {"precision", required_argument, nullptr, precisionOption},
+        {"dwell-click", required_argument, nullptr, dwellClickOption},
+        {"dwell-time", required_argument, nullptr, dwellTimeOption},
+        {"dwell-radius", required_argument, nullptr, dwellRadiusOption},
         {"rate", required_argument, nullptr, rateOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
@@ -269,7 +298,13 @@ int parseOptions(int argc, char** argv, Options* o) {
         case button4Option:
         case buttonPresetOption:
         case longPressOption:
-        case doublePressOption: {
+        case doublePressOption:
+        case reachXOption:
+        case reachYOption:
+        case precisionOption:
+        case dwellClickOption:
+        case dwellTimeOption:
+        case dwellRadiusOption: {
             // The air mouse's feel, checked and stored by the settings'
             // own rules.
             const FeelOption& feel = feelOptions[c - smoothingOption];
