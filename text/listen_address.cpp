@@ -6,12 +6,12 @@ namespace {
 
 constexpr char loopbackName[] = "localhost";
 
-bool isDigit(char c) {
+bool isDecimalDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
 int hexValue(char c) {
-    if (isDigit(c)) return c - '0';
+    if (isDecimalDigit(c)) return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
@@ -23,9 +23,9 @@ bool parseIpv4(const char* text, uint8_t out[4]) {
     const char* p = text;
     for (int part = 0; part < 4; ++part) {
         if (part > 0 && *p++ != '.') return false;
-        if (!isDigit(*p)) return false;
+        if (!isDecimalDigit(*p)) return false;
         int value = 0, digits = 0;
-        for (; isDigit(*p); ++p, ++digits)
+        for (; isDecimalDigit(*p); ++p, ++digits)
             value = value * 10 + (*p - '0');
         if (digits > 3 || value > 255 || (digits > 1 && p[-digits] == '0')) return false;
         out[part] = static_cast<uint8_t>(value);
