@@ -65,8 +65,8 @@ struct Settings {
     std::atomic<int32_t> mouseClickHold; // ms
     std::atomic<MouseRecenter> mouseRecenter;
     std::atomic<MouseClutch> mouseClutch;
-    std::atomic<int32_t> mouseScreen;    // mouseScreenPrimary, mouseScreenAll or a monitor 1..
-    std::atomic<float> mouseReachX; // gain of the horizontal axis, 1: as screenDistance gives
+    std::atomic<int32_t> mouseScreen; // mouseScreenPrimary, mouseScreenAll or a monitor 1..
+    std::atomic<float> mouseReachX;   // gain of the horizontal axis, 1: as screenDistance gives
     std::atomic<float> mouseReachY;
     std::atomic<float> mousePrecision; // the gain is divided by it in precision mode
     std::atomic<DwellClick> dwellClick;

@@ -26,7 +26,7 @@ enum class SettingKind : uint8_t {
     listenAddress,
     // webSocketOrigins: empty, or origins separated by commas
     originList,
-    screen,     // mouseScreen: primary, all or a monitor's number 1..16
+    screen, // mouseScreen: primary, all or a monitor's number 1..16
 };
 
 enum class RangeRule : uint8_t {

@@ -24,7 +24,7 @@ constexpr double dwellPauseSeconds = 0.5;
 struct DwellRules {
     DwellClick click = DwellClick::off;
     double seconds = 1.0; // the rest that clicks
-    float radius = 8.0f; // px
+    float radius = 8.0f;  // px
 };
 
 enum class DwellAction : uint8_t { none, click, press, release };

@@ -358,12 +358,12 @@ TEST(HeadlessNotes, ALanPortInUseSaysTheSystemsReason) {
     while (session.bridge.readLine(&line)) {
     }
     closeNativeSocket(holder);
-    EXPECT_TRUE(contains(session.bridge.errors(),
-                         "tolvane-headless: LAN server: cannot bind 0.0.0.0:" +
-                             std::to_string(session.lanPort) +
-                             ": Address already in use; another program uses the port (`ss "
-                             "-ltnp` shows which): end it, or choose another lanPort. The bridge "
-                             "tries again every three seconds\n"))
+    EXPECT_TRUE(contains(
+        session.bridge.errors(),
+        "tolvane-headless: LAN server: cannot bind 0.0.0.0:" + std::to_string(session.lanPort) +
+            ": Address already in use; another program uses the port (`ss "
+            "-ltnp` shows which): end it, or choose another lanPort. The bridge "
+            "tries again every three seconds\n"))
         << session.bridge.errors();
 }
 

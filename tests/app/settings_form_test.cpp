@@ -281,7 +281,8 @@ TEST_F(SettingsFormTest, ConfirmKeepsTheLinesAfterTheEleventh) {
     {
         std::ofstream out(path, std::ios::binary);
         out << "COM3\n1.000000\n4\n32\n1\n8096\n1\n0\n0\n0\n0\n"
-               "webSocketOrigins=null\nudpTarget=10.0.0.2:4242\nlaterSetting=on\nmouseClutch=right\n"
+               "webSocketOrigins=null\nudpTarget=10.0.0.2:4242\nlaterSetting=on\nmouseClutch="
+               "right\n"
                "lanAddress=127.0.0.1\n";
     }
     readSettingsFile(path);

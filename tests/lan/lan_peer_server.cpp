@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/lan/lan_server.h"
 #include "net/socket_layer.h"
+#include "output/lan/lan_server.h"
 #include "settings/settings.h"
 
 int main(int argc, char** argv) {

@@ -102,11 +102,11 @@ TEST(WebSocketHead, CompleteAtTheEmptyLine) {
         size_t taken;
     } cases[] = {
         {"GET / HTTP/1.1\r\nHost: a\r\n\r\n\x81\x81", 27}, // nothing of the frame behind it
-        {"GET / HTTP/1.1\nHost: a\n\n\x81\x81", 24},          // bare LF line ends
-        {"GET / HTTP/1.1\nHost: a\r\n\n", 25},               // mixed
+        {"GET / HTTP/1.1\nHost: a\n\n\x81\x81", 24},       // bare LF line ends
+        {"GET / HTTP/1.1\nHost: a\r\n\n", 25},             // mixed
         {"GET / HTTP/1.1\r\nHost: a\n\r\n", 26},
         {"a\r\n\r \n\r\n", 8}, // a line of CR and a blank, then the empty line
-        {"a\n\r\r\n", 5},       // four line-end bytes in a row, as always
+        {"a\n\r\r\n", 5},      // four line-end bytes in a row, as always
         {"GET / HTTP/1.1\r\nHost: a\r\n\r", 0},
         {"GET / HTTP/1.1\r\nHost: a\r\r", 0},
     };

@@ -168,7 +168,8 @@ bool serialPortIsOpen() {
 // A failed open, as the real server reports one.
 SystemResult lanOpenFailure() {
     SystemResult failed{false, EADDRINUSE, ""};
-    copyText(failed.reason, sizeof failed.reason, "cannot bind 0.0.0.0:8096: Address already in use");
+    copyText(failed.reason, sizeof failed.reason,
+             "cannot bind 0.0.0.0:8096: Address already in use");
     return failed;
 }
 
