@@ -10,16 +10,9 @@ here=$(cd "$(dirname "$0")" && pwd)
     echo "no simulator at $devsim"
     exit 77
 }
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null; done
-    for port in COM41 COM42 COM43; do "$here/../support/com_port.sh" "$prefix" $port --remove; done
-    WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
+com_ports="COM41 COM42 COM43"
+. "$here/../support/wine_bridge.sh"
+wine_test_scratch serial
 
 # Starts one simulator; its link is the COM port's target.
 start() {
@@ -39,9 +32,7 @@ start() {
     echo "$port -> $path ($*)"
 }
 
-export TOLVANE_WINEPREFIX=$prefix
-# Boot the prefix first: a first start may rebuild dosdevices.
-timeout 300 "$runner" cmd /c exit >/dev/null 2>&1
+wine_test_boot
 
 start COM41 --garbage 3 --bad-checksum 3 --cut 4:61
 start COM42 --silence-after 0

@@ -14,27 +14,9 @@ here=$(cd "$(dirname "$0")" && pwd)
     echo "no native tolvane-devsim at $devsim"
     exit 77
 }
-tmp=$(mktemp -d /tmp/tolv-dsu-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null; done
-    "$here/../support/com_port.sh" "$prefix" COM17 --remove
-    WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*"
-    for f in "$tmp"/*.txt; do
-        echo "--- $f"
-        cat "$f"
-    done
-    exit 1
-}
-
-export TOLVANE_WINEPREFIX=$prefix
-timeout 300 "$runner" cmd /c exit >/dev/null 2>&1
+com_ports="COM17"
+. "$here/../support/wine_bridge.sh"
+wine_test_start dsu
 
 port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 mkfifo "$tmp/devsim.fifo"

@@ -23,26 +23,11 @@ command -v Xvfb >/dev/null && command -v xdotool >/dev/null || {
 }
 width=1920 height=1080
 # A short folder: the link is the COM port's target.
-tmp=$(mktemp -d /tmp/tolv-wine-XXXXXX)
-pids=()
+com_ports="COM19"
+. "$here/../support/wine_bridge.sh"
 . "$here/../support/private_display.sh"
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null; done
-    "$here/../support/com_port.sh" "$prefix" COM19 --remove
-    WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
-    stop_private_display
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*"
-    for f in "$tmp"/*.txt; do
-        echo "--- $f"
-        cat "$f"
-    done
-    exit 1
-}
+wine_test_cleanup() { stop_private_display; }
+wine_test_scratch wine
 
 # Waits (bounded) until the file holds the line.
 await_line() {
@@ -59,8 +44,7 @@ free_port() {
 }
 
 start_private_display "$width" "$height" "$tmp" || fail "Xvfb did not start"
-export TOLVANE_WINEPREFIX=$prefix
-timeout 300 "$runner" cmd /c exit >/dev/null 2>&1
+wine_test_boot
 
 mkfifo "$tmp/devsim.fifo"
 "$devsim" --link "$tmp/dev" --quat 0,0,0,1 --buttons 00000 >"$tmp/devsim.fifo" &

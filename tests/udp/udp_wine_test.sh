@@ -12,27 +12,9 @@ here=$(cd "$(dirname "$0")" && pwd)
     echo "no native tolvane-devsim at $devsim"
     exit 77
 }
-tmp=$(mktemp -d /tmp/tolv-udp-XXXXXX)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null; done
-    "$here/../support/com_port.sh" "$prefix" COM18 --remove
-    WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-fail() {
-    echo "FAIL: $*"
-    for f in "$tmp"/*.txt; do
-        echo "--- $f"
-        cat "$f"
-    done
-    exit 1
-}
-
-export TOLVANE_WINEPREFIX=$prefix
-timeout 300 "$runner" cmd /c exit >/dev/null 2>&1
+com_ports="COM18"
+. "$here/../support/wine_bridge.sh"
+wine_test_start udp
 
 # The receiver holds its port from the start and checks the turns in order.
 python3 - "$tmp/port.txt" >"$tmp/receiver.txt" 2>&1 <<'PY' &
