@@ -41,7 +41,10 @@ for program in "$work"/root/usr/bin/*; do
     name=$(basename "$program")
     out=$("$program" --version) || fail "$name --version failed"
     [ "$out" = "$name $version" ] || fail "$name --version printed '$out'"
-    "$program" --help | grep -q "$name" || fail "$name --help does not name the program"
+    # Read whole: grep -q would stop at its match, and a long help that is
+    # still being written would end on SIGPIPE, which pipefail counts.
+    help=$("$program" --help) || fail "$name --help failed"
+    grep -q "$name" <<<"$help" || fail "$name --help does not name the program"
     man_page=$work/root/usr/share/man/man1/$name.1.gz
     [ -s "$man_page" ] || fail "no man page for $name"
 done
@@ -108,8 +111,9 @@ grep -q "^cannot open the serial port" "$work/check" || { cat "$work/check"; fai
 capture=$("$source_dir/cmake/wine-run.sh" "$folder/tolvane-decode.exe" --help | tr -d '\r' |
           sed -n 's/^  tolvane-decode \([^ -][^ ]*\)$/\1/p' | head -1)
 [ -n "$capture" ] && [ -f "$folder/$capture" ] || fail "tolvane-decode.exe --help names '$capture', which the zip lacks"
-(cd "$folder" && "$source_dir/cmake/wine-run.sh" ./tolvane-decode.exe "$capture") | grep -q . ||
-    fail "tolvane-decode.exe $capture printed nothing"
+decoded=$(cd "$folder" && "$source_dir/cmake/wine-run.sh" ./tolvane-decode.exe "$capture") ||
+    fail "tolvane-decode.exe $capture failed"
+[ -n "$decoded" ] || fail "tolvane-decode.exe $capture printed nothing"
 
 (cd "$folder" && exec "$source_dir/cmake/wine-run.sh" ./tolvane.exe) >"$work/tolvane.log" 2>&1 &
 program=$!
