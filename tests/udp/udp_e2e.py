@@ -244,6 +244,10 @@ def unreachable(rig):
         bridge.stop()
         said = [line for line in notes(bridge)
                 if "sending opentrack" not in line and "datagrams sent" not in line]
+        # A lookup still under way at the first cycle is said first; how soon
+        # the resolver answers is the machine's, not the bridge's.
+        if len(said) == 2 and "UDP output: looking up 'no-such-host.invalid'" in said[0]:
+            said.pop(0)
         assert len(said) == 1 and note in said[0], (target, said)
         assert not [line for line in bridge.lines if "UDP" in line], bridge.lines
         rig.close()
