@@ -11,26 +11,8 @@
 #include <cstring>
 
 #include "net/datagram_server.h"
+#include "net/socket_platform.h"
 #include "text/number_text.h"
-
-namespace {
-
-sockaddr_in socketAddress(uint32_t address, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(address);
-    a.sin_port = htons(port);
-    return a;
-}
-
-} // namespace
-
-bool parseIpv4Address(const char* text, uint32_t* address) {
-    in_addr a{};
-    if (text == nullptr || inet_pton(AF_INET, text, &a) != 1) return false;
-    *address = ntohl(a.s_addr);
-    return true;
-}
 
 NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -38,7 +20,7 @@ NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, s
         describeSocketError(errno, reason, reasonSize);
         return noSocket;
     }
-    const sockaddr_in a = socketAddress(address, port);
+    const sockaddr_in a = ipv4SocketAddress(address, port);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
         describeSocketError(errno, reason, reasonSize);
         close(fd);
@@ -76,7 +58,7 @@ long receiveDatagramFrom(NativeSocket socket, uint8_t* data, size_t capacity, Da
 }
 
 bool sendDatagramTo(NativeSocket socket, const uint8_t* data, size_t size, const DatagramPeer& to) {
-    const sockaddr_in a = socketAddress(to.address, to.port);
+    const sockaddr_in a = ipv4SocketAddress(to.address, to.port);
     for (;;) {
         const ssize_t sent =
             sendto(static_cast<int>(socket), data, size, MSG_DONTWAIT | MSG_NOSIGNAL,

@@ -4,30 +4,12 @@
 #include <ws2tcpip.h>
 
 #include "net/datagram_server.h"
+#include "net/socket_platform.h"
 #include "text/number_text.h"
 
 #ifndef SIO_UDP_CONNRESET
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
-
-namespace {
-
-sockaddr_in socketAddress(uint32_t address, uint16_t port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(address);
-    a.sin_port = htons(port);
-    return a;
-}
-
-} // namespace
-
-bool parseIpv4Address(const char* text, uint32_t* address) {
-    in_addr a{};
-    if (text == nullptr || inet_pton(AF_INET, text, &a) != 1) return false;
-    *address = ntohl(a.s_addr);
-    return true;
-}
 
 NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
     const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
@@ -41,7 +23,7 @@ NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, s
     BOOL report = FALSE;
     DWORD returned = 0;
     WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
-    const sockaddr_in a = socketAddress(address, port);
+    const sockaddr_in a = ipv4SocketAddress(address, port);
     if (bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
         describeSocketError(WSAGetLastError(), reason, reasonSize);
         closesocket(s);
@@ -79,7 +61,7 @@ long receiveDatagramFrom(NativeSocket socket, uint8_t* data, size_t capacity, Da
 }
 
 bool sendDatagramTo(NativeSocket socket, const uint8_t* data, size_t size, const DatagramPeer& to) {
-    const sockaddr_in a = socketAddress(to.address, to.port);
+    const sockaddr_in a = ipv4SocketAddress(to.address, to.port);
     const int sent =
         sendto(static_cast<SOCKET>(socket), reinterpret_cast<const char*>(data),
                static_cast<int>(size), 0, reinterpret_cast<const sockaddr*>(&a), sizeof a);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "net/datagram_server.h"
 #include "net/socket_platform.h"
 #include "text/number_text.h"
 
@@ -104,6 +105,22 @@ void appendListenAddress(TextBuilder& out, const ListenAddress& address, uint16_
     }
     out.append(":");
     out.appendInteger(port);
+}
+
+sockaddr_in ipv4SocketAddress(uint32_t address, uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(address);
+    a.sin_port = htons(port);
+    return a;
+}
+
+bool parseIpv4Address(const char* text, uint32_t* address) {
+    uint8_t bytes[4];
+    if (text == nullptr || !parseIpv4Text(text, bytes)) return false;
+    *address = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
+               bytes[3];
+    return true;
 }
 
 int fillListenAddress(const ListenAddress& address, uint16_t port, sockaddr_storage* out) {

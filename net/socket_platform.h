@@ -33,6 +33,9 @@ void failWith(SystemResult& result, TextBuilder& reason, int error);
 
 // "0.0.0.0:PORT", "A.B.C.D:PORT" or "[IPV6]:PORT" for what a listener binds.
 void appendListenAddress(TextBuilder& out, const ListenAddress& address, uint16_t port);
+// An IPv4 socket address from an address and port in host order.
+sockaddr_in ipv4SocketAddress(uint32_t address, uint16_t port);
+
 // Fills *out with what a listener on the address and port binds (every IPv4
 // address for ListenFamily::any); the size of the address filled in.
 int fillListenAddress(const ListenAddress& address, uint16_t port, sockaddr_storage* out);

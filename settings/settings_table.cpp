@@ -263,22 +263,6 @@ void describeDsuPort(TextBuilder& out) {
     out.append("UDP port of the DSU server (26760 is what emulators expect)");
 }
 
-// a.b.c.d, each a number 0..255 without leading zeros (which some readers
-// take as octal).
-bool isIpv4Text(const char* text) {
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0 && *text++ != '.') return false;
-        if (text[0] == '0' && text[1] >= '0' && text[1] <= '9') return false;
-        int digits = 0, value = 0;
-        while (*text >= '0' && *text <= '9' && digits < 4) {
-            value = value * 10 + (*text++ - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255) return false;
-    }
-    return *text == '\0';
-}
-
 // A button's line is kept as the table spells it, so that show and the file
 // read alike whatever case the user typed.
 template <int button> void storeButtonLine(const char* text) {
@@ -738,7 +722,7 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
         return false;
     }
     case SettingKind::ipv4:
-        if (isIpv4Text(text)) return true;
+        if (uint8_t bytes[4]; parseIpv4Text(text, bytes)) return true;
         reason.append("is no IPv4 address a.b.c.d (127.0.0.1 for this machine only, 0.0.0.0 for "
                       "every network)");
         return false;

@@ -17,22 +17,6 @@ int hexValue(char c) {
     return -1;
 }
 
-// Four decimal parts 0..255 up to the end of the text. A leading zero is
-// refused: some systems read "010" as octal, so it means different things.
-bool parseIpv4(const char* text, uint8_t out[4]) {
-    const char* p = text;
-    for (int part = 0; part < 4; ++part) {
-        if (part > 0 && *p++ != '.') return false;
-        if (!isDecimalDigit(*p)) return false;
-        int value = 0, digits = 0;
-        for (; isDecimalDigit(*p); ++p, ++digits)
-            value = value * 10 + (*p - '0');
-        if (digits > 3 || value > 255 || (digits > 1 && p[-digits] == '0')) return false;
-        out[part] = static_cast<uint8_t>(value);
-    }
-    return *p == '\0';
-}
-
 // Groups of one to four hex digits, at most one "::" for a run of zero
 // groups, and an IPv4 address in place of the last two groups.
 bool parseIpv6(const char* text, uint8_t out[16]) {
@@ -52,7 +36,7 @@ bool parseIpv6(const char* text, uint8_t out[16]) {
             ++end;
         if (*end == '.') {
             uint8_t v4[4];
-            if (count > 6 || !parseIpv4(p, v4)) return false;
+            if (count > 6 || !parseIpv4Text(p, v4)) return false;
             groups[count++] = static_cast<uint16_t>(v4[0] << 8 | v4[1]);
             groups[count++] = static_cast<uint16_t>(v4[2] << 8 | v4[3]);
             break;
@@ -92,6 +76,20 @@ void say(TextBuilder* reason, const char* text) {
 
 } // namespace
 
+bool parseIpv4Text(const char* text, uint8_t out[4]) {
+    const char* p = text;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0 && *p++ != '.') return false;
+        if (!isDecimalDigit(*p)) return false;
+        int value = 0, digits = 0;
+        for (; isDecimalDigit(*p); ++p, ++digits)
+            value = value * 10 + (*p - '0');
+        if (digits > 3 || value > 255 || (digits > 1 && p[-digits] == '0')) return false;
+        out[part] = static_cast<uint8_t>(value);
+    }
+    return *p == '\0';
+}
+
 bool parseListenAddress(const char* text, ListenAddress* address, TextBuilder* reason) {
     ListenAddress parsed;
     if (*text == '\0') {
@@ -126,7 +124,7 @@ bool parseListenAddress(const char* text, ListenAddress* address, TextBuilder* r
         }
     } else {
         parsed.family = ListenFamily::ipv4;
-        if (!parseIpv4(text, parsed.bytes)) {
+        if (!parseIpv4Text(text, parsed.bytes)) {
             say(reason, "is no IPv4 or IPv6 address nor localhost (for example 127.0.0.1, "
                         "192.168.1.20 or ::1; host names are not taken)");
             return false;

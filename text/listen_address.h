@@ -19,6 +19,10 @@ struct ListenAddress {
     uint8_t bytes[16] = {}; // network order: 4 bytes for IPv4, 16 for IPv6
 };
 
+// Reads "a.b.c.d" (each part 0..255, no leading zero: some readers take "010"
+// as octal) into out, in network order; false for anything else.
+bool parseIpv4Text(const char* text, uint8_t out[4]);
+
 // False with the reason ("is no IPv4 or IPv6 address ...") when text is no
 // such address; reason may be null. Host names other than localhost are not
 // taken: a listener binds an address, and a name may stand for several.
