@@ -118,8 +118,8 @@ sockaddr_in ipv4SocketAddress(uint32_t address, uint16_t port) {
 bool parseIpv4Address(const char* text, uint32_t* address) {
     uint8_t bytes[4];
     if (text == nullptr || !parseIpv4Text(text, bytes)) return false;
-    *address = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 |
-               bytes[3];
+    *address =
+        uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
     return true;
 }
 
