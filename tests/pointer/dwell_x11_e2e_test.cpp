@@ -7,7 +7,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
-#include <poll.h>
 
 #include <chrono>
 #include <cmath>
@@ -19,6 +18,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/device_lines.h"
+#include "tests/support/raw_input_watch.h"
 #include "tests/support/xvfb_server.h"
 
 namespace {
@@ -46,40 +46,6 @@ std::string script() {
     return text;
 }
 
-struct ButtonEvent {
-    bool press;
-    int button;
-    int x, y; // where the pointer was when the watcher saw it
-};
-
-// Raw button events until `count` are seen or the bound passes.
-std::vector<ButtonEvent> watchButtons(Display* d, size_t count) {
-    std::vector<ButtonEvent> seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (seen.size() < count && std::chrono::steady_clock::now() < deadline) {
-        if (XPending(d) == 0) {
-            pollfd p{ConnectionNumber(d), POLLIN, 0};
-            poll(&p, 1, 100);
-            continue;
-        }
-        XEvent event;
-        XNextEvent(d, &event);
-        if (event.type != GenericEvent || !XGetEventData(d, &event.xcookie)) continue;
-        const int type = event.xcookie.evtype;
-        if (type == XI_RawButtonPress || type == XI_RawButtonRelease) {
-            const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
-            ButtonEvent b{type == XI_RawButtonPress, raw->detail, -1, -1};
-            Window root, child;
-            int wx, wy;
-            unsigned int mask;
-            XQueryPointer(d, DefaultRootWindow(d), &root, &child, &b.x, &b.y, &wx, &wy, &mask);
-            seen.push_back(b);
-        }
-        XFreeEventData(d, &event.xcookie);
-    }
-    return seen;
-}
-
 } // namespace
 
 TEST(DwellX11, ClicksOncePerRestAndNeverWhileCreeping) {
@@ -89,16 +55,7 @@ TEST(DwellX11, ClicksOncePerRestAndNeverWhileCreeping) {
     setenv("DISPLAY", server.display, 1);
     Display* display = XOpenDisplay(server.display);
     ASSERT_NE(display, nullptr);
-    int opcode = 0, event = 0, error = 0;
-    ASSERT_TRUE(XQueryExtension(display, "XInputExtension", &opcode, &event, &error));
-    int major = 2, minor = 2;
-    ASSERT_EQ(XIQueryVersion(display, &major, &minor), Success);
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
-    XISetMask(bits, XI_RawButtonPress);
-    XISetMask(bits, XI_RawButtonRelease);
-    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-    XSync(display, False);
+    ASSERT_TRUE(selectRawInput(display, {XI_RawButtonPress, XI_RawButtonRelease}));
 
     std::string folder = scratchFolder("dwell");
     {
@@ -117,13 +74,15 @@ TEST(DwellX11, ClicksOncePerRestAndNeverWhileCreeping) {
         ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS}, folder, folder + "/headless.err"));
         // Three clicks: two rests of one round and one of the next, whatever
         // the phase the bridge started in.
-        const std::vector<ButtonEvent> seen = watchButtons(display, 6);
+        const std::vector<RawInputEvent> seen = watchRawInput(display, 6, std::chrono::seconds(60));
         ASSERT_EQ(seen.size(), 6u);
         int previous = 0; // -1 at the left rest, +1 at the right one
         for (size_t i = 0; i < seen.size(); i += 2) {
-            const ButtonEvent& down = seen[i];
-            const ButtonEvent& up = seen[i + 1];
-            EXPECT_TRUE(down.press && !up.press && down.button == 1 && up.button == 1) << i;
+            const RawInputEvent& down = seen[i];
+            const RawInputEvent& up = seen[i + 1];
+            EXPECT_TRUE(down.type == XI_RawButtonPress && up.type == XI_RawButtonRelease &&
+                        down.detail == 1 && up.detail == 1)
+                << i;
             // Only ever at a rest, never on the creep between them. A rest
             // that began late (the bridge started then) may end as the creep
             // begins: still within the radius (8 px) of the rest.

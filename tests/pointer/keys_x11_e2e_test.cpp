@@ -7,7 +7,6 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
-#include <poll.h>
 
 #include <chrono>
 #include <csignal>
@@ -17,6 +16,7 @@
 
 #include "tests/support/child_process.h"
 #include "tests/support/device_lines.h"
+#include "tests/support/raw_input_watch.h"
 #include "tests/support/xvfb_server.h"
 
 namespace {
@@ -47,30 +47,6 @@ std::string script() {
     return text;
 }
 
-// Raw key presses and releases as "+code" / "-code", until `count` are seen
-// or the bound passes.
-std::vector<std::string> watchKeys(Display* d, size_t count) {
-    std::vector<std::string> seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (seen.size() < count && std::chrono::steady_clock::now() < deadline) {
-        if (XPending(d) == 0) {
-            pollfd p{ConnectionNumber(d), POLLIN, 0};
-            poll(&p, 1, 100);
-            continue;
-        }
-        XEvent event;
-        XNextEvent(d, &event);
-        if (event.type != GenericEvent || !XGetEventData(d, &event.xcookie)) continue;
-        const int type = event.xcookie.evtype;
-        if (type == XI_RawKeyPress || type == XI_RawKeyRelease) {
-            const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
-            seen.push_back((type == XI_RawKeyPress ? "+" : "-") + std::to_string(raw->detail));
-        }
-        XFreeEventData(d, &event.xcookie);
-    }
-    return seen;
-}
-
 std::string code(Display* d, KeySym symbol, bool down) {
     return (down ? "+" : "-") + std::to_string(XKeysymToKeycode(d, symbol));
 }
@@ -84,16 +60,7 @@ TEST(KeysX11, ButtonsPressReleaseAndChordsReachTheServer) {
     setenv("DISPLAY", server.display, 1);
     Display* display = XOpenDisplay(server.display);
     ASSERT_NE(display, nullptr);
-    int opcode = 0, event = 0, error = 0;
-    ASSERT_TRUE(XQueryExtension(display, "XInputExtension", &opcode, &event, &error));
-    int major = 2, minor = 2;
-    ASSERT_EQ(XIQueryVersion(display, &major, &minor), Success);
-    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
-    XISetMask(bits, XI_RawKeyPress);
-    XISetMask(bits, XI_RawKeyRelease);
-    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
-    XSync(display, False);
+    ASSERT_TRUE(selectRawInput(display, {XI_RawKeyPress, XI_RawKeyRelease}));
 
     const std::vector<std::string> expected = {
         code(display, XK_Next, true),    code(display, XK_Next, false),
@@ -119,7 +86,10 @@ TEST(KeysX11, ButtonsPressReleaseAndChordsReachTheServer) {
                                                   "button3=double:B\n");
         Child bridge;
         ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS}, folder, folder + "/headless.err"));
-        const std::vector<std::string> seen = watchKeys(display, expected.size());
+        std::vector<std::string> seen;
+        for (const RawInputEvent& e :
+             watchRawInput(display, expected.size(), std::chrono::seconds(30)))
+            seen.push_back((e.type == XI_RawKeyPress ? "+" : "-") + std::to_string(e.detail));
         EXPECT_EQ(seen, expected);
 
         bridge.signal(SIGINT);
