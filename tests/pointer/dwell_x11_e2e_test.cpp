@@ -1,8 +1,8 @@
 // The dwell click end to end on X11: the simulator replays a scripted
 // motion (a rest, a slow creep, another rest, round again), the headless
 // bridge with dwellClick=left moves the pointer of a private Xvfb through
-// XTest, and an XInput2 raw event watcher on the root window counts the
-// button events and asks where the pointer was at each press.
+// XTest, and an XInput2 watcher on the root window counts the button events
+// and where the pointer was at each press.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -55,7 +55,7 @@ TEST(DwellX11, ClicksOncePerRestAndNeverWhileCreeping) {
     setenv("DISPLAY", server.display, 1);
     Display* display = XOpenDisplay(server.display);
     ASSERT_NE(display, nullptr);
-    ASSERT_TRUE(selectRawInput(display, {XI_RawButtonPress, XI_RawButtonRelease}));
+    ASSERT_TRUE(selectRawInput(display, {XI_ButtonPress, XI_ButtonRelease}));
 
     std::string folder = scratchFolder("dwell");
     {
@@ -77,10 +77,11 @@ TEST(DwellX11, ClicksOncePerRestAndNeverWhileCreeping) {
         const std::vector<RawInputEvent> seen = watchRawInput(display, 6, std::chrono::seconds(60));
         ASSERT_EQ(seen.size(), 6u);
         int previous = 0; // -1 at the left rest, +1 at the right one
+        unsigned long previousAt = 0;
         for (size_t i = 0; i < seen.size(); i += 2) {
             const RawInputEvent& down = seen[i];
             const RawInputEvent& up = seen[i + 1];
-            EXPECT_TRUE(down.type == XI_RawButtonPress && up.type == XI_RawButtonRelease &&
+            EXPECT_TRUE(down.type == XI_ButtonPress && up.type == XI_ButtonRelease &&
                         down.detail == 1 && up.detail == 1)
                 << i;
             // Only ever at a rest, never on the creep between them. A rest
@@ -91,9 +92,14 @@ TEST(DwellX11, ClicksOncePerRestAndNeverWhileCreeping) {
                                                             : 0;
             EXPECT_NE(rest, 0) << "a click at " << down.x << "," << down.y;
             EXPECT_NEAR(down.y, 360, 3);
-            // One click per rest: the next is at the other one.
-            EXPECT_NE(rest, previous) << "two clicks at " << down.x;
+            // One click per rest: the next is at the other one, or (a machine
+            // so busy that the bridge read a rest in one burst) at the same
+            // place a round (9 s) later, never within the same rest (2.5 s).
+            if (rest == previous) {
+                EXPECT_GT(down.time - previousAt, 4500u) << "two clicks at " << down.x;
+            }
             previous = rest;
+            previousAt = down.time;
         }
 
         bridge.signal(SIGINT);

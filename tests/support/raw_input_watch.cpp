@@ -30,13 +30,24 @@ std::vector<RawInputEvent> watchRawInput(Display* display, size_t count,
         XEvent event;
         XNextEvent(display, &event);
         if (event.type != GenericEvent || !XGetEventData(display, &event.xcookie)) continue;
-        const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
-        RawInputEvent e{event.xcookie.evtype, raw->detail, -1, -1};
-        Window root, child;
-        int windowX, windowY;
-        unsigned int buttons;
-        XQueryPointer(display, DefaultRootWindow(display), &root, &child, &e.x, &e.y, &windowX,
-                      &windowY, &buttons);
+        const int type = event.xcookie.evtype;
+        RawInputEvent e{type, 0, 0, -1, -1};
+        if (type == XI_ButtonPress || type == XI_ButtonRelease) {
+            const auto* device = static_cast<const XIDeviceEvent*>(event.xcookie.data);
+            e.detail = device->detail;
+            e.time = device->time;
+            e.x = static_cast<int>(device->root_x);
+            e.y = static_cast<int>(device->root_y);
+        } else {
+            const auto* raw = static_cast<const XIRawEvent*>(event.xcookie.data);
+            e.detail = raw->detail;
+            e.time = raw->time;
+            Window root, child;
+            int windowX, windowY;
+            unsigned int buttons;
+            XQueryPointer(display, DefaultRootWindow(display), &root, &child, &e.x, &e.y, &windowX,
+                          &windowY, &buttons);
+        }
         seen.push_back(e);
         XFreeEventData(display, &event.xcookie);
     }

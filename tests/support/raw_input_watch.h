@@ -11,13 +11,16 @@
 #include <vector>
 
 struct RawInputEvent {
-    int type;   // XI_RawKeyPress, XI_RawButtonRelease, ...
-    int detail; // the key code or the button number
-    int x, y;   // where the pointer was when the watcher saw it
+    int type;           // XI_RawKeyPress, XI_RawButtonRelease, ...
+    int detail;         // the key code or the button number
+    unsigned long time; // the server's milliseconds
+    // Where the pointer was: at the event for button events, else when the
+    // watcher saw it.
+    int x, y;
 };
 
-// Selects raw events of the given types from every master device; false
-// when the server has no XInput 2.2.
+// Selects events of the given types (XI_RawKeyPress, XI_ButtonPress, ...)
+// from every master device; false when the server has no XInput 2.2.
 bool selectRawInput(Display* display, std::initializer_list<int> types);
 
 // The selected events, in order, until count are seen or the bound passes.
