@@ -171,7 +171,11 @@ class Bridge:
         assert "ERROR" not in errors and "WARNING" not in errors, errors
 
     def show(self):
+        # The line that tells why a connection ended may still be on its way.
+        time.sleep(0.5)
         print("event log:\n" + "\n".join(self.transcript), file=sys.stderr)
+        print("standard error:\n" + open(os.path.join(self.folder, "err")).read(),
+              file=sys.stderr)
 
     def kill(self):
         for process in (self.bridge, self.devsim):
