@@ -150,16 +150,56 @@ double cpuNow() {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// The worker's free-running pass, one line after another at `rate`: the
+// per-line step with the mouse window only, then the air mouse as the
+// worker's output. Starts afresh, with button 4 given `button4`.
+struct Feed {
+    LineStepSettings step;
+    LineState state{&mouseWindow, &lanWindow};
+
+    explicit Feed(const char* button4, int32_t averaging = 32) {
+        mouseWindow.count = 0;
+        setButtonLine(4, button4);
+        resetMouseReference();
+        pointerOutput.begin();
+        step.mouseAveraging = mouseWindowLength(mouseFeelFromSettings(), averaging);
+        step.lanWindow = false;
+    }
+
+    // Line n; how many left presses the air mouse sent for it.
+    long pass(const char* line, int n) {
+        LinePass pass = stepLine(state, step, line, deviceLineLength);
+        pass.received = std::chrono::steady_clock::time_point(
+            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(n / rate)));
+        const long before = leftDowns;
+        pointerOutput.pass(pass);
+        return leftDowns - before;
+    }
+};
+
+// A hand's tremor: a small rotation of `sigma` radians per axis, its draws
+// taken last axis first so that the seeds give the numbers the README shows.
+Quaternion tremor(std::mt19937& random, std::normal_distribution<double>& noise, double sigma) {
+    const double az = sigma * noise(random), ay = sigma * noise(random);
+    const double ax = sigma * noise(random);
+    return smallRotation(ax, ay, az);
+}
+
+const char* modeName(const Mode& mode, char* name, size_t size) {
+    if (mode.feel.smoothing == MouseSmoothing::adaptive)
+        std::snprintf(name, size, "adaptive %.2g Hz, beta %.3g", mode.feel.minCutoff,
+                      mode.feel.beta);
+    else
+        std::snprintf(name, size, "average %d", mode.averaging);
+    return name;
+}
+
 // One run: rest, then the turn about the vertical axis; noise of `sigma`
 // radians per axis (0: the noise-free response).
 Run runMode(const Mode& mode, double sigma, uint32_t seed, bool precise = false) {
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, 1.0);
-    mouseWindow.count = 0;
-    setButtonLine(4, precise ? "press:Precision" : "");
-    resetMouseReference();
-    pointerOutput.begin();
-
     // A pose a little off the axes, so that the lines' rounding is not special.
     const Quaternion rest = smallRotation(0.02, -0.03, 0.01);
     const Quaternion turned = multiply(smallRotation(0, stepDegrees * pi / 180.0, 0), rest);
@@ -169,28 +209,17 @@ Run runMode(const Mode& mode, double sigma, uint32_t seed, bool precise = false)
     std::vector<Line> lines(total);
     for (int n = 0; n < total; ++n) {
         const Quaternion truth = n < restSamples ? rest : turned;
-        const Quaternion jolt =
-            smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
         // Precision mode is held by button 4 from the second line on.
-        deviceLine(lines[n].text, multiply(jolt, truth), precise && n > 0 ? "00001" : "00000");
+        deviceLine(lines[n].text, multiply(tremor(random, noise, sigma), truth),
+                   precise && n > 0 ? "00001" : "00000");
     }
-    // The worker's free-running pass: the per-line step with the mouse
-    // window only, then the air mouse as the worker's output, with the
-    // settings of this mode.
     settings.mouseSmoothing = mode.feel.smoothing;
     settings.mouseMinCutoff = mode.feel.minCutoff;
     settings.mouseBeta = mode.feel.beta;
-    LineStepSettings step;
-    step.mouseAveraging = mouseWindowLength(mouseFeelFromSettings(), mode.averaging);
-    step.lanWindow = false;
-    LineState state{&mouseWindow, &lanWindow};
+    Feed feed(precise ? "press:Precision" : "", mode.averaging);
     const double started = cpuNow();
     for (int n = 0; n < total; ++n) {
-        LinePass pass = stepLine(state, step, lines[n].text, deviceLineLength);
-        pass.received = std::chrono::steady_clock::time_point(
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                std::chrono::duration<double>(n / rate)));
-        pointerOutput.pass(pass);
+        feed.pass(lines[n].text, n);
         xs[n] = cursorX;
         ys[n] = cursorY;
     }
@@ -239,13 +268,7 @@ Run runMode(const Mode& mode, double sigma, uint32_t seed, bool precise = false)
 long wanderClicks(double speed, double sigma, uint32_t seed, double seconds) {
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, 1.0);
-    mouseWindow.count = 0;
-    setButtonLine(4, "");
-    resetMouseReference();
-    pointerOutput.begin();
-    LineStepSettings step;
-    step.lanWindow = false;
-    LineState state{&mouseWindow, &lanWindow};
+    Feed feed("");
     double yaw = 0.0, pitch = 0.0, heading = 0.0;
     char line[deviceLineBufferSize];
     long clicks = 0;
@@ -260,16 +283,8 @@ long wanderClicks(double speed, double sigma, uint32_t seed, double seconds) {
         pitch += speed * std::sin(heading) / rate;
         const Quaternion truth = multiply(smallRotation(pitch * pi / 180.0, 0, 0),
                                           smallRotation(0, yaw * pi / 180.0, 0));
-        const Quaternion jolt =
-            smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
-        deviceLine(line, multiply(jolt, truth), "00000");
-        LinePass pass = stepLine(state, step, line, deviceLineLength);
-        pass.received = std::chrono::steady_clock::time_point(
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                std::chrono::duration<double>(n / rate)));
-        const long before = leftDowns;
-        pointerOutput.pass(pass);
-        if (n >= rate && leftDowns > before) ++clicks;
+        deviceLine(line, multiply(tremor(random, noise, sigma), truth), "00000");
+        if (feed.pass(line, n) > 0 && n >= rate) ++clicks;
     }
     return clicks;
 }
@@ -279,28 +294,15 @@ long wanderClicks(double speed, double sigma, uint32_t seed, double seconds) {
 double secondsToClick(double sigma, uint32_t seed) {
     std::mt19937 random(seed);
     std::normal_distribution<double> noise(0.0, 1.0);
-    mouseWindow.count = 0;
-    setButtonLine(4, "");
-    resetMouseReference();
-    pointerOutput.begin();
-    LineStepSettings step;
-    step.lanWindow = false;
-    LineState state{&mouseWindow, &lanWindow};
+    Feed feed("");
     const Quaternion rest = smallRotation(0.02, -0.03, 0.01);
     const Quaternion turned = multiply(smallRotation(0, stepDegrees * pi / 180.0, 0), rest);
     char line[deviceLineBufferSize];
     const int turnAt = 3 * static_cast<int>(rate), total = turnAt + 5 * static_cast<int>(rate);
     for (int n = 0; n < total; ++n) {
-        const Quaternion jolt =
-            smallRotation(sigma * noise(random), sigma * noise(random), sigma * noise(random));
-        deviceLine(line, multiply(jolt, n < turnAt ? rest : turned), "00000");
-        LinePass pass = stepLine(state, step, line, deviceLineLength);
-        pass.received = std::chrono::steady_clock::time_point(
-            std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                std::chrono::duration<double>(n / rate)));
-        const long before = leftDowns;
-        pointerOutput.pass(pass);
-        if (n >= turnAt && leftDowns > before) return (n - turnAt + 1) / rate;
+        deviceLine(line, multiply(tremor(random, noise, sigma), n < turnAt ? rest : turned),
+                   "00000");
+        if (feed.pass(line, n) > 0 && n >= turnAt) return (n - turnAt + 1) / rate;
     }
     return -1.0;
 }
@@ -414,16 +416,12 @@ int main(int argc, char** argv) {
         const Run clean = runMode(mode, 0.0, 1u);
         std::sort(reach.begin(), reach.end());
         char name[64];
-        if (mode.feel.smoothing == MouseSmoothing::adaptive)
-            std::snprintf(name, sizeof name, "adaptive %.2g Hz, beta %.3g", mode.feel.minCutoff,
-                          mode.feel.beta);
-        else
-            std::snprintf(name, sizeof name, "average %d", mode.averaging);
         char reachText[32];
         std::snprintf(reachText, sizeof reachText, "%d (%d-%d)", reach[reach.size() / 2],
                       reach.front(), reach.back());
-        std::printf("%-28s %10.2f %13s %13d %8.1f px %9.0f\n", name, jitter / seeds, reachText,
-                    clean.samplesTo90, clean.overshoot, cpu / static_cast<double>(samples) * 1e9);
+        std::printf("%-28s %10.2f %13s %13d %8.1f px %9.0f\n", modeName(mode, name, sizeof name),
+                    jitter / seeds, reachText, clean.samplesTo90, clean.overshoot,
+                    cpu / static_cast<double>(samples) * 1e9);
     }
 
     // Precision mode: the same seeds at rest, with button 4 holding it.
@@ -438,13 +436,8 @@ int main(int argc, char** argv) {
             precise += runMode(mode, sigma, 1000u + static_cast<uint32_t>(s), true).jitter;
         }
         char name[64];
-        if (mode.feel.smoothing == MouseSmoothing::adaptive)
-            std::snprintf(name, sizeof name, "adaptive %.2g Hz, beta %.3g", mode.feel.minCutoff,
-                          mode.feel.beta);
-        else
-            std::snprintf(name, sizeof name, "average %d", mode.averaging);
-        std::printf("%-28s %10.2f %10.2f %8.3f %8.3f\n", name, plain / seeds, precise / seeds,
-                    precise / plain, 1.0 / precision);
+        std::printf("%-28s %10.2f %10.2f %8.3f %8.3f\n", modeName(mode, name, sizeof name),
+                    plain / seeds, precise / seeds, precise / plain, 1.0 / precision);
     }
     setButtonLine(4, "");
 
