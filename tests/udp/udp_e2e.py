@@ -200,7 +200,8 @@ def osc(rig):
     assert got == replies, (got[:3], replies[:3])
 
 
-def polled_run(rig, target, fmt, count=25):
+def polled_run(rig, target, fmt, count=25, until=None):
+    """count polls, then more until until(bridge) holds (bounded)."""
     devsim, port, log = rig.device()
     lan_port = free_port()
     bridge = rig.bridge(port, 0, target, fmt, lan_port=lan_port, lan=1)
@@ -213,7 +214,9 @@ def polled_run(rig, target, fmt, count=25):
             assert time.monotonic() < deadline, "the LAN server never listened"
             time.sleep(0.05)
     replies = []
-    for _ in range(count):
+    deadline = time.monotonic() + BOUND
+    while len(replies) < count or (until is not None and not until(bridge)):
+        assert time.monotonic() < deadline, f"{len(replies)} polls and still not {until}"
         client.sendall(b"D")
         reply = b""
         while len(reply) < 72:
@@ -236,13 +239,19 @@ def polled(rig):
 
 
 def unreachable(rig):
-    closed = Receiver()
-    closed_target = f"127.0.0.1:{closed.port}"
-    closed.socket.close()
+    # The port stays taken on another loopback address, so that no other
+    # program's socket can get it while nothing listens at 127.0.0.1.
+    holder = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    holder.bind(("127.0.0.2", 0))
+    closed_target = f"127.0.0.1:{holder.getsockname()[1]}"
     for target, note in ((closed_target, f"UDP output: cannot send to {closed_target} ("),
                          ("no-such-host.invalid:4242",
                           "UDP output off: cannot resolve 'no-such-host.invalid'")):
-        bridge, replies, expected = polled_run(rig, target, "opentrack", count=40)
+        # The refusal comes back with a later datagram and the resolver
+        # answers when it does: polls go on until the note is there.
+        bridge, replies, expected = polled_run(
+            rig, target, "opentrack", count=40,
+            until=lambda b, note=note: any(note in line for line in notes(b)))
         assert replies == expected[:len(replies)], target
         bridge.stop()
         said = [line for line in notes(bridge)
@@ -255,6 +264,7 @@ def unreachable(rig):
         assert not [line for line in bridge.lines if "UDP" in line], bridge.lines
         rig.close()
         rig.children.clear()
+    holder.close()
 
 
 SKIPPED = 77
