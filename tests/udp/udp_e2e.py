@@ -216,7 +216,7 @@ def polled_run(rig, target, fmt, count=25, until=None):
     replies = []
     deadline = time.monotonic() + BOUND
     while len(replies) < count or (until is not None and not until(bridge)):
-        assert time.monotonic() < deadline, f"{len(replies)} polls and still not {until}"
+        assert time.monotonic() < deadline, (len(replies), bridge.errors())
         client.sendall(b"D")
         reply = b""
         while len(reply) < 72:
@@ -260,7 +260,7 @@ def unreachable(rig):
         # the resolver answers is the machine's, not the bridge's.
         if len(said) == 2 and "UDP output: looking up 'no-such-host.invalid'" in said[0]:
             said.pop(0)
-        assert len(said) == 1 and note in said[0], (target, said)
+        assert len(said) == 1 and note in said[0], (target, notes(bridge))
         assert not [line for line in bridge.lines if "UDP" in line], bridge.lines
         rig.close()
         rig.children.clear()
