@@ -1,6 +1,7 @@
 // The recorder through the real programs: what the bridge records decodes to
 // the replies it sent, both presets are recorded, and neither a full disk nor
 // Ctrl+C leaves half a line; its start never waits on what the path names.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -286,6 +287,10 @@ TEST(RecorderStart, AFifoIsDecodedLiveAndNothingHoldsTheStart) {
         << early.errors();
 
     // Its reader first: the decoder prints the lines while the bridge records.
+    // A read end held here as well makes "a reader" true however late the
+    // decoder opens its own; it reads what waits in the pipe then.
+    const int held = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(held, 0);
     Child decoder;
     ASSERT_TRUE(decoder.start({TOLVANE_DECODE, "live"}, run.folder, run.folder + "/decode.err"));
     ASSERT_TRUE(run.startDevice({"--stream", "200"}));
@@ -301,6 +306,7 @@ TEST(RecorderStart, AFifoIsDecodedLiveAndNothingHoldsTheStart) {
     while (decoder.readLine(&line)) {
     }
     EXPECT_EQ(decoder.waitExit(), 0) << readFile(run.folder + "/decode.err");
+    close(held);
 
     // A character device is a stream too.
     Child onDevice;
