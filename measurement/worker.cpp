@@ -19,6 +19,8 @@ namespace {
 
 constexpr auto retryPause = std::chrono::milliseconds(3000);
 constexpr auto runPause = std::chrono::milliseconds(100);
+// How long a quiet LAN client may leave the user's buttons held down.
+constexpr int heldLapseMs = 1000;
 
 // Recorded worker; touched only by the thread that runs the shell's commands.
 std::thread workerThread;
@@ -181,6 +183,10 @@ PassOutcome takeLine(Measurement& m, bool poll, bool requested) {
 }
 
 PassOutcome clientDrivenPass(Measurement& m) {
+    // Outputs act only on the samples a client asks for: one that stops
+    // asking must not keep a button or key down.
+    if (anyOutput(&LineOutput::holding) && !requestWithin(heldLapseMs))
+        walkOutputs(&LineOutput::lapse);
     int command = readRequest();
     if (command < 0) {
         report(WorkerEventKind::socketReadFailed);

@@ -36,6 +36,9 @@ long receiveBytes(NativeSocket socket, unsigned char* out, size_t count);
 // The same, waiting at most timeoutMs for something to arrive: -2 when
 // nothing did.
 long receiveWithin(NativeSocket socket, void* out, size_t count, int timeoutMs);
+// Waits at most timeoutMs for something to read (or the end of the stream,
+// or an error, which the next receive then finds): false when nothing came.
+bool waitToReceive(NativeSocket socket, int timeoutMs);
 // One send call; the count it reported (0 or less on failure).
 long sendBytes(NativeSocket socket, const void* data, size_t length);
 // Tells the peer nothing more comes (a FIN); receives still work.

@@ -129,6 +129,13 @@ long receiveWithin(NativeSocket socket, void* out, size_t count, int timeoutMs) 
     return static_cast<long>(n);
 }
 
+bool waitToReceive(NativeSocket socket, int timeoutMs) {
+    pollfd p{static_cast<int>(socket), POLLIN, 0};
+    const int ready = poll(&p, 1, timeoutMs);
+    // A signal cuts the wait short: the caller's next receive waits on.
+    return ready != 0;
+}
+
 long sendBytes(NativeSocket socket, const void* data, size_t length) {
     for (;;) {
         ssize_t sent = send(static_cast<int>(socket), data, length, MSG_NOSIGNAL);

@@ -145,6 +145,13 @@ long receiveWithin(NativeSocket socket, void* out, size_t count, int timeoutMs) 
     return n < 0 ? -1 : n;
 }
 
+bool waitToReceive(NativeSocket socket, int timeoutMs) {
+    WSAPOLLFD p{};
+    p.fd = asSocket(socket);
+    p.events = POLLRDNORM;
+    return WSAPoll(&p, 1, timeoutMs) != 0;
+}
+
 long sendBytes(NativeSocket socket, const void* data, size_t length) {
     return send(asSocket(socket), static_cast<const char*>(data), static_cast<int>(length), 0);
 }

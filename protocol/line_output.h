@@ -28,6 +28,12 @@ struct LineOutput {
     // Every line the line search read, accepted or not, in list order; the
     // first output that asks for a restart ends the walk.
     OutputOutcome (*pass)(const LinePass& pass) = nullptr;
+    // Whether it holds something down on the user's desktop (a button, a
+    // key) that must not stay down when samples stop coming.
+    bool (*holding)() = nullptr;
+    // No fresh sample came for a while (a LAN client stopped asking) while
+    // it was holding: let go (worker's thread).
+    void (*lapse)() = nullptr;
     // The cycle ends in a restart (worker's thread), after the port closed.
     void (*restart)() = nullptr;
     // A Run or shutdown stops the worker: from any thread, may come while

@@ -1,7 +1,7 @@
 // The headless bridge: the whole measurement without a window. Settings come
 // from "tolv.conf" in the working directory (or --config PATH); every
 // event-log message is also written to standard output as one line, notes for
-// people go to standard error; Ctrl+C (SIGINT, SIGTERM) ends it.
+// people go to standard error; Ctrl+C (SIGINT, SIGTERM, SIGHUP, SIGQUIT) ends it.
 #include <getopt.h>
 
 #include <chrono>

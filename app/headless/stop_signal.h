@@ -1,6 +1,6 @@
 #pragma once
 // Waiting for the console's request to end the program: SIGINT/SIGTERM on
-// POSIX, Ctrl+C, Ctrl+Break and the console closing on Windows.
+// POSIX (and SIGHUP, SIGQUIT), Ctrl+C, Ctrl+Break and the console closing on Windows.
 // stop_signal_posix.cpp, stop_signal_win32.cpp.
 
 // Called once at start-up, before any other thread is started.

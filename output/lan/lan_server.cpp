@@ -188,6 +188,14 @@ int readRequest() {
     return receiveClientByte(&byte) ? byte : -1;
 }
 
+bool requestWithin(int timeoutMs) {
+    NativeSocket socket = borrowSocket(clientSocket);
+    if (socket == noSocket) return true;
+    const bool ready = waitToReceive(socket, timeoutMs);
+    returnSocket(clientSocket, socket);
+    return ready;
+}
+
 ReplyOutcome sendMotionOutput(const MotionOutput& motion, const ButtonState& buttons) {
     char reply[2 + replyTextSize];
     int length = connection.webSocket ? formatReplyFrame(reply, sizeof reply, motion, buttons)

@@ -34,6 +34,9 @@ SystemResult openLanServer();
 // are answered and pongs dropped on the way, and a close frame from the client
 // is answered and then fails the read like a closed connection.
 int readRequest();
+// Whether the client sends something (or goes away) within timeoutMs, so
+// that the worker can let go of what it holds while a client stays quiet.
+bool requestWithin(int timeoutMs);
 
 enum class ReplyOutcome { sent, skipped, failed };
 

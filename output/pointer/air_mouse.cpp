@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "output/pointer/held_input.h"
 #include "output/pointer/pointer.h"
 #include "settings/settings.h"
 
@@ -15,6 +16,9 @@ namespace {
 
 // Button states last acted upon; the worker's thread only.
 int32_t previousButtons[5] = {0, 0, 0, 0, 0};
+// Let go by the bridge while the device still held it: the button acts
+// again only after the device lets it go.
+bool letGoWhileHeld[5] = {false, false, false, false, false};
 
 // Event flag words per button (left, right, wheel forward, wheel backward,
 // middle): sent when its state becomes 1 / leaves 1; 0 means no event.
@@ -36,8 +40,20 @@ void computeScreenDistancePixels() {
 }
 
 void resetPreviousButtons() {
-    for (int32_t& p : previousButtons)
-        p = 0;
+    for (int k = 0; k < 5; ++k) {
+        previousButtons[k] = 0;
+        letGoWhileHeld[k] = false;
+    }
+}
+
+void releaseAirMouseButtons(bool untilLetGo) {
+    for (int k = 0; k < 5; ++k) {
+        const bool down = previousButtons[k] == 1;
+        if (down && buttonUpFlags[k] != 0) sendHeldMouseEvent(buttonUpFlags[k], 0);
+        if (untilLetGo && down) letGoWhileHeld[k] = true;
+        if (!untilLetGo) letGoWhileHeld[k] = false;
+        previousButtons[k] = 0;
+    }
 }
 
 void pointingDirection(const MotionOutput& mouseOutput, float direction[3]) {
@@ -118,13 +134,19 @@ int32_t previousButton(int k) {
 
 bool buttonsChange(const ButtonState& buttons) {
     for (int k = 0; k < 5; ++k)
-        if (buttonWheelDirection[k] == 0 && buttons.button[k] != previousButtons[k]) return true;
+        if (buttonWheelDirection[k] == 0 && !letGoWhileHeld[k] &&
+            buttons.button[k] != previousButtons[k])
+            return true;
     return false;
 }
 
 void injectButtons(const ButtonState& buttons) {
     for (int k = 0; k < 5; ++k) {
         const int32_t s = buttons.button[k];
+        if (letGoWhileHeld[k]) {
+            if (s == 1) continue;
+            letGoWhileHeld[k] = false;
+        }
         // The wheel buttons have no previous state to compare with: a held
         // wheel button repeats with every sample.
         if (s == previousButtons[k] && buttonWheelDirection[k] == 0) continue;
@@ -136,10 +158,10 @@ void injectButtons(const ButtonState& buttons) {
                 uint32_t data = 0;
                 if (buttonWheelDirection[k] > 0) data = speed;
                 if (buttonWheelDirection[k] < 0) data = 0u - speed;
-                sendMouseEvent(buttonDownFlags[k], static_cast<int32_t>(data));
+                sendHeldMouseEvent(buttonDownFlags[k], static_cast<int32_t>(data));
             }
         } else if (buttonUpFlags[k] != 0) {
-            sendMouseEvent(buttonUpFlags[k], 0);
+            sendHeldMouseEvent(buttonUpFlags[k], 0);
         }
         previousButtons[k] = s;
     }

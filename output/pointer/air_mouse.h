@@ -20,6 +20,11 @@ extern std::atomic<float> screenReachY;
 void computeScreenDistancePixels();
 // Forgets the button states last acted upon (all up), at each new cycle.
 void resetPreviousButtons();
+// Sends the up of each mouse button the device holds down and forgets the
+// states, so that a button still held goes down again with the next sample;
+// untilLetGo: it does not, until the device has let it go (the bridge let go
+// of it behind the hand's back).
+void releaseAirMouseButtons(bool untilLetGo);
 // The screen position for an output; false when a coordinate is not a number
 // (the cursor then stays where it is).
 bool cursorPosition(const MotionOutput& mouseOutput, int32_t* x, int32_t* y);

@@ -1,6 +1,6 @@
 #include "output/pointer/button_map.h"
 
-#include "output/pointer/keys.h"
+#include "output/pointer/held_input.h"
 #include "output/pointer/pointer.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
@@ -19,7 +19,7 @@ const uint32_t mouseUp[3] = {mouseEventAbsolute | mouseEventLeftUp,
 constexpr int32_t wheelNotch = 120;
 
 void keyDown(ButtonMap& map, KeyId key) {
-    if (!sendKey(key, true)) {
+    if (!sendHeldKey(key, true)) {
         const int i = static_cast<int>(key);
         if (!map.keySaid[i])
             sayNote("keys", NoteLevel::problem,
@@ -34,7 +34,7 @@ void keyDown(ButtonMap& map, KeyId key) {
 // Releases the keys held since `from`, the last pressed first.
 void keysUpTo(ButtonMap& map, int from) {
     while (map.heldKeyCount > from)
-        sendKey(map.heldKeys[--map.heldKeyCount], false);
+        sendHeldKey(map.heldKeys[--map.heldKeyCount], false);
 }
 
 void tapChord(ButtonMap& map, const ButtonAction& action) {
@@ -54,15 +54,15 @@ void act(ButtonMap& map, int button, const ButtonAction& action, bool hold,
     case ActionKind::mouse: {
         const int m = static_cast<int>(action.mouse);
         if (action.mouse == MouseAction::wheelUp || action.mouse == MouseAction::wheelDown) {
-            sendMouseEvent(mouseEventWheel,
-                           action.mouse == MouseAction::wheelUp ? wheelNotch : -wheelNotch);
+            sendHeldMouseEvent(mouseEventWheel,
+                               action.mouse == MouseAction::wheelUp ? wheelNotch : -wheelNotch);
             break;
         }
-        sendMouseEvent(mouseDown[m], 0);
+        sendHeldMouseEvent(mouseDown[m], 0);
         if (hold)
             map.heldMouse[button] = true;
         else
-            sendMouseEvent(mouseUp[m], 0);
+            sendHeldMouseEvent(mouseUp[m], 0);
         break;
     }
     case ActionKind::bridge:
@@ -89,7 +89,7 @@ void releaseMouse(ButtonMap& map, int button) {
     map.heldMouse[button] = false;
     const ButtonAction& a = map.actions[button].action[0];
     if (a.kind == ActionKind::mouse && static_cast<int>(a.mouse) < 3)
-        sendMouseEvent(mouseUp[static_cast<int>(a.mouse)], 0);
+        sendHeldMouseEvent(mouseUp[static_cast<int>(a.mouse)], 0);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "output/pointer/air_mouse.h"
+#include "output/pointer/held_input.h"
 #include "output/pointer/one_euro.h"
 #include "output/pointer/pointer.h"
 #include "protocol/output_note.h"
@@ -28,6 +29,9 @@ struct FeelState {
     // Where the cursor was last put (before the integer conversion).
     bool shown;
     float shownX, shownY;
+    // Where the device pointed then, before the limits: past an edge the
+    // cursor stays at the edge while the hand still moves.
+    float aimX, aimY;
     bool clutchHeld;
     double holdUntil; // the cursor holds still before this time
     bool holding;
@@ -54,12 +58,12 @@ void sendDwell(DwellAction action, DwellClick click) {
     const uint32_t down = mouseEventAbsolute | (right ? mouseEventRightDown : mouseEventLeftDown);
     const uint32_t up = mouseEventAbsolute | (right ? mouseEventRightUp : mouseEventLeftUp);
     const int clicks = click == DwellClick::doubleClick ? 2 : 1;
-    if (action == DwellAction::press) sendMouseEvent(down, 0);
-    if (action == DwellAction::release) sendMouseEvent(up, 0);
+    if (action == DwellAction::press) sendHeldMouseEvent(down, 0);
+    if (action == DwellAction::release) sendHeldMouseEvent(up, 0);
     if (action != DwellAction::click) return;
     for (int i = 0; i < clicks; ++i) {
-        sendMouseEvent(down, 0);
-        sendMouseEvent(up, 0);
+        sendHeldMouseEvent(down, 0);
+        sendHeldMouseEvent(up, 0);
     }
 }
 
@@ -396,9 +400,12 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         sy = state.anchorY + (sy - state.rawY) / divisor;
         placed = !std::isnan(sx) && !std::isnan(sy);
     }
+    const float aimX = sx, aimY = sy;
     if (placed) limitToScreen(&sx, &sy);
     if (!still && placed) {
         placeCursor(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
+        state.aimX = aimX;
+        state.aimY = aimY;
         state.shown = true;
         state.shownX = sx;
         state.shownY = sy;
@@ -410,7 +417,8 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
     if (state.shown || state.dwell.dragging) {
         const DwellRules rules{dwell, feel.dwellTimeMs / 1000.0,
                                static_cast<float>(feel.dwellRadius)};
-        sendDwell(stepDwell(state.dwell, rules, state.shownX, state.shownY, seconds, suspended),
-                  dwell);
+        // The rest is the hand's, not the cursor's: pointing past an edge
+        // and moving is no rest.
+        sendDwell(stepDwell(state.dwell, rules, state.aimX, state.aimY, seconds, suspended), dwell);
     }
 }

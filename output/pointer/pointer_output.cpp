@@ -4,6 +4,7 @@
 
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/button_map.h"
+#include "output/pointer/held_input.h"
 #include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer.h"
 #include "output/pointer/screen_choice.h"
@@ -12,11 +13,52 @@
 
 namespace {
 
+// A button or key held this long without a fresh sample is let go: a LAN
+// client that stopped asking, or a device that sends only lines it refuses,
+// must not keep the user's buttons down.
+constexpr double heldLapseSeconds = 1.0;
+
 // The buttons as the user mapped them; the worker's thread only.
 ButtonMap buttonMap{};
+// When the last accepted sample arrived (steady seconds); < 0: none yet.
+double lastFresh = -1.0;
 
 bool mouseOn() {
     return settings.mouseEnabled.load() != 0;
+}
+
+// The device is read for the pointer while the air mouse is on, or while a
+// button line (or the presenter preset) gives a button something to do.
+bool pointerReads() {
+    return mouseOn() || buttonMap.any;
+}
+
+double secondsOf(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(t.time_since_epoch()).count();
+}
+
+// The one release every end goes through: the mapped buttons' keys and
+// mouse buttons, a dwell drag, the air mouse's own buttons, then whatever
+// is still down. untilLetGo: a device button still held acts again only once
+// it has been let go and pressed anew.
+void releaseHeld(bool untilLetGo) {
+    releaseButtonMap(buttonMap);
+    releaseMouseFeel();
+    releaseAirMouseButtons(untilLetGo);
+    releaseHeldInput();
+}
+
+bool holdsInput() {
+    return inputHeld();
+}
+
+// No fresh sample for heldLapseSeconds while something is down.
+void lapseHeld() {
+    if (!inputHeld()) return;
+    releaseHeld(true);
+    sayNote("pointer", NoteLevel::problem,
+            "buttons: no fresh sample for 1 s, so what the device's buttons held is let go; "
+            "press the button again once samples come");
 }
 
 // The screen mouseScreen chooses, from the monitors as they are at the
@@ -67,6 +109,7 @@ void useMouseScreen() {
 // A new worker (the Run command) forgets a recenter's or a clutch's
 // reference; a restart keeps it.
 void prepareMouse() {
+    lastFresh = -1.0;
     if (mouseOn()) useMouseScreen();
     computeScreenDistancePixels();
     resetMouseReference();
@@ -84,15 +127,40 @@ void prepareMouse() {
 // Each cycle, the buttons (and the feel's smoothing and gestures) start
 // afresh; the buttons' mapping is read again.
 void beginMouse() {
+    releaseHeld(false);
     resetPreviousButtons();
     resetMouseFeel();
-    releaseButtonMap(buttonMap);
     loadButtonMap(buttonMap);
+    lastFresh = -1.0;
+    static bool lanSaid = false;
+    const bool lan = settings.deviceMode.load() == devicePresetC && settings.lanEnabled.load() != 0;
+    if (buttonMap.any && lan && !lanSaid)
+        sayNote("pointer", NoteLevel::info,
+                "buttons: with the LAN server on (lanEnabled=1), the button lines act only on "
+                "the samples a LAN client asks for, and not at all while none asks");
+    lanSaid = lanSaid || (buttonMap.any && lan);
+}
+
+// Without the air mouse, only what the mapped buttons send: keys, clicks
+// and the wheel; the bridge's own actions have no cursor to act on.
+void driveButtonsOnly(const LinePass& pass, double seconds) {
+    if (!buttonMap.any) return;
+    ButtonState ignored;
+    BridgeRequests requests;
+    driveButtonMap(buttonMap, *pass.buttons, seconds, &ignored, &requests);
 }
 
 OutputOutcome driveMouse(const LinePass& pass) {
-    if (!pass.accepted || !mouseOn()) return {};
-    const double seconds = std::chrono::duration<double>(pass.received.time_since_epoch()).count();
+    const double seconds = secondsOf(pass.received);
+    // Measured on the samples' own times, so that the decoder does on a
+    // capture what the bridge did live.
+    if (lastFresh >= 0.0 && seconds - lastFresh >= heldLapseSeconds) lapseHeld();
+    if (!pass.accepted) return {};
+    lastFresh = seconds;
+    if (!mouseOn()) {
+        driveButtonsOnly(pass, seconds);
+        return {};
+    }
     if (!buttonMap.any) {
         driveAirMouse(*pass.mouseOutput, *pass.buttons, seconds, mouseFeelFromSettings());
         return {};
@@ -107,17 +175,18 @@ OutputOutcome driveMouse(const LinePass& pass) {
 
 // No key or button stays down past the cycle or the worker that pressed it.
 void releaseKeys() {
-    releaseButtonMap(buttonMap);
-    releaseMouseFeel();
+    releaseHeld(false);
 }
 
 } // namespace
 
 const LineOutput pointerOutput = {
     .prepare = prepareMouse,
-    .readsUnasked = mouseOn,
+    .readsUnasked = pointerReads,
     .begin = beginMouse,
     .pass = driveMouse,
+    .holding = holdsInput,
+    .lapse = lapseHeld,
     .restart = releaseKeys,
     .finish = releaseKeys,
 };

@@ -14,9 +14,13 @@
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>
 #include <xcb/xtest.h>
 
+#include <poll.h>
+
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 
@@ -193,6 +197,29 @@ bool openX11Pointer() {
 void closeX11Pointer() {
     if (!connection) return;
     available = false;
+    // One round trip before the end: the server drops the requests it has
+    // not yet read when the connection closes, and the last ones are the
+    // releases of whatever the bridge held. Bounded: a server that hangs
+    // must not hold the bridge's exit.
+    const xcb_get_input_focus_cookie_t cookie = xcb_get_input_focus(connection);
+    xcb_flush(connection);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (;;) {
+        void* reply = nullptr;
+        xcb_generic_error_t* error = nullptr;
+        if (xcb_poll_for_reply(connection, cookie.sequence, &reply, &error) != 0 ||
+            xcb_connection_has_error(connection)) {
+            std::free(reply);
+            std::free(error);
+            break;
+        }
+        if (std::chrono::steady_clock::now() > until) break;
+        pollfd p{xcb_get_file_descriptor(connection), POLLIN, 0};
+        poll(&p, 1, 50);
+        // Reads what came, the reply included.
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
+            std::free(event);
+    }
     xcb_disconnect(connection);
     connection = nullptr;
 }

@@ -211,6 +211,14 @@ int readRequest() {
     return command;
 }
 
+bool requestWithin(int timeoutMs) {
+    std::unique_lock<std::mutex> guard(lock);
+    if (clientOpen && world.requests.empty() && world.requestReadBlocks)
+        changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                         [] { return !clientOpen || !world.requests.empty(); });
+    return !clientOpen || !world.requests.empty() || !world.requestReadBlocks;
+}
+
 ReplyOutcome sendMotionOutput(const MotionOutput& motion, const ButtonState& buttons) {
     std::lock_guard<std::mutex> guard(lock);
     bool result = clientOpen;
