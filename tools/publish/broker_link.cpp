@@ -236,7 +236,8 @@ Failure describeTls(const std::string& head) {
                          : "the broker needs a certificate that passes"),
                 true};
     if (tlsAlert != 0) {
-        const std::string alert = ERR_reason_error_string(ERR_PACK(ERR_LIB_SSL, 0, tlsAlert));
+        const char* name = ERR_reason_error_string(ERR_PACK(ERR_LIB_SSL, 0, tlsAlert));
+        const std::string alert = name != nullptr ? name : "alert " + std::to_string(tlsAlert);
         if (ownCertificate)
             return {where + " refused the client certificate given to --cert (" + alert + "): " +
                         (tlsAlert == SSL_R_TLSV1_ALERT_UNKNOWN_CA
