@@ -347,8 +347,9 @@ class FakeBridge:
 
 
 def make_certificates(openssl, folder):
-    """A CA, the broker's certificate for the name localhost only, a client
-    certificate, and a second CA that signed none of them."""
+    """A CA, the broker's certificate for the name localhost only (and one of
+    them that expired yesterday), a client certificate, and a second CA that
+    signed none of them but a stranger's client certificate."""
     def run(*args):
         subprocess.run([openssl, *args], cwd=folder, check=True, capture_output=True,
                        timeout=BOUND)
@@ -356,30 +357,43 @@ def make_certificates(openssl, folder):
     for ca in ("ca", "other-ca"):
         run("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
             f"/CN=tolvane test {ca}", "-keyout", f"{ca}.key", "-out", f"{ca}.crt")
-    for name, extension in (("server", "subjectAltName=DNS:localhost"),
-                            ("client", "extendedKeyUsage=clientAuth")):
+    for name, extension, ca, days in (("server", "subjectAltName=DNS:localhost", "ca", "2"),
+                                      ("expired", "subjectAltName=DNS:localhost", "ca", "-1"),
+                                      ("client", "extendedKeyUsage=clientAuth", "ca", "2"),
+                                      ("stranger", "extendedKeyUsage=clientAuth", "other-ca",
+                                       "2")):
         run("req", "-newkey", "rsa:2048", "-nodes", "-subj", f"/CN={name}",
             "-keyout", f"{name}.key", "-out", f"{name}.csr")
         with open(os.path.join(folder, f"{name}.ext"), "w") as f:
             f.write(extension + "\n")
-        run("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-            "-CAcreateserial", "-days", "2", "-extfile", f"{name}.ext", "-out", f"{name}.crt")
+        run("x509", "-req", "-in", f"{name}.csr", "-CA", f"{ca}.crt", "-CAkey", f"{ca}.key",
+            "-CAcreateserial", "-days", days, "-extfile", f"{name}.ext", "-out", f"{name}.crt")
 
 
 PASSWORD = "c0rrect-h0rse"
 
 
 def login_cases(broker):
-    """(what, arguments, environment, the one line about the broker or None
-    when the gateway is to publish). broker: the ports of the listeners."""
+    """(what, arguments, environment, the one line said that is not about the
+    bridge: the end (exit status 1), or when it starts with WARNING, a note
+    of a gateway that publishes; None: it publishes without a word).
+    broker: the ports of the listeners."""
     tls = ["--tls", "--cafile", "ca.crt"]
     login = ["--username", "gw", "--password-file", "password"]
-    plain, secure, mutual = broker
+    plain, secure, mutual, expired = broker
     return [
         ("login and CA", ["--mqtt", f"localhost:{secure}", *login, *tls], {}, None),
         ("client certificate", ["--mqtt", f"localhost:{mutual}", "--username", "gw", *tls,
                                 "--cert", "client.crt", "--key", "client.key"],
          {"TOLVANE_MQTT_PASSWORD": PASSWORD}, None),
+        ("password for all", ["--mqtt", f"localhost:{secure}", "--username", "gw",
+                              "--password-file", "password-for-all", *tls], {},
+         "WARNING: the password file password-for-all can be read by every user of the "
+         "machine (mode 644): make it yours alone with chmod 600 password-for-all"),
+        ("NUL in the password", ["--mqtt", f"localhost:{secure}", "--username", "gw",
+                                 "--password-file", "password-with-nul", *tls], {},
+         "the first line of the password file password-with-nul holds a NUL byte (byte 5), "
+         "where the password would end: save the password as plain text"),
         ("no login", ["--mqtt", f"127.0.0.1:{plain}"], {},
          f"the MQTT broker at 127.0.0.1:{plain} refused the login (Connection Refused: not "
          "authorised): it wants a login: give --username, and the password in "
@@ -395,18 +409,39 @@ def login_cases(broker):
         ("wrong name", ["--mqtt", f"127.0.0.1:{secure}", *login, *tls], {},
          f"the MQTT broker at 127.0.0.1:{secure} shows a certificate that is not for the name "
          "'127.0.0.1': give --mqtt a name the certificate holds"),
+        ("expired certificate", ["--mqtt", f"localhost:{expired}", *login, *tls], {},
+         f"the MQTT broker at localhost:{expired} shows a certificate that fails the check "
+         "(certificate has expired): the broker needs a renewed certificate"),
+        ("no client certificate", ["--mqtt", f"localhost:{mutual}", *login, *tls], {},
+         f"the MQTT broker at localhost:{mutual} asks for a client certificate ("),
+        ("stranger's certificate", ["--mqtt", f"localhost:{mutual}", *login, *tls,
+                                    "--cert", "stranger.crt", "--key", "stranger.key"], {},
+         f"the MQTT broker at localhost:{mutual} refused the client certificate given to "
+         "--cert (tlsv1 alert unknown ca): the broker's cafile does not hold the CA"),
     ]
+
+
+def gateway_said(err_path):
+    """What the gateway said that is not about the bridge."""
+    return [line for line in open(err_path).read().splitlines() if " the bridge at " not in line]
 
 
 def run_login(tools, scratch):
     make_certificates(tools["openssl"], scratch)
-    with open(os.path.join(scratch, "password"), "w") as f:
-        f.write(PASSWORD + "\n")
-    os.chmod(os.path.join(scratch, "password"), 0o600)
+    for name, text, mode in (("password", PASSWORD + "\n", 0o600),
+                             ("password-for-all", PASSWORD + "\n", 0o644),
+                             ("password-with-nul", PASSWORD[:4] + "\0" + PASSWORD[4:] + "\n",
+                              0o600)):
+        with open(os.path.join(scratch, name), "w") as f:
+            f.write(text)
+        os.chmod(os.path.join(scratch, name), mode)
     subprocess.run([tools["mosquitto_passwd"], "-c", "-b", "broker-passwords", "gw", PASSWORD],
                    cwd=scratch, check=True, capture_output=True, timeout=BOUND)
-    ports = [free_port() for _ in range(3)]
-    files = f"cafile {scratch}/ca.crt\ncertfile {scratch}/server.crt\nkeyfile {scratch}/server.key\n"
+    ports = [free_port() for _ in range(4)]
+
+    def files(certificate):
+        return (f"cafile {scratch}/ca.crt\ncertfile {scratch}/{certificate}.crt\n"
+                f"keyfile {scratch}/{certificate}.key\n")
     conf = os.path.join(scratch, "mosquitto.conf")
     with open(conf, "w") as f:
         # Run as root, the broker would switch to its own user, who cannot
@@ -414,10 +449,14 @@ def run_login(tools, scratch):
         f.write(f"user {getpass.getuser()}\nper_listener_settings false\nallow_anonymous false\n"
                 f"password_file {scratch}/broker-passwords\n"
                 f"listener {ports[0]} 127.0.0.1\n"
-                f"listener {ports[1]} 127.0.0.1\n{files}"
-                f"listener {ports[2]} 127.0.0.1\n{files}require_certificate true\n")
+                f"listener {ports[1]} 127.0.0.1\n{files('server')}"
+                f"listener {ports[2]} 127.0.0.1\n{files('server')}require_certificate true\n"
+                f"listener {ports[3]} 127.0.0.1\n{files('expired')}")
     s = Setup(tools, scratch)
     bridge = FakeBridge()
+    # A port that takes connections and never answers, as a broker that hangs
+    # does: the gateway says what it waits for (and keeps waiting).
+    silent = socket.create_server(("127.0.0.1", 0))
     try:
         log = open(os.path.join(scratch, "mosquitto.log"), "a")
         s.start([tools["mosquitto"], "-c", conf], stderr=log)
@@ -432,6 +471,9 @@ def run_login(tools, scratch):
         wait_until(listening, "the broker to listen")
         sub = s.start([tools["mosquitto_sub"], "-h", "127.0.0.1", "-p", str(ports[0]),
                        "-u", "gw", "-P", PASSWORD, "-t", PREFIX + "/motion", "-F", "%r %t %p"])
+        silent_port = silent.getsockname()[1]
+        waiting = s.publisher(["--bridge", f"127.0.0.1:{bridge.port}", "--mqtt",
+                               f"127.0.0.1:{silent_port}"], "silent-broker")
         for what, args, environment, expected in login_cases(ports):
             err_path = os.path.join(scratch, what.replace(" ", "-") + ".err")
             with open(err_path, "w") as err:
@@ -440,24 +482,34 @@ def run_login(tools, scratch):
                      "--rate", "50", *args], cwd=scratch, stdout=subprocess.DEVNULL, stderr=err,
                     env=dict(os.environ, **environment))
             try:
-                if expected is None:
+                if expected is None or expected.startswith("WARNING"):
                     seen = len(sub.lines)
                     sub.wait_for(lambda lines: len(lines) > seen + 3, what)
                     with open(f"/proc/{gateway.pid}/cmdline", "rb") as f:
                         assert PASSWORD.encode() not in f.read(), what
                     gateway.send_signal(signal.SIGINT)
                     assert gateway.wait(timeout=BOUND) == 0, what
+                    warned = [line for line in gateway_said(err_path) if "WARNING" in line]
+                    assert warned == ([] if expected is None else [
+                        "tolvane-publish: " + expected]), (what, warned)
                     continue
                 # Said once, and the end: waiting cannot mend it.
-                assert gateway.wait(timeout=BOUND) == 1, what
-                said = [line for line in open(err_path).read().splitlines()
-                        if "MQTT broker" in line]
+                try:
+                    assert gateway.wait(timeout=BOUND) == 1, what
+                except subprocess.TimeoutExpired:
+                    raise AssertionError(f"{what}: still running after {BOUND} s")
+                said = gateway_said(err_path)
                 assert len(said) == 1 and said[0].startswith("tolvane-publish: " + expected), \
                     (what, said)
             finally:
                 if gateway.poll() is None:
                     gateway.kill()
                     gateway.wait()
+        wait_until(lambda: "MQTT" in open(waiting.err_path).read(), "the silent broker's line")
+        assert waiting.process.poll() is None
+        said = gateway_said(waiting.err_path)
+        assert said == [f"tolvane-publish: waiting for the MQTT broker at 127.0.0.1:{silent_port} "
+                        "(no answer within 10 s: is this port its MQTT listener?)"], said
     except AssertionError:
         for name in sorted(os.listdir(scratch)):
             if name.endswith((".err", ".log")):
@@ -465,6 +517,7 @@ def run_login(tools, scratch):
         raise
     finally:
         bridge.server.close()
+        silent.close()
         s.close()
 
 

@@ -1,6 +1,7 @@
 #include "tools/publish/broker_link.h"
 
 #include <mosquitto.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 #include <pthread.h>
@@ -8,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -17,6 +19,8 @@
 
 namespace {
 
+// Also the connect time-out: libmosquitto gives up on a broker that has not
+// answered (TCP, TLS and CONNACK) within it.
 constexpr int keepAliveSeconds = 10;
 
 mosquitto* client = nullptr;
@@ -24,7 +28,7 @@ std::thread brokerThread;
 std::string loginName, passwordSource;
 std::string brokerHost, brokerName, prefix, motionTopic, buttonsTopic, statusTopic;
 int brokerPort = 0;
-bool tlsOn = false, ownCaFile = false;
+bool tlsOn = false, ownCaFile = false, ownCertificate = false;
 pthread_t mainThread;
 
 // Set when the broker's answer cannot change by waiting; the main thread is
@@ -32,10 +36,13 @@ pthread_t mainThread;
 std::atomic<bool> gaveUp{false};
 
 // What libmosquitto logged about the TLS handshake of the last attempt: the
-// host name check, the certificate check's result and the first error line.
+// host name check, the certificate check's result, the broker's alert about
+// the gateway's own certificate (OpenSSL's reason code) and the first error
+// line.
 std::mutex tlsLock;
 bool tlsNameMismatch = false;
 long tlsVerifyResult = X509_V_OK;
+int tlsAlert = 0;
 std::string tlsError;
 
 std::atomic<bool> stopping{false};
@@ -76,12 +83,44 @@ void onConnect(mosquitto*, void*, int code) {
     }
 }
 
+// The alerts a broker sends about the client's certificate, or the lack of
+// one. A handshake failure is what a TLS 1.2 broker sends for a missing one.
+bool clientCertificateAlert(int reason) {
+    switch (reason) {
+    case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
+    case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
+    case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
+    case SSL_R_SSLV3_ALERT_UNSUPPORTED_CERTIFICATE:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_REVOKED:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED:
+    case SSL_R_SSLV3_ALERT_CERTIFICATE_UNKNOWN:
+    case SSL_R_TLSV1_ALERT_UNKNOWN_CA:
+    case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// libmosquitto logs OpenSSL's errors as text; their packed code follows
+// "error:" ("error:0A00045C:SSL routines::tlsv13 alert certificate required").
+int sslReason(const char* text) {
+    const char* at = std::strstr(text, "error:");
+    if (at == nullptr) return 0;
+    char* end = nullptr;
+    const unsigned long code = std::strtoul(at + 6, &end, 16);
+    if (end == at + 6 || *end != ':' || ERR_GET_LIB(code) != ERR_LIB_SSL) return 0;
+    return ERR_GET_REASON(code);
+}
+
 // Called from libmosquitto's handshake while its SSL object still exists, so
 // the certificate check's result can be read here and nowhere later.
 void onLog(mosquitto* mosq, void*, int level, const char* text) {
     if (level != MOSQ_LOG_ERR || !tlsOn) return;
     std::lock_guard<std::mutex> guard(tlsLock);
     if (std::strstr(text, "host name verification failed") != nullptr) tlsNameMismatch = true;
+    if (const int reason = sslReason(text); tlsAlert == 0 && clientCertificateAlert(reason))
+        tlsAlert = reason;
     if (const SSL* ssl = static_cast<const SSL*>(mosquitto_ssl_get(mosq)); ssl != nullptr) {
         const long result = SSL_get_verify_result(ssl);
         if (result != X509_V_OK) tlsVerifyResult = result;
@@ -91,13 +130,14 @@ void onLog(mosquitto* mosq, void*, int level, const char* text) {
 
 bool tlsFailureLogged() {
     std::lock_guard<std::mutex> guard(tlsLock);
-    return tlsNameMismatch || tlsVerifyResult != X509_V_OK || !tlsError.empty();
+    return tlsNameMismatch || tlsVerifyResult != X509_V_OK || tlsAlert != 0 || !tlsError.empty();
 }
 
 void forgetTlsFailure() {
     std::lock_guard<std::mutex> guard(tlsLock);
     tlsNameMismatch = false;
     tlsVerifyResult = X509_V_OK;
+    tlsAlert = 0;
     tlsError.clear();
 }
 
@@ -159,7 +199,7 @@ struct Failure {
 };
 
 // The certificate checks that fail for the gateway's own options (which CA it
-// trusts); an expired certificate is the broker's to renew, so it is waited for.
+// trusts).
 bool untrustedIssuer(long result) {
     return result == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY ||
            result == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT ||
@@ -183,9 +223,33 @@ Failure describeTls(const std::string& head) {
                                : "the system's CA certificates do not hold the CA that signed it; "
                                  "give that CA's certificate with --cafile"),
                 true};
+    // Any other failed check is the broker's certificate to mend (or this
+    // machine's clock): retrying the same certificate cannot pass.
     if (tlsVerifyResult != X509_V_OK)
-        return {head + " (its certificate fails the check: " +
-                X509_verify_cert_error_string(tlsVerifyResult) + ")"};
+        return {where + " shows a certificate that fails the check (" +
+                    X509_verify_cert_error_string(tlsVerifyResult) + "): " +
+                    (tlsVerifyResult == X509_V_ERR_CERT_HAS_EXPIRED
+                         ? "the broker needs a renewed certificate, or this machine's clock is "
+                           "wrong"
+                     : tlsVerifyResult == X509_V_ERR_CERT_NOT_YET_VALID
+                         ? "check this machine's clock"
+                         : "the broker needs a certificate that passes"),
+                true};
+    if (tlsAlert != 0) {
+        const char* name = ERR_reason_error_string(ERR_PACK(ERR_LIB_SSL, 0, tlsAlert));
+        const std::string alert = name != nullptr ? name : "alert " + std::to_string(tlsAlert);
+        if (ownCertificate)
+            return {where + " refused the client certificate given to --cert (" + alert + "): " +
+                        (tlsAlert == SSL_R_TLSV1_ALERT_UNKNOWN_CA
+                             ? "the broker's cafile does not hold the CA that signed it"
+                         : tlsAlert == SSL_R_SSLV3_ALERT_CERTIFICATE_EXPIRED
+                             ? "it has expired"
+                             : "the broker's log says why"),
+                    true};
+        return {where + " asks for a client certificate (" + alert +
+                    "): give one with --cert and --key",
+                true};
+    }
     // libmosquitto's own lines ("Error: ...") are about the files given;
     // OpenSSL's ("OpenSSL Error[0]: ...") about the connection.
     const std::string own = "Error: ", openssl = "OpenSSL Error[0]: ";
@@ -222,9 +286,26 @@ Failure describe(int code, int savedErrno, bool hadSession) {
     // A failed handshake may surface as a lost connection too: what was
     // logged about it decides.
     if (tlsOn && (code == MOSQ_ERR_TLS || tlsFailureLogged())) return describeTls(head);
-    if (code == MOSQ_ERR_ERRNO) return {head + " (" + std::strerror(savedErrno) + ")"};
-    if (code == MOSQ_ERR_EAI) return {head + " (the host name cannot be resolved)"};
-    return {head + " (" + mosquitto_strerror(code) + ")"};
+    const std::string seconds = std::to_string(keepAliveSeconds) + " s";
+    switch (code) {
+    case MOSQ_ERR_ERRNO:
+        return {head + " (" +
+                (savedErrno != 0 ? std::strerror(savedErrno) : "the connection failed") + ")"};
+    case MOSQ_ERR_EAI:
+        return {head + " (the host name cannot be resolved)"};
+    case MOSQ_ERR_KEEPALIVE:
+        return {head + (hadSession ? " (no answer for " + seconds + ")"
+                                   : " (no answer within " + seconds +
+                                         ": is this port its MQTT listener?)")};
+    case MOSQ_ERR_MALFORMED_PACKET:
+        return {head + " (it sent a malformed packet)"};
+    default:
+        break;
+    }
+    // Older libmosquitto names fewer of its codes than it returns.
+    const std::string text = mosquitto_strerror(code);
+    return {head + " (" +
+            (text == "Unknown error." ? "libmosquitto error " + std::to_string(code) : text) + ")"};
 }
 
 bool isStopping() {
@@ -342,6 +423,7 @@ bool startBrokerLink(const PublishOptions& options, std::string* problem) {
                                                          : std::string();
     tlsOn = options.tls.on;
     ownCaFile = !options.tls.caFile.empty();
+    ownCertificate = !options.tls.certFile.empty();
     mainThread = pthread_self();
 
     *problem = "cannot set up the MQTT client (libmosquitto)";

@@ -282,11 +282,12 @@ int main(int argc, char** argv) {
         target.name = endpointText(e);
         g.osc.push_back(target);
     }
-    std::string problem;
-    if (!loadBrokerSecrets(&g.options, &problem)) {
+    std::string problem, warning;
+    if (!loadBrokerSecrets(&g.options, &problem, &warning)) {
         std::fprintf(stderr, "tolvane-publish: %s\n", problem.c_str());
         return 1;
     }
+    if (!warning.empty()) std::fprintf(stderr, "tolvane-publish: WARNING: %s\n", warning.c_str());
     if (g.options.tls.insecure)
         std::fprintf(stderr,
                      "tolvane-publish: WARNING: --insecure: the broker's certificate is not "

@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 #include <mosquitto.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -54,8 +55,9 @@ const char usage[] =
     "QoS 1, when the buttons change), PREFIX/status (retained: online once the\n"
     "bridge answers, until it goes away; else offline; also the broker's last will).\n"
     "Both sides may come and go: the program reconnects by itself. Ctrl+C ends it.\n"
-    "A refused login or a broker certificate that fails its check ends it with\n"
-    "exit status 1: waiting cannot mend the options.\n"
+    "A refused login, a broker certificate that fails its check, and a broker that\n"
+    "asks for a client certificate or refuses the one given end it with exit\n"
+    "status 1: waiting cannot mend the options.\n"
     "\n"
     "Example:\n"
     "  tolvane-publish --bridge 192.168.1.20:8096 --mqtt localhost:1883\n"
@@ -122,12 +124,22 @@ enum : int {
 constexpr size_t maxLoginLength = 65535;
 
 // The first line of the file, without its line end: at most a password's
-// length, read in one bounded go.
-bool readPasswordFile(const std::string& path, std::string* password, std::string* problem) {
+// length, read in one bounded go. A file every user may read is used, with a
+// word in *warning.
+bool readPasswordFile(const std::string& path, std::string* password, std::string* problem,
+                      std::string* warning) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         *problem = "cannot read the password file " + path + ": " + std::strerror(errno);
         return false;
+    }
+    struct stat status {};
+    if (fstat(fileno(file), &status) == 0 && (status.st_mode & S_IROTH) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(status.st_mode & 0777));
+        *warning = "the password file " + path +
+                   " can be read by every user of the machine (mode " + mode +
+                   "): make it yours alone with chmod 600 " + path;
     }
     std::string text(maxLoginLength + 3, '\0');
     const size_t got = std::fread(text.data(), 1, text.size(), file);
@@ -143,6 +155,15 @@ bool readPasswordFile(const std::string& path, std::string* password, std::strin
     if (!text.empty() && text.back() == '\r') text.pop_back();
     if (text.empty()) {
         *problem = "the password file " + path + " holds no password on its first line";
+        return false;
+    }
+    // libmosquitto takes the password as a C string: it would end at a NUL.
+    if (const size_t nul = text.find('\0'); nul != std::string::npos) {
+        std::fill(text.begin(), text.end(), '\0');
+        *problem = "the first line of the password file " + path + " holds a NUL byte (byte " +
+                   std::to_string(nul + 1) +
+                   "), where the password would end: save the password as plain text (a file "
+                   "saved as UTF-16 has a NUL in every other byte)";
         return false;
     }
     if (text.size() > maxLoginLength) {
@@ -350,12 +371,13 @@ OptionsResult parsePublishOptions(int argc, char** argv, PublishOptions* options
     return OptionsResult::run();
 }
 
-bool loadBrokerSecrets(PublishOptions* options, std::string* problem) {
+bool loadBrokerSecrets(PublishOptions* options, std::string* problem, std::string* warning) {
     BrokerLogin& login = options->login;
     if (!login.username.empty()) {
         // The file is the explicit choice, so it wins over the environment.
         if (!login.passwordFile.empty()) {
-            if (!readPasswordFile(login.passwordFile, &login.password, problem)) return false;
+            if (!readPasswordFile(login.passwordFile, &login.password, problem, warning))
+                return false;
             login.hasPassword = true;
         } else if (const char* password = std::getenv(passwordVariable); password != nullptr) {
             if (std::strlen(password) > maxLoginLength) {

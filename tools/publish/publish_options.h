@@ -61,8 +61,9 @@ OptionsResult parsePublishOptions(int argc, char** argv, PublishOptions* options
 
 // The password from --password-file or the environment, and a look at every
 // file the TLS options name, before anything connects. On false *problem is
-// the one line to print (exit status 1).
-bool loadBrokerSecrets(PublishOptions* options, std::string* problem);
+// the one line to print (exit status 1). A non-empty *warning is said and the
+// program goes on.
+bool loadBrokerSecrets(PublishOptions* options, std::string* problem, std::string* warning);
 
 // "HOST:PORT" with a port of 1 to 65535; an IPv6 address goes in brackets.
 // On false *problem says what is wrong.
