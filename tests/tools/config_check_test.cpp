@@ -144,7 +144,7 @@ TEST(ConfigCheck, PresentPortAndTakenOrFreeLanPort) {
     } addresses[] = {
         {"localhost", 0,
          "can listen on 127.0.0.1:" + std::to_string(taken.port) +
-             " (lanAddress: this machine only)"},
+             " (lanAddress): loopback, for programs on this machine only"},
         {"203.0.113.77", 1, "lanAddress 203.0.113.77 is no address of this machine"},
     };
     for (const auto& a : addresses) {

@@ -99,9 +99,7 @@ bool checkLanPort() {
     if (opened) {
         text.append(" is free: the bridge can listen on ");
         appendListenEndpoint(text, addressText, port);
-        if (address.family != ListenFamily::any)
-            text.append(isLoopbackAddress(address) ? " (lanAddress: this machine only)"
-                                                   : " (lanAddress: this address only)");
+        if (address.family != ListenFamily::any) text.append(lanAddressReach(address));
     } else {
         text.append(" cannot be listened on: ");
         char words[256];
