@@ -179,7 +179,9 @@ int checkSettings(const char* path) {
     const bool portOpens = checkSerialPort();
     const bool lanFree = checkLanPort();
     const bool udpUsable = checkUdpTarget();
-    return portOpens && lanFree && udpUsable ? 0 : 1;
+    const bool dsuFree = checkDsuServer();
+    checkMouseScreen();
+    return portOpens && lanFree && udpUsable && dsuFree ? 0 : 1;
 }
 
 void noteWindowProgramAfterSet() {
