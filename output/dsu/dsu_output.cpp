@@ -238,10 +238,9 @@ bool startDsuServer(const char* address, uint16_t port) {
                 address, bound, address, bound);
     else
         sayNote("dsu", NoteLevel::info,
-                "DSU server: listening on %s port %u%s; in the emulator choose the DSU (cemuhook) "
-                "server %s:%u, pad 1 (from another machine: this machine's address). Anyone "
-                "who reaches the port sees the device's motion, and a request with a forged "
-                "sender has pad data sent to that address for 2 s",
+                "DSU server: listening on %s port %u%s; in the emulator choose the DSU "
+                "(cemuhook) server %s:%u, pad 1. From the network anyone sees the motion, and a "
+                "forged request has pad data sent elsewhere for 2 s",
                 address, bound, bindTo == 0 ? " (every address)" : "",
                 bindTo == 0 ? "127.0.0.1" : address, bound);
     return true;
