@@ -193,9 +193,9 @@ bool startDsuServer(const char* address, uint16_t port) {
         switch (bindFailureOf(opened)) {
         case BindFailure::portInUse:
             sayNote("dsu", NoteLevel::problem,
-                    "DSU server off: %s; another program holds UDP port %u there (another DSU "
-                    "server, or a second bridge): end it, or set another dsuPort",
-                    opened.reason, port);
+                    "DSU server off: %s; another program (another DSU server?) holds the port: "
+                    "end it, or set another dsuPort",
+                    opened.reason);
             break;
         case BindFailure::addressNotHere:
             sayNote("dsu", NoteLevel::problem,
