@@ -5,7 +5,7 @@
 #include "output/dsu/dsu_protocol.h"
 
 // Any datagram a network may deliver, as the server's thread parses it: the
-// parser reads no byte beyond it, takes only packets of a request's size, and
+// parser reads no byte beyond it, takes only packets of a request's sizes, and
 // what it takes it takes again once the CRC is made right by the fuzzer.
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -29,8 +29,18 @@ inline bool isLoopbackIpv4(uint32_t address) {
 bool parseIpv4Address(const char* text, uint32_t* address);
 
 // Binds a non-blocking datagram socket to address:port (port 0: any free
-// one). noSocket on failure, with the reason in reason.
-NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, size_t reasonSize);
+// one) into *opened (noSocket on failure, the reason saying what failed:
+// "cannot bind UDP 127.0.0.1:26760: Address already in use").
+SystemResult openDatagramServer(uint32_t address, uint16_t port, NativeSocket* opened);
+
+// What a failed bind means for whoever chose the address and port.
+enum class BindFailure : uint8_t {
+    other,
+    portInUse,      // another socket holds the port on that address
+    addressNotHere, // no interface of this machine has the address
+    denied,         // the system keeps the port (a low port, an excluded range)
+};
+BindFailure bindFailureOf(const SystemResult& failure);
 
 // Waits at most milliseconds for a datagram: 1 one is there, 0 none came,
 // -1 the socket failed.

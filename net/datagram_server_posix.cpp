@@ -14,19 +14,48 @@
 #include "net/socket_platform.h"
 #include "text/number_text.h"
 
-NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
+namespace {
+
+SystemResult failedBind(uint32_t address, uint16_t port, int error) {
+    SystemResult result;
+    TextBuilder reason(result.reason, sizeof result.reason);
+    reason.append("cannot bind UDP ");
+    ListenAddress shown;
+    shown.family = ListenFamily::ipv4;
+    for (int i = 0; i < 4; ++i)
+        shown.bytes[i] = static_cast<uint8_t>(address >> (24 - 8 * i));
+    appendListenAddress(reason, shown, port);
+    failWith(result, reason, error);
+    return result;
+}
+
+} // namespace
+
+SystemResult openDatagramServer(uint32_t address, uint16_t port, NativeSocket* opened) {
+    *opened = noSocket;
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        describeSocketError(errno, reason, reasonSize);
-        return noSocket;
-    }
+    if (fd < 0) return failedBind(address, port, errno);
     const sockaddr_in a = ipv4SocketAddress(address, port);
     if (bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-        describeSocketError(errno, reason, reasonSize);
+        const int error = errno;
         close(fd);
-        return noSocket;
+        return failedBind(address, port, error);
     }
-    return fd;
+    *opened = fd;
+    return SystemResult{};
+}
+
+BindFailure bindFailureOf(const SystemResult& failure) {
+    switch (failure.error) {
+    case EADDRINUSE:
+        return BindFailure::portInUse;
+    case EADDRNOTAVAIL:
+        return BindFailure::addressNotHere;
+    case EACCES:
+        return BindFailure::denied;
+    default:
+        return BindFailure::other;
+    }
 }
 
 int waitReadable(NativeSocket socket, int milliseconds) {

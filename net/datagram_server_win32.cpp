@@ -11,12 +11,27 @@
 #define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
 #endif
 
-NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, size_t reasonSize) {
+namespace {
+
+SystemResult failedBind(uint32_t address, uint16_t port, int error) {
+    SystemResult result;
+    TextBuilder reason(result.reason, sizeof result.reason);
+    reason.append("cannot bind UDP ");
+    ListenAddress shown;
+    shown.family = ListenFamily::ipv4;
+    for (int i = 0; i < 4; ++i)
+        shown.bytes[i] = static_cast<uint8_t>(address >> (24 - 8 * i));
+    appendListenAddress(reason, shown, port);
+    failWith(result, reason, error);
+    return result;
+}
+
+} // namespace
+
+SystemResult openDatagramServer(uint32_t address, uint16_t port, NativeSocket* opened) {
+    *opened = noSocket;
     const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) {
-        describeSocketError(WSAGetLastError(), reason, reasonSize);
-        return noSocket;
-    }
+    if (s == INVALID_SOCKET) return failedBind(address, port, WSAGetLastError());
     u_long nonBlocking = 1;
     ioctlsocket(s, FIONBIO, &nonBlocking);
     // Without this a send to a closed port makes the next receive fail.
@@ -25,11 +40,25 @@ NativeSocket openDatagramServer(uint32_t address, uint16_t port, char* reason, s
     WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr, nullptr);
     const sockaddr_in a = ipv4SocketAddress(address, port);
     if (bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-        describeSocketError(WSAGetLastError(), reason, reasonSize);
+        const int error = WSAGetLastError();
         closesocket(s);
-        return noSocket;
+        return failedBind(address, port, error);
     }
-    return static_cast<NativeSocket>(s);
+    *opened = static_cast<NativeSocket>(s);
+    return SystemResult{};
+}
+
+BindFailure bindFailureOf(const SystemResult& failure) {
+    switch (failure.error) {
+    case WSAEADDRINUSE:
+        return BindFailure::portInUse;
+    case WSAEADDRNOTAVAIL:
+        return BindFailure::addressNotHere;
+    case WSAEACCES:
+        return BindFailure::denied;
+    default:
+        return BindFailure::other;
+    }
 }
 
 int waitReadable(NativeSocket socket, int milliseconds) {

@@ -44,6 +44,27 @@ void describeSocketError(int error, char* out, size_t size) {
                      message[n - 1] == '.'))
         message[--n] = '\0';
     TextBuilder text(out, size);
+    // Windows' own words for the errors a listener and a client meet most,
+    // where the system has none (wine's message table lacks them).
+    static const struct {
+        int error;
+        const char* words;
+    } known[] = {
+        {WSAEADDRINUSE, "Only one usage of each socket address (protocol/network address/port) "
+                        "is normally permitted"},
+        {WSAEADDRNOTAVAIL, "The requested address is not valid in its context"},
+        {WSAECONNREFUSED,
+         "No connection could be made because the target machine actively refused it"},
+        {WSAECONNRESET, "An existing connection was forcibly closed by the remote host"},
+        {WSAENETUNREACH, "A socket operation was attempted to an unreachable network"},
+        {WSAEHOSTUNREACH, "A socket operation was attempted to an unreachable host"},
+    };
+    if (n == 0)
+        for (const auto& k : known)
+            if (k.error == error) {
+                text.append(k.words);
+                return;
+            }
     if (n > 0) {
         text.append(message);
     } else {

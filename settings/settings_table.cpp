@@ -253,11 +253,17 @@ void describeDsuServer(TextBuilder& out) {
                    : "no DSU motion server");
 }
 void describeDsuAddress(TextBuilder& out) {
-    char address[dsuAddressSize];
-    getDsuAddress(address);
-    out.append(std::strncmp(address, "127.", 4) == 0
-                   ? "DSU server: only this machine's emulators reach it"
-                   : "DSU server: reachable from the network (nothing is authenticated)");
+    char text[dsuAddressSize];
+    getDsuAddress(text);
+    ListenAddress address;
+    address.family = ListenFamily::ipv4;
+    parseIpv4Text(text, address.bytes); // the reader stores checked values only
+    out.append(isLoopbackAddress(address) ? "DSU server: only this machine's emulators reach it"
+               : isEveryAddress(address)
+                   ? "DSU server: on every address, reachable from the network (nothing is "
+                     "authenticated, and a forged sender can have pad data sent elsewhere)"
+                   : "DSU server: on this address only, reachable from the network (nothing is "
+                     "authenticated, and a forged sender can have pad data sent elsewhere)");
 }
 void describeDsuPort(TextBuilder& out) {
     out.append("UDP port of the DSU server (26760 is what emulators expect)");
@@ -318,8 +324,11 @@ void describeLanAddress(TextBuilder& out) {
     char text[lanAddressSize];
     getLanAddress(text);
     ListenAddress address;
-    if (text[0] == '\0' || !parseListenAddress(text, &address, nullptr))
+    if (text[0] == '\0' || !parseListenAddress(text, &address, nullptr) ||
+        (isEveryAddress(address) && address.family != ListenFamily::ipv6))
         out.append("the LAN server listens on every IPv4 address of this machine");
+    else if (isEveryAddress(address))
+        out.append("the LAN server listens on every IPv6 and IPv4 address of this machine");
     else if (isLoopbackAddress(address))
         out.append("the LAN server listens on loopback only: programs on this machine");
     else
@@ -448,7 +457,7 @@ const SettingRow settingsTable[] = {
      formatChoice<DsuServerSwitch, &Settings::dsuServer, dsuServerWords>,
      storeChoice<DsuServerSwitch, &Settings::dsuServer, dsuServerWords, 2>, describeDsuServer},
     {"dsuAddress", 0, SettingKind::ipv4, "127.0.0.1", RangeRule::none, 0, 0, nullptr, 0,
-     GreyWhen::never, "DSU server: the IPv4 address it listens on; 0.0.0.0 for every network",
+     GreyWhen::never, "DSU server: the IPv4 address it listens on; 0.0.0.0 for every address",
      formatText<getDsuAddress, dsuAddressSize>, setDsuAddress, describeDsuAddress},
     {"dsuPort", 0, SettingKind::integer, "26760", RangeRule::refuse, 1, 65535, nullptr, 0,
      GreyWhen::never, "DSU server: its UDP port, 1 to 65535", formatInteger<&Settings::dsuPort>,
@@ -721,11 +730,19 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
                       "lists the monitors)");
         return false;
     }
-    case SettingKind::ipv4:
-        if (uint8_t bytes[4]; parseIpv4Text(text, bytes)) return true;
-        reason.append("is no IPv4 address a.b.c.d (127.0.0.1 for this machine only, 0.0.0.0 for "
-                      "every network)");
+    case SettingKind::ipv4: {
+        ListenAddress address;
+        address.family = ListenFamily::ipv4;
+        if (!parseIpv4Text(text, address.bytes)) {
+            reason.append("is no IPv4 address a.b.c.d (127.0.0.1 for this machine only, 0.0.0.0 "
+                          "for every address)");
+            return false;
+        }
+        const char* why = unlistenableAddressReason(address);
+        if (why == nullptr) return true;
+        reason.append(why);
         return false;
+    }
     case SettingKind::address: {
         uint16_t port = 0;
         if (*text == '\0' || parseUdpTarget(text, nullptr, 0, &port)) return true;

@@ -130,8 +130,44 @@ bool parseListenAddress(const char* text, ListenAddress* address, TextBuilder* r
             return false;
         }
     }
+    if (const char* why = unlistenableAddressReason(parsed); why != nullptr) {
+        say(reason, why);
+        return false;
+    }
     *address = parsed;
     return true;
+}
+
+bool isEveryAddress(const ListenAddress& address) {
+    if (address.family == ListenFamily::any) return true;
+    const int size = address.family == ListenFamily::ipv4 ? 4 : 16;
+    for (int i = 0; i < size; ++i)
+        if (address.bytes[i] != 0) return false;
+    return true;
+}
+
+const char* unlistenableAddressReason(const ListenAddress& address) {
+    const uint8_t* v4 = nullptr;
+    if (address.family == ListenFamily::ipv4) {
+        v4 = address.bytes;
+    } else if (address.family == ListenFamily::ipv6) {
+        if (address.bytes[0] == 0xFF)
+            return "is a multicast address: it names a group of receivers, not this machine; "
+                   "give an address of this machine (::1 for this machine only, :: for every "
+                   "address)";
+        static const uint8_t mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+        if (std::memcmp(address.bytes, mapped, sizeof mapped) == 0) v4 = address.bytes + 12;
+    }
+    if (v4 == nullptr) return nullptr;
+    if (v4[0] == 255 && v4[1] == 255 && v4[2] == 255 && v4[3] == 255)
+        return "is the broadcast address: it names every machine of the network, not this "
+               "one; give an address of this machine (127.0.0.1 for this machine only, 0.0.0.0 "
+               "for every address)";
+    if (v4[0] >= 224 && v4[0] <= 239)
+        return "is a multicast address: it names a group of receivers, not this machine; give "
+               "an address of this machine (127.0.0.1 for this machine only, 0.0.0.0 for every "
+               "address)";
+    return nullptr;
 }
 
 bool isLoopbackAddress(const ListenAddress& address) {

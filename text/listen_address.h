@@ -24,12 +24,21 @@ struct ListenAddress {
 bool parseIpv4Text(const char* text, uint8_t out[4]);
 
 // False with the reason ("is no IPv4 or IPv6 address ...") when text is no
-// such address; reason may be null. Host names other than localhost are not
+// such address or one that cannot be listened on (broadcast, multicast);
+// reason may be null. Host names other than localhost are not
 // taken: a listener binds an address, and a name may stand for several.
 bool parseListenAddress(const char* text, ListenAddress* address, TextBuilder* reason);
 
 // Whether a client on another machine can never reach the address.
 bool isLoopbackAddress(const ListenAddress& address);
+// Whether the address stands for every address of the machine: empty,
+// 0.0.0.0 or :: (which takes IPv4 clients too).
+bool isEveryAddress(const ListenAddress& address);
+
+// Why a well-formed address cannot be listened on, as the rest of a sentence
+// that begins with the value ("is a broadcast address: ..."): a broadcast or
+// multicast address names other machines, not this one. Null when it can.
+const char* unlistenableAddressReason(const ListenAddress& address);
 
 // "0.0.0.0:8096", "127.0.0.1:8096" (also for localhost) or "[::1]:8096", for
 // the address text as the setting holds it (already checked).

@@ -219,9 +219,7 @@ void noteLanOpening(NoteSink say) {
     if (addressText[0] == '\0' || !parseListenAddress(addressText, &address, nullptr))
         note.text.append(" on every IPv4 address of this machine");
     else
-        note.text.append(isLoopbackAddress(address)
-                             ? " (lanAddress): loopback, for programs on this machine only"
-                             : " (lanAddress): for clients that reach this address only");
+        note.text.append(lanAddressReach(address));
     note.text.append(", for one client at a time, ");
     note.text.append(settings.webSocketEnabled.load() != 0
                          ? "WebSocket dialect: a client sends \"D\" in a masked text frame and "
@@ -274,6 +272,15 @@ void noteSessionEnd(NoteSink say) {
 }
 
 } // namespace
+
+const char* lanAddressReach(const ListenAddress& address) {
+    if (isEveryAddress(address))
+        return address.family == ListenFamily::ipv6
+                   ? " (lanAddress): on every IPv6 and IPv4 address of this machine"
+                   : " (lanAddress): on every IPv4 address of this machine";
+    return isLoopbackAddress(address) ? " (lanAddress): loopback, for programs on this machine only"
+                                      : " (lanAddress): for clients that reach this address only";
+}
 
 void appendReasonSentence(TextBuilder& text, const char* reason) {
     // A system's message may end its own sentence: "." or "。" (in UTF-8 or

@@ -5,6 +5,7 @@
 // mirror's standard error); the event log itself stays as it is.
 
 #include "protocol/worker_event.h"
+#include "text/listen_address.h"
 
 using NoteSink = void (*)(const char* line);
 
@@ -19,3 +20,7 @@ void noteSettingsAtStart(const char* path, NoteSink say);
 // run of failures), and which "error" texts of the log are a stop or the
 // normal end of a client's session.
 void noteWorkerEvent(const WorkerEvent& event, NoteSink say);
+
+// Whom a lanAddress lets in, for the notes and tolvane-config check:
+// " (lanAddress): on every IPv4 address of this machine" and the like.
+const char* lanAddressReach(const ListenAddress& address);

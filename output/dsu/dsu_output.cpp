@@ -12,6 +12,7 @@
 #include "output/dsu/dsu_motion.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
+#include "text/listen_address.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ namespace {
 // stop flag again: a stop ends it within this.
 constexpr int waitMilliseconds = 100;
 // The largest datagram read whole; anything longer is no request.
-constexpr size_t receiveCapacity = 64;
+constexpr size_t receiveCapacity = dsuLargestRequest;
 
 struct Subscriber {
     bool used = false;
@@ -48,10 +49,10 @@ int64_t nowMicros() {
         .count();
 }
 
-// A request from another machine may carry a forged sender: its answer must
-// not be larger than itself. From this machine no one can forge one.
-bool mayAnswer(const DatagramPeer& from, size_t requestSize, size_t answerSize) {
-    return isLoopbackIpv4(from.address) || answerSize <= requestSize;
+// How long a pad-data request keeps its sender subscribed: a packet from
+// 127.0.0.0/8 came from this machine, where no one can forge a sender.
+int64_t lifetimeOf(const DatagramPeer& peer) {
+    return isLoopbackIpv4(peer.address) ? dsuSubscriptionMicros : dsuRemoteSubscriptionMicros;
 }
 
 void answer(const DatagramPeer& from, const uint8_t* packet, size_t size) {
@@ -64,7 +65,7 @@ void subscribe(const DatagramPeer& from) {
     Subscriber* free = nullptr;
     for (Subscriber& s : subscribers) {
         if (s.used && s.peer == from) {
-            s.expires = now + dsuSubscriptionMicros;
+            s.expires = now + lifetimeOf(from);
             return;
         }
         if (free == nullptr && (!s.used || s.expires <= now)) free = &s;
@@ -73,7 +74,7 @@ void subscribe(const DatagramPeer& from) {
         refused.fetch_add(1);
         return;
     }
-    *free = Subscriber{true, from, now + dsuSubscriptionMicros, 0};
+    *free = Subscriber{true, from, now + lifetimeOf(from), 0};
 }
 
 void serve(const uint8_t* data, size_t size, const DatagramPeer& from) {
@@ -83,24 +84,31 @@ void serve(const uint8_t* data, size_t size, const DatagramPeer& from) {
         badPackets.fetch_add(1);
         return;
     case DsuRequestKind::version: {
-        if (!mayAnswer(from, size, dsuVersionReplySize)) {
-            refused.fetch_add(1);
-            return;
-        }
         uint8_t reply[dsuVersionReplySize];
         answer(from, reply, buildDsuVersionReply(serverId, reply));
         return;
     }
-    case DsuRequestKind::portInfo:
-        if (!mayAnswer(from, size, dsuPortReplySize)) {
-            refused.fetch_add(1);
-            return;
+    case DsuRequestKind::portInfo: {
+        // Another machine gets one answer per request, at most a few bytes
+        // larger than the request, so that a forged sender gains nothing: the
+        // device's slot when asked about, else the first slot asked about.
+        // A client takes a slot it hears nothing of as not connected anyway.
+        int only = -1;
+        if (!isLoopbackIpv4(from.address)) {
+            only = 0;
+            for (int i = 0; i < request.slotCount; ++i)
+                if (request.slots[i] == dsuOurSlot) {
+                    only = i;
+                    break;
+                }
         }
         for (int i = 0; i < request.slotCount; ++i) {
+            if (only >= 0 && i != only) continue;
             uint8_t reply[dsuPortReplySize];
             answer(from, reply, buildDsuPortReply(serverId, request.slots[i], padInfo, reply));
         }
         return;
+    }
     case DsuRequestKind::padData:
         if (dsuWantsOurPad(request, padInfo.mac)) subscribe(from);
         return;
@@ -165,21 +173,45 @@ OutputOutcome sendLine(const LinePass& pass) {
 
 bool startDsuServer(const char* address, uint16_t port) {
     closeDsuServer();
-    uint32_t bindTo = 0;
-    if (!parseIpv4Address(address, &bindTo)) {
+    ListenAddress checked;
+    checked.family = ListenFamily::ipv4;
+    if (!parseIpv4Text(address, checked.bytes)) {
         sayNote("dsu", NoteLevel::problem,
                 "DSU server off: dsuAddress '%s' is no IPv4 address (127.0.0.1 for this machine "
-                "only, 0.0.0.0 for every network)",
+                "only, 0.0.0.0 for every address)",
                 address);
         return false;
     }
-    char reason[160];
-    serverSocket = openDatagramServer(bindTo, port, reason, sizeof reason);
-    if (serverSocket == noSocket) {
-        sayNote("dsu", NoteLevel::problem,
-                "DSU server off: cannot listen on %s port %u (%s); another DSU server may hold "
-                "it: set dsuPort",
-                address, port, reason);
+    if (const char* why = unlistenableAddressReason(checked); why != nullptr) {
+        sayNote("dsu", NoteLevel::problem, "DSU server off: dsuAddress %s %s", address, why);
+        return false;
+    }
+    uint32_t bindTo = 0;
+    parseIpv4Address(address, &bindTo);
+    const SystemResult opened = openDatagramServer(bindTo, port, &serverSocket);
+    if (!opened) {
+        switch (bindFailureOf(opened)) {
+        case BindFailure::portInUse:
+            sayNote("dsu", NoteLevel::problem,
+                    "DSU server off: %s; another program (another DSU server?) holds the port: "
+                    "end it, or set another dsuPort",
+                    opened.reason);
+            break;
+        case BindFailure::addressNotHere:
+            sayNote("dsu", NoteLevel::problem,
+                    "DSU server off: %s; dsuAddress %s is no address of this machine: set one of "
+                    "its addresses, 127.0.0.1 for this machine only, or 0.0.0.0 for every address",
+                    opened.reason, address);
+            break;
+        case BindFailure::denied:
+            sayNote("dsu", NoteLevel::problem,
+                    "DSU server off: %s; the system keeps that port: set another dsuPort",
+                    opened.reason);
+            break;
+        case BindFailure::other:
+            sayNote("dsu", NoteLevel::problem, "DSU server off: %s", opened.reason);
+            break;
+        }
         return false;
     }
     {
@@ -198,10 +230,19 @@ bool startDsuServer(const char* address, uint16_t port) {
         return false;
     }
     running = true;
-    sayNote("dsu", NoteLevel::info,
-            "DSU server: listening on %s port %u; in the emulator choose the DSU (cemuhook) "
-            "server %s:%u, pad 1",
-            address, dsuServerPort(), bindTo == 0 ? "127.0.0.1" : address, dsuServerPort());
+    const unsigned bound = dsuServerPort();
+    if (isLoopbackAddress(checked))
+        sayNote("dsu", NoteLevel::info,
+                "DSU server: listening on %s port %u; in the emulator choose the DSU (cemuhook) "
+                "server %s:%u, pad 1",
+                address, bound, address, bound);
+    else
+        sayNote("dsu", NoteLevel::info,
+                "DSU server: listening on %s port %u%s; in the emulator choose the DSU "
+                "(cemuhook) server %s:%u, pad 1. From the network anyone sees the motion, and a "
+                "forged request has pad data sent elsewhere for 2 s",
+                address, bound, bindTo == 0 ? " (every address)" : "",
+                bindTo == 0 ? "127.0.0.1" : address, bound);
     return true;
 }
 

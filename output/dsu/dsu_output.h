@@ -6,11 +6,13 @@
 // packet per accepted line and sends it, without waiting, to each live
 // subscriber.
 //
-// What comes from the network is input: only requests of the protocol's
-// sizes with the client's magic, version 1001 and a right CRC are taken; an
-// answer to a request from another machine is never larger than the request
-// (a forged sender gains nothing); subscribers are few and expire. Bad
-// packets are counted, never said one by one.
+// What comes from the network is input: only requests of at least the
+// protocol's sizes (and at most dsuLargestRequest) with the client's magic,
+// version 1001, a right CRC and a payload that makes sense are taken. A
+// request from another machine may carry a forged sender: it gets at most
+// one answer, a few bytes larger than itself, and its pad data lapses
+// sooner. Subscribers are few and expire. Bad packets are counted, never
+// said one by one.
 
 #include <cstdint>
 
@@ -20,8 +22,11 @@
 extern const LineOutput dsuOutput;
 
 // A subscription lasts this long after the client's last request; clients
-// renew every one to three seconds.
+// renew every one to three seconds. One from another machine lapses sooner:
+// its sender may be forged, and each request then buys at most 2 s of pad
+// data to the address it names.
 constexpr int64_t dsuSubscriptionMicros = 5000000;
+constexpr int64_t dsuRemoteSubscriptionMicros = 2000000;
 constexpr int dsuMaxSubscribers = 4;
 
 // The server by itself, for the tests: opens the socket ("a.b.c.d", port 0
@@ -39,7 +44,7 @@ void sendDsuPad(const DsuPadState& state);
 struct DsuServerCounts {
     uint64_t answered; // version and port answers sent
     uint64_t bad;      // packets that were no request of the protocol
-    uint64_t refused;  // requests left unanswered: too many subscribers, an answer too large
+    uint64_t refused;  // pad-data requests left unserved: too many subscribers
     uint64_t padSent;  // pad-data packets handed to the system
     uint64_t padFailed;
 };

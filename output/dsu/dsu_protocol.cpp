@@ -32,6 +32,17 @@ uint32_t read32(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+uint64_t read64(const uint8_t* p) {
+    return static_cast<uint64_t>(read32(p)) | (static_cast<uint64_t>(read32(p + 4)) << 32);
+}
+
+float readFloat(const uint8_t* p) {
+    const uint32_t bits = read32(p);
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
 void write16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -53,13 +64,14 @@ void writeFloat(uint8_t* p, float f) {
     write32(p, bits);
 }
 
-// The header and type of a server packet of size bytes, CRC still zero.
-void beginPacket(uint8_t* out, size_t size, uint32_t serverId, uint32_t type) {
+// The header and type of a packet of size bytes, CRC still zero.
+void beginPacket(uint8_t* out, size_t size, uint32_t senderId, uint32_t type,
+                 const char* magic = "DSUS") {
     std::memset(out, 0, size);
-    std::memcpy(out, "DSUS", 4);
+    std::memcpy(out, magic, 4);
     write16(out + 4, dsuProtocolVersion);
     write16(out + 6, static_cast<uint16_t>(size - dsuHeaderSize));
-    write32(out + 12, serverId);
+    write32(out + 12, senderId);
     write32(out + 16, type);
 }
 
@@ -110,15 +122,14 @@ DsuRequest parseDsuRequest(const uint8_t* data, size_t size) {
     const uint8_t* payload = data + 20;
     switch (read32(data + 16)) {
     case dsuVersionType:
-        if (size != dsuVersionRequestSize) return bad(DsuFault::size);
         r.kind = DsuRequestKind::version;
         return r;
     case dsuPortInfoType: {
         if (size < dsuPortRequestMin) return bad(DsuFault::size);
         const int32_t count = static_cast<int32_t>(read32(payload));
-        // The slots follow the count, one byte each; a packet holds exactly them.
+        // The slots follow the count, one byte each; padding may follow them.
         if (count < 1 || count > dsuSlotCount ||
-            size != dsuPortRequestMin + static_cast<size_t>(count))
+            size < dsuPortRequestMin + static_cast<size_t>(count))
             return bad(DsuFault::payload);
         for (int i = 0; i < count; ++i) {
             if (payload[4 + i] >= dsuSlotCount) return bad(DsuFault::payload);
@@ -129,7 +140,7 @@ DsuRequest parseDsuRequest(const uint8_t* data, size_t size) {
         return r;
     }
     case dsuPadDataType:
-        if (size != dsuPadRequestSize) return bad(DsuFault::size);
+        if (size < dsuPadRequestSize) return bad(DsuFault::size);
         if (payload[0] > 3) return bad(DsuFault::payload);
         r.flags = payload[0];
         r.slot = payload[1];
@@ -196,4 +207,72 @@ void buildDsuPadData(uint32_t serverId, const DsuPadInfo& pad, const DsuPadState
 void stampDsuPadData(uint32_t counter, uint8_t out[dsuPadDataSize]) {
     write32(out + dsuPadCounterAt, counter);
     finishPacket(out, dsuPadDataSize);
+}
+
+size_t buildDsuVersionRequest(uint32_t clientId, uint8_t out[dsuVersionRequestSize]) {
+    beginPacket(out, dsuVersionRequestSize, clientId, dsuVersionType, "DSUC");
+    finishPacket(out, dsuVersionRequestSize);
+    return dsuVersionRequestSize;
+}
+
+size_t buildDsuPortRequest(uint32_t clientId, int count, const uint8_t* slots,
+                           uint8_t out[dsuPortRequestMax]) {
+    count = count < 1 ? 1 : count > dsuSlotCount ? dsuSlotCount : count;
+    const size_t size = dsuPortRequestMin + static_cast<size_t>(count);
+    beginPacket(out, size, clientId, dsuPortInfoType, "DSUC");
+    write32(out + 20, static_cast<uint32_t>(count));
+    std::memcpy(out + 24, slots, static_cast<size_t>(count));
+    finishPacket(out, size);
+    return size;
+}
+
+size_t buildDsuPadRequest(uint32_t clientId, uint8_t slot, uint8_t out[dsuPadRequestSize]) {
+    beginPacket(out, dsuPadRequestSize, clientId, dsuPadDataType, "DSUC");
+    out[20] = 1; // by slot
+    out[21] = slot;
+    finishPacket(out, dsuPadRequestSize);
+    return dsuPadRequestSize;
+}
+
+DsuAnswer parseDsuAnswer(const uint8_t* data, size_t size) {
+    DsuAnswer a;
+    if (data == nullptr || size < 20 || size > dsuPadDataSize) return a;
+    if (std::memcmp(data, "DSUS", 4) != 0 || read16(data + 4) != dsuProtocolVersion ||
+        read16(data + 6) != size - dsuHeaderSize)
+        return a;
+    uint8_t copy[dsuPadDataSize];
+    std::memcpy(copy, data, size);
+    write32(copy + 8, 0);
+    if (dsuCrc32(copy, size) != read32(data + 8)) return a;
+    const uint32_t type = read32(data + 16);
+    const size_t wanted = type == dsuVersionType    ? dsuVersionReplySize
+                          : type == dsuPortInfoType ? dsuPortReplySize
+                          : type == dsuPadDataType  ? dsuPadDataSize
+                                                    : 0;
+    if (size != wanted) return a;
+    a.serverId = read32(data + 12);
+    if (type == dsuVersionType) {
+        a.version = read16(data + 20);
+        a.kind = DsuRequestKind::version;
+        return a;
+    }
+    a.slot = data[20];
+    a.state = data[21];
+    a.model = data[22];
+    std::memcpy(a.mac, data + 24, 6);
+    a.battery = data[30];
+    if (type == dsuPortInfoType) {
+        a.kind = DsuRequestKind::portInfo;
+        return a;
+    }
+    a.counter = read32(data + dsuPadCounterAt);
+    a.pad.buttons1 = data[dsuPadButtonsAt];
+    a.pad.buttons2 = data[dsuPadButtonsAt + 1];
+    a.pad.timestampMicros = read64(data + dsuPadTimestampAt);
+    for (int i = 0; i < 3; ++i) {
+        a.pad.accel[i] = readFloat(data + dsuPadAccelAt + 4 * i);
+        a.pad.gyro[i] = readFloat(data + dsuPadGyroAt + 4 * i);
+    }
+    a.kind = DsuRequestKind::padData;
+    return a;
 }

@@ -15,18 +15,20 @@ constexpr uint32_t dsuPortInfoType = 0x100001;
 constexpr uint32_t dsuPadDataType = 0x100002;
 
 constexpr size_t dsuHeaderSize = 16;
-// Requests, each exactly this long: the version request has no payload, the
+// Requests, at least this long: the version request has no payload, the
 // port request a count and one to four slots, the pad-data request flags, a
-// slot and a MAC.
+// slot and a MAC. Clients pad them as they like (some send four slot bytes
+// whatever the count, some pad to the answer's size); the length field and
+// the CRC cover the padding, and anything past dsuLargestRequest is no request.
 constexpr size_t dsuVersionRequestSize = 20;
 constexpr size_t dsuPortRequestMin = 24; // without its slots; one to four follow
-constexpr size_t dsuPortRequestMax = 28;
+constexpr size_t dsuPortRequestMax = 28; // with four slots, unpadded
 constexpr size_t dsuPadRequestSize = 28;
 // Answers.
 constexpr size_t dsuVersionReplySize = 22;
 constexpr size_t dsuPortReplySize = 32;
 constexpr size_t dsuPadDataSize = 100;
-constexpr size_t dsuLargestRequest = dsuPortRequestMax;
+constexpr size_t dsuLargestRequest = 100;
 
 constexpr int dsuSlotCount = 4;
 constexpr int dsuOurSlot = 0; // the device's slot; the others are "not connected"
@@ -56,8 +58,10 @@ struct DsuRequest {
     uint8_t mac[6] = {};
 };
 
-// Takes a packet only when it has one of the request sizes, the client's
-// magic "DSUC", version 1001, a length that matches and a right CRC.
+// Takes a packet only when it is at least its request's size and at most
+// dsuLargestRequest, with the client's magic "DSUC", version 1001, a length
+// that matches, a right CRC and a payload that makes sense (slots 0..3, a
+// count of 1..4, pad flags 0..3).
 DsuRequest parseDsuRequest(const uint8_t* data, size_t size);
 
 // Whether a pad-data request asks for the device's slot.
@@ -97,3 +101,31 @@ constexpr size_t dsuPadButtonsAt = 36;
 constexpr size_t dsuPadTimestampAt = 68;
 constexpr size_t dsuPadAccelAt = 76;
 constexpr size_t dsuPadGyroAt = 88;
+
+// A client's side (tolvane-probe --dsu): the three requests, each written
+// whole and unpadded; each returns its size.
+size_t buildDsuVersionRequest(uint32_t clientId, uint8_t out[dsuVersionRequestSize]);
+// count slots (1..4) from slots; out holds dsuPortRequestMax bytes.
+size_t buildDsuPortRequest(uint32_t clientId, int count, const uint8_t* slots,
+                           uint8_t out[dsuPortRequestMax]);
+// Pad data of one slot; a server sends it for a few seconds after each.
+size_t buildDsuPadRequest(uint32_t clientId, uint8_t slot, uint8_t out[dsuPadRequestSize]);
+
+// A server's packet as a client reads it: bad unless it has the server's
+// magic, version 1001, a length that matches, a right CRC and the size of
+// its type.
+struct DsuAnswer {
+    DsuRequestKind kind = DsuRequestKind::bad;
+    uint32_t serverId = 0;
+    uint16_t version = 0; // version answers
+    // port and pad-data answers
+    uint8_t slot = 0;
+    uint8_t state = 0; // 0 not connected, 2 connected
+    uint8_t model = 0; // 2 full gyro
+    uint8_t mac[6] = {};
+    uint8_t battery = 0;
+    // pad data
+    uint32_t counter = 0;
+    DsuPadState pad;
+};
+DsuAnswer parseDsuAnswer(const uint8_t* data, size_t size);

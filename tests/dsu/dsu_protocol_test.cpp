@@ -81,7 +81,21 @@ TEST(DsuProtocol, RequestsTakenAndRefused) {
         {"pad", pad, DsuRequestKind::padData, DsuFault::none},
         {"short", std::vector<uint8_t>(version.begin(), version.begin() + 12), DsuRequestKind::bad,
          DsuFault::size},
-        {"long", request(dsuVersionType, std::vector<uint8_t>(40, 0)), DsuRequestKind::bad,
+        {"longer than any request", request(dsuVersionType, std::vector<uint8_t>(81, 0)),
+         DsuRequestKind::bad, DsuFault::size},
+        // Padding, as clients send it: four slot bytes whatever the count,
+        // requests padded to their answer's size.
+        {"version padded", request(dsuVersionType, {0, 0}), DsuRequestKind::version,
+         DsuFault::none},
+        {"version padded to the largest", request(dsuVersionType, std::vector<uint8_t>(80, 0)),
+         DsuRequestKind::version, DsuFault::none},
+        {"one port, four slot bytes", request(dsuPortInfoType, {1, 0, 0, 0, 0, 1, 2, 3}),
+         DsuRequestKind::portInfo, DsuFault::none},
+        {"ports padded", request(dsuPortInfoType, {2, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0}),
+         DsuRequestKind::portInfo, DsuFault::none},
+        {"pad padded", request(dsuPadDataType, {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+         DsuRequestKind::padData, DsuFault::none},
+        {"pad short", request(dsuPadDataType, {1, 0, 0, 0, 0, 0, 0}), DsuRequestKind::bad,
          DsuFault::size},
         {"server magic", spoil(version, 3, 'S'), DsuRequestKind::bad, DsuFault::magic},
         {"version 1000", spoil(version, 4, 0xE8), DsuRequestKind::bad, DsuFault::version},
@@ -97,8 +111,6 @@ TEST(DsuProtocol, RequestsTakenAndRefused) {
          DsuFault::payload},
         {"pad flags 4", request(dsuPadDataType, {4, 0, 0, 0, 0, 0, 0, 0}), DsuRequestKind::bad,
          DsuFault::payload},
-        {"version with a payload", request(dsuVersionType, {0, 0, 0, 0}), DsuRequestKind::bad,
-         DsuFault::size},
     };
     for (const Case& c : cases) {
         const DsuRequest r = parseDsuRequest(c.packet.data(), c.packet.size());
@@ -172,6 +184,53 @@ TEST(DsuProtocol, Answers) {
     EXPECT_EQ(read32(data + 68), 0x05060708u);
     EXPECT_EQ(readFloat(data + 80), -1.0f);
     EXPECT_EQ(readFloat(data + 96), 90.0f);
+}
+
+// What a client sends the server takes, and what the server sends a client
+// reads back field by field; a spoilt answer is bad.
+TEST(DsuProtocol, ClientRequestsAndAnswersRoundTrip) {
+    uint8_t out[dsuPortRequestMax];
+    const uint8_t slots[2] = {0, 3};
+    DsuRequest r = parseDsuRequest(out, buildDsuVersionRequest(9, out));
+    EXPECT_EQ(r.kind, DsuRequestKind::version);
+    EXPECT_EQ(r.clientId, 9u);
+    r = parseDsuRequest(out, buildDsuPortRequest(9, 2, slots, out));
+    ASSERT_EQ(r.kind, DsuRequestKind::portInfo);
+    EXPECT_EQ(r.slotCount, 2);
+    EXPECT_EQ(r.slots[1], 3);
+    r = parseDsuRequest(out, buildDsuPadRequest(9, 0, out));
+    const uint8_t mac[6] = {};
+    EXPECT_TRUE(dsuWantsOurPad(r, mac));
+
+    const DsuPadInfo pad = {{2, 0x54, 0x4F, 0x4C, 0, 1}};
+    uint8_t packet[dsuPadDataSize];
+    DsuAnswer a = parseDsuAnswer(packet, buildDsuVersionReply(7, packet));
+    EXPECT_EQ(a.kind, DsuRequestKind::version);
+    EXPECT_EQ(a.version, 1001);
+    a = parseDsuAnswer(packet, buildDsuPortReply(7, 0, pad, packet));
+    EXPECT_EQ(a.kind, DsuRequestKind::portInfo);
+    EXPECT_EQ(a.state, 2);
+    EXPECT_EQ(std::memcmp(a.mac, pad.mac, 6), 0);
+    DsuPadState state;
+    state.buttons2 = 0x20;
+    state.timestampMicros = 123456789012ull;
+    state.accel[1] = -0.98f;
+    state.gyro[0] = 90.0f;
+    buildDsuPadData(7, pad, state, packet);
+    stampDsuPadData(41, packet);
+    a = parseDsuAnswer(packet, dsuPadDataSize);
+    ASSERT_EQ(a.kind, DsuRequestKind::padData);
+    EXPECT_EQ(a.serverId, 7u);
+    EXPECT_EQ(a.counter, 41u);
+    EXPECT_EQ(a.pad.buttons2, 0x20);
+    EXPECT_EQ(a.pad.timestampMicros, 123456789012ull);
+    EXPECT_EQ(a.pad.accel[1], -0.98f);
+    EXPECT_EQ(a.pad.gyro[0], 90.0f);
+    packet[90] ^= 1;
+    EXPECT_EQ(parseDsuAnswer(packet, dsuPadDataSize).kind, DsuRequestKind::bad) << "CRC";
+    EXPECT_EQ(parseDsuAnswer(packet, 99).kind, DsuRequestKind::bad) << "size";
+    EXPECT_EQ(parseDsuAnswer(out, buildDsuVersionRequest(9, out)).kind, DsuRequestKind::bad)
+        << "a client's packet";
 }
 
 // A steady turn about each device axis, 100 lines a second; the pad's rate

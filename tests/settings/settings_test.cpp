@@ -297,7 +297,7 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_TRUE(accepts("dsuPort", "65535"));
     EXPECT_FALSE(accepts("dsuPort", "0"));
     EXPECT_FALSE(accepts("dsuPort", "65536"));
-    for (const char* good : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "10.0.100.9"})
+    for (const char* good : {"127.0.0.1", "0.0.0.0", "10.0.100.9", "223.255.255.255"})
         EXPECT_TRUE(accepts("dsuAddress", good)) << good;
     for (const char* bad : {"", "localhost", "256.0.0.1", "1.2.3", "1.2.3.4.", "1.2.3.4 ", "1..2.3",
                             "192.168.001.2", "::1"})
@@ -334,6 +334,27 @@ TEST(SettingsValues, KeyedValueRules) {
                             "010.1.1.1", "1.2.3.4 ", ":::", "1::2::3", "1:2:3:4:5:6:7:8:9",
                             "12345::", "::1:", ":1", "1:2:3:4:5:6:7:1.2.3.4", "LOCALHOST"})
         EXPECT_FALSE(accepts("lanAddress", bad)) << bad;
+    // Addresses of many machines are refused with the reason, for both servers.
+    const struct {
+        const char* name;
+        const char* value;
+        const char* said;
+    } many[] = {
+        {"dsuAddress", "255.255.255.255", "is the broadcast address: "},
+        {"dsuAddress", "224.0.0.1", "is a multicast address: "},
+        {"dsuAddress", "239.255.255.250", "is a multicast address: "},
+        {"lanAddress", "255.255.255.255", "is the broadcast address: "},
+        {"lanAddress", "224.0.0.1", "is a multicast address: "},
+        {"lanAddress", "ff02::1", "is a multicast address: "},
+        {"lanAddress", "::ffff:255.255.255.255", "is the broadcast address: "},
+    };
+    for (const auto& m : many) {
+        char reason[400];
+        TextBuilder why(reason, sizeof reason);
+        EXPECT_FALSE(checkSettingText(findSetting(m.name, std::strlen(m.name)), m.value, why))
+            << m.value;
+        EXPECT_EQ(std::string(reason).rfind(m.said, 0), 0u) << reason;
+    }
     for (const char* good : {"", "null", "null,http://localhost:8000", " null , https://a.example ",
                              "http://[::1]:8096", "app+x://my-host_1"})
         EXPECT_TRUE(accepts("webSocketOrigins", good)) << good;

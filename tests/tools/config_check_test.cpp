@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <sstream>
 #include <string>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/xvfb_server.h"
 
 namespace {
 
@@ -144,7 +146,7 @@ TEST(ConfigCheck, PresentPortAndTakenOrFreeLanPort) {
     } addresses[] = {
         {"localhost", 0,
          "can listen on 127.0.0.1:" + std::to_string(taken.port) +
-             " (lanAddress: this machine only)"},
+             " (lanAddress): loopback, for programs on this machine only"},
         {"203.0.113.77", 1, "lanAddress 203.0.113.77 is no address of this machine"},
     };
     for (const auto& a : addresses) {
@@ -207,6 +209,134 @@ TEST(ConfigCheck, TheUdpTargetIsLookedUpAndTried) {
     // The receiver got the empty datagrams, and nothing else.
     char datagram[16];
     EXPECT_EQ(recv(listening.socket, datagram, sizeof datagram, MSG_DONTWAIT), 0);
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A UDP socket bound on loopback: a DSU port that is taken.
+struct TakenUdpPort {
+    int socket = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int port = 0;
+    TakenUdpPort() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            getsockname(socket, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~TakenUdpPort() {
+        if (socket >= 0) close(socket);
+    }
+};
+
+// Where the servers would listen, as set and check say it: every address,
+// addresses of many machines (refused by set), an address that is not here,
+// a DSU port in use, and a monitor that is not present (on an Xvfb of one).
+TEST(ConfigCheck, AddressesAndMonitorsAsSetAndCheckSayThem) {
+    const std::string folder = scratchFolder("config_check_addresses");
+    Terminal terminal;
+    Listener lan;
+    TakenUdpPort dsu, released;
+    ASSERT_FALSE(terminal.path().empty());
+    ASSERT_NE(dsu.port, 0);
+    ASSERT_NE(released.port, 0);
+    close(released.socket);
+    released.socket = -1;
+    const std::string freePort = std::to_string(released.port);
+    lan.release();
+    const std::string lanPort = std::to_string(lan.port);
+    ASSERT_EQ(config(folder, {"set", "comPort=" + terminal.path(), "lanPort=" + lanPort}).status,
+              0);
+    XvfbServer xvfb;
+    const bool display = xvfbInstalled() && startXvfb(&xvfb, 1024, 768);
+    const struct {
+        std::vector<std::string> set;
+        int setStatus;
+        std::string setSays; // on standard error
+        int checkStatus;
+        std::string checkSays;
+    } cases[] = {
+        {{"lanAddress=0.0.0.0"},
+         0,
+         "",
+         0,
+         "listen on 0.0.0.0:" + lanPort + " (lanAddress): on every IPv4 address of this machine"},
+        {{"lanAddress=::"},
+         0,
+         "",
+         0,
+         "listen on [::]:" + lanPort + " (lanAddress): on every IPv6 and IPv4 address"},
+        {{"lanAddress=255.255.255.255"},
+         2,
+         "lanAddress: '255.255.255.255' is the broadcast "
+         "address: it names every machine of the network",
+         0,
+         ""},
+        {{"lanAddress=224.0.0.1"}, 2, "lanAddress: '224.0.0.1' is a multicast address", 0, ""},
+        {{"dsuAddress=255.255.255.255"},
+         2,
+         "dsuAddress: '255.255.255.255' is the broadcast",
+         0,
+         ""},
+        {{"dsuAddress=224.0.0.1"}, 2, "dsuAddress: '224.0.0.1' is a multicast address", 0, ""},
+        {{"dsuServer=on", "dsuAddress=0.0.0.0", "dsuPort=" + freePort},
+         0,
+         "",
+         0,
+         "DSU server: UDP port " + freePort + " is free: the bridge can listen on 0.0.0.0:" +
+             freePort + " (dsuAddress: every address;"},
+        {{"dsuAddress=203.0.113.77"},
+         0,
+         "",
+         1,
+         "DSU server: dsuAddress 203.0.113.77 is no address of this machine"},
+        {{"dsuAddress=127.0.0.1", "dsuPort=" + std::to_string(dsu.port)},
+         0,
+         "",
+         1,
+         "DSU server: UDP port " + std::to_string(dsu.port) + " on 127.0.0.1 is taken"},
+        {{"dsuServer=off"},
+         0,
+         "",
+         0,
+         "DSU server: off with these settings (dsuServer=on starts it); UDP port " +
+             std::to_string(dsu.port) + " on 127.0.0.1 is taken"},
+        {{"mouseScreen=3"},
+         0,
+         display ? "mouseScreen=3, but only 1 monitor is present now" : "",
+         0,
+         display ? "air mouse: mouseScreen=3, but only 1 monitor is present now" : ""},
+        {{"mouseScreen=1"}, 0, "", 0, ""},
+    };
+    if (display) setenv("DISPLAY", xvfb.display, 1);
+    unsetenv("WAYLAND_DISPLAY");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.set[0]);
+        std::vector<std::string> args{"set"};
+        args.insert(args.end(), c.set.begin(), c.set.end());
+        Outcome run = config(folder, args);
+        EXPECT_EQ(run.status, c.setStatus) << fileText(folder + "/config.err");
+        const std::string said = joined(fileText(folder + "/config.err"));
+        EXPECT_NE(said.find(c.setSays), std::string::npos) << said;
+        if (c.setSays.empty()) {
+            EXPECT_EQ(said.find("mouseScreen"), std::string::npos) << said;
+        }
+        run = config(folder, {"check"});
+        EXPECT_EQ(run.status, c.checkStatus) << run.out;
+        EXPECT_NE(joined(run.out).find(c.checkSays), std::string::npos) << run.out;
+        if (c.checkSays.empty()) {
+            EXPECT_EQ(run.out.find("air mouse: mouseScreen"), std::string::npos) << run.out;
+        }
+        expectWithinConsole(run.out);
+    }
+    unsetenv("DISPLAY");
+    if (display) stopXvfb(&xvfb);
+    if (!display) GTEST_SKIP() << "no Xvfb: the monitor cases were not tried";
 }
 
 } // namespace

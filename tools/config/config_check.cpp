@@ -99,9 +99,7 @@ bool checkLanPort() {
     if (opened) {
         text.append(" is free: the bridge can listen on ");
         appendListenEndpoint(text, addressText, port);
-        if (address.family != ListenFamily::any)
-            text.append(isLoopbackAddress(address) ? " (lanAddress: this machine only)"
-                                                   : " (lanAddress: this address only)");
+        if (address.family != ListenFamily::any) text.append(lanAddressReach(address));
     } else {
         text.append(" cannot be listened on: ");
         char words[256];
@@ -181,7 +179,9 @@ int checkSettings(const char* path) {
     const bool portOpens = checkSerialPort();
     const bool lanFree = checkLanPort();
     const bool udpUsable = checkUdpTarget();
-    return portOpens && lanFree && udpUsable ? 0 : 1;
+    const bool dsuFree = checkDsuServer();
+    checkMouseScreen();
+    return portOpens && lanFree && udpUsable && dsuFree ? 0 : 1;
 }
 
 void noteWindowProgramAfterSet() {

@@ -14,6 +14,7 @@
 #include "settings/settings_table.h"
 #include "text/command_line.h"
 #include "tools/config/config.h"
+#include "tools/config/config_check.h"
 
 namespace {
 
@@ -277,6 +278,8 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
     for (const Assignment& a : assignments)
         noteAdjusted(a, after);
     noteDisabled(form, assignments);
+    for (const Assignment& a : assignments)
+        if (settingsTable[a.index].kind == SettingKind::screen) noteMouseScreenAfterSet();
     char port[comPortSize];
     getComPort(port);
     if (isBarePortNumber(port))

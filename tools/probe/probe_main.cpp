@@ -1,7 +1,8 @@
 // tolvane-probe: a LAN client of the bridge, for users and for measurement.
 // Sends "D" requests (plain bytes or WebSocket frames) at a fixed rate or as
 // fast as replies come, prints each reply, and at the end the number of
-// replies, the round-trip latency percentiles and the request rate.
+// replies, the round-trip latency percentiles and the request rate. With
+// --dsu a DSU client instead (probe_dsu.h).
 #include <getopt.h>
 
 #include <algorithm>
@@ -15,9 +16,11 @@
 #include <vector>
 
 #include "client/bridge_client.h"
+#include "net/datagram_server.h"
 #include "net/stream_client.h"
 #include "text/command_line.h"
 #include "text/number_text.h"
+#include "tools/probe/probe_dsu.h"
 
 namespace {
 
@@ -45,15 +48,20 @@ const char usage[] =
     "  --connect-wait S   while the connection is refused, keep trying for S seconds\n"
     "                     (default 0: give up at once)\n"
     "  --quiet            print only the summary\n"
+    "  --dsu              ask the DSU (cemuhook) server instead: its version, its\n"
+    "                     slots, then pad data (--count packets), as an emulator\n"
+    "                     does; --host is then an IPv4 address or localhost and\n"
+    "                     --port defaults to 26760\n"
     "  -h, --help         this text\n"
     "      --version      the program's version\n"
     "\n"
     "Examples:\n"
     "  tolvane-probe --count 10\n"
     "  tolvane-probe --websocket --host 192.168.1.20 --port 8096 --rate 4\n"
+    "  tolvane-probe --dsu --count 5\n"
     "\n"
-    "Exit status: 0 when replies came, 1 when none came or the connection failed,\n"
-    "2 for a usage error.\n";
+    "Exit status: 0 when replies came (--dsu: the server answered and pad data\n"
+    "came), 1 when none came or the connection failed, 2 for a usage error.\n";
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -64,6 +72,10 @@ struct Options {
     int timeoutMs = 1000;
     double connectWait = 0.0;
     bool quiet = false;
+    bool dsu = false;
+    bool portGiven = false;
+    // What only the LAN client uses, for --dsu's usage error.
+    const char* lanOnly = nullptr;
 };
 
 volatile std::sig_atomic_t interrupted = 0;
@@ -82,6 +94,7 @@ OptionsResult parseOptions(int argc, char** argv, Options* o) {
         timeoutOption,
         connectWaitOption,
         quietOption,
+        dsuOption,
         versionOption
     };
     const option options[] = {
@@ -93,6 +106,7 @@ OptionsResult parseOptions(int argc, char** argv, Options* o) {
         {"timeout", required_argument, nullptr, timeoutOption},
         {"connect-wait", required_argument, nullptr, connectWaitOption},
         {"quiet", no_argument, nullptr, quietOption},
+        {"dsu", no_argument, nullptr, dsuOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
         {nullptr, 0, nullptr, 0},
@@ -118,9 +132,11 @@ OptionsResult parseOptions(int argc, char** argv, Options* o) {
             if (!parsePortNumber(optarg, &port))
                 return usageError(program, "--port '%s' is not a port number (1 to 65535)", optarg);
             o->port = optarg;
+            o->portGiven = true;
             break;
         case webSocketOption:
             o->webSocket = true;
+            o->lanOnly = "--websocket";
             break;
         case countOption:
             if (!parseWholeNumber(optarg, 0, 1000000000, &whole))
@@ -133,6 +149,7 @@ OptionsResult parseOptions(int argc, char** argv, Options* o) {
                 return usageError(program, "--rate '%s' is not 0 or a rate from 0.001 to 1000000",
                                   optarg);
             o->rate = number;
+            o->lanOnly = "--rate";
             break;
         case timeoutOption:
             if (!parseWholeNumber(optarg, 1, 3600000, &whole))
@@ -144,15 +161,30 @@ OptionsResult parseOptions(int argc, char** argv, Options* o) {
                 return usageError(program, "--connect-wait '%s' is not from 0 to 86400 seconds",
                                   optarg);
             o->connectWait = number;
+            o->lanOnly = "--connect-wait";
             break;
         case quietOption:
             o->quiet = true;
+            break;
+        case dsuOption:
+            o->dsu = true;
             break;
         default:
             return optionError(program, c, argc, argv, previous);
         }
     }
     if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
+    if (o->dsu && o->lanOnly != nullptr)
+        return usageError(program,
+                          "%s is for the LAN server; --dsu takes --host, --port, "
+                          "--count, --timeout and --quiet",
+                          o->lanOnly);
+    uint32_t address = 0;
+    if (o->dsu && o->host != "localhost" && !parseIpv4Address(o->host.c_str(), &address))
+        return usageError(program,
+                          "--host '%s' is no IPv4 address: the DSU server listens on IPv4 "
+                          "(for example 127.0.0.1 or 192.168.1.20)",
+                          o->host.c_str());
     return OptionsResult::run();
 }
 
@@ -193,6 +225,19 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     startSocketLayer();
+
+    if (o.dsu) {
+        DsuProbe probe;
+        if (o.host == "localhost") o.host = "127.0.0.1";
+        parseIpv4Address(o.host.c_str(), &probe.address);
+        uint16_t port = 26760;
+        if (o.portGiven) parsePortNumber(o.port.c_str(), &port);
+        probe.port = port;
+        probe.count = o.count;
+        probe.timeoutMs = o.timeoutMs;
+        probe.quiet = o.quiet;
+        return probeDsuServer(probe, o.host.c_str(), &interrupted);
+    }
 
     // A refused connection means nothing listens there now; only with
     // --connect-wait (for a bridge still starting) is it tried again.
