@@ -7,6 +7,7 @@
 // and the LAN port (if the server runs) is free, 1 otherwise.
 int checkSettings(const char* path);
 
-// After a successful set: when tolvane.exe runs, says on standard error that
-// it will undo the change and what to do instead.
-void noteWindowProgramAfterSet();
+// After a successful set of path: when tolvane.exe runs and path is the
+// tolv.conf of this folder, says on standard error that it will undo the
+// change and what to do instead.
+void noteWindowProgramAfterSet(const char* path);
