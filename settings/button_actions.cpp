@@ -81,13 +81,20 @@ bool parseAction(const char* word, size_t length, ButtonAction* action, TextBuil
     action->modifiers = 0;
     action->key = KeyId::none;
     const char* end = word + length;
+    // A "+" without a key on one side first: "A+" is a chord cut short, not
+    // a key before "+" that is no modifier.
+    if (word[length - 1] == '+')
+        return refuse(reason, word, length, "' ends in \"+\": name the key after it (Ctrl+A)");
+    if (word[0] == '+')
+        return refuse(reason, word, length,
+                      "' begins with \"+\": name the modifier before it (Ctrl+A)");
     for (const char* part = word; part <= end;) {
         const char* plus = part;
         while (plus < end && *plus != '+')
             ++plus;
         const auto partLength = static_cast<size_t>(plus - part);
         if (partLength == 0)
-            return refuse(reason, word, length, "' has an empty key name around \"+\"");
+            return refuse(reason, word, length, "' has \"++\": one \"+\" joins two keys");
         const int found = findName(part, partLength, keyNames, keyIdCount - 1);
         if (found < 0) return refuse(reason, part, partLength, "' is no name the buttons know: ");
         const auto key = static_cast<KeyId>(found + 1);
@@ -96,8 +103,8 @@ bool parseAction(const char* word, size_t length, ButtonAction* action, TextBuil
         for (int m = 0; m < 4; ++m)
             if (key == modifierKeys[m]) bit = static_cast<uint8_t>(1u << m);
         if (!last && bit == 0)
-            return refuse(reason, word, length,
-                          "' has a key before \"+\" that is no modifier (Ctrl, Shift, Alt, Super)");
+            return refuse(reason, part, partLength,
+                          "' comes before \"+\" but is no modifier (Ctrl, Shift, Alt, Super)");
         if (last && bit != 0 && action->modifiers == 0) {
             action->key = key; // a modifier alone is a key of its own
         } else if (last) {
@@ -152,17 +159,19 @@ bool parseButtonActions(const char* text, ButtonActions* actions, TextBuilder& r
                               "' is no press kind: press, long or double");
             action = colon + 1;
         }
+        // Every reason begins with the word at fault, so that a message
+        // need not repeat the whole line before it.
         if (given[kind]) {
-            reason.append("names the ");
+            reason.append("'");
             reason.append(kindNames[kind]);
-            reason.append(" action twice");
+            reason.append("' is given twice: each press kind takes one action");
             return false;
         }
         given[kind] = true;
         if (action == end) {
-            reason.append("has no action after '");
+            reason.append("'");
             reason.append(kindNames[kind]);
-            reason.append(":'");
+            reason.append(":' has no action after it");
             return false;
         }
         if (!parseAction(action, static_cast<size_t>(end - action), &parsed.action[kind], reason)) {

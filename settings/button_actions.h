@@ -62,8 +62,9 @@ struct ButtonActions {
 // meaning).
 bool buttonActionsEmpty(const ButtonActions& actions);
 
-// Parses one button's line; false with the reason ("'Foo' is no key ...")
-// when it is bad. An empty text is no action at all.
+// Parses one button's line; false with the reason when it is bad. The reason
+// begins with the word at fault in quotes ("'Foo' is no name ..."), so a
+// message shows it without the whole line. An empty text is no action at all.
 bool parseButtonActions(const char* text, ButtonActions* actions, TextBuilder& reason);
 // The line as the settings show it, kinds in the order press, long, double.
 void formatButtonActions(const ButtonActions& actions, TextBuilder& out);

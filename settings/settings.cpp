@@ -213,6 +213,17 @@ void appendSettingValue(TextBuilder& out, int index) {
     settingsTable[index].format(out);
 }
 
+void appendSettingAsTyped(TextBuilder& out, int index) {
+    if (settingsTable[index].kind == SettingKind::preset) {
+        const int32_t mode = settings.deviceMode.load();
+        if (mode == devicePresetC || mode == devicePresetB) {
+            out.append(mode == devicePresetC ? "C" : "B");
+            return;
+        }
+    }
+    appendSettingValue(out, index);
+}
+
 int formatSettingsText(char* text, size_t size) {
     TextBuilder out(text, size);
     for (int index = 0; index < settingsRowCount; ++index) {

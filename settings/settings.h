@@ -106,6 +106,10 @@ void readSettingsStream(FILE* file);
 bool writeSettingsFile(const char* path = settingsFileName);
 // The value of the table's row index as the file holds it.
 void appendSettingValue(TextBuilder& out, int index);
+// The value as a person gives it to `tolvane-config set`: deviceMode as C or
+// B where the file keeps 0 or 1 (any other number as it is); every other
+// value as the file holds it.
+void appendSettingAsTyped(TextBuilder& out, int index);
 // The file as writeSettingsFile stores it, "\n" after each line. Returns the
 // length, or -1 when the text does not fit size or when lines the reader
 // did not know were left out for want of room (writing would lose them).

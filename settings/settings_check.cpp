@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "settings/settings.h"
 #include "text/number_text.h"
@@ -43,7 +44,9 @@ bool isCommentOrBlank(const char* text) {
 }
 
 // A line after the eleventh: a keyed setting, or something the reader keeps.
-void checkKeyedLine(SettingsFileCheck* check, int line, const char* text, bool cut) {
+// goodLine holds, per row, the last line that gave it a good value.
+void checkKeyedLine(SettingsFileCheck* check, int line, const char* text, bool cut,
+                    std::vector<int>& goodLine) {
     const char* equals = std::strchr(text, '=');
     const int index =
         equals == nullptr ? -1 : findSetting(text, static_cast<size_t>(equals - text));
@@ -59,8 +62,15 @@ void checkKeyedLine(SettingsFileCheck* check, int line, const char* text, bool c
     // The reader takes no cut value: its end is not what was written.
     if (cut)
         why.append("is longer than the 255 bytes of a line that the programs read");
-    else if (checkSettingText(index, equals + 1, why))
+    else if (checkSettingText(index, equals + 1, why)) {
+        // The reader takes the last; a writer keeps that one only.
+        int& before = goodLine[static_cast<size_t>(index)];
+        if (before > 0)
+            copyText(add(check, SettingsIssue::duplicateLine, line, before)->text,
+                     settingsLineShown + 1, text);
+        before = line;
         return;
+    }
     SettingsFinding* f = add(check, SettingsIssue::badValue, line);
     copyText(f->text, sizeof f->text, text);
     copyText(f->reason, sizeof f->reason, reason);
@@ -152,10 +162,11 @@ void checkSettingsFile(const char* path, SettingsFileCheck* check) {
     char text[settingsLineSize];
     bool cut = false;
     bool nul = false;
+    std::vector<int> goodLine(static_cast<size_t>(settingsRowCount), 0);
     for (int line = settingsFieldCount + 1; readSettingsLine(file, text, sizeof text, &cut, &nul);
          ++line) {
         if (nul) add(check, SettingsIssue::nulByte, line);
-        checkKeyedLine(check, line, text, cut);
+        checkKeyedLine(check, line, text, cut, goodLine);
     }
     std::fclose(file);
     int firstLost = 0;

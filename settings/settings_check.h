@@ -28,6 +28,7 @@ enum class SettingsIssue : uint8_t {
     nulByte,          // a NUL byte in the line: only the text before it is read
     portIsNumber,     // comPort is a bare number (3 where COM3 or ttyS3 is meant)
     keptLinesLost,    // more unknown lines than are kept: no writer may write the file
+    duplicateLine,    // a keyed setting given again (value: the line before); the last applies
 };
 
 constexpr int settingsLineShown = 48; // a line's text kept for messages, cut
@@ -38,7 +39,7 @@ struct SettingsFinding {
     long long value; // the value as written or in effect, where one applies (keptLinesLost:
                      // the number of lines)
     char text[settingsLineShown + 1]; // keyed lines: the line, cut
-    char reason[320]; // badValue: what is wrong ("is outside 0 to 1000"), a button's names
+    char reason[512]; // badValue: what is wrong ("is outside 0 to 1000"), a button's names whole
 };
 
 constexpr int settingsFindingsMax = 24; // more than the eleven lines can raise; the

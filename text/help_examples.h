@@ -7,8 +7,11 @@
 #define TOLVANE_EXAMPLE_SETTINGS "%USERPROFILE%\\tolvane\\tolv.conf"
 // The sample capture lies next to the programs in the zip.
 #define TOLVANE_EXAMPLE_CAPTURE "capture.txt"
+// cmd passes single quotes on as part of the text; only double quotes group.
+#define TOLVANE_EXAMPLE_QUOTE "\""
 #else
 #define TOLVANE_EXAMPLE_PORT "ttyUSB0"
 #define TOLVANE_EXAMPLE_SETTINGS "~/tolvane/tolv.conf"
 #define TOLVANE_EXAMPLE_CAPTURE "samples/capture.txt"
+#define TOLVANE_EXAMPLE_QUOTE "'"
 #endif

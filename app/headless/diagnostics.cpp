@@ -41,7 +41,7 @@ void appendSetting(TextBuilder& text, int line) {
         if (quoted) text.append("\"");
         return;
     }
-    appendSettingValue(text, settingOfLine(line));
+    appendSettingAsTyped(text, settingOfLine(line));
 }
 
 void appendNameValue(TextBuilder& text, int line, long long value) {
@@ -133,11 +133,12 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
         break;
     case SettingsIssue::lanNeedsPresetC:
         text.append("lanEnabled is on, but deviceMode=");
-        text.appendInteger(f.value);
-        text.append(f.value == devicePresetB       ? " (preset B, the device streams)"
-                    : f.value == devicePresetUnset ? " (no preset chosen yet)"
-                                                   : "");
-        text.append(": the LAN server only runs with preset C (deviceMode=0, the device "
+        if (f.value == devicePresetB)
+            text.append("B (the device streams)");
+        else
+            text.appendInteger(f.value);
+        text.append(f.value == devicePresetUnset ? " (no preset chosen yet)" : "");
+        text.append(": the LAN server only runs with preset C (deviceMode=C, the device "
                     "polled); set the device and deviceMode to preset C to use it");
         break;
     case SettingsIssue::lineTooLong:
@@ -175,6 +176,16 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
         text.append(f.text);
         text.append("\", which is no setting of this version: it is ignored and kept when "
                     "the file is written (`tolvane-config --help` lists the settings)");
+        break;
+    case SettingsIssue::duplicateLine:
+        text.append("line ");
+        text.appendInteger(line);
+        text.append(" reads \"");
+        text.append(f.text);
+        text.append("\", a setting that line ");
+        text.appendInteger(f.value);
+        text.append(" gave already: the later line applies, and a write of the file keeps "
+                    "only it");
         break;
     case SettingsIssue::badValue:
         text.append("line ");
@@ -364,6 +375,27 @@ void noteSettingsAtStart(const char* path, NoteSink say) {
     serialErrorSaid = 0;
     lanOpeningSaid = false;
     lanErrorSaid = 0;
+}
+
+void noteNoDisplay(bool recording, NoteSink say) {
+    Note note("no display reachable, the air mouse moves nothing; ");
+    char target[udpTargetSize];
+    getUdpTarget(target);
+    const char* going[4];
+    int count = 0;
+    if (settings.lanEnabled.load() != 0 && settings.deviceMode.load() == devicePresetC)
+        going[count++] = "the LAN server";
+    if (target[0] != '\0') going[count++] = "the UDP output";
+    if (settings.dsuServer.load() == DsuServerSwitch::on) going[count++] = "the DSU server";
+    if (recording) going[count++] = "the recording";
+    for (int i = 0; i < count; ++i) {
+        note.text.append(i == 0 ? "" : i + 1 == count ? " and " : ", ");
+        note.text.append(going[i]);
+    }
+    note.text.append(count == 0   ? "no other output is on, so the device's lines go nowhere"
+                     : count == 1 ? " goes on"
+                                  : " go on");
+    say(note.data);
 }
 
 void noteWorkerEvent(const WorkerEvent& event, NoteSink say) {

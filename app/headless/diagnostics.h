@@ -14,6 +14,11 @@ using NoteSink = void (*)(const char* line);
 // for each setting that cannot do what it was probably meant to do.
 void noteSettingsAtStart(const char* path, NoteSink say);
 
+// When no display can be reached and the air mouse is on: that it moves
+// nothing, and which outputs go on (recording: --record is given), or that
+// none does.
+void noteNoDisplay(bool recording, NoteSink say);
+
 // With every worker event, on the worker's thread right after it was logged:
 // the reason of a failed serial open (once per distinct reason), where the
 // LAN server opens and in which dialect (once), a failed LAN open (once per

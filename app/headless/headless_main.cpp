@@ -164,8 +164,7 @@ int main(int argc, char** argv) {
     settingsNoted = settingsPath;
     const bool display = startShell(settingsPath, noteSettings);
     if (!display && settings.mouseEnabled.load() != 0)
-        sayToConsole("tolvane-headless: no display reachable, the air mouse moves nothing; "
-                     "the LAN output goes on");
+        noteNoDisplay(options.recordPath != nullptr, sayToConsole);
 
     setLogListener(onLogMessage);
     setWorkerEventListener(onWorkerEvent);

@@ -16,7 +16,10 @@ std::atomic<int32_t> originX{0}, originY{0};
 
 BOOL CALLBACK addMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
     MonitorList* list = reinterpret_cast<MonitorList*>(data);
-    if (list->count >= maxMonitors) return FALSE;
+    if (list->count >= maxMonitors) {
+        ++list->unlisted; // counted, so that a list can say it stops
+        return TRUE;
+    }
     MONITORINFO info{};
     info.cbSize = sizeof info;
     if (!GetMonitorInfoW(monitor, &info)) return TRUE;

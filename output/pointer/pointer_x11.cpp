@@ -139,9 +139,13 @@ void queryMonitors(MonitorList* list) {
     xcb_randr_get_monitors_reply_t* reply = xcb_randr_get_monitors_reply(
         connection, xcb_randr_get_monitors(connection, root, 1), nullptr);
     if (!reply) return;
-    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply);
-         it.rem > 0 && list->count < maxMonitors; xcb_randr_monitor_info_next(&it)) {
+    for (auto it = xcb_randr_get_monitors_monitors_iterator(reply); it.rem > 0;
+         xcb_randr_monitor_info_next(&it)) {
         const xcb_randr_monitor_info_t* m = it.data;
+        if (list->count >= maxMonitors) {
+            ++list->unlisted; // counted, so that a list can say it stops
+            continue;
+        }
         if (m->primary && m->width != 0 && m->height != 0 && list->primary < 0)
             list->primary = list->count;
         list->monitor[list->count++] = ScreenRect{m->x, m->y, m->width, m->height};

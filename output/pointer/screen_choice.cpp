@@ -65,4 +65,11 @@ void appendMonitors(TextBuilder& out, const MonitorList& monitors) {
         appendScreenRect(out, monitors.monitor[i]);
         if (i == monitors.primary) out.append(" (primary)");
     }
+    if (monitors.unlisted > 0) {
+        out.append(", and ");
+        out.appendInteger(monitors.unlisted);
+        out.append(" more (mouseScreen takes 1 to ");
+        out.appendInteger(maxMonitors);
+        out.append(")");
+    }
 }

@@ -23,6 +23,7 @@ struct MonitorList {
     int count;
     int primary;
     ScreenRect desktop;
+    int unlisted = 0; // the system's monitors beyond maxMonitors: counted, not listed
 };
 
 struct ScreenPick {

@@ -1,5 +1,5 @@
 // The notes' sentences after a system's own words: one full stop between
-// them, whatever the system's message ends with.
+// them, whatever the system's message ends with; the note without a display.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,7 +10,9 @@
 #include <cerrno>
 #endif
 
+#include "app/headless/diagnostics.h"
 #include "app/headless/diagnostics_platform.h"
+#include "settings/settings.h"
 
 TEST(Notes, TheSystemsFullStopIsNotDoubled) {
 #ifdef _WIN32
@@ -41,5 +43,34 @@ TEST(Notes, TheSystemsFullStopIsNotDoubled) {
         appendSerialOpenFailure(text, "x", failure);
         EXPECT_EQ(std::string(data).rfind(head + c.shown + ". The port does not exist", 0), 0u)
             << data;
+    }
+}
+
+// Without a display the air mouse moves nothing; the note names what goes
+// on, and only what is on.
+TEST(Notes, NoDisplaySaysWhatGoesOn) {
+    struct Case {
+        bool lan, presetC, udp, dsu, recording;
+        const char* after; // what follows "moves nothing; "
+    } cases[] = {
+        {false, true, false, false, false,
+         "no other output is on, so the device's lines go nowhere"},
+        {true, false, false, false, false,
+         "no other output is on, so the device's lines go nowhere"},
+        {true, true, false, false, false, "the LAN server goes on"},
+        {false, true, true, true, false, "the UDP output and the DSU server go on"},
+        {true, true, true, false, true, "the LAN server, the UDP output and the recording go on"},
+    };
+    for (const Case& c : cases) {
+        setDefaults();
+        settings.lanEnabled = c.lan ? 1 : 0;
+        settings.deviceMode = c.presetC ? devicePresetC : devicePresetB;
+        setUdpTarget(c.udp ? "127.0.0.1:4242" : "");
+        settings.dsuServer = c.dsu ? DsuServerSwitch::on : DsuServerSwitch::off;
+        static std::string said;
+        noteNoDisplay(c.recording, [](const char* line) { said = line; });
+        EXPECT_EQ(said, std::string("tolvane-headless: no display reachable, the air mouse moves "
+                                    "nothing; ") +
+                            c.after);
     }
 }

@@ -188,15 +188,15 @@ TEST(HeadlessNotes, SettingsFilesAndPortsThatDoNotOpen) {
           "low 16 bits)\n",
           "warning: mouseEnabled=256 is neither 0 nor 1: only its low 8 bits count, so it is "
           "off\n",
-          "warning: lanEnabled is on, but deviceMode=1 (preset B, the device streams): the LAN "
-          "server only runs with preset C (deviceMode=0, the device polled)"}},
+          "warning: lanEnabled is on, but deviceMode=B (the device streams): the LAN server "
+          "only runs with preset C (deviceMode=C, the device polled)"}},
         {"keyed lines",
          "/dev/tolvane-none\n1.000000\n4\n32\n1\n8096\n0\n0\n0\n0\n0\nudpFormat=osc\n"
          "mouseClickHold=2000\nfutureThing=1\nmouseSmoothing=average\n",
          false,
          "/dev/tolvane-none",
          {"settings in effect: comPort=/dev/tolvane-none screenDistance=1.000000 scrollSpeed=4 "
-          "mouseAveraging=32 lanAveraging=1 lanPort=8096 mouseEnabled=0 deviceMode=0 "
+          "mouseAveraging=32 lanAveraging=1 lanPort=8096 mouseEnabled=0 deviceMode=C "
           "lanEnabled=0 webSocketEnabled=0 accelerationOutput=0 udpFormat=osc\n",
           "warning: line 13 reads \"mouseClickHold=2000\": the value is outside 0 to 1000, so "
           "the default applies\n",

@@ -369,11 +369,14 @@ TEST(ButtonMap, GrammarReadsBackAndRefusesWithTheNames) {
         {"press:PgDn", nullptr, "'PgDn' is no name the buttons know: keys A-Z"},
         {"press:F13", nullptr, "AirMouse, Precision, Dwell"},
         {"hold:B", nullptr, "'hold' is no press kind"},
-        {"press:B press:C", nullptr, "names the press action twice"},
-        {"press:", nullptr, "has no action"},
-        {"press:B+Shift", nullptr, "no modifier"},
+        {"press:B press:C", nullptr, "'press' is given twice"},
+        {"press:", nullptr, "'press:' has no action"},
+        {"press:B+Shift", nullptr, "'B' comes before \"+\" but is no modifier"},
         {"press:Shift+Ctrl", nullptr, "ends in a modifier"},
-        {"press:Shift+", nullptr, "has an empty key name"},
+        {"press:Shift+", nullptr, "'Shift+' ends in \"+\""},
+        {"A+", nullptr, "'A+' ends in \"+\""},
+        {"+A", nullptr, "'+A' begins with \"+\""},
+        {"Ctrl++A", nullptr, "'Ctrl++A' has \"++\""},
     };
     for (const Case& c : cases) {
         ButtonActions actions;

@@ -159,3 +159,21 @@ TEST(ScreenChoice, TheOutputTakesItAtAWorkersStart) {
 }
 
 } // namespace
+
+// The list in the notes names every monitor it holds, and says where it
+// stops when the system has more than mouseScreen can take.
+TEST(ScreenChoice, TheListSaysWhereItStops) {
+    MonitorList more = desk(true);
+    more.unlisted = 3;
+    for (const auto& [monitors, shown] :
+         {std::pair{desk(true), std::string("1 1280x1024 at -1280,56, 2 1920x1080 at 0,0 "
+                                            "(primary), 3 1600x900 at 320,-900")},
+          std::pair{more, std::string("1 1280x1024 at -1280,56, 2 1920x1080 at 0,0 (primary), "
+                                      "3 1600x900 at 320,-900, and 3 more (mouseScreen takes 1 "
+                                      "to 16)")}}) {
+        char text[400];
+        TextBuilder out(text, sizeof text);
+        appendMonitors(out, monitors);
+        EXPECT_EQ(std::string(text), shown);
+    }
+}

@@ -123,9 +123,9 @@ TEST(ConfigSet, WritesWhatTheSettingsDialogWritesForTheSameChanges) {
         std::function<void(Dialog&)> user;
     };
     const std::vector<Case> cases = {
-        {"first start without a file: preset C is stored as 0",
+        {"first start without a file: preset C, as the dialog shows it, is stored as 0",
          nullptr,
-         {"comPort=ttyUSB0"},
+         {"comPort=ttyUSB0", "deviceMode=C"},
          [](Dialog& d) { d.type(idComPort, "ttyUSB0"); }},
         {"distance below and above its range",
          presetC,
@@ -204,7 +204,7 @@ TEST(ConfigSet, SaysWhatChangedAndWhatWillNotAct) {
     writeFile(scratch.path + "/tolv.conf", presetC);
     Outcome run = config(scratch.path, {"set", "deviceMode=B", "lanPort=70000", "scrollSpeed=100"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "scrollSpeed: 4 -> 64\nlanPort: 8096 -> 70000\ndeviceMode: 0 -> 1\n");
+    EXPECT_EQ(run.out, "scrollSpeed: 4 -> 64\nlanPort: 8096 -> 70000\ndeviceMode: C -> B\n");
     EXPECT_NE(run.err.find("scrollSpeed 100 is outside 1 to 64; saved as 64"), std::string::npos)
         << run.err;
     EXPECT_NE(run.err.find("listens on port 4464"), std::string::npos) << run.err;
@@ -382,6 +382,7 @@ TEST(ConfigFile, OddFilesAndValuesKeepEverySetting) {
         int status;
         std::string after;                      // "": the file stays as it was
         std::vector<std::string> said, notSaid; // in standard output or error
+        bool noFile = false;                    // before is not written
     };
     const Case cases[] = {
         {"a NUL byte in line 1 shifts no field",
@@ -396,7 +397,7 @@ TEST(ConfigFile, OddFilesAndValuesKeepEverySetting) {
          {"check"},
          1,
          "",
-         {"lanPort=9000 mouseEnabled=0 deviceMode=0", "line 1 holds a NUL byte"},
+         {"lanPort=9000 mouseEnabled=0 deviceMode=C", "line 1 holds a NUL byte"},
          {"longer than 255"}},
         {"a NUL byte among the keyed lines swallows none",
          keyed + "mouseClutch=left\0x\nudpTarget=127.0.0.1:4242\n"s,
@@ -456,13 +457,106 @@ TEST(ConfigFile, OddFilesAndValuesKeepEverySetting) {
          "",
          {"unknown setting 'ab\\x1B[2Jc'"},
          {"\x1b"}},
+        {"a new file holds the defaults and what was set, no preset chosen",
+         "",
+         {"set", "comPort=ttyUSB0"},
+         0,
+         "ttyUSB0\n1.000000\n4\n32\n1\n8096\n1\n2\n0\n0\n0\n",
+         {"created tolv.conf", "comPort: COM19 -> ttyUSB0"},
+         {"deviceMode"},
+         true},
+        {"a file without a preset keeps it, and a LAN server set there is said not to run",
+         "COM19\n1.000000\n4\n32\n1\n8096\n1\n2\n0\n0\n0\n",
+         {"set", "lanEnabled=1", "lanPort=9000"},
+         0,
+         "COM19\n1.000000\n4\n32\n1\n9000\n1\n2\n1\n0\n0\n",
+         {"lanEnabled, lanPort are saved but have no effect while no device preset is chosen "
+          "(deviceMode=2)"},
+         {"deviceMode:"}},
+        {"deviceMode as typed, the file keeping its number",
+         presetC,
+         {"set", "deviceMode=b"},
+         0,
+         presetB,
+         {"deviceMode: C -> B"},
+         {"deviceMode: 0"}},
+        {"origins under the plain dialect",
+         presetC,
+         {"set", "webSocketOrigins=http://localhost:8000", "lanAddress=127.0.0.1"},
+         0,
+         std::string(presetC) + "lanAddress=127.0.0.1\nwebSocketOrigins=http://localhost:8000\n",
+         {"webSocketOrigins is saved but has no effect in the plain dialect"},
+         {"lanAddress is saved"}},
+        {"a keyed setting given twice: the later line is kept, and set says so",
+         keyed + "mouseClutch=left\nudpFormat=osc\nmouseClutch=right\n"s,
+         {"set", "scrollSpeed=5"},
+         0,
+         "COM3\n1.000000\n5\n32\n1\n9000\n1\n0\n0\n0\n0\nmouseClutch=right\nudpFormat=osc\n",
+         {"line 14 of tolv.conf, \"mouseClutch=right\", gives a setting that line 12 gave "
+          "already; the later line applies and is the one written back"},
+         {}},
+        {"check says the same of a setting given twice",
+         keyed + "mouseClutch=left\nmouseClutch=right\n"s,
+         {"check"},
+         1,
+         "",
+         {"line 13 reads \"mouseClutch=right\", a setting that line 12 gave already"},
+         {}},
+        {"a button's unknown key: the word once, the names within the console",
+         presetC,
+         {"set", "button2=press:PageDown long:PgDn"},
+         2,
+         "",
+         {"button2: 'PgDn' is no name the buttons know: keys A-Z", "Precision, Dwell\nTry"},
+         {"'press:PageDown long:PgDn'"}},
+        {"a chord cut short after \"+\"",
+         presetC,
+         {"set", "button0=A+"},
+         2,
+         "",
+         {"button0: 'A+' ends in \"+\": name the key after it"},
+         {"'A+' 'A+'", "no modifier"}},
+        {"a single quote that a shell passed on",
+         presetC,
+         {"set", "'button2=press:B", "long:C'"},
+         2,
+         "",
+         {"unknown setting ''button2' (see the list in --help); the quote is part of the text"},
+         {}},
+        {"buttons that act only when a LAN client asks, set",
+         presetC,
+         {"set", "buttonPreset=presenter"},
+         0,
+         std::string(presetC) + "buttonPreset=presenter\n",
+         {"buttonPreset acts only while a LAN client asks for lines"},
+         {}},
+        {"and checked",
+         std::string(presetC) + "button1=F5\n",
+         {"check"},
+         1,
+         "",
+         {"warning: button1 acts only while a LAN client asks for lines"},
+         {}},
+        {"a button under preset B is read all the time",
+         std::string(presetB) + "button1=F5\n",
+         {"check"},
+         1,
+         "",
+         {},
+         {"asks for lines"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Scratch scratch;
         const std::string file = scratch.path + "/tolv.conf";
-        writeFile(file, c.before);
+        if (!c.noFile) writeFile(file, c.before);
         const Outcome run = config(scratch.path, c.args);
+        // A usage error is broken for the console, but a word longer than a line.
+        for (size_t at = 0, end;
+             c.status == 2 && (end = run.err.find('\n', at)) != std::string::npos; at = end + 1) {
+            const std::string line = run.err.substr(at, end - at);
+            EXPECT_TRUE(line.size() <= 79 || line.find(' ', 4) == std::string::npos) << line;
+        }
         // Sentences broken for the console are joined again.
         std::string said = run.out + run.err;
         for (size_t at; (at = said.find("\n    ")) != std::string::npos;)

@@ -99,6 +99,16 @@ config check
 said "comPort=3 is only a number: a serial port is named COM3" || fail "check gives no hint to write COM3"
 config set comPort=COM58 >/dev/null
 
+echo "-- help and errors quote as cmd needs"
+config --help
+grep -qF 'tolvane-config set "button2=press:PageDown long:Shift+F5 double:B"' "$work/out" ||
+    fail "--help does not quote its example with double quotes"
+config set "'button2=press:B" "long:C'"
+[ $? = 2 ] || fail "a name with a single quote was not a usage error"
+tr -d '\r' <"$work/err" | tr '\n' ' ' | sed 's/  */ /g' |
+    grep -qF "cmd passes single quotes on as part of the text: quote with double quotes" ||
+    fail "a name with a single quote gets no advice to use double quotes"
+
 echo "-- set while tolvane.exe runs"
 (cd "$work" && exec "$runner" "$bin/tolvane.exe") >/dev/null 2>&1 &
 pids+=($!)
@@ -111,6 +121,9 @@ config set scrollSpeed=8 || fail "set while tolvane.exe runs ended with $?"
 grep -q "a tolvane.exe is running" "$work/err" || fail "set says nothing of the running tolvane.exe"
 grep -q "next OK" "$work/err" || fail "set does not say that the dialog will write its values back"
 grep -qx 8 <(sed -n 3p "$work/tolv.conf" | tr -d '\r') || fail "set did not write while tolvane.exe runs"
+config --file other.conf set scrollSpeed=9 || fail "set --file other.conf ended with $?"
+! grep -q "tolvane.exe is running" "$work/err" ||
+    fail "set warns of tolvane.exe for a file that tolvane.exe does not read"
 WINEPREFIX=$prefix timeout 30 wine taskkill /IM tolvane.exe >/dev/null 2>&1
 
 [ "$failures" = 0 ] || { echo "$failures failures"; cat "$work/out" "$work/err"; exit 1; }

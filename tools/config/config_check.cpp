@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "app/headless/diagnostics.h"
@@ -15,6 +16,7 @@
 #include "settings/settings_table.h"
 #include "text/listen_address.h"
 #include "text/number_text.h"
+#include "tools/config/config.h"
 #include "tools/config/console_text.h"
 #include "tools/config/window_program.h"
 
@@ -176,6 +178,8 @@ int checkSettings(const char* path) {
     setDefaults();
     readSettingsFile(path);
     noteSettingsAtStart(path, printWrapped);
+    if (const std::string waiting = buttonsWaitingForClient(); !waiting.empty())
+        printWrapped(("warning: " + waiting).c_str());
     const bool portOpens = checkSerialPort();
     const bool lanFree = checkLanPort();
     const bool udpUsable = checkUdpTarget();
@@ -184,8 +188,10 @@ int checkSettings(const char* path) {
     return portOpens && lanFree && udpUsable && dsuFree ? 0 : 1;
 }
 
-void noteWindowProgramAfterSet() {
-    if (!windowProgramRuns()) return;
+void noteWindowProgramAfterSet(const char* path) {
+    // tolvane.exe reads only tolv.conf in its own folder: another file is
+    // never its, and this folder's is the one a person most likely means.
+    if (!isWindowSettingsFile(path) || !windowProgramRuns()) return;
     std::fputs("tolvane-config: note: a tolvane.exe is running (in this folder or another). "
                "It reads tolv.conf only when it starts, and the next OK in its settings "
                "dialog writes the values it holds back over the file, undoing this change: "

@@ -7,9 +7,10 @@
 // and the LAN and DSU ports (of the servers that run) are free, 1 otherwise.
 int checkSettings(const char* path);
 
-// After a successful set: when tolvane.exe runs, says on standard error that
-// it will undo the change and what to do instead.
-void noteWindowProgramAfterSet();
+// After a successful set of path: when tolvane.exe runs and path is the
+// tolv.conf of this folder, says on standard error that it will undo the
+// change and what to do instead.
+void noteWindowProgramAfterSet(const char* path);
 
 // Parts of check (config_dsu.cpp, config_monitors.cpp): whether the DSU
 // server could listen where dsuAddress and dsuPort say (false when it runs

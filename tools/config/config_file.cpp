@@ -7,6 +7,8 @@
 #include "settings/settings.h"
 #include "settings/settings_check.h"
 #include "settings/settings_table.h"
+#include "text/command_line.h"
+#include "tools/config/console_text.h"
 
 FileState readSettingsForTool(const char* path, std::string* firstLine) {
     setDefaults();
@@ -52,7 +54,7 @@ void appendEscaped(std::string& out, const char* text) {
 std::string shownValue(int index) {
     char text[settingsLineSize + udpTargetSize];
     TextBuilder out(text, sizeof text);
-    appendSettingValue(out, index);
+    appendSettingAsTyped(out, index);
     std::string shown;
     appendEscaped(shown, text);
     return shown;
@@ -99,6 +101,12 @@ void noteFileOddities(const char* path, const std::string& firstLine, bool dropp
                          "applies%s\n",
                          configProgram, f.line, path, shown.c_str(), f.reason,
                          dropping ? "; the line is dropped" : "");
+        else if (f.issue == SettingsIssue::duplicateLine)
+            std::fprintf(stderr,
+                         "%s: note: line %d of %s, \"%s\", gives a setting that line %lld gave "
+                         "already; the later line applies%s\n",
+                         configProgram, f.line, path, shown.c_str(), f.value,
+                         dropping ? " and is the one written back; the earlier is dropped" : "");
         else if (f.issue == SettingsIssue::nulByte)
             std::fprintf(stderr,
                          "%s: note: line %d of %s holds a NUL byte; only the text before it is "
@@ -131,4 +139,45 @@ std::string escaped(const char* text) {
     std::string shown;
     appendEscaped(shown, text);
     return shown;
+}
+
+std::string quoteAdvice(const char* text) {
+    const size_t length = std::strlen(text);
+    if (length == 0 || (text[0] != '\'' && text[length - 1] != '\'')) return "";
+#ifdef _WIN32
+    return "; cmd passes single quotes on as part of the text: quote with double quotes, as in "
+           "\"NAME=VALUE\"";
+#else
+    return "; the quote is part of the text here: quote the whole NAME=VALUE, or nothing";
+#endif
+}
+
+int unknownSettingError(const char* name) {
+    const std::string problem =
+        "unknown setting '" + escaped(name) + "' (see the list in --help)" + quoteAdvice(name);
+    return wrappedUsageError(problem.c_str());
+}
+
+int wrappedUsageError(const char* problem) {
+    const std::string line = std::string(configProgram) + ": " + problem;
+    writeWrapped(stderr, line.c_str(), 0, 4);
+    std::fprintf(stderr, "Try '%s --help'.\n", configProgram);
+    return usageErrorStatus;
+}
+
+bool isButtonSetting(const SettingRow& row) {
+    return row.kind == SettingKind::buttonLine || std::strcmp(row.name, "buttonPreset") == 0;
+}
+
+std::string buttonsWaitingForClient() {
+    if (settings.deviceMode.load() != devicePresetC || settings.lanEnabled.load() == 0) return "";
+    std::string names;
+    for (int i = 0; i < settingsRowCount; ++i)
+        if (isButtonSetting(settingsTable[i]) && !settingAtDefault(i))
+            names += (names.empty() ? "" : ", ") + std::string(settingsTable[i].name);
+    if (names.empty()) return "";
+    return names + (names.find(',') == std::string::npos ? " acts" : " act") +
+           " only while a LAN client asks for lines: with the LAN server on under preset C the "
+           "device is read only when a client asks, so a press between its requests goes "
+           "unseen (with lanEnabled=0 the device is read all the time)";
 }

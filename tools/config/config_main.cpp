@@ -68,7 +68,8 @@ const char examples[] =
     "  tolvane-config set webSocketEnabled=1\n"
     "  tolvane-config set mouseSmoothing=adaptive udpTarget=127.0.0.1:4242\n"
     "  tolvane-config set buttonPreset=presenter\n"
-    "  tolvane-config set 'button2=press:PageDown long:Shift+F5 double:B'\n"
+    "  tolvane-config set " TOLVANE_EXAMPLE_QUOTE
+    "button2=press:PageDown long:Shift+F5 double:B" TOLVANE_EXAMPLE_QUOTE "\n"
     "  tolvane-config check\n"
     "  tolvane-config --file " TOLVANE_EXAMPLE_SETTINGS " show\n"
     "\n"
@@ -229,7 +230,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(command, "show") == 0) return showSettings(path, rest, restCount);
     if (std::strcmp(command, "set") == 0) {
         const int status = setSettings(path, rest, restCount);
-        if (status == 0) noteWindowProgramAfterSet();
+        if (status == 0) noteWindowProgramAfterSet(path);
         return status;
     }
     if (std::strcmp(command, "check") == 0) {

@@ -46,15 +46,15 @@ int controlOf(const Assignment& a) {
 bool parseAssignment(const char* text, Assignment* a) {
     const char* equals = std::strchr(text, '=');
     if (equals == nullptr) {
-        usageError(setProgram, "'%s' is not NAME=VALUE", escaped(text).c_str());
+        usageError(setProgram, "'%s' is not NAME=VALUE%s", escaped(text).c_str(),
+                   quoteAdvice(text).c_str());
         return false;
     }
     a->index = findSetting(text, static_cast<size_t>(equals - text));
     a->value = equals + 1;
     a->number = 0;
     if (a->index < 0) {
-        usageError(setProgram, "unknown setting '%s' (see the list in --help)",
-                   escaped(std::string(text, equals).c_str()).c_str());
+        unknownSettingError(std::string(text, equals).c_str());
         return false;
     }
     const SettingRow& row = settingsTable[a->index];
@@ -65,7 +65,12 @@ bool parseAssignment(const char* text, Assignment* a) {
         char reason[512]; // a button's line lists the names it knows
         TextBuilder why(reason, sizeof reason);
         if (checkSettingText(a->index, v, why)) return true;
-        usageError(setProgram, "%s: '%s' %s", name, shown.c_str(), reason);
+        // A button's reason begins with the word at fault, which may be all
+        // of the value; the names it lists make a paragraph of it.
+        std::string problem = std::string(name) + ": ";
+        if (row.kind != SettingKind::buttonLine || reason[0] != '\'') problem += "'" + shown + "' ";
+        problem += escaped(reason) + quoteAdvice(v);
+        wrappedUsageError(problem.c_str());
         return false;
     }
     if (std::strlen(v) >= formTextSize) {
@@ -120,8 +125,8 @@ bool parseAssignment(const char* text, Assignment* a) {
             a->number = devicePresetB;
             return true;
         }
-        usageError(setProgram, "%s: '%s' is no preset: C (or 0) polled, B (or 1) streaming", name,
-                   shown.c_str());
+        usageError(setProgram, "%s: '%s' is no preset: C (or 0) polled, B (or 1) streaming%s", name,
+                   shown.c_str(), quoteAdvice(v).c_str());
         return false;
     default:
         return false;
@@ -179,41 +184,89 @@ void fillForm(SettingsForm& form, const std::vector<Assignment>& assignments) {
     if (wantB && !checked(form, idPresetB)) click(form, idPresetB);
 }
 
-// Values that are saved but will not act, because their control ended up
-// disabled (the dialog greys them out), one line per reason. A switch turned
-// off is not among them: off is what it does.
+bool isLanKeyed(const SettingRow& row) {
+    return std::strcmp(row.name, "lanAddress") == 0 ||
+           std::strcmp(row.name, "webSocketOrigins") == 0;
+}
+
+// Values that are saved but will not act, one line per reason: under the
+// form's final state for the eleven (the dialog greys them out), under the
+// settings saved for the LAN server's keyed ones. A switch turned off, or a
+// keyed setting given its default, is not among them: that is what it does.
 void noteDisabled(const SettingsForm& form, const std::vector<Assignment>& assignments) {
-    const char* reasons[3] = {
+    enum { mouseOff, presetB, lanOff, noPreset, plainDialect, reasonCount };
+    const char* reasons[reasonCount] = {
         "while the air mouse is off (mouseEnabled=0)",
         "under device preset B: the LAN server runs only with preset C (deviceMode=C)",
-        "while the LAN server is off (lanEnabled=0)"};
-    std::string names[3];
-    int counts[3] = {0, 0, 0};
+        "while the LAN server is off (lanEnabled=0)",
+        "while no device preset is chosen (deviceMode=2): the LAN server runs only with "
+        "preset C (deviceMode=C)",
+        "in the plain dialect: only a WebSocket client's handshake names a page's origin "
+        "(webSocketEnabled=1)"};
+    std::string names[reasonCount];
+    int counts[reasonCount] = {};
     auto add = [&](int reason, const char* name) {
         if (names[reason].find(name) != std::string::npos) return;
         names[reason] += (names[reason].empty() ? "" : ", ") + std::string(name);
         ++counts[reason];
     };
+    const bool underB = settings.deviceMode.load() == devicePresetB;
+    const bool noPresetYet = !underB && settings.deviceMode.load() != devicePresetC;
+    const bool lanOn = settings.lanEnabled.load() != 0;
     for (const Assignment& a : assignments) {
         const SettingRow& row = settingsTable[a.index];
-        if (row.line == 0 || row.kind == SettingKind::outputKind) continue;
-        if (row.kind == SettingKind::preset) {
-            // Choosing preset B leaves a LAN server that was on without effect.
-            if (checked(form, idPresetB) && checked(form, idLanEnabled)) add(1, "lanEnabled");
+        if (row.kind == SettingKind::outputKind) continue;
+        if (row.line == 0) {
+            if (!isLanKeyed(row) || std::strcmp(a.value, row.defaultText) == 0) continue;
+            if (underB)
+                add(presetB, row.name);
+            else if (!lanOn)
+                add(lanOff, row.name);
+            else if (noPresetYet)
+                add(noPreset, row.name);
+            else if (std::strcmp(row.name, "webSocketOrigins") == 0 &&
+                     settings.webSocketEnabled.load() == 0)
+                add(plainDialect, row.name);
             continue;
         }
-        if (enabled(form, controlOf(a))) continue;
+        if (row.kind == SettingKind::preset) {
+            // Choosing preset B leaves a LAN server that was on without effect.
+            if (underB && lanOn) add(presetB, "lanEnabled");
+            continue;
+        }
         if (row.kind == SettingKind::flag && a.number == 0) continue;
+        if (enabled(form, controlOf(a))) {
+            // The form shows no preset yet as preset C; the file keeps 2.
+            if (noPresetYet && lanOn && row.grey != GreyWhen::mouseOff &&
+                row.grey != GreyWhen::never)
+                add(noPreset, row.name);
+            continue;
+        }
         if (row.grey == GreyWhen::mouseOff)
-            add(0, row.name);
+            add(mouseOff, row.name);
         else
-            add(checked(form, idPresetB) ? 1 : 2, row.name);
+            add(underB ? presetB : lanOff, row.name);
     }
-    for (int r = 0; r < 3; ++r)
+    for (int r = 0; r < reasonCount; ++r)
         if (!names[r].empty())
             std::fprintf(stderr, "%s: note: %s %s saved but %s no effect %s\n", setProgram,
                          names[r].c_str(), counts[r] == 1 ? "is" : "are",
                          counts[r] == 1 ? "has" : "have", reasons[r]);
+}
+
+// With the LAN server on under preset C the device is read only when a
+// client asks for a line, and a button press can only act on a line read.
+// Said when the set touched the buttons or what reads the device.
+void noteButtonsWaitForClient(const std::vector<Assignment>& assignments) {
+    bool touched = false;
+    for (const Assignment& a : assignments) {
+        const SettingRow& row = settingsTable[a.index];
+        touched = touched || isButtonSetting(row) || row.kind == SettingKind::preset ||
+                  std::strcmp(row.name, "lanEnabled") == 0;
+    }
+    const std::string waiting = buttonsWaitingForClient();
+    if (touched && !waiting.empty())
+        std::fprintf(stderr, "%s: note: %s\n", setProgram, waiting.c_str());
 }
 
 // Values the dialog's ranges changed, and a LAN port that wraps.
@@ -265,9 +318,16 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
     SettingsForm form;
     initSettingsForm(form);
     fillForm(form, assignments);
+    const int32_t modeBefore = settings.deviceMode.load();
     applySettingsForm(form);
-    for (const Assignment& a : assignments)
+    bool modeGiven = false;
+    for (const Assignment& a : assignments) {
         if (isKeyedSetting(a.index)) settingsTable[a.index].store(a.value);
+        modeGiven = modeGiven || settingsTable[a.index].kind == SettingKind::preset;
+    }
+    // The form shows "no preset chosen yet" as preset C and would store C;
+    // set changes only what it is given, so a new file holds the defaults.
+    if (modeBefore == devicePresetUnset && !modeGiven) settings.deviceMode = devicePresetUnset;
 
     if (const SystemResult written = writeSettingsFileAtomically(path); !written) {
         std::fprintf(stderr, "%s: %s was not written: %s\n", setProgram, path, written.reason);
@@ -280,6 +340,7 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
     noteDisabled(form, assignments);
     for (const Assignment& a : assignments)
         if (settingsTable[a.index].kind == SettingKind::screen) noteMouseScreenAfterSet();
+    noteButtonsWaitForClient(assignments);
     char port[comPortSize];
     getComPort(port);
     if (isBarePortNumber(port))

@@ -7,7 +7,6 @@
 #include "output/pointer/screen_choice.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
-#include "text/command_line.h"
 #include "tools/config/config.h"
 #include "tools/config/console_text.h"
 
@@ -25,6 +24,9 @@ void showMonitors() {
         appendScreenRect(out, monitors.monitor[i]);
         std::printf("  %-2d %s%s\n", i + 1, rect, i == monitors.primary ? "  (primary)" : "");
     }
+    if (monitors.unlisted > 0)
+        std::printf("  and %d more, which mouseScreen cannot take (it takes 1 to %d)\n",
+                    monitors.unlisted, maxMonitors);
 }
 
 } // namespace
@@ -33,9 +35,7 @@ int showSettings(const char* path, char** names, int nameCount) {
     std::vector<int> chosen;
     for (int n = 0; n < nameCount; ++n) {
         const int index = findSetting(names[n], std::strlen(names[n]));
-        if (index < 0)
-            return usageError(configProgram, "unknown setting '%s' (see the list in --help)",
-                              escaped(names[n]).c_str());
+        if (index < 0) return unknownSettingError(names[n]);
         chosen.push_back(index);
     }
     std::string firstLine;
