@@ -213,7 +213,8 @@ TEST(DevsimPresses, ParseGoodAndBadForms) {
         const char* wrong; // null: good, then the press below
         ButtonPress press;
     };
-    const char* form = "not B@SECONDS+SECONDS[/SECONDS], for example 0@2.0+0.3";
+    const char* form =
+        "not B@T+D[/P] (button B from T s for D s, again every P s), for example 0@2.0+0.3";
     const Case cases[] = {
         {"0@2.0+0.3", nullptr, {0, 2000000, 300000, 0}},
         {"4@0+1/2.5", nullptr, {4, 0, 1000000, 2500000}},
@@ -221,7 +222,7 @@ TEST(DevsimPresses, ParseGoodAndBadForms) {
         {"5@1+1", "the button is 0 to 4", {}},
         {"0@1+0", "a press lasts longer than 0 s", {}},
         {"0@1+0.0000001", "a press lasts longer than 0 s", {}},
-        {"0@1+1/1", "it comes again before it is let go (EVERY must be longer than the press)", {}},
+        {"0@1+1/1", "it comes again before it is let go (P must be longer than D)", {}},
         {"0@-1+1", form, {}},
         {"0@1", form, {}},
         {"0@+1", form, {}},

@@ -26,7 +26,8 @@ bool readSeconds(const char* text, const char* end, int64_t* microseconds) {
 } // namespace
 
 const char* parseButtonPress(const char* text, ButtonPress* press) {
-    const char* form = "not B@SECONDS+SECONDS[/SECONDS], for example 0@2.0+0.3";
+    const char* form =
+        "not B@T+D[/P] (button B from T s for D s, again every P s), for example 0@2.0+0.3";
     if (text[0] < '0' || text[0] > '9' || text[1] != '@') return form;
     if (text[0] > '4') return "the button is 0 to 4";
     const char* plus = std::strchr(text, '+');
@@ -41,7 +42,7 @@ const char* parseButtonPress(const char* text, ButtonPress* press) {
         return form;
     if (read.length == 0) return "a press lasts longer than 0 s";
     if (slash != nullptr && read.every <= read.length)
-        return "it comes again before it is let go (EVERY must be longer than the press)";
+        return "it comes again before it is let go (P must be longer than D)";
     *press = read;
     return nullptr;
 }

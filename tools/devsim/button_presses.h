@@ -20,7 +20,7 @@ struct PressPlan {
     ButtonPress press[buttonPressesMax];
 };
 
-// "B@T+D" or "B@T+D/EVERY", seconds with decimals. Null when good, else what
+// "B@T+D" or "B@T+D/P", seconds with decimals. Null when good, else what
 // is wrong with it.
 const char* parseButtonPress(const char* text, ButtonPress* press);
 

@@ -40,7 +40,7 @@ void syntheticMotion(double step, Sample* sample, ButtonState* buttons) {
     const double pi = 3.14159265358979323846;
     const double turns = std::floor(step / simTurnLines);
     int axis = static_cast<int>(std::fmod(turns, 3.0));
-    // Whole steps give exactly the angles of a count of lines.
+    // Whole steps are exact: step k is line k+1 of a stream at 100 a second.
     double angle = 2.0 * pi * (step - turns * simTurnLines) / simTurnLines;
     double s = std::sin(angle / 2.0);
     double q[4] = {0.0, 0.0, 0.0, std::cos(angle / 2.0)}; // x, y, z, w
