@@ -36,7 +36,8 @@ wine_test_boot
 
 start COM41 --garbage 3 --bad-checksum 3 --cut 4:61
 start COM42 --silence-after 0
-start COM43 --stream 200
+# At 100 lines a second line k is the motion's step k exactly.
+start COM43 --stream 100
 
 TOLVANE_COM_POLLED=COM41 TOLVANE_COM_SILENT=COM42 TOLVANE_COM_STREAM=COM43 \
     timeout 400 "$runner" "$exe"

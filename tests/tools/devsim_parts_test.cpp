@@ -6,9 +6,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/device_lines.h"
+#include "tools/devsim/button_presses.h"
 #include "tools/devsim/devsim_faults.h"
 #include "tools/devsim/line_source.h"
 
@@ -142,9 +144,9 @@ TEST(DevsimReplay, PlainLinesAreWholeAndEveryRefusalIsNamed) {
     // Lines come round again; synthetic lines take the faults asked for.
     char out[lineBufferSize];
     size_t length = 0;
-    ASSERT_TRUE(makeLine(l.replay, FixedValues{}, 5, false, out, sizeof out, &length));
+    ASSERT_TRUE(makeLine(l.replay, FixedValues{}, 5, 0, false, out, sizeof out, &length));
     EXPECT_EQ(std::string(out, length), good);
-    ASSERT_TRUE(makeLine(Replay{}, FixedValues{}, 3, true, out, sizeof out, &length));
+    ASSERT_TRUE(makeLine(Replay{}, FixedValues{}, 3, 0, true, out, sizeof out, &length));
     EXPECT_EQ(length, 76u);
     out[length] = '\0';
     EXPECT_FALSE(checksumMatches(out));
@@ -204,6 +206,76 @@ TEST(DevsimReplay, CaptureRecordsAreSentAsRecorded) {
     load("TOL,x\n" + std::string(captureHeader) + "\n", &plain);
     EXPECT_FALSE(plain.replay.capture);
     EXPECT_EQ(plain.replay.count, 1);
+}
+
+TEST(DevsimPresses, ParseGoodAndBadForms) {
+    struct Case {
+        const char* text;
+        const char* wrong; // null: good, then the press below
+        ButtonPress press;
+    };
+    const char* form =
+        "not B@T+D[/P] (button B from T s for D s, again every P s), for example 0@2.0+0.3";
+    const Case cases[] = {
+        {"0@2.0+0.3", nullptr, {0, 2000000, 300000, 0}},
+        {"4@0+1/2.5", nullptr, {4, 0, 1000000, 2500000}},
+        {"2@1e1+0.000001", nullptr, {2, 10000000, 1, 0}},
+        {"5@1+1", "the button is 0 to 4", {}},
+        {"0@1+0", "a press lasts longer than 0 s", {}},
+        {"0@1+1/1", "it comes again before it is let go (P must be longer than D)", {}},
+        {"0@-1+1", form, {}},
+        {"0@1", form, {}},
+        {"0@1+", form, {}},
+        {"0@1+1/", form, {}},
+        {"0@1+1x", form, {}},
+        {"0@nan+1", form, {}},
+        {"0@1000000+1", form, {}}, // beyond ten days
+        {"01@1+1", form, {}},
+        {"", form, {}},
+    };
+    auto fields = [](const ButtonPress& p) {
+        return std::tuple(p.button, p.at, p.length, p.every);
+    };
+    for (const Case& c : cases) {
+        ButtonPress press{9, 9, 9, 9}; // a refused form leaves it alone
+        EXPECT_STREQ(parseButtonPress(c.text, &press), c.wrong) << c.text;
+        EXPECT_EQ(fields(press), fields(c.wrong ? ButtonPress{9, 9, 9, 9} : c.press)) << c.text;
+    }
+}
+
+// Each line carries a press from its first microsecond up to, not including,
+// its last; presses of one button overlap, of others add up; and the digits
+// of --buttons stay where no press is.
+TEST(DevsimPresses, LinesCarryTheButtonForExactlyThatSpan) {
+    FixedValues fixed;
+    fixed.buttons = true;
+    fixed.buttonValue[3] = 7;
+    const char* texts[] = {"0@2+0.3", "0@2.2+0.2", "1@1+0.5/2", "3@0+0.1"};
+    for (const char* text : texts)
+        ASSERT_EQ(parseButtonPress(text, &fixed.presses.press[fixed.presses.count++]), nullptr);
+    const struct {
+        int64_t microseconds;
+        const char* buttons;
+    } moments[] = {
+        {0, "00010"},       {99999, "00010"},   {100000, "00070"},  {999999, "00070"},
+        {1000000, "01070"}, {1499999, "01070"}, {1500000, "00070"}, {1999999, "00070"},
+        {2000000, "10070"}, {2299999, "10070"}, {2300000, "10070"}, {2399999, "10070"},
+        {2400000, "00070"}, {3000000, "01070"}, {3500000, "00070"}, {2001000000, "01070"},
+    };
+    for (const auto& m : moments) {
+        char line[lineBufferSize];
+        size_t length = 0;
+        ASSERT_TRUE(
+            makeLine(Replay{}, fixed, 1, m.microseconds, false, line, sizeof line, &length));
+        Sample sample{};
+        ButtonState buttons{};
+        line[length] = '\0';
+        ASSERT_TRUE(parseDeviceLine(line, &sample, &buttons)) << line;
+        std::string digits;
+        for (int b : buttons.button)
+            digits += static_cast<char>('0' + b);
+        EXPECT_EQ(digits, m.buttons) << m.microseconds;
+    }
 }
 
 } // namespace

@@ -185,7 +185,9 @@ def run_scenario(tools, dialect, scratch):
     s = Setup(tools, scratch)
     try:
         s.start_broker()
-        devsim = s.start([tools["devsim"], "--log", os.path.join(scratch, "device.log")])
+        # Button 0 goes down and up every 0.1 s: buttons messages to check.
+        devsim = s.start([tools["devsim"], "--log", os.path.join(scratch, "device.log"),
+                          "--press", "0@0+0.05/0.1"])
         device = devsim.wait_for(lambda lines: lines, "the simulator")[0]
         lan_port = free_port()
         websocket = "1" if dialect == "websocket" else "0"

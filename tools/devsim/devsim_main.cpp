@@ -3,6 +3,7 @@
 // Prints the terminal's path as its first line of output, then speaks the
 // device's side of the link: one line per poll byte "D", or a stream of lines
 // at a fixed rate (or at a capture's recorded times), optionally with faults.
+// The synthetic motion and the presses go by time, not by the count of polls.
 
 #include <algorithm>
 #include <cerrno>
@@ -47,6 +48,10 @@ struct Simulator {
     // poll, or when streaming starts).
     bool timedStarted = false;
     Clock::time_point timedOrigin;
+    // When the first line went out: the synthetic motion and the presses
+    // count from there.
+    bool motionStarted = false;
+    Clock::time_point motionOrigin;
 };
 
 bool timed(const Simulator& sim) {
@@ -94,6 +99,20 @@ void hangUp(Simulator& sim) {
     logEvent(sim, "hang-up");
 }
 
+// When line number is due after the first. Streamed lines keep the device's
+// own pace, so line N is (N-1)/HZ s on whatever the machine's load; answers to
+// polls take the clock's time, so that a bridge that polls faster sees the
+// same motion a second, only more finely.
+int64_t lineMicroseconds(Simulator& sim, long number) {
+    if (sim.options.streamHz > 0) return (number - 1) * int64_t{1000000} / sim.options.streamHz;
+    const auto now = Clock::now();
+    if (!sim.motionStarted) {
+        sim.motionStarted = true;
+        sim.motionOrigin = now;
+    }
+    return std::chrono::duration_cast<std::chrono::microseconds>(now - sim.motionOrigin).count();
+}
+
 void sendLine(Simulator& sim) {
     const DevsimOptions& o = sim.options;
     if (timedCaptureDone(sim)) return;
@@ -104,8 +123,8 @@ void sendLine(Simulator& sim) {
 
     static char line[lineBufferSize];
     size_t length = 0;
-    if (!makeLine(sim.replay, o.fixed, number, spoilsChecksum(o.faults, number), line, sizeof line,
-                  &length)) {
+    if (!makeLine(sim.replay, o.fixed, number, lineMicroseconds(sim, number),
+                  spoilsChecksum(o.faults, number), line, sizeof line, &length)) {
         std::fprintf(stderr, "%s: a value does not fit the line\n", program);
         std::exit(2);
     }

@@ -30,7 +30,11 @@ const char usageText[] =
     "                       after the first, and the capture only once\n"
     "  --quat X,Y,Z,W       send this quaternion instead of the synthetic motion\n"
     "  --accel X,Y,Z        send this acceleration instead of the synthetic one\n"
-    "  --buttons BBBBB      send these five button characters (each 0..9)\n"
+    "  --buttons BBBBB      send these five button characters (each 0..9); the\n"
+    "                       synthetic motion presses none\n"
+    "  --press B@T+D[/P]    press button B (0..4) T seconds after the first line\n"
+    "                       for D seconds (and again every P seconds); repeat\n"
+    "                       the option for more presses (at most 32)\n"
     "  --delay MS           answer each poll MS milliseconds late (0..60000)\n"
     "  --bad-checksum N     every Nth line has a wrong checksum\n"
     "  --garbage N          N bytes of noise (never \"T\") before every line (0..4096)\n"
@@ -49,6 +53,7 @@ const char usageText[] =
     "Examples:\n"
     "  tolvane-devsim --link /tmp/tolv-port\n"
     "  tolvane-devsim --stream 100 --buttons 10000\n"
+    "  tolvane-devsim --link /tmp/tolv-port --press 0@2+0.3 --press 1@4+0.3\n"
     "  tolvane-devsim --stream 100 --replay trace.cap --timed\n"
     "\n"
     "SIGINT or SIGTERM ends it with status 0; a usage error gives status 2.\n";
@@ -102,6 +107,7 @@ OptionsResult parseDevsimOptions(int argc, char** argv, DevsimOptions* o) {
         backAfterOption,
         logOption,
         timedOption,
+        pressOption,
         versionOption
     };
     const option options[] = {
@@ -120,6 +126,7 @@ OptionsResult parseDevsimOptions(int argc, char** argv, DevsimOptions* o) {
         {"back-after", required_argument, nullptr, backAfterOption},
         {"log", required_argument, nullptr, logOption},
         {"timed", no_argument, nullptr, timedOption},
+        {"press", required_argument, nullptr, pressOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
         {nullptr, 0, nullptr, 0},
@@ -223,6 +230,15 @@ OptionsResult parseDevsimOptions(int argc, char** argv, DevsimOptions* o) {
         case timedOption:
             o->timed = true;
             break;
+        case pressOption: {
+            PressPlan& plan = o->fixed.presses;
+            if (plan.count == buttonPressesMax)
+                return usageError(program, "--press: at most %d presses", buttonPressesMax);
+            if (const char* wrong = parseButtonPress(optarg, &plan.press[plan.count]))
+                return usageError(program, "--press '%s': %s", optarg, wrong);
+            ++plan.count;
+            break;
+        }
         default:
             return optionError(program, c, argc, argv, previous);
         }
@@ -230,6 +246,9 @@ OptionsResult parseDevsimOptions(int argc, char** argv, DevsimOptions* o) {
     if (optind < argc) return usageError(program, "unexpected argument '%s'", argv[optind]);
     if (o->timed && o->replay == nullptr)
         return usageError(program, "--timed needs --replay with a capture file");
+    if (o->fixed.presses.count > 0 && o->replay != nullptr)
+        return usageError(program, "--press works on the synthetic lines; a replay is sent as "
+                                   "it is (leave out --replay)");
     if ((o->fixed.quat || o->fixed.accel) && !fixedValuesFit(*o))
         return usageError(program, "--quat or --accel: a value does not fit the line's eight "
                                    "characters");

@@ -117,8 +117,8 @@ void freeReplay(Replay* r) {
     *r = Replay{};
 }
 
-bool makeLine(const Replay& replay, const FixedValues& fixed, long number, bool spoil, char* out,
-              size_t size, size_t* length) {
+bool makeLine(const Replay& replay, const FixedValues& fixed, long number, int64_t microseconds,
+              bool spoil, char* out, size_t size, size_t* length) {
     if (replay.count > 0) {
         const ReplayLine& line = replay.lines[(number - 1) % replay.count];
         const size_t count = line.length < size ? line.length : size;
@@ -128,7 +128,7 @@ bool makeLine(const Replay& replay, const FixedValues& fixed, long number, bool 
     }
     Sample sample{};
     ButtonState buttons{};
-    syntheticMotion(number - 1, &sample, &buttons);
+    syntheticMotion(static_cast<double>(microseconds) * simStepsPerSecond / 1e6, &sample, &buttons);
     if (fixed.accel)
         for (int i = 0; i < 3; ++i)
             sample.value[i] = static_cast<float>(fixed.accelValue[i]);
@@ -138,6 +138,7 @@ bool makeLine(const Replay& replay, const FixedValues& fixed, long number, bool 
     if (fixed.buttons)
         for (int j = 0; j < 5; ++j)
             buttons.button[j] = fixed.buttonValue[j];
+    applyPresses(fixed.presses, microseconds, &buttons);
     if (size < simLineSize || !formatSimLine(sample, buttons, out)) return false;
     if (spoil) spoilChecksum(out);
     *length = deviceLineLength;

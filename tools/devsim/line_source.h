@@ -8,6 +8,7 @@
 
 #include "device/capture.h"
 #include "device/device_line.h"
+#include "tools/devsim/button_presses.h"
 
 struct FixedValues {
     bool quat = false;
@@ -16,6 +17,7 @@ struct FixedValues {
     double accelValue[3] = {};
     bool buttons = false;
     int buttonValue[5] = {};
+    PressPlan presses; // over the buttons, fixed or not
 };
 
 // A plain replay line longer than this is refused (skipped, with a note).
@@ -47,11 +49,12 @@ struct Replay {
 bool loadReplay(FILE* f, const char* name, Replay* replay, FILE* notes);
 void freeReplay(Replay* replay);
 
-// Line number (from 1) as the device sends it, into out (size bytes at least
-// replayLineMax + 2); returns its length. Replay lines come round again after
-// the last. spoil: a wrong checksum (synthetic lines only). False when a fixed
-// value does not fit the line.
-bool makeLine(const Replay& replay, const FixedValues& fixed, long number, bool spoil, char* out,
-              size_t size, size_t* length);
+// Line number (from 1), due microseconds after the first, as the device
+// sends it, into out (size bytes at least replayLineMax + 2); returns its
+// length. Replay lines come round again after the last; synthetic ones take
+// the motion and the presses of their time. spoil: a wrong checksum
+// (synthetic lines only). False when a fixed value does not fit the line.
+bool makeLine(const Replay& replay, const FixedValues& fixed, long number, int64_t microseconds,
+              bool spoil, char* out, size_t size, size_t* length);
 
 constexpr size_t lineBufferSize = replayLineMax + 2;

@@ -36,10 +36,12 @@ bool formatSimLine(const Sample& sample, const ButtonState& buttons, char* out) 
     return !text.overflow && text.length == static_cast<size_t>(deviceLineLength);
 }
 
-void syntheticMotion(long index, Sample* sample, ButtonState* buttons) {
+void syntheticMotion(double step, Sample* sample, ButtonState* buttons) {
     const double pi = 3.14159265358979323846;
-    int axis = static_cast<int>((index / simTurnLines) % 3);
-    double angle = 2.0 * pi * static_cast<double>(index % simTurnLines) / simTurnLines;
+    const double turns = std::floor(step / simTurnLines);
+    int axis = static_cast<int>(std::fmod(turns, 3.0));
+    // Whole steps are exact: step k is line k+1 of a stream at 100 a second.
+    double angle = 2.0 * pi * (step - turns * simTurnLines) / simTurnLines;
     double s = std::sin(angle / 2.0);
     double q[4] = {0.0, 0.0, 0.0, std::cos(angle / 2.0)}; // x, y, z, w
     q[axis] = s;
@@ -51,11 +53,8 @@ void syntheticMotion(long index, Sample* sample, ButtonState* buttons) {
     sample->value[2] = static_cast<float>(1.0 - 2.0 * (x * x + y * y));
     for (int i = 0; i < 4; ++i)
         sample->value[3 + i] = static_cast<float>(q[i]);
-
-    long slot = (index / simButtonLines) % 6; // slot 5 has every button up
-    bool down = index % simButtonLines < simButtonLines / 2;
     for (int j = 0; j < 5; ++j)
-        buttons->button[j] = (slot == j && down) ? 1 : 0;
+        buttons->button[j] = 0;
 }
 
 void spoilChecksum(char* line) {

@@ -11,14 +11,16 @@ constexpr int simLineSize = deviceLineLength + 1; // with the terminating NUL
 // does not fit its eight characters; out is then unusable.
 bool formatSimLine(const Sample& sample, const ButtonState& buttons, char* out);
 
-// The motion of line number index (from 0): a slow turn about x, then y,
-// then z, with the gravity vector seen from the device as acceleration (in g),
-// and each button pressed in turn.
-void syntheticMotion(long index, Sample* sample, ButtonState* buttons);
+// The motion step steps after its start: a slow turn about x, then y, then
+// z, with the gravity vector seen from the device as acceleration (in g). No
+// button is pressed: a bridge may turn buttons into clicks and keys, which
+// nobody should get without asking (--press asks).
+void syntheticMotion(double step, Sample* sample, ButtonState* buttons);
 
-// Lines per full turn about one axis, and per button in the button pattern.
+// The motion takes this many steps a second, whatever the pace of the lines,
+// and this many per full turn about one axis (6 s, 60 degrees a second).
+constexpr long simStepsPerSecond = 100;
 constexpr long simTurnLines = 600;
-constexpr long simButtonLines = 100;
 
 // Replaces the checksum digits (bytes 73, 74) with a wrong pair.
 void spoilChecksum(char* line);
