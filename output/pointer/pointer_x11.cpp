@@ -103,16 +103,18 @@ void forgetKeymap() {
 // Round trips: the whole map and the state, after a change only.
 void readKeymap() {
     forgetKeymap();
-    keymapStale = false;
     if (keyboardId < 0) return;
     if (!xkbContext) xkbContext = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
     if (!xkbContext) return;
     keymap = xkb_x11_keymap_new_from_device(xkbContext, connection, keyboardId,
                                             XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (keymap) keyState = xkb_x11_state_new_from_device(keymap, connection, keyboardId);
+    // Tried again at the next key when the server did not answer whole.
+    keymapStale = !keymap || !keyState;
 }
 
-// Events are not asked for but for the keyboard's; the rest are dropped.
+// Only the keyboard's events were asked for; any other the server sends is
+// dropped.
 void takeEvent(xcb_generic_event_t* event) {
     if (keyboardId < 0 || (event->response_type & 0x7f) != xkbEventBase) return;
     // Every XKB event has its kind in the second byte.
