@@ -47,6 +47,9 @@ build_packages=(
     libx11-dev
     libxcb-xtest0-dev
     libxcb-randr0-dev
+    libxcb-xkb-dev
+    libxkbcommon-x11-dev
+    xkb-data
     libevdev-dev
     libwayland-dev
     libmosquitto-dev
@@ -71,6 +74,7 @@ test_packages=(
     wine64
     xvfb
     xauth
+    x11-xkb-utils
     xdotool
     x11-utils
     socat

@@ -2,8 +2,10 @@
 // What the user gave the device's buttons to do, as the keyed lines
 // "button0" .. "button4" hold it: for each press kind (a short press, a long
 // one, a double one) one action, a key or chord, a mouse button, the wheel or
-// one of the bridge's own actions. Keys are named by the key, not by the
-// character it types, so a keyboard layout changes nothing.
+// one of the bridge's own actions. A key's name means what that key gives on
+// a US keyboard ("B" is b, "Period" is "."); the backends send the key that
+// gives the same on the layout in effect, so a program sees the same key
+// under any layout.
 //
 // The grammar, one line per button: "press:PageDown long:Shift+F5 double:B";
 // an action without "kind:" is the short press's. Names are matched without

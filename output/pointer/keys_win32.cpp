@@ -1,49 +1,106 @@
-// Windows keys: one injected keyboard record per call, by virtual key, with
-// the extended-key flag for the keys of the navigation block.
+// Windows keys: one injected keyboard record per key, by virtual key, with
+// the extended-key flag for the keys of the navigation block. A key name that
+// types a character (A-Z, 0-9, Period, Comma) is the key and shift state that
+// give that character on the keyboard layout of the window in front
+// (VkKeyScanExW), as on X and uinput: "." arrives as "." under AZERTY, where
+// it is a shifted key, and B as "b" wherever the layout puts it. Virtual keys
+// rather than KEYEVENTF_UNICODE, since a slide program's shortcuts listen
+// for keys, not characters alone.
+#include "output/pointer/held_keys.h"
 #include "output/pointer/keys.h"
 
 #include <windows.h>
 
 namespace {
 
-struct WinKey {
-    WORD vk;
-    bool extended;
-};
-
-// By KeyId (from KeyId::a on).
-constexpr WinKey winKeys[keyIdCount - 1] = {
+// By KeyId (from KeyId::a on): the US virtual key, what serves where the
+// layout has no key for the character.
+constexpr WORD winKeys[keyIdCount - 1] = {
     // clang-format off
-    {'A', false}, {'B', false}, {'C', false}, {'D', false}, {'E', false}, {'F', false},
-    {'G', false}, {'H', false}, {'I', false}, {'J', false}, {'K', false}, {'L', false},
-    {'M', false}, {'N', false}, {'O', false}, {'P', false}, {'Q', false}, {'R', false},
-    {'S', false}, {'T', false}, {'U', false}, {'V', false}, {'W', false}, {'X', false},
-    {'Y', false}, {'Z', false},
-    {'0', false}, {'1', false}, {'2', false}, {'3', false}, {'4', false}, {'5', false},
-    {'6', false}, {'7', false}, {'8', false}, {'9', false},
-    {VK_F1, false}, {VK_F2, false}, {VK_F3, false}, {VK_F4, false}, {VK_F5, false},
-    {VK_F6, false}, {VK_F7, false}, {VK_F8, false}, {VK_F9, false}, {VK_F10, false},
-    {VK_F11, false}, {VK_F12, false},
-    {VK_NEXT, true}, {VK_PRIOR, true}, {VK_HOME, true}, {VK_END, true},
-    {VK_UP, true}, {VK_DOWN, true}, {VK_LEFT, true}, {VK_RIGHT, true},
-    {VK_RETURN, false}, {VK_SPACE, false}, {VK_ESCAPE, false}, {VK_TAB, false},
-    {VK_BACK, false}, {VK_DELETE, true}, {VK_INSERT, true},
-    {VK_OEM_PERIOD, false}, {VK_OEM_COMMA, false},
-    {VK_LCONTROL, false}, {VK_LSHIFT, false}, {VK_LMENU, false}, {VK_LWIN, true},
+    'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M', 'N', 'O', 'P', 'Q', 'R',
+    'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z',
+    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
+    VK_F1, VK_F2, VK_F3, VK_F4, VK_F5, VK_F6, VK_F7, VK_F8, VK_F9, VK_F10, VK_F11, VK_F12,
+    VK_NEXT, VK_PRIOR, VK_HOME, VK_END, VK_UP, VK_DOWN, VK_LEFT, VK_RIGHT,
+    VK_RETURN, VK_SPACE, VK_ESCAPE, VK_TAB, VK_BACK, VK_DELETE, VK_INSERT,
+    VK_OEM_PERIOD, VK_OEM_COMMA,
+    VK_LCONTROL, VK_LSHIFT, VK_LMENU, VK_LWIN,
     // clang-format on
 };
+
+// The character a key name types on a US keyboard, 0 for the others.
+wchar_t keyCharacter(KeyId key) {
+    if (key >= KeyId::a && key <= KeyId::z)
+        return static_cast<wchar_t>(L'a' + (static_cast<int>(key) - static_cast<int>(KeyId::a)));
+    if (key >= KeyId::digit0 && key <= KeyId::digit9)
+        return static_cast<wchar_t>(L'0' +
+                                    (static_cast<int>(key) - static_cast<int>(KeyId::digit0)));
+    if (key == KeyId::period) return L'.';
+    if (key == KeyId::comma) return L',';
+    return 0;
+}
+
+bool extendedKey(WORD vk) {
+    switch (vk) {
+    case VK_NEXT:
+    case VK_PRIOR:
+    case VK_HOME:
+    case VK_END:
+    case VK_UP:
+    case VK_DOWN:
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_DELETE:
+    case VK_INSERT:
+    case VK_LWIN:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The layout the keys go to: the window in front's, else this thread's.
+HKL foregroundLayout() {
+    const HWND front = GetForegroundWindow();
+    return GetKeyboardLayout(front ? GetWindowThreadProcessId(front, nullptr) : 0);
+}
+
+HeldKeys held;
+bool sentAll = true;
+
+void sendVirtualKey(uint16_t vk, bool down) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyExW(vk, MAPVK_VK_TO_VSC, foregroundLayout()));
+    input.ki.dwFlags = (extendedKey(vk) ? KEYEVENTF_EXTENDEDKEY : 0) | (down ? 0 : KEYEVENTF_KEYUP);
+    if (SendInput(1, &input, sizeof input) != 1) sentAll = false;
+}
+
+// The virtual key and the shift keys that type the key's character on the
+// layout in front; the US virtual key where it has none (or one that needs a
+// shift state other than Shift, Ctrl and Alt).
+KeyStroke strokeFor(KeyId key) {
+    KeyStroke stroke;
+    stroke.key = winKeys[static_cast<int>(key) - 1];
+    const wchar_t character = keyCharacter(key);
+    if (character == 0) return stroke;
+    const SHORT found = VkKeyScanExW(character, foregroundLayout());
+    if (found == -1 || (HIBYTE(found) & ~7) != 0) return stroke;
+    stroke.key = LOBYTE(found);
+    // Ctrl and Alt together are AltGr.
+    if (HIBYTE(found) & 1) stroke.modifier[stroke.modifierCount++] = VK_LSHIFT;
+    if (HIBYTE(found) & 2) stroke.modifier[stroke.modifierCount++] = VK_LCONTROL;
+    if (HIBYTE(found) & 4) stroke.modifier[stroke.modifierCount++] = VK_LMENU;
+    return stroke;
+}
 
 } // namespace
 
 bool sendKey(KeyId key, bool down) {
     if (key == KeyId::none || key == KeyId::count) return false;
-    const WinKey k = winKeys[static_cast<int>(key) - 1];
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = k.vk;
-    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(k.vk, MAPVK_VK_TO_VSC));
-    input.ki.dwFlags = (k.extended ? KEYEVENTF_EXTENDEDKEY : 0) | (down ? 0 : KEYEVENTF_KEYUP);
-    input.ki.time = 0;
-    input.ki.dwExtraInfo = 0;
-    return SendInput(1, &input, sizeof input) == 1;
+    sentAll = true;
+    const bool done = down ? pressStroke(held, key, strokeFor(key), sendVirtualKey)
+                           : releaseStroke(held, key, sendVirtualKey);
+    return done && sentAll;
 }

@@ -20,7 +20,8 @@ bool readX11Monitors(MonitorList* monitors);
 void setX11CursorOrigin(int32_t x, int32_t y);
 void placeX11Cursor(int32_t x, int32_t y);
 void sendX11MouseEvent(uint32_t flags, int32_t wheelData);
-// A key by keysym, through the running keyboard map; false without one.
+// A key by what it gives on the layout in effect (key_layout.h), followed
+// through layout changes; false where no key gives it.
 bool sendX11Key(KeyId key, bool down);
 
 // uinput (pointer_uinput.cpp). openUinputNode opens /dev/uinput (-1 with
@@ -43,7 +44,13 @@ void sendUinputMouseEvent(uint32_t flags, int32_t wheelData);
 // device stays the mouse that udev and the compositor take it for.
 bool openUinputKeys(int fd);
 void closeUinputKeys();
+// A key is a place on the keyboard there: the compositor's layout makes the
+// character. By KeyId, the key at its name's place on a US keyboard; by
+// evdev code, any key of the main block (pointer_linux.cpp finds it on a
+// named layout).
 bool sendUinputKey(KeyId key, bool down);
+unsigned uinputKeyCode(KeyId key);
+bool sendUinputKeyCode(unsigned code, bool down);
 const char* uinputKeysNode();
 // The device's event node ("/dev/input/event5"), empty while there is none.
 const char* uinputDeviceNode();

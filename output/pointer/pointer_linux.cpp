@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/pointer/key_layout.h"
 #include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
 #include "output/pointer/pointer_backends.h"
@@ -68,6 +69,51 @@ bool buttonsMapped() {
     return false;
 }
 
+// Keys through uinput are places on the keyboard: the compositor's layout,
+// which the bridge cannot read, makes the characters. XKB_DEFAULT_LAYOUT (and
+// its VARIANT, OPTIONS), which sway and weston read for their own layout too,
+// names it: keys are then found by what they give on that layout's first
+// group, as on X. Without it, by their place on a US keyboard.
+xkb_keymap* uinputLayout = nullptr;
+bool uinputLayoutRead = false;
+HeldKeys uinputHeld;
+
+const char* namedLayout() {
+    const char* layout = std::getenv("XKB_DEFAULT_LAYOUT");
+    return layout && layout[0] != '\0' ? layout : nullptr;
+}
+
+// Compiled once, from the names in the environment; null when none is named
+// or the names do not compile (then the US places serve).
+xkb_keymap* readUinputLayout() {
+    if (uinputLayoutRead) return uinputLayout;
+    uinputLayoutRead = true;
+    if (!namedLayout()) return nullptr;
+    xkb_context* context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (!context) return nullptr;
+    uinputLayout = xkb_keymap_new_from_names(context, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_context_unref(context);
+    return uinputLayout;
+}
+
+// xkbcommon numbers the evdev codes from 8, as X does.
+void sendEvdevKey(uint16_t code, bool down) {
+    if (code > 8) sendUinputKeyCode(code - 8u, down);
+}
+
+bool sendUinputLayoutKey(KeyId key, bool down) {
+    if (!uinputPointerAvailable()) return false;
+    if (!down) return releaseStroke(uinputHeld, key, sendEvdevKey);
+    KeyStroke stroke;
+    xkb_keymap* layout = readUinputLayout();
+    if (layout) {
+        if (!findKeyStroke(layout, 0, keySymbol(key), &stroke)) return false;
+    } else {
+        stroke.key = static_cast<uint16_t>(uinputKeyCode(key) + 8);
+    }
+    return pressStroke(uinputHeld, key, stroke, sendEvdevKey);
+}
+
 } // namespace
 
 bool openPointer() {
@@ -114,6 +160,13 @@ bool openPointer() {
             if (buttonsMapped() && openUinputKeys(openUinputNode())) {
                 text.append(", keys ");
                 text.append(uinputKeysNode());
+                if (namedLayout()) {
+                    const bool read = readUinputLayout() != nullptr;
+                    text.append(read ? " on the layout " : " at their US places: the layout ");
+                    text.append(namedLayout());
+                    text.append(read ? " from XKB_DEFAULT_LAYOUT"
+                                     : " from XKB_DEFAULT_LAYOUT is unknown");
+                }
             }
             text.append(")");
         }
@@ -135,6 +188,7 @@ void closePointer() {
     if (kind == PointerKind::uinput) {
         closeUinputKeys();
         closeUinputPointer();
+        uinputHeld = HeldKeys{};
     }
     kind = PointerKind::none;
 }
@@ -189,6 +243,6 @@ void sendMouseEvent(uint32_t flags, int32_t wheelData) {
 
 bool sendKey(KeyId key, bool down) {
     if (kind == PointerKind::x11) return sendX11Key(key, down);
-    if (kind == PointerKind::uinput) return sendUinputKey(key, down);
+    if (kind == PointerKind::uinput) return sendUinputLayoutKey(key, down);
     return false;
 }

@@ -175,7 +175,8 @@ int keysFd = -1;
 char keysNode[64] = "";
 bool keysTried = false; // made, or refused: not tried again for every key
 
-// Key codes by KeyId (from KeyId::a on).
+// Key codes by KeyId (from KeyId::a on): where each key sits on a US
+// keyboard.
 constexpr unsigned keyCodes[keyIdCount - 1] = {
     // clang-format off
     KEY_A, KEY_B, KEY_C, KEY_D, KEY_E, KEY_F, KEY_G, KEY_H, KEY_I, KEY_J, KEY_K, KEY_L, KEY_M,
@@ -203,8 +204,16 @@ bool openUinputKeys(int fd) {
     }
     libevdev_set_name(description, uinputKeysName);
     libevdev_set_id_bustype(description, BUS_VIRTUAL);
-    // Every key before the device is made: a device's keys cannot change.
+    // Every key before the device is made: a device's keys cannot change. The
+    // whole main block and the navigation keys, wherever a layout puts a
+    // symbol (the 102nd key, the Japanese keys), but no power or media key.
     for (unsigned code : keyCodes)
+        libevdev_enable_event_code(description, EV_KEY, code, nullptr);
+    for (unsigned code = KEY_ESC; code <= KEY_RO; ++code)
+        libevdev_enable_event_code(description, EV_KEY, code, nullptr);
+    for (unsigned code = KEY_KPENTER; code <= KEY_DELETE; ++code)
+        libevdev_enable_event_code(description, EV_KEY, code, nullptr);
+    for (unsigned code : {KEY_YEN, KEY_RIGHTMETA, KEY_COMPOSE})
         libevdev_enable_event_code(description, EV_KEY, code, nullptr);
     const int made = libevdev_uinput_create_from_device(description, fd, &keysDevice);
     libevdev_free(description);
@@ -231,14 +240,22 @@ void closeUinputKeys() {
     keysTried = false;
 }
 
-bool sendUinputKey(KeyId key, bool down) {
-    if (!available || key == KeyId::none || key == KeyId::count) return false;
+unsigned uinputKeyCode(KeyId key) {
+    const int i = static_cast<int>(key);
+    return i >= 1 && i < keyIdCount ? keyCodes[i - 1] : 0;
+}
+
+bool sendUinputKeyCode(unsigned code, bool down) {
+    if (!available || code == 0 || code > KEY_MAX) return false;
     if (!keysDevice && !keysTried) openUinputKeys(openUinputNode());
     if (!keysDevice) return false;
-    libevdev_uinput_write_event(keysDevice, EV_KEY, keyCodes[static_cast<int>(key) - 1],
-                                down ? 1 : 0);
+    libevdev_uinput_write_event(keysDevice, EV_KEY, code, down ? 1 : 0);
     libevdev_uinput_write_event(keysDevice, EV_SYN, SYN_REPORT, 0);
     return true;
+}
+
+bool sendUinputKey(KeyId key, bool down) {
+    return sendUinputKeyCode(uinputKeyCode(key), down);
 }
 
 const char* uinputKeysNode() {

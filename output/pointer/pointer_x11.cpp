@@ -16,6 +16,11 @@
 #include <xcb/xcb.h>
 #include <xcb/xcbext.h>
 #include <xcb/xtest.h>
+// XCB's XKB header names a field "explicit", which C++ reserves.
+#define explicit xkbExplicit
+#include <xcb/xkb.h>
+#undef explicit
+#include <xkbcommon/xkbcommon-x11.h>
 
 #include <poll.h>
 
@@ -24,6 +29,7 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "output/pointer/key_layout.h"
 #include "output/pointer/screen_choice.h"
 
 namespace {
@@ -52,46 +58,92 @@ constexpr int64_t maxNotchesPerEvent = 8;
 int64_t wheelForward = 0;
 int64_t wheelBackward = 0;
 
-// Keysyms by KeyId (from KeyId::a on): letters and digits as their
-// unshifted symbols, which every layout puts on some key.
-constexpr uint32_t keysyms[keyIdCount - 1] = {
-    // clang-format off
-    'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r',
-    's', 't', 'u', 'v', 'w', 'x', 'y', 'z',
-    '0', '1', '2', '3', '4', '5', '6', '7', '8', '9',
-    0xffbe, 0xffbf, 0xffc0, 0xffc1, 0xffc2, 0xffc3, 0xffc4, 0xffc5, 0xffc6, 0xffc7, 0xffc8, 0xffc9,
-    0xff56 /* Next */, 0xff55 /* Prior */, 0xff50 /* Home */, 0xff57 /* End */,
-    0xff52 /* Up */, 0xff54 /* Down */, 0xff51 /* Left */, 0xff53 /* Right */,
-    0xff0d /* Return */, ' ', 0xff1b /* Escape */, 0xff09 /* Tab */, 0xff08 /* BackSpace */,
-    0xffff /* Delete */, 0xff63 /* Insert */, '.', ',',
-    0xffe3 /* Control_L */, 0xffe1 /* Shift_L */, 0xffe9 /* Alt_L */, 0xffeb /* Super_L */,
-    // clang-format on
-};
-// The keycode of each KeyId in the server's keyboard map, looked up at the
-// first key (a round trip, once): 0 none, -1 not looked up yet.
-int keycodes[keyIdCount];
-bool keymapRead = false;
+// The keys by what they give in the server's keyboard map (key_layout.h):
+// the keymap is read at the first key and again after the server says it
+// changed (setxkbmap, a new keyboard); the layout group in effect follows its
+// state events. Both arrive as events on this connection, so a key costs no
+// round trip unless the map changed.
+xkb_context* xkbContext = nullptr;
+xkb_keymap* keymap = nullptr;
+xkb_state* keyState = nullptr;
+int32_t keyboardId = -1;
+uint8_t xkbEventBase = 0;
+bool keymapStale = true;
+HeldKeys heldKeys;
 
+// Asks for the core keyboard's map and group changes; false without XKB.
+bool watchKeymap() {
+    uint8_t errorBase = 0;
+    if (!xkb_x11_setup_xkb_extension(
+            connection, XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+            XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &xkbEventBase, &errorBase))
+        return false;
+    keyboardId = xkb_x11_get_core_keyboard_device_id(connection);
+    if (keyboardId < 0) return false;
+    constexpr uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY |
+                                XCB_XKB_EVENT_TYPE_MAP_NOTIFY | XCB_XKB_EVENT_TYPE_STATE_NOTIFY;
+    constexpr uint16_t mapParts =
+        XCB_XKB_MAP_PART_KEY_TYPES | XCB_XKB_MAP_PART_KEY_SYMS | XCB_XKB_MAP_PART_MODIFIER_MAP |
+        XCB_XKB_MAP_PART_EXPLICIT_COMPONENTS | XCB_XKB_MAP_PART_KEY_ACTIONS |
+        XCB_XKB_MAP_PART_VIRTUAL_MODS | XCB_XKB_MAP_PART_VIRTUAL_MOD_MAP;
+    xcb_xkb_select_events_details_t details{};
+    details.affectNewKeyboard = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.newKeyboardDetails = XCB_XKB_NKN_DETAIL_KEYCODES;
+    details.affectState = XCB_XKB_STATE_PART_GROUP_STATE;
+    details.stateDetails = XCB_XKB_STATE_PART_GROUP_STATE;
+    xcb_xkb_select_events_aux(connection, static_cast<xcb_xkb_device_spec_t>(keyboardId), events, 0,
+                              0, mapParts, mapParts, &details);
+    return true;
+}
+
+void forgetKeymap() {
+    if (keyState) xkb_state_unref(keyState);
+    if (keymap) xkb_keymap_unref(keymap);
+    keyState = nullptr;
+    keymap = nullptr;
+    keymapStale = true;
+}
+
+// Round trips: the whole map and the state, after a change only.
 void readKeymap() {
-    keymapRead = true;
-    for (int& k : keycodes)
-        k = 0;
-    const xcb_setup_t* setup = xcb_get_setup(connection);
-    const uint8_t first = setup->min_keycode;
-    const int count = setup->max_keycode - first + 1;
-    xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
-        connection, xcb_get_keyboard_mapping(connection, first, static_cast<uint8_t>(count)),
-        nullptr);
-    if (!map) return;
-    const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
-    const int perCode = map->keysyms_per_keycode;
-    // The lowest column first: a symbol reached without a modifier wins.
-    for (int column = 0; column < perCode; ++column)
-        for (int code = 0; code < count; ++code)
-            for (int key = 1; key < keyIdCount; ++key)
-                if (keycodes[key] == 0 && syms[code * perCode + column] == keysyms[key - 1])
-                    keycodes[key] = first + code;
-    std::free(map);
+    forgetKeymap();
+    if (keyboardId < 0) return;
+    if (!xkbContext) xkbContext = xkb_context_new(XKB_CONTEXT_NO_DEFAULT_INCLUDES);
+    if (!xkbContext) return;
+    keymap = xkb_x11_keymap_new_from_device(xkbContext, connection, keyboardId,
+                                            XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (keymap) keyState = xkb_x11_state_new_from_device(keymap, connection, keyboardId);
+    // Tried again at the next key when the server did not answer whole.
+    keymapStale = !keymap || !keyState;
+}
+
+// Only the keyboard's events were asked for; any other the server sends is
+// dropped.
+void takeEvent(xcb_generic_event_t* event) {
+    if (keyboardId < 0 || (event->response_type & 0x7f) != xkbEventBase) return;
+    // Every XKB event has its kind in the second byte.
+    const uint8_t kind = event->pad0;
+    if (kind == XCB_XKB_NEW_KEYBOARD_NOTIFY || kind == XCB_XKB_MAP_NOTIFY) {
+        keymapStale = true;
+    } else if (kind == XCB_XKB_STATE_NOTIFY && keyState) {
+        const auto* e = reinterpret_cast<const xcb_xkb_state_notify_event_t*>(event);
+        xkb_state_update_mask(keyState, e->baseMods, e->latchedMods, e->lockedMods,
+                              static_cast<xkb_layout_index_t>(e->baseGroup),
+                              static_cast<xkb_layout_index_t>(e->latchedGroup),
+                              static_cast<xkb_layout_index_t>(e->lockedGroup));
+    }
+}
+
+void takeEvents() {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(connection)) {
+        takeEvent(event);
+        std::free(event);
+    }
+}
+
+void fakeKey(uint16_t code, bool down) {
+    xcb_test_fake_input(connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
+                        static_cast<uint8_t>(code), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
 }
 
 void click(uint8_t button, bool press) {
@@ -115,10 +167,9 @@ int16_t coordinate(int64_t v) {
 
 void send() {
     xcb_flush(connection);
-    // Nothing is asked for, but the server still sends the odd event to every
-    // client; drop them rather than let them pile up.
-    while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
-        std::free(event);
+    // Besides the keyboard's, the server still sends the odd event to every
+    // client; they are read here rather than left to pile up.
+    takeEvents();
     if (xcb_connection_has_error(connection)) available = false;
 }
 
@@ -193,7 +244,10 @@ bool openX11Pointer() {
     monitorHeight = rootHeight = screens.data->height_in_pixels;
     findPrimaryMonitor();
     wheelForward = wheelBackward = 0;
-    keymapRead = false;
+    forgetKeymap();
+    heldKeys = HeldKeys{};
+    keyboardId = -1;
+    watchKeymap();
     available = true;
     return true;
 }
@@ -224,6 +278,7 @@ void closeX11Pointer() {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection))
             std::free(event);
     }
+    forgetKeymap();
     xcb_disconnect(connection);
     connection = nullptr;
 }
@@ -287,11 +342,21 @@ void sendX11MouseEvent(uint32_t flags, int32_t wheelData) {
 
 bool sendX11Key(KeyId key, bool down) {
     if (!available || key == KeyId::none || key == KeyId::count) return false;
-    if (!keymapRead) readKeymap();
-    const int code = keycodes[static_cast<int>(key)];
-    if (code == 0) return false;
-    xcb_test_fake_input(connection, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE,
-                        static_cast<uint8_t>(code), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+    // A release lets go of what its press took, whatever the map says now.
+    if (!down) {
+        const bool released = releaseStroke(heldKeys, key, fakeKey);
+        send();
+        return released;
+    }
+    takeEvents();
+    if (keymapStale) readKeymap();
+    if (!keymap || !keyState) return false;
+    KeyStroke stroke;
+    const xkb_layout_index_t group =
+        xkb_state_serialize_layout(keyState, XKB_STATE_LAYOUT_EFFECTIVE);
+    if (!findKeyStroke(keymap, group, keySymbol(key), &stroke) ||
+        !pressStroke(heldKeys, key, stroke, fakeKey))
+        return false;
     send();
     return true;
 }

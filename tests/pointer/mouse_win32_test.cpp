@@ -188,9 +188,10 @@ TEST(WindowsPointer, HookSeesInjectedButtonsAndWheel) {
     EXPECT_EQ(p.y, 60);
 }
 
-// A mapped button's chord and a key of the navigation block, through the
-// buttons' map: virtual keys in order, the extended flag where the key needs
-// it, every one injected, and released at the end.
+// A mapped button's chord, a key of the navigation block, a letter and a
+// sign, through the buttons' map: virtual keys in order (those that type
+// the character on the layout in effect: wine's is US), the extended flag
+// where the key needs it, every one injected, and released at the end.
 TEST(WindowsKeys, HookSeesInjectedVirtualKeys) {
     HookThread hook(WH_KEYBOARD_LL, keyboardHook);
     ASSERT_TRUE(hook.ok());
@@ -199,7 +200,7 @@ TEST(WindowsKeys, HookSeesInjectedVirtualKeys) {
         hookedKeys.clear();
     }
     ButtonActions actions[buttonCount];
-    const char* lines[buttonCount] = {"PageDown", "Shift+F5", "", "", ""};
+    const char* lines[buttonCount] = {"PageDown", "Shift+F5", "B", "Period", ""};
     char reason[256];
     for (int k = 0; k < buttonCount; ++k) {
         TextBuilder why(reason, sizeof reason);
@@ -213,10 +214,15 @@ TEST(WindowsKeys, HookSeesInjectedVirtualKeys) {
     driveButtonMap(map, ButtonState{{0, 0, 0, 0, 0}}, 0.00, &mouse, &asked);
     driveButtonMap(map, ButtonState{{1, 0, 0, 0, 0}}, 0.01, &mouse, &asked);
     driveButtonMap(map, ButtonState{{0, 1, 0, 0, 0}}, 0.02, &mouse, &asked);
+    driveButtonMap(map, ButtonState{{0, 0, 1, 0, 0}}, 0.03, &mouse, &asked);
+    driveButtonMap(map, ButtonState{{0, 0, 0, 1, 0}}, 0.04, &mouse, &asked);
     releaseButtonMap(map);
     const std::vector<HookedKey> expected{
-        {VK_NEXT, false, true, true}, {VK_NEXT, true, true, true}, {VK_LSHIFT, false, false, true},
-        {VK_F5, false, false, true},  {VK_F5, true, false, true},  {VK_LSHIFT, true, false, true}};
+        {VK_NEXT, false, true, true},        {VK_NEXT, true, true, true},
+        {VK_LSHIFT, false, false, true},     {VK_F5, false, false, true},
+        {VK_F5, true, false, true},          {VK_LSHIFT, true, false, true},
+        {'B', false, false, true},           {'B', true, false, true},
+        {VK_OEM_PERIOD, false, false, true}, {VK_OEM_PERIOD, true, false, true}};
     std::unique_lock<std::mutex> guard(hookLock);
     hookChanged.wait_for(guard, hookBound, [&] { return hookedKeys.size() >= expected.size(); });
     EXPECT_EQ(hookedKeys, expected);
