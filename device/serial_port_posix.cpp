@@ -117,8 +117,12 @@ bool transfer(bool reading, char* data, int size, int* count) {
     const auto deadline = std::chrono::steady_clock::now() + transferTimeout;
     bool ok = true;
     while (*count < size) {
+        // Past the deadline one more look without waiting still takes what
+        // has arrived: on a busy machine this thread may run late, and bytes
+        // the device sent in time must not make the transfer fail.
         auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::nanoseconds::zero()) break;
+        const bool lastLook = left <= std::chrono::nanoseconds::zero();
+        if (lastLook) left = std::chrono::nanoseconds::zero();
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
         timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         pollfd watch[2] = {{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0},
@@ -129,12 +133,18 @@ bool transfer(bool reading, char* data, int size, int* count) {
             ok = false;
             break;
         }
-        if (ready == 0) continue; // the deadline check ends the loop
+        if (ready == 0) {
+            if (lastLook) break;
+            continue; // the last look follows
+        }
         if (watch[1].revents != 0 || (watch[0].revents & POLLNVAL) != 0) {
             ok = false; // the port is being closed
             break;
         }
-        if (watch[0].revents == 0) continue;
+        if (watch[0].revents == 0) {
+            if (lastLook) break;
+            continue;
+        }
         ssize_t n = reading ? read(fd, data + *count, static_cast<size_t>(size - *count))
                             : write(fd, data + *count, static_cast<size_t>(size - *count));
         if (n > 0) {
@@ -148,6 +158,7 @@ bool transfer(bool reading, char* data, int size, int* count) {
             ok = false;
             break;
         }
+        if (lastLook && n <= 0) break;
     }
     endUse();
     return ok;

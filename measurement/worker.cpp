@@ -41,6 +41,16 @@ void report(WorkerEventKind kind) {
     reportWorkerEvent(eventOf(kind));
 }
 
+// A stop closes the port under a transfer, which then fails: that is the
+// stop, not a fault of the port, and it is not logged as one. Only the
+// port's failures: the LAN client's keep their line and the notes' word.
+void reportUnlessStopping(WorkerEventKind kind) {
+    const bool portFailure =
+        kind == WorkerEventKind::portReadFailed || kind == WorkerEventKind::portWriteFailed;
+    if (portFailure && stopRequested.load()) return;
+    report(kind);
+}
+
 void reportSerialOpen(const SystemResult& opened) {
     WorkerEvent event = eventOf(WorkerEventKind::serialOpen);
     event.opened = opened.ok;
@@ -151,7 +161,7 @@ OutputOutcome walkPass(const LinePass& pass) {
 // outputs as well, which pass it over (the recorder keeps it).
 PassOutcome takeLine(Measurement& m, bool poll, bool requested) {
     if (poll && !writePollByte()) {
-        report(WorkerEventKind::portWriteFailed);
+        reportUnlessStopping(WorkerEventKind::portWriteFailed);
         return PassOutcome::restart;
     }
     int length = 0;
@@ -178,7 +188,7 @@ PassOutcome takeLine(Measurement& m, bool poll, bool requested) {
     OutputOutcome outcome = walkPass(pass);
     if (!complete) outcome = {true, WorkerEventKind::portReadFailed};
     if (!outcome.restart) return PassOutcome::goOn;
-    report(outcome.why);
+    reportUnlessStopping(outcome.why);
     return PassOutcome::restart;
 }
 
@@ -218,6 +228,20 @@ void startWorker() {
     }
 }
 
+// Ends the recorded worker: the flag, the closes that release it, the wait.
+void endWorker(std::chrono::milliseconds pause) {
+    requestStop();
+    std::this_thread::sleep_for(pause);
+    closeForStop();
+    if (!workerThread.joinable()) return;
+    workerThread.join();
+    // A stop that came between the worker's last stop test and a serial or
+    // LAN open finds that open done after the closes above; what it opened is
+    // closed here, or the next worker (or another program) finds it taken.
+    closeForStop();
+    std::this_thread::sleep_for(pause);
+}
+
 } // namespace
 
 namespace {
@@ -249,6 +273,9 @@ unsigned runCycles() {
         report(WorkerEventKind::restart);
         clientConnected = false;
         pauseUnlessStopped(retryPause);
+        // A stop during the pause must not open the port once more; it ends
+        // the worker where the next serial open would have.
+        if (stopRequested.load()) return 1;
         clearLog();
     }
 }
@@ -266,32 +293,22 @@ bool workerRecorded() {
     return workerThread.joinable();
 }
 
-void runMeasurement() {
-    if (workerThread.joinable()) {
-        requestStop();
-        std::this_thread::sleep_for(runPause);
-        closeForStop();
-        workerThread.join();
-        // A worker stopped during its restart pause makes one more serial
-        // open attempt before its stop test; what it opened then is closed
-        // here, or the new worker would find its own port taken.
-        closeForStop();
-        std::this_thread::sleep_for(runPause);
-    }
+void runMeasurement(void (*beforeStart)()) {
+    if (workerThread.joinable()) endWorker(runPause);
     // Reset only once the old worker has ended, so that a last push or
     // message of it cannot land in the new measurement.
     mouseWindow.count = 0;
     lanWindow.count = 0;
     clearLog();
+    if (beforeStart != nullptr) beforeStart();
     stopRequested = false;
     startWorker();
 }
 
+void stopMeasurement() {
+    endWorker(std::chrono::milliseconds(0));
+}
+
 void shutdownMeasurement() {
-    requestStop();
-    closeForStop();
-    if (workerThread.joinable()) {
-        workerThread.join();
-        closeForStop();
-    }
+    stopMeasurement();
 }

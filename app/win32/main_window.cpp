@@ -1,9 +1,11 @@
 // The main window: its procedure, the log painting and the About box.
+#include "app/shell_startup.h"
 #include "app/win32/resource.h"
 #include "app/win32/win32_shell.h"
 #include "app/win32/window_notes.h"
 #include "measurement/event_log.h"
 #include "measurement/worker.h"
+#include "settings/settings.h"
 #include "text/number_text.h"
 
 std::atomic<HWND> mainWindow{nullptr};
@@ -67,13 +69,20 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         case IDM_RUN:
             forgetMeasurementNotes();
-            runMeasurement();
+            checkOtherProgram(window);
+            // `tolvane-config set` of a keyed setting takes effect here; the
+            // eleven lines stay as the dialog set them.
+            runMeasurement([] { readKeyedSettings(settingsFileName); });
             return 0;
         default:
             return DefWindowProcW(window, message, wParam, lParam);
         }
     case WM_PAINT:
         paintLog(false);
+        return 0;
+    case WM_TIMER:
+        if (wParam != otherProgramTimer) return DefWindowProcW(window, message, wParam, lParam);
+        checkOtherProgram(window);
         return 0;
     case WM_DESTROY:
         // A worker still finishing must not ask a destroyed window to repaint.

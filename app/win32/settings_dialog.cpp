@@ -56,9 +56,13 @@ INT_PTR CALLBACK settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     if (id == IDOK) {
         SettingsForm form;
         readControls(dialog, form);
-        // The confirm stops a measurement; the log keeps its last lines, so
-        // the notes line says that nothing runs until the next Run.
+        // The confirm stops a measurement as Run's stop does: the worker ends
+        // and the port and the LAN listener are closed (for other programs,
+        // and so that no client is accepted and left unanswered) until Run
+        // opens them again. The log keeps its last lines, so the notes line
+        // says that nothing runs until the next Run.
         const bool measuring = workerRecorded();
+        stopMeasurement();
         confirmSettingsForm(form, settingsFileName);
         EndDialog(dialog, IDOK);
         if (measuring) showProgramNote(measurementSource, IDS_NOTE_STOPPED, NoteLevel::problem);

@@ -30,16 +30,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
     setNoteListener(showOutputNote);
     startShell(settingsFileName);
 
-    // A second program starts as the first did, but whichever opens the port
-    // first keeps it: the notes line says so. The name lives as long as the
-    // process holds it.
-    CreateMutexW(nullptr, FALSE, L"Local\\tolvane.exe");
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
-        showProgramNote(instanceSource, IDS_NOTE_SECOND_PROGRAM, NoteLevel::problem);
-
     HWND window = CreateWindowExW(0, className, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                   CW_USEDEFAULT, 400, 250, nullptr, nullptr, instance, nullptr);
     if (window == nullptr) return 0;
+    // A second program starts as the first did, but whichever opens the port
+    // first keeps it: the notes line says so until the other has gone.
+    checkOtherProgram(window);
 
     setLogListener(forwardToDebugger);
     setRepaintListener(requestLogRepaint);

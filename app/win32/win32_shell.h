@@ -21,6 +21,13 @@ void paintLog(bool refresh);
 // The repaint listener the event log calls from the worker's thread.
 void requestLogRepaint();
 
+// Holds the program's name (a named mutex) unless another tolvane.exe does.
+// While another does, the notes line says so, the name is not kept open here
+// (that would keep it alive after the other has gone), and a timer on window
+// looks again until this program holds it and the note is forgotten.
+void checkOtherProgram(HWND window);
+constexpr UINT_PTR otherProgramTimer = 1;
+
 // Passes every log message to an attached debugger (or wine's debug channel),
 // so that the log can be read without looking at the window.
 void forwardToDebugger(const char* message);

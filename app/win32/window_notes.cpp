@@ -106,6 +106,15 @@ void forgetMeasurementNotes() {
     repaintWindow();
 }
 
+void forgetNote(const char* source) {
+    {
+        std::lock_guard<std::mutex> guard(notesLock);
+        for (Note& n : notes)
+            if (n.used && std::strcmp(n.source, source) == 0) n.used = false;
+    }
+    repaintWindow();
+}
+
 void paintNotes(HDC dc, HWND window) {
     Note shown[noteSlots];
     int count = 0;

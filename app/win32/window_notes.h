@@ -22,6 +22,8 @@ void showProgramNote(const char* source, UINT stringId, NoteLevel level);
 
 // At Run: what the last measurement and its outputs said no longer holds.
 void forgetMeasurementNotes();
+// The note of one source no longer holds (the other tolvane.exe has gone).
+void forgetNote(const char* source);
 
 // Draws the notes at the foot of the client area, over the log's lowest lines
 // where both meet; window thread, inside the paint of the log.

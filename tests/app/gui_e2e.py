@@ -489,13 +489,15 @@ def scenario_notes_line(s):
     second_notes = []
     threading.Thread(target=s.read_debug_channel, args=(second.stderr, [], second_notes),
                      daemon=True).start()
-    try:
-        s.wait_note(SECOND_PROGRAM, notes=second_notes)
-        s.screenshot("notes_second_program.png")
-    finally:
-        second.kill()
-        second.wait(timeout=STEP_TIMEOUT)
+    s.wait_note(SECOND_PROGRAM, notes=second_notes)
+    s.screenshot("notes_second_program.png")
     check(not any(n.startswith(SECOND_PROGRAM) for n in s.said()), "the first program said it")
+    # Once the first program has gone, the second one's note goes too (the
+    # two windows share a title: the first goes without its menu).
+    s.program.kill()
+    s.program.wait(timeout=STEP_TIMEOUT)
+    s.program = second
+    wait_for(lambda: s.ink_at_foot() == 0, "the second program's note to go")
 
     code = exit_from_menu(s)
     check(code == 0, "exit code %d" % code)
@@ -545,9 +547,26 @@ class DeviceSimulator:
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         path = self.process.stdout.readline().decode().strip()
         check(path.startswith("/"), "device simulator gave no terminal path")
+        self.path = path
         self.com_port = [os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support", "com_port.sh"),
                          session.args.prefix, "COM19"]
         subprocess.run(self.com_port + [path], check=True, timeout=STEP_TIMEOUT)
+
+    def held(self):
+        """Whether any process has the terminal open (wine takes no share
+        mode into account for a port, so another program's open tells nothing)."""
+        for pid in os.listdir("/proc"):
+            try:
+                fds = os.listdir("/proc/%s/fd" % pid)
+            except OSError:
+                continue
+            for fd in fds:
+                try:
+                    if os.readlink("/proc/%s/fd/%s" % (pid, fd)) == self.path:
+                        return True
+                except OSError:
+                    pass
+        return False
 
     def lines_sent(self):
         if not os.path.exists(self.log_path):
@@ -619,19 +638,39 @@ def scenario_run_with_device(s):
     check(saved[:11] == ["COM19", "1.000000", "4", "32", "1", str(port2), "1", "0", "1", "0",
                          "0"], "the eleven lines after the dialog: %r" % saved[:11])
     check(saved[11:] == keyed + [""], "the keyed lines after the dialog: %r" % saved[11:])
+    # OK stops as Run's stop does: the port is free for another program, no
+    # listener takes a client, and the client is let go.
+    check(not device.held(), "COM19 still open after OK")
+    check(LanClient.try_connect(port) is None, "a LAN listener on port %d after OK" % port)
     try:
         client.request()
+        answered = True
     except (Failure, OSError):
-        pass
+        answered = False
+    check(not answered, "a reply after OK")
     client.close()
+
+    # A keyed line set from outside (as tolvane-config set does) takes effect
+    # at Run; the eleven lines stay what the dialog set, whatever the file says.
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.cleanups.append(udp.close)
+    udp.bind(("127.0.0.1", 0))
+    udp.settimeout(STEP_TIMEOUT)
+    s.write_settings(saved[:5] + [str(free_port())] + saved[6:11] + keyed +
+                     ["udpTarget=127.0.0.1:%d" % udp.getsockname()[1]])
     before = len(s.log())
     s.focus_main_window()
     s.keys("alt+f", "r")
     s.wait_message("open serial (COM19) :  success", start=before)
+    check(device.held(), "COM19 not open after Run")
     client2 = LanClient(port2)
     s.cleanups.append(client2.close)
     s.wait_message("OpenSocket port(%d) : success" % port2, start=before)
     client2.request()
+    try:
+        udp.recvfrom(512)
+    except socket.timeout:
+        raise Failure("no datagram to the udpTarget of the file after Run")
 
     # Exit while a client is connected and the worker waits for its request.
     code = exit_from_menu(s)

@@ -30,13 +30,14 @@ struct Conf {
     int lan = 1;
     int webSocket = 0;
     int lanAveraging = 1;
+    std::string keyed; // "name=value" lines after the eleven
 };
 
 std::string confText(const Conf& c) {
     return c.comPort + "\n1.000000\n4\n32\n" + std::to_string(c.lanAveraging) + "\n" +
            std::to_string(c.lanPort) + "\n" + std::to_string(c.mouse) + "\n" +
            std::to_string(c.mode) + "\n" + std::to_string(c.lan) + "\n" +
-           std::to_string(c.webSocket) + "\n0\n";
+           std::to_string(c.webSocket) + "\n0\n" + c.keyed;
 }
 
 // A test's folder, removed after the test unless it failed (then its
@@ -366,6 +367,61 @@ TEST(HeadlessEndToEnd, CtrlCEndsEveryBlockingState) {
             }
             rig.interrupt();
         }
+}
+
+// Ctrl+C closes the port under the worker's transfer, or comes in the pause
+// after a restart: neither is a fault of the port nor a reason to open it.
+TEST(HeadlessEndToEnd, AStopIsNeverLoggedAsAPortFaultNorOpensThePortAgain) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> device;
+        int mode, mouse;
+        bool dsu;
+        const char* waitFor; // the log line after which Ctrl+C comes
+        int rounds;
+    };
+    const Case cases[] = {
+        {"air mouse on a streaming device", {"--stream", "200"}, 1, 1, false, "enable mouse", 12},
+        {"DSU on a polled device", {"--delay", "0"}, 0, 0, true, nullptr, 12},
+        {"restart pause", {"--silence-after", "0"}, 0, 1, false, "Restart....", 3},
+    };
+    for (const Case& c : cases) {
+        Rig rig("stop-port");
+        ASSERT_TRUE(rig.startDevice(c.device));
+        for (int round = 0; round < c.rounds; ++round) {
+            SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+            Conf conf;
+            conf.lan = 0;
+            conf.mode = c.mode;
+            conf.mouse = c.mouse;
+            if (c.dsu) conf.keyed = "dsuServer=on\ndsuPort=" + std::to_string(freePort()) + "\n";
+            ASSERT_TRUE(rig.startBridge(conf));
+            std::vector<std::string> log = rig.lines(1);
+            ASSERT_EQ(log, std::vector<std::string>{openLine(rig.port, true)});
+            std::string line;
+            while (c.waitFor != nullptr && log.back() != c.waitFor && rig.bridge.readLine(&line))
+                log.push_back(line);
+            // Let the worker get into its transfers (or its pause) now and then.
+            if (round % 2 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(20 * round));
+            rig.interrupt();
+            while (rig.bridge.readLine(&line))
+                log.push_back(line);
+            std::string text;
+            for (const auto& l : log)
+                text += l + "\n";
+            // A real fault before the stop (a starved simulator on a busy
+            // machine) is followed by its restart; a stop's is followed by nothing.
+            for (size_t i = 0; i < log.size(); ++i) {
+                if (log[i] == "ReadPort error" || log[i] == "WritePort error") {
+                    EXPECT_TRUE(i + 1 < log.size() && log[i + 1] == "Restart....") << text;
+                }
+                if (i > 0 && log[i - 1] == "Restart....") {
+                    EXPECT_NE(log[i], openLine(rig.port, true)) << text;
+                }
+            }
+            EXPECT_EQ(rig.bridge.errors().find("ReadPort"), std::string::npos);
+        }
+    }
 }
 
 TEST(ProbeEndToEnd, PlainAndWebSocketRunsReportEveryReply) {
