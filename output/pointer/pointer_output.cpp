@@ -154,7 +154,7 @@ OutputOutcome driveMouse(const LinePass& pass) {
     const double seconds = secondsOf(pass.received);
     // Measured on the samples' own times, so that the decoder does on a
     // capture what the bridge did live.
-    if (lastFresh >= 0.0 && seconds - lastFresh >= heldLapseSeconds) lapseHeld();
+    if (lastFresh >= 0.0 && seconds - lastFresh > heldLapseSeconds) lapseHeld();
     if (!pass.accepted) return {};
     lastFresh = seconds;
     if (!mouseOn()) {

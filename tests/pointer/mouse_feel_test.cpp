@@ -427,4 +427,18 @@ TEST_F(MouseFeelTest, DwellClicksOnceWhereTheCursorRests) {
     time += period;
     driveAirMouseWith(pointing(9, 0), released, time, feel, toggle);
     EXPECT_TRUE(hold(pointing(9, 0), released, 3.0).empty());
+
+    // Past the right edge the cursor stays at the edge, but a hand swinging
+    // there at 125 degrees a second is not at rest; pointing still there is.
+    feel.dwellClick = DwellClick::left;
+    resetMouseFeel();
+    std::vector<uint32_t> swung;
+    for (int i = 0; i < 300; ++i) {
+        const double phase = std::fmod(i * period * 125.0, 80.0); // 0..80, back and forth
+        const Step step = drive(pointing(-35.0 - (phase < 40.0 ? phase : 80.0 - phase), 0));
+        EXPECT_EQ(step.x, 1919);
+        swung.insert(swung.end(), step.events.begin(), step.events.end());
+    }
+    EXPECT_TRUE(swung.empty());
+    EXPECT_EQ(hold(pointing(-50, 0), released, 3.0), (std::vector<uint32_t>{leftDown, leftUp}));
 }
