@@ -1,23 +1,26 @@
 #!/usr/bin/env python3
 """Nothing the Windows programs press stays pressed, whatever ends them. The
 simulated device holds its left button (the air mouse's default) and a
-button mapped to the right one; the program under wine presses both, and
-after each end another program in wine's desktop sees both up.
+button mapped to the right one; the window program or the headless bridge
+under wine presses both, and after each end another program in wine's
+desktop sees both up.
 
-    held_wine_e2e.py --exe tolvane.exe --probe gui_probe.exe
-                     --held-probe held_probe.exe --prefix DIR --out DIR
-                     --devsim tolvane-devsim
+    held_wine_e2e.py --exe tolvane.exe --headless tolvane-headless.exe
+                     --probe gui_probe.exe --held-probe held_probe.exe
+                     --prefix DIR --out DIR --devsim tolvane-devsim
 """
 
 import argparse
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import threading
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from gui_e2e import (MAIN, SETTINGS, STEP_TIMEOUT, DeviceSimulator, Failure,  # noqa: E402
+from gui_e2e import (EXIT_TIMEOUT, MAIN, SETTINGS, STEP_TIMEOUT, DeviceSimulator,  # noqa: E402
+                     Failure,
                      LanClient, Session, check, free_port, wait_for)
 
 # Menu commands and the dialog's OK (app/win32/resource.h, IDOK).
@@ -75,9 +78,12 @@ class AskingClient:
             except (Failure, OSError):
                 return
 
-    def close(self):
+    def quiet(self):
         self.stopping.set()
         self.thread.join(timeout=STEP_TIMEOUT)
+
+    def close(self):
+        self.quiet()
         self.client.close()
 
 
@@ -101,74 +107,129 @@ def wait_buttons(s, state, what):
 
 # ---- the ends ----
 
-def end_run(s, device):
+class Held:
+    """One case's device, LAN client and headless bridge (None when unused)."""
+    device = client = bridge = None
+
+
+def end_run(s, held):
     before = len(s.log())
     post(s, "command", MAIN, str(RUN))
     # The new worker waits for a LAN client, so the device's buttons act no more.
     s.wait_message("enable mouse", start=before)
 
 
-def end_dialog_ok(s, device):
+def end_dialog_ok(s, held):
     post(s, "command", MAIN, str(SETTINGS_COMMAND))
     s.wait_window(SETTINGS)
     post(s, "command", SETTINGS, str(OK))
     s.wait_window_gone(SETTINGS)
-    wait_for(lambda: not device.held(), "COM19 to close after OK")
+    wait_for(lambda: not held.device.held(), "COM19 to close after OK")
 
 
-def end_exit(s, device):
+def end_exit(s, held):
     post(s, "close", MAIN)
     code = s.wait_exit()
     check(code == 0, "exit code %d" % code)
 
 
-def end_device_lost(s, device):
-    device.process.kill()
-    device.process.wait(timeout=STEP_TIMEOUT)
+def end_device_lost(s, held):
+    held.device.process.kill()
+    held.device.process.wait(timeout=STEP_TIMEOUT)
     s.wait_message("open serial (COM19) :  error")
 
 
-# tag, name, end, over the LAN (preset C, a client asking) or preset B streaming
-CASES = [
-    ("run", "Run again", end_run, True),
-    ("ok", "OK in the settings dialog", end_dialog_ok, False),
-    ("exit", "Exit (WM_CLOSE)", end_exit, False),
-    ("lost", "the device goes away", end_device_lost, False),
-]
+def end_ctrl_c(s, held):
+    held.bridge.send_signal(signal.SIGINT)
+    try:
+        code = held.bridge.wait(timeout=EXIT_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise Failure("Ctrl+C did not end the bridge within %.0f s" % EXIT_TIMEOUT)
+    check(code == 0, "exit code %d after Ctrl+C" % code)
 
 
-def run_case(s, name, end, lan):
-    device = HoldingDevice(s, s.args.devsim, stream=not lan)
-    s.cleanups.append(device.close)
-    port = free_port()
-    s.write_settings(["COM19", "1.000000", "4", "32", "1", str(port), "1",
+def end_client_leaves(s, held):
+    held.client.close()
+
+
+def end_client_quiet(s, held):
+    held.client.quiet()
+
+
+def hold(s, lan):
+    """The device and the settings: preset C with the LAN server, or preset
+    B streaming; the fifth button mapped to the right one."""
+    held = Held()
+    held.device = HoldingDevice(s, s.args.devsim, stream=not lan)
+    s.cleanups.append(held.device.close)
+    held.port = free_port()
+    s.write_settings(["COM19", "1.000000", "4", "32", "1", str(held.port), "1",
                       "0" if lan else "1", "1" if lan else "0", "0", "0",
                       "button4=RightButton"])
+    return held
+
+
+def ask(s, held):
+    held.client = AskingClient(held.port)
+    s.cleanups.append(held.client.close)
+
+
+def run_window_case(s, name, end, lan):
+    held = hold(s, lan)
     s.start_program()
     wait_buttons(s, NONE_DOWN, "no button down before Run")
     post(s, "command", MAIN, str(RUN))
     s.wait_message("open serial (COM19) :  success")
-    client = None
     if lan:
-        client = AskingClient(port)
-        s.cleanups.append(client.close)
+        ask(s, held)
     wait_buttons(s, BOTH_DOWN, "both buttons down while the device holds them")
-    end(s, device)
-    if client is not None:
-        client.close()
+    end(s, held)
     wait_buttons(s, NONE_DOWN, "both buttons up after " + name)
     if s.program.poll() is None:
-        end_exit(s, device)
-    device.close()
-    print("passed:", name)
+        end_exit(s, held)
+
+
+def run_headless_case(s, name, end, lan):
+    held = hold(s, lan)
+    wait_buttons(s, NONE_DOWN, "no button down before the bridge")
+    errors_path = os.path.join(s.workdir, "headless-err.txt")
+    with open(errors_path, "wb") as errors:
+        held.bridge = subprocess.Popen(["wine", s.args.headless], cwd=s.workdir, env=s.env,
+                                       stdout=subprocess.DEVNULL, stderr=errors)
+    s.cleanups.append(lambda: held.bridge.poll() is None and (held.bridge.kill(),
+                                                              held.bridge.wait()))
+    if lan:
+        ask(s, held)
+    wait_buttons(s, BOTH_DOWN, "both buttons down while the device holds them")
+    end(s, held)
+    wait_buttons(s, NONE_DOWN, "both buttons up after " + name)
+    if end is end_client_quiet:
+        with open(errors_path, encoding="utf-8", errors="replace") as f:
+            check("no fresh sample for 1 s" in f.read(), "no note of the quiet client")
+    if held.bridge.poll() is None:
+        end_ctrl_c(s, held)
+
+
+# tag, name, the program and its end, over the LAN (preset C, a client
+# asking) or with the device streaming (preset B)
+CASES = [
+    ("run", "Run again", run_window_case, end_run, True),
+    ("ok", "OK in the settings dialog", run_window_case, end_dialog_ok, False),
+    ("exit", "Exit (WM_CLOSE)", run_window_case, end_exit, False),
+    ("lost", "the device goes away", run_window_case, end_device_lost, False),
+    ("ctrl_c", "Ctrl+C of the headless bridge", run_headless_case, end_ctrl_c, False),
+    ("leaves", "the LAN client leaves", run_headless_case, end_client_leaves, True),
+    ("quiet", "the LAN client goes quiet", run_headless_case, end_client_quiet, True),
+]
 
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("exe", "probe", "held-probe", "prefix", "out", "devsim"):
+    for name in ("exe", "headless", "probe", "held-probe", "prefix", "out", "devsim"):
         parser.add_argument("--" + name, required=True)
+    parser.add_argument("only", nargs="*", help="the tags of the cases to run (all when none)")
     args = parser.parse_args()
-    for name in ("exe", "probe", "held_probe", "prefix", "out", "devsim"):
+    for name in ("exe", "headless", "probe", "held_probe", "prefix", "out", "devsim"):
         setattr(args, name, os.path.abspath(getattr(args, name)))
     if not os.path.exists(args.devsim):
         print("SKIPPED: the native device simulator is not built (%s)" % args.devsim)
@@ -179,12 +240,15 @@ def main():
             return 1
     os.makedirs(args.out, exist_ok=True)
     failures = 0
-    for tag, name, end, lan in CASES:
+    for tag, name, program, end, lan in CASES:
+        if args.only and tag not in args.only:
+            continue
         session = Session(args, "held_" + tag)
         try:
             session.start_display()
             session.prepare_prefix()
-            run_case(session, name, end, lan)
+            program(session, name, end, lan)
+            print("passed:", name)
         except Failure as failure:
             try:
                 session.screenshot("failed_held_%s.png" % tag)
