@@ -158,6 +158,9 @@ void placeCursor(int32_t x, int32_t y) {
     placeUinputCursor(x, y);
     model.place(originX + x, originY + y);
 }
+void moveCursorBy(int32_t dx, int32_t dy) {
+    moveUinputCursor(dx, dy);
+}
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     sendUinputMouseEvent(flags, wheelData);
     model.event(flags, wheelData);
