@@ -515,12 +515,13 @@ TEST_F(MouseFeelTest, PointerModesFollowTheAimedPoint) {
         // that nothing moved; then the pixels of a 1° turn.
         bool centred;
         int32_t turnMin, turnMax;
+        uint32_t leftDown; // the flag word of a left press
     };
     const Case cases[] = {
-        {PointerMode::absolute, 1.0f, 1919, 1919, true, 30, 37},
-        {PointerMode::hybrid, 1.0f, 1860, 1895, true, 30, 37},
-        {PointerMode::relative, 1.0f, -56, -48, false, 30, 37},
-        {PointerMode::relative, 2.0f, -110, -96, false, 60, 74},
+        {PointerMode::absolute, 1.0f, 1919, 1919, true, 30, 37, leftDown},
+        {PointerMode::hybrid, 1.0f, 1860, 1895, true, 30, 37, leftDown},
+        {PointerMode::relative, 1.0f, -56, -48, false, 30, 37, leftDown & ~0x8000u},
+        {PointerMode::relative, 2.0f, -110, -96, false, 60, 74, leftDown & ~0x8000u},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.mode) * 10 + static_cast<int>(c.gain));
@@ -565,5 +566,12 @@ TEST_F(MouseFeelTest, PointerModesFollowTheAimedPoint) {
         const int32_t dx = c.mode == PointerMode::relative ? turn.x : turn.x - after.x;
         EXPECT_GE(dx, c.turnMin);
         EXPECT_LE(dx, c.turnMax);
+
+        // The buttons act in every mode; records beside relative moves carry
+        // no absolute mark.
+        settings.pointerMode = c.mode;
+        const Step press = drive(pointing(right * 11.0, 0), ButtonState{{1, 0, 0, 0, 0}});
+        EXPECT_EQ(press.events, std::vector<uint32_t>{c.leftDown});
+        drive(pointing(right * 11.0, 0));
     }
 }
