@@ -574,4 +574,20 @@ TEST_F(MouseFeelTest, PointerModesFollowTheAimedPoint) {
         EXPECT_EQ(press.events, std::vector<uint32_t>{c.leftDown});
         drive(pointing(right * 11.0, 0));
     }
+
+    // Hybrid under precision mode: the overflow moves the anchor instead,
+    // and turning back leaves the edge at once all the same.
+    SetUp();
+    feel.mode = PointerMode::hybrid;
+    BridgeRequests precision;
+    precision.precisionPress = true;
+    Moved m;
+    step(pointing(0, 0), m, precision);
+    for (double a = 0.0; a < 75.0; a += 0.5)
+        step(pointing(right * a, 0), m);
+    step(pointing(right * 75.0, 0), m);
+    EXPECT_EQ(m.x, 1919);
+    step(pointing(right * 74.0, 0), m);
+    EXPECT_LT(m.x, 1919 - 20);
+    EXPECT_GT(m.x, 1919 - 200);
 }
