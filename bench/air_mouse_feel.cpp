@@ -55,6 +55,10 @@ void placeCursor(int32_t x, int32_t y) {
     cursorX = x;
     cursorY = y;
 }
+void moveCursorBy(int32_t dx, int32_t dy) {
+    cursorX += dx;
+    cursorY += dy;
+}
 void sendMouseEvent(uint32_t flags, int32_t) {
     if ((flags & mouseEventLeftDown) != 0) ++leftDowns;
 }

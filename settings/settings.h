@@ -44,6 +44,7 @@ enum class PointerBackend : uint8_t { automatic, x11, uinput };
 enum class UdpFormat : uint8_t { opentrack, osc };
 enum class DsuServerSwitch : uint8_t { off, on };
 enum class ButtonPreset : uint8_t { none, presenter };
+enum class PointerMode : uint8_t { absolute, relative, hybrid };
 
 struct Settings {
     char comPort[comPortSize]; // use getComPort/setComPort across threads
@@ -87,6 +88,8 @@ struct Settings {
     std::atomic<int32_t> doublePress; // ms within which a second press makes a double
     char lanAddress[lanAddressSize];  // use getLanAddress/setLanAddress; "" is every address
     char webSocketOrigins[webSocketOriginsSize]; // use get/setWebSocketOrigins; "" is no check
+    std::atomic<PointerMode> pointerMode;        // how the air mouse moves the cursor
+    std::atomic<float> relativeGain;             // a factor on the relative moves
 };
 
 extern Settings settings;

@@ -12,6 +12,7 @@ constexpr const char* smoothingWords[] = {"average", "adaptive"};
 constexpr const char* recenterWords[] = {"none", "middle-hold", "left-right"};
 constexpr const char* clutchWords[] = {"none", "left", "right", "middle"};
 constexpr const char* dwellWords[] = {"off", "left", "right", "double", "drag"};
+constexpr const char* pointerModeWords[] = {"absolute", "relative", "hybrid"};
 constexpr const char* pointerWords[] = {"auto", "x11", "uinput"};
 constexpr const char* udpFormatWords[] = {"opentrack", "osc"};
 constexpr const char* dsuServerWords[] = {"off", "on"};
@@ -334,6 +335,17 @@ void describeLanAddress(TextBuilder& out) {
     else
         out.append("the LAN server listens on this address only");
 }
+void describePointerMode(TextBuilder& out) {
+    const PointerMode m = settings.pointerMode;
+    out.append(m == PointerMode::relative ? "air mouse: the device's turns move the cursor, beside "
+                                            "any other mouse"
+               : m == PointerMode::hybrid ? "air mouse: the cursor goes where the device points; "
+                                            "past an edge the centre is dragged along"
+                                          : "air mouse: the cursor goes where the device points");
+}
+void describeRelativeGain(TextBuilder& out) {
+    out.append("air mouse: a factor on the relative mode's moves (0.1 to 10)");
+}
 void describeWebSocketOrigins(TextBuilder& out) {
     char text[webSocketOriginsSize];
     getWebSocketOrigins(text);
@@ -494,6 +506,16 @@ const SettingRow settingsTable[] = {
      "empty: every page",
      formatText<getWebSocketOrigins, webSocketOriginsSize>, setWebSocketOrigins,
      describeWebSocketOrigins},
+    {"pointerMode", 0, SettingKind::choice, "absolute", RangeRule::none, 0, 0,
+     WORDS(pointerModeWords), GreyWhen::never,
+     "air mouse: absolute (where the device points), relative (its turns move the cursor) or "
+     "hybrid (absolute, the centre dragged along past an edge)",
+     formatChoice<PointerMode, &Settings::pointerMode, pointerModeWords>,
+     storeChoice<PointerMode, &Settings::pointerMode, pointerModeWords, 3>, describePointerMode},
+    {"relativeGain", 0, SettingKind::decimal, "1", RangeRule::refuse, 0.1, 10, nullptr, 0,
+     GreyWhen::never, "air mouse: a factor on the relative mode's moves, 0.1 to 10",
+     formatShortFloat<&Settings::relativeGain>, storeFloat<&Settings::relativeGain>,
+     describeRelativeGain},
 };
 #undef BUTTON_ROW
 #undef WORDS

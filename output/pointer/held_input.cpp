@@ -2,6 +2,7 @@
 
 #include "output/pointer/keys.h"
 #include "output/pointer/pointer.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -32,6 +33,9 @@ void forgetKey(KeyId key) {
 } // namespace
 
 void sendHeldMouseEvent(uint32_t flags, int32_t wheelData) {
+    // Beside relative moves a record marked absolute (even one without a
+    // move) reads to some games as a jump to the corner.
+    if (settings.pointerMode.load() == PointerMode::relative) flags &= ~mouseEventAbsolute;
     sendMouseEvent(flags, wheelData);
     for (int b = 0; b < mouseButtons; ++b) {
         if (flags & downFlags[b]) held.mouse[b] = true;

@@ -48,6 +48,11 @@ struct FeelState {
     float anchorX, anchorY, rawX, rawY;
     DwellState dwell;
     bool dwellToggled; // a button's Dwell action turned it off or on
+    // Relative mode: the aimed point times the gain, in whole pixels, that
+    // the moves sent so far have reached; the fraction below it is carried.
+    bool relativeBased;
+    double reachedX, reachedY;
+    float draggedX, draggedY; // hybrid: the last line's overflow past the edges
 };
 
 FeelState state{};
@@ -136,6 +141,29 @@ const char* dwellClickName(DwellClick click) {
 DwellClick dwellInEffect(const MouseFeel& feel) {
     if (!state.dwellToggled) return feel.dwellClick;
     return feel.dwellClick == DwellClick::off ? DwellClick::left : DwellClick::off;
+}
+
+// Relative mode: moves the cursor by the whole pixels the aimed point (times
+// the gain) crossed since the last line. Counting whole pixels of the aimed
+// point, not rounding each move, makes the moves add up to the absolute path
+// with no drift. A point out of all reason (pointing along the screen's
+// plane) moves nothing and starts afresh.
+void moveRelative(float x, float y, float gain) {
+    const double gx = std::floor(static_cast<double>(x) * gain);
+    const double gy = std::floor(static_cast<double>(y) * gain);
+    constexpr double far = 1e9;
+    if (!(std::fabs(gx) < far && std::fabs(gy) < far)) {
+        state.relativeBased = false;
+        return;
+    }
+    if (state.relativeBased && (gx != state.reachedX || gy != state.reachedY)) {
+        const double dx = gx - state.reachedX, dy = gy - state.reachedY;
+        // Two points below far apart: the move fits an int32_t.
+        moveCursorBy(static_cast<int32_t>(dx), static_cast<int32_t>(dy));
+    }
+    state.reachedX = gx;
+    state.reachedY = gy;
+    state.relativeBased = true;
 }
 
 bool finite3(const float v[3]) {
@@ -259,13 +287,15 @@ MouseFeel mouseFeelFromSettings() {
     feel.dwellClick = settings.dwellClick.load();
     feel.dwellTimeMs = settings.dwellTime.load();
     feel.dwellRadius = settings.dwellRadius.load();
+    feel.mode = settings.pointerMode.load();
+    feel.relativeGain = settings.relativeGain.load();
     return feel;
 }
 
 bool mouseFeelOff(const MouseFeel& feel) {
     return feel.smoothing == MouseSmoothing::average && feel.clickHoldMs <= 0 &&
            feel.recenter == MouseRecenter::none && feel.clutch == MouseClutch::none &&
-           feel.dwellClick == DwellClick::off;
+           feel.dwellClick == DwellClick::off && feel.mode == PointerMode::absolute;
 }
 
 int32_t mouseWindowLength(const MouseFeel& feel, int32_t mouseAveraging) {
@@ -282,6 +312,13 @@ void resetMouseReference() {
     state.shown = false;
     state.pointingOff = false;
     state.dwellToggled = false;
+    state.relativeBased = false;
+}
+
+bool takeCentreDrag(float* x, float* y) {
+    *x = state.draggedX;
+    *y = state.draggedY;
+    return *x != 0.0f || *y != 0.0f;
 }
 
 void releaseMouseFeel() {
@@ -308,6 +345,7 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         return;
     }
     ButtonPlan plan = planButtons(buttons, seconds, feel);
+    state.draggedX = state.draggedY = 0.0f;
     plan.recenter = plan.recenter || requests.recenter;
     if (requests.clutchToggle) {
         plan.clutchReleased = plan.clutchReleased || state.clutchToggled;
@@ -384,7 +422,7 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         if (!state.precisionAnchored || moved) {
             // From where the cursor is (or, after a recenter, where it goes).
             float ax = sx, ay = sy;
-            limitToScreen(&ax, &ay);
+            if (feel.mode != PointerMode::relative) limitToScreen(&ax, &ay);
             if (state.shown && !moved) {
                 ax = state.shownX;
                 ay = state.shownY;
@@ -401,14 +439,43 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         placed = !std::isnan(sx) && !std::isnan(sy);
     }
     const float aimX = sx, aimY = sy;
-    if (placed) limitToScreen(&sx, &sy);
-    if (!still && placed) {
-        placeCursor(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
-        state.aimX = aimX;
-        state.aimY = aimY;
-        state.shown = true;
-        state.shownX = sx;
-        state.shownY = sy;
+    if (feel.mode == PointerMode::relative) {
+        // No screen limits the aimed point: the system keeps the cursor on
+        // its screens. A recenter turns the aim, not the cursor; a cursor
+        // held still owes nothing when it moves on.
+        if (plan.recenter || still) state.relativeBased = false;
+        if (!still && placed && std::isfinite(sx) && std::isfinite(sy)) {
+            moveRelative(sx, sy, feel.relativeGain);
+            state.aimX = state.shownX = sx;
+            state.aimY = state.shownY = sy;
+            state.shown = true;
+        }
+    } else {
+        if (placed) limitToScreen(&sx, &sy);
+        if (!still && placed) {
+            placeCursor(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
+            state.aimX = aimX;
+            state.aimY = aimY;
+            state.shown = true;
+            state.shownX = sx;
+            state.shownY = sy;
+        }
+        // Hybrid: past an edge the reference turns by the overflow, as the
+        // clutch's does, so that the aim stays at the edge and turning back
+        // leaves it at once.
+        if (feel.mode == PointerMode::hybrid && !still && placed && usable && std::isfinite(aimX) &&
+            std::isfinite(aimY) && (aimX != sx || aimY != sy)) {
+            state.draggedX = aimX - sx;
+            state.draggedY = aimY - sy;
+            if (precise) {
+                state.anchorX += sx - aimX;
+                state.anchorY += sy - aimY;
+            } else {
+                double target[3];
+                directionOfPosition(sx, sy, target);
+                setReference(device, target);
+            }
+        }
     }
     injectButtons(plan.now);
     if (plan.click) injectButtons(plan.then);

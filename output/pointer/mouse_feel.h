@@ -38,6 +38,10 @@ struct MouseFeel {
     DwellClick dwellClick = DwellClick::off;
     int32_t dwellTimeMs = defaultDwellTimeMs;
     int32_t dwellRadius = defaultDwellRadius; // px
+    // How the cursor follows: where the device points, by its turns, or
+    // where it points with the centre dragged along past an edge.
+    PointerMode mode = PointerMode::absolute;
+    float relativeGain = 1.0f; // a factor on the relative moves
     // The speed estimate's cut-off: no setting of its own.
     float derivativeCutoff = defaultMouseDerivativeCutoff; // Hz
 };
@@ -49,7 +53,8 @@ constexpr double chordSeconds = 0.08;
 
 // The feel as the settings have it now (each field read whole).
 MouseFeel mouseFeelFromSettings();
-// Whether every part of the feel is off (the air mouse as it always was).
+// Whether every part of the feel is off and the mode absolute (the air mouse
+// as it always was).
 bool mouseFeelOff(const MouseFeel& feel);
 // How many samples the mouse window averages: adaptive smoothing replaces the
 // window, so it filters single samples.
@@ -62,6 +67,10 @@ void resetMouseFeel();
 void releaseMouseFeel();
 // Forgets the reference rotation as well (a new measurement run).
 void resetMouseReference();
+
+// Hybrid mode: the overflow past the edges (px) by which the last sample
+// turned the reference, and whether there was any; for tolvane-decode.
+bool takeCentreDrag(float* x, float* y);
 
 // The air mouse for one sample that arrived at `seconds` (a steady clock):
 // places the cursor and sends the button and wheel events.

@@ -1,5 +1,5 @@
 #pragma once
-// The pointer backend: the two platform operations of the air mouse, the
+// The pointer backend: the platform operations of the air mouse, the
 // primary screen's size and the monitors. pointer_win32.cpp (SetCursorPos, SendInput) and, on
 // Linux, pointer_linux.cpp (XTest or a uinput device, chosen at run time);
 // tests link a recording backend instead.
@@ -32,5 +32,8 @@ bool listMonitors(MonitorList* monitors);
 // on: the air mouse's screen is the part of the desktop the origin starts.
 void setCursorOrigin(int32_t originX, int32_t originY);
 void placeCursor(int32_t x, int32_t y);
+// Moves the cursor by (dx, dy) pixels from wherever it is, as a mouse does
+// (the air mouse's relative mode): beside another mouse, both add up.
+void moveCursorBy(int32_t dx, int32_t dy);
 // One mouse event with the Windows flag word and wheel data (1/120 notches).
 void sendMouseEvent(uint32_t flags, int32_t wheelData);

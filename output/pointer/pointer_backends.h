@@ -19,6 +19,7 @@ bool readX11RootSize(int32_t* width, int32_t* height);
 bool readX11Monitors(MonitorList* monitors);
 void setX11CursorOrigin(int32_t x, int32_t y);
 void placeX11Cursor(int32_t x, int32_t y);
+void moveX11Cursor(int32_t dx, int32_t dy);
 void sendX11MouseEvent(uint32_t flags, int32_t wheelData);
 // A key by what it gives on the layout in effect (key_layout.h), followed
 // through layout changes; false where no key gives it.
@@ -26,9 +27,11 @@ bool sendX11Key(KeyId key, bool down);
 
 // uinput (pointer_uinput.cpp). openUinputNode opens /dev/uinput (-1 with
 // errno on failure); openUinputPointer makes the device on that descriptor,
-// which it then owns, with axes 0..width-1 and 0..height-1.
+// which it then owns, with axes 0..width-1 and 0..height-1, or relative:
+// the relative mode's device, of moves instead (the size is the air mouse's
+// scale).
 int openUinputNode();
-bool openUinputPointer(int fd, int32_t width, int32_t height);
+bool openUinputPointer(int fd, int32_t width, int32_t height, bool relative = false);
 void closeUinputPointer();
 bool uinputPointerAvailable();
 bool readUinputScreenSize(int32_t* width, int32_t* height);
@@ -38,6 +41,7 @@ void setUinputMonitors(const MonitorList& monitors);
 bool readUinputMonitors(MonitorList* monitors);
 void setUinputCursorOrigin(int32_t x, int32_t y);
 void placeUinputCursor(int32_t x, int32_t y);
+void moveUinputCursor(int32_t dx, int32_t dy);
 void sendUinputMouseEvent(uint32_t flags, int32_t wheelData);
 // Keys go through a second device, a keyboard, made on the first key (or by
 // openUinputKeys) on its own /dev/uinput descriptor, so that the pointer's
@@ -57,4 +61,5 @@ const char* uinputDeviceNode();
 
 // The name the virtual device carries.
 constexpr const char uinputDeviceName[] = "tolvane";
+constexpr const char uinputRelativeName[] = "tolvane relative";
 constexpr const char uinputKeysName[] = "tolvane keys";

@@ -135,13 +135,14 @@ bool openPointer() {
     kind = choice.backend;
 
     if (kind == PointerKind::uinput) {
+        const bool relative = settings.pointerMode.load() == PointerMode::relative;
         int32_t width = 0, height = 0;
         const char* from = "";
         MonitorList monitors;
         if (!uinputScreen(xOpen, &width, &height, &from, &monitors)) {
             text.append("; but the screen's size is unknown: give it as screenSize=WxH");
             kind = PointerKind::none;
-        } else if (!openUinputPointer(fd, width, height)) {
+        } else if (!openUinputPointer(fd, width, height, relative)) {
             text.append("; but the device was refused: ");
             text.append(std::strerror(errno));
             kind = PointerKind::none;
@@ -153,7 +154,7 @@ bool openPointer() {
             text.appendInteger(height);
             text.append(" from ");
             text.append(from);
-            text.append(", ");
+            text.append(relative ? ", relative moves on " : ", ");
             text.append(uinputDeviceNode());
             // The keyboard beside it, made now when the buttons send keys,
             // so that the compositor has taken it before the first key.
@@ -234,6 +235,11 @@ void setCursorOrigin(int32_t x, int32_t y) {
 void placeCursor(int32_t x, int32_t y) {
     if (kind == PointerKind::x11) placeX11Cursor(x, y);
     if (kind == PointerKind::uinput) placeUinputCursor(x, y);
+}
+
+void moveCursorBy(int32_t dx, int32_t dy) {
+    if (kind == PointerKind::x11) moveX11Cursor(dx, dy);
+    if (kind == PointerKind::uinput) moveUinputCursor(dx, dy);
 }
 
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {

@@ -122,6 +122,19 @@ void prepareMouse() {
                 kinds[static_cast<int>(feel.dwellClick)], static_cast<long>(feel.dwellTimeMs),
                 static_cast<long>(feel.dwellRadius));
     }
+    // Relative moves pass through the system's pointer speed and
+    // acceleration, as a mouse's do; whoever wonders why a turn goes farther
+    // when quick learns it here.
+    if (mouseOn() && feel.mode == PointerMode::relative)
+        sayNote("pointer", NoteLevel::info,
+                "air mouse: relative moves, times relativeGain=%.2g; the system's pointer speed "
+                "and acceleration apply to them (on Windows \"Enhance pointer precision\"; "
+                "turned off, a turn moves as far at any speed)",
+                static_cast<double>(feel.relativeGain));
+    if (mouseOn() && feel.mode == PointerMode::hybrid)
+        sayNote("pointer", NoteLevel::info,
+                "air mouse: hybrid: where the device points, with the centre dragged along past "
+                "the screen's edges");
 }
 
 // Each cycle, the buttons (and the feel's smoothing and gestures) start

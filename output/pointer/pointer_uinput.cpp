@@ -2,7 +2,9 @@
 // X servers read it like any real mouse, so it works under Wayland, X11 and
 // on the console. One device carries the absolute axes, the three buttons and
 // the wheel: a compositor takes buttons on a second device for a second
-// pointer. Each call of the air mouse is one input frame (one SYN_REPORT).
+// pointer. In relative mode the device is another one, of relative axes
+// instead (a device must not advertise both), with the same buttons and
+// wheel. Each call of the air mouse is one input frame (one SYN_REPORT).
 #include <fcntl.h>
 #include <libevdev/libevdev-uinput.h>
 #include <libevdev/libevdev.h>
@@ -22,6 +24,7 @@ libevdev_uinput* device = nullptr;
 int deviceFd = -1;
 std::atomic<bool> available{false};
 int32_t screenW = 0, screenH = 0;
+bool relativeDevice = false;
 char node[64] = "";
 // The outputs inside the device's range, and the chosen screen's corner in it.
 MonitorList monitorList{};
@@ -63,7 +66,7 @@ int openUinputNode() {
     return open("/dev/uinput", O_WRONLY | O_CLOEXEC | O_NONBLOCK);
 }
 
-bool openUinputPointer(int fd, int32_t width, int32_t height) {
+bool openUinputPointer(int fd, int32_t width, int32_t height, bool relative) {
     closeUinputPointer();
     if (fd < 0) return false;
     libevdev* description = libevdev_new();
@@ -71,16 +74,21 @@ bool openUinputPointer(int fd, int32_t width, int32_t height) {
         close(fd);
         return false;
     }
-    libevdev_set_name(description, uinputDeviceName);
+    libevdev_set_name(description, relative ? uinputRelativeName : uinputDeviceName);
     libevdev_set_id_bustype(description, BUS_VIRTUAL);
-    // Absolute axes whose values are the air mouse's pixels; a single pixel
-    // still needs a range of two values.
-    input_absinfo x{};
-    x.maximum = width > 1 ? width - 1 : 1;
-    input_absinfo y{};
-    y.maximum = height > 1 ? height - 1 : 1;
-    libevdev_enable_event_code(description, EV_ABS, ABS_X, &x);
-    libevdev_enable_event_code(description, EV_ABS, ABS_Y, &y);
+    if (relative) {
+        libevdev_enable_event_code(description, EV_REL, REL_X, nullptr);
+        libevdev_enable_event_code(description, EV_REL, REL_Y, nullptr);
+    } else {
+        // Absolute axes whose values are the air mouse's pixels; a single
+        // pixel still needs a range of two values.
+        input_absinfo x{};
+        x.maximum = width > 1 ? width - 1 : 1;
+        input_absinfo y{};
+        y.maximum = height > 1 ? height - 1 : 1;
+        libevdev_enable_event_code(description, EV_ABS, ABS_X, &x);
+        libevdev_enable_event_code(description, EV_ABS, ABS_Y, &y);
+    }
     for (unsigned button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
         libevdev_enable_event_code(description, EV_KEY, button, nullptr);
     libevdev_enable_event_code(description, EV_REL, REL_WHEEL, nullptr);
@@ -98,6 +106,7 @@ bool openUinputPointer(int fd, int32_t width, int32_t height) {
              libevdev_uinput_get_devnode(device) ? libevdev_uinput_get_devnode(device) : "");
     screenW = width;
     screenH = height;
+    relativeDevice = relative;
     monitorList = MonitorList{};
     originX = originY = 0;
     wheelForward = wheelBackward = 0;
@@ -149,9 +158,16 @@ void setUinputCursorOrigin(int32_t x, int32_t y) {
 }
 
 void placeUinputCursor(int32_t x, int32_t y) {
-    if (!available) return;
+    if (!available || relativeDevice) return;
     emit(EV_ABS, ABS_X, originX.load() + x);
     emit(EV_ABS, ABS_Y, originY.load() + y);
+    emit(EV_SYN, SYN_REPORT, 0);
+}
+
+void moveUinputCursor(int32_t dx, int32_t dy) {
+    if (!available || !relativeDevice) return;
+    if (dx != 0) emit(EV_REL, REL_X, dx);
+    if (dy != 0) emit(EV_REL, REL_Y, dy);
     emit(EV_SYN, SYN_REPORT, 0);
 }
 

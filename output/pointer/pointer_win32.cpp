@@ -71,6 +71,18 @@ void placeCursor(int32_t x, int32_t y) {
     SetCursorPos(originX.load() + x, originY.load() + y);
 }
 
+// Without MOUSEEVENTF_ABSOLUTE the move passes through the system's pointer
+// speed and "enhance pointer precision", as a mouse's does; relativeGain is
+// the user's factor on top.
+void moveCursorBy(int32_t dx, int32_t dy) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = dx;
+    input.mi.dy = dy;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE;
+    SendInput(1, &input, sizeof input);
+}
+
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     INPUT input{};
     input.type = INPUT_MOUSE;

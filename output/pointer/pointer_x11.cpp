@@ -321,6 +321,22 @@ void placeX11Cursor(int32_t x, int32_t y) {
     send();
 }
 
+void moveX11Cursor(int32_t dx, int32_t dy) {
+    if (!available) return;
+    // Detail 1: a move by (dx, dy) from where the pointer is, in steps that
+    // fit the request's 16-bit fields.
+    int64_t x = dx, y = dy;
+    while (x != 0 || y != 0) {
+        const int64_t sx = x < -32767 ? -32767 : x > 32767 ? 32767 : x;
+        const int64_t sy = y < -32767 ? -32767 : y > 32767 ? 32767 : y;
+        xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 1, XCB_CURRENT_TIME, XCB_NONE,
+                            static_cast<int16_t>(sx), static_cast<int16_t>(sy), 0);
+        x -= sx;
+        y -= sy;
+    }
+    send();
+}
+
 void sendX11MouseEvent(uint32_t flags, int32_t wheelData) {
     if (!available) return;
     // Windows handles the flags of one record in this order.

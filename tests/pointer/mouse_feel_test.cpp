@@ -442,3 +442,152 @@ TEST_F(MouseFeelTest, DwellClicksOnceWhereTheCursorRests) {
     EXPECT_TRUE(swung.empty());
     EXPECT_EQ(hold(pointing(-50, 0), released, 3.0), (std::vector<uint32_t>{leftDown, leftUp}));
 }
+
+// The three pointer modes on one path each: a recorded wander's relative
+// moves add up to the absolute path with no drift; past the right edge the
+// hybrid drags the centre so that turning back leaves the edge at once; a
+// recenter puts the cursor at the centre, or in relative mode only turns
+// the aim.
+TEST_F(MouseFeelTest, PointerModesFollowTheAimedPoint) {
+    // The sign of a turn to the right.
+    const double right = unfiltered(pointing(30, 0)).x > 960 ? 1.0 : -1.0;
+    struct Moved {
+        int places = 0, moves = 0;
+        int32_t x = 0, y = 0; // the place, or the moves' sum
+    };
+    const auto step = [&](const MotionOutput& out, Moved& m, BridgeRequests asked = {}) {
+        clearPointerCalls();
+        time += period;
+        driveAirMouseWith(out, released, time, feel, asked);
+        PointerCall calls[16];
+        const int n = copyPointerCalls(calls, 16);
+        for (int i = 0; i < n && i < 16; ++i) {
+            if (calls[i].kind == PointerCall::place) {
+                ++m.places;
+                m.x = calls[i].x;
+                m.y = calls[i].y;
+            }
+            if (calls[i].kind == PointerCall::move) {
+                ++m.moves;
+                m.x += calls[i].x;
+                m.y += calls[i].y;
+            }
+        }
+    };
+
+    // A wander within the screen: the absolute places, then the relative
+    // moves from the first place on, line by line.
+    std::vector<Step> path;
+    for (PointerMode mode : {PointerMode::absolute, PointerMode::relative}) {
+        SetUp();
+        feel.mode = mode;
+        std::srand(11);
+        double yaw = 0.0, pitch = 0.0;
+        Moved m;
+        for (int i = 0; i < 10000; ++i) {
+            yaw += (std::rand() % 2001 - 1000) / 4000.0;
+            pitch += (std::rand() % 2001 - 1000) / 4000.0;
+            yaw = std::fmax(-20.0, std::fmin(20.0, yaw));
+            pitch = std::fmax(-12.0, std::fmin(12.0, pitch));
+            step(pointing(yaw, pitch), m);
+            if (mode == PointerMode::absolute) {
+                path.push_back(Step{true, m.x, m.y, {}});
+            } else if (i > 0) {
+                ASSERT_EQ(path[0].x + m.x, path[i].x) << "line " << i;
+                ASSERT_EQ(path[0].y + m.y, path[i].y) << "line " << i;
+            }
+        }
+        if (mode == PointerMode::relative) {
+            EXPECT_EQ(m.places, 0);
+            EXPECT_GT(m.moves, 1000);
+        }
+    }
+
+    const double edge = std::atan(0.5) * 180.0 / 3.14159265358979323846; // 1920 px away
+    struct Case {
+        PointerMode mode;
+        float gain;
+        // After 10° past the right edge and 1° back: the cursor's x, or
+        // (relative) how far the moves took it back: the plane's pixels,
+        // wider out there than at the centre.
+        int32_t backMin, backMax;
+        // After a recenter at 10° right: where the cursor is, or (relative)
+        // that nothing moved; then the pixels of a 1° turn.
+        bool centred;
+        int32_t turnMin, turnMax;
+        uint32_t leftDown; // the flag word of a left press
+    };
+    const Case cases[] = {
+        {PointerMode::absolute, 1.0f, 1919, 1919, true, 30, 37, leftDown},
+        {PointerMode::hybrid, 1.0f, 1860, 1895, true, 30, 37, leftDown},
+        {PointerMode::relative, 1.0f, -56, -48, false, 30, 37, leftDown & ~0x8000u},
+        {PointerMode::relative, 2.0f, -110, -96, false, 60, 74, leftDown & ~0x8000u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.mode) * 10 + static_cast<int>(c.gain));
+        SetUp();
+        feel.mode = c.mode;
+        feel.relativeGain = c.gain;
+        Moved m;
+        for (double a = 0.0; a < edge + 10.0; a += 0.5)
+            step(pointing(right * a, 0), m);
+        step(pointing(right * (edge + 10.0), 0), m);
+        if (c.mode != PointerMode::relative) {
+            EXPECT_EQ(m.x, 1919);
+        }
+        Moved back;
+        step(pointing(right * (edge + 9.0), 0), back);
+        if (c.mode == PointerMode::relative) {
+            EXPECT_EQ(back.places, 0);
+        } else {
+            EXPECT_EQ(back.moves, 0);
+            back.x = back.places ? back.x : m.x;
+        }
+        EXPECT_GE(back.x, c.backMin);
+        EXPECT_LE(back.x, c.backMax);
+
+        SetUp();
+        feel.mode = c.mode;
+        feel.relativeGain = c.gain;
+        Moved r;
+        step(pointing(right * 10.0, 0), r);
+        BridgeRequests recenter;
+        recenter.recenter = true;
+        Moved after;
+        step(pointing(right * 10.0, 0), after, recenter);
+        if (c.centred) {
+            EXPECT_EQ(after.x, 960);
+            EXPECT_EQ(after.y, 540);
+        } else {
+            EXPECT_EQ(after.moves + after.places, 0);
+        }
+        Moved turn;
+        step(pointing(right * 11.0, 0), turn);
+        const int32_t dx = c.mode == PointerMode::relative ? turn.x : turn.x - after.x;
+        EXPECT_GE(dx, c.turnMin);
+        EXPECT_LE(dx, c.turnMax);
+
+        // The buttons act in every mode; records beside relative moves carry
+        // no absolute mark.
+        settings.pointerMode = c.mode;
+        const Step press = drive(pointing(right * 11.0, 0), ButtonState{{1, 0, 0, 0, 0}});
+        EXPECT_EQ(press.events, std::vector<uint32_t>{c.leftDown});
+        drive(pointing(right * 11.0, 0));
+    }
+
+    // Hybrid under precision mode: the overflow moves the anchor instead,
+    // and turning back leaves the edge at once all the same.
+    SetUp();
+    feel.mode = PointerMode::hybrid;
+    BridgeRequests precision;
+    precision.precisionPress = true;
+    Moved m;
+    step(pointing(0, 0), m, precision);
+    for (double a = 0.0; a < 75.0; a += 0.5)
+        step(pointing(right * a, 0), m);
+    step(pointing(right * 75.0, 0), m);
+    EXPECT_EQ(m.x, 1919);
+    step(pointing(right * 74.0, 0), m);
+    EXPECT_LT(m.x, 1919 - 20);
+    EXPECT_GT(m.x, 1919 - 200);
+}

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -15,6 +16,7 @@
 
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/button_map.h"
+#include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer.h"
 #include "output/pointer/pointer_output.h"
 #include "output/pointer/screen_choice.h"
@@ -186,6 +188,46 @@ TEST(WindowsPointer, HookSeesInjectedButtonsAndWheel) {
     ASSERT_TRUE(GetCursorPos(&p));
     EXPECT_EQ(p.x, 50);
     EXPECT_EQ(p.y, 60);
+}
+
+// Relative mode's records carry no MOUSEEVENTF_ABSOLUTE: a move of a few
+// pixels lands beside where the cursor was, not near the screen's corner as
+// the same numbers read absolutely would. Through the air mouse, a turn of
+// one degree to the right moves the cursor by that degree's pixels.
+TEST(WindowsPointer, RelativeMovesStartFromTheCursor) {
+    // Wine applies no pointer speed of its own here; the steps stay small
+    // so that no acceleration threshold is crossed either.
+    placeCursor(300, 200);
+    moveCursorBy(3, -2);
+    POINT p{};
+    ASSERT_TRUE(GetCursorPos(&p));
+    EXPECT_EQ(p.x, 303);
+    EXPECT_EQ(p.y, 198);
+
+    int32_t w = 0, h = 0;
+    ASSERT_TRUE(readScreenSize(&w, &h));
+    screenWidth = w;
+    screenHeight = h;
+    setDefaults();
+    settings.pointerMode = PointerMode::relative;
+    computeScreenDistancePixels();
+    resetMouseReference();
+    const MouseFeel feel = mouseFeelFromSettings();
+    placeCursor(300, 200);
+    // Straight ahead, then a degree to the right in steps of a tenth.
+    const ButtonState none{{0, 0, 0, 0, 0}};
+    double seconds = 0.0;
+    for (int i = 0; i <= 10; ++i) {
+        const double half = -i * 0.1 * 3.14159265358979323846 / 360.0;
+        driveAirMouse(MotionOutput{{0, 0, 0},
+                                   {0, static_cast<float>(std::sin(half)), 0,
+                                    static_cast<float>(std::cos(half))}},
+                      none, seconds += 0.01, feel);
+    }
+    ASSERT_TRUE(GetCursorPos(&p));
+    const int degree = static_cast<int>(w * std::tan(3.14159265358979323846 / 180));
+    EXPECT_NEAR(p.x, 300 + degree, 1);
+    EXPECT_EQ(p.y, 200);
 }
 
 // A mapped button's chord, a key of the navigation block, a letter and a

@@ -158,6 +158,9 @@ void placeCursor(int32_t x, int32_t y) {
     placeUinputCursor(x, y);
     model.place(originX + x, originY + y);
 }
+void moveCursorBy(int32_t dx, int32_t dy) {
+    moveUinputCursor(dx, dy);
+}
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     sendUinputMouseEvent(flags, wheelData);
     model.event(flags, wheelData);
@@ -189,6 +192,60 @@ void pass(const char* what, const MotionOutput& motion, int b0, int b1, int b2, 
 void checkPosition(const MotionOutput& motion, int32_t x, int32_t y, const char* what) {
     int32_t px = -1, py = -1;
     if (!cursorPosition(motion, &px, &py) || px != x || py != y) fail(what);
+}
+
+// Relative mode's device: relative axes, the buttons and the wheel, and no
+// absolute axes; a move, a click and a notch read back as sent.
+void relativeDevice() {
+    if (!openUinputPointer(openUinputNode(), width, height, true)) {
+        fail("cannot make the relative device");
+        return;
+    }
+    char relativeNode[64];
+    std::snprintf(relativeNode, sizeof relativeNode, "%s", uinputDeviceNode());
+    libevdev* relative = nullptr;
+    const int fd = open(relativeNode, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || libevdev_new_from_fd(fd, &relative) != 0) {
+        fail("cannot read the relative device");
+        if (fd >= 0) close(fd);
+        closeUinputPointer();
+        return;
+    }
+    std::printf("relative %s: \"%s\"\n", relativeNode, libevdev_get_name(relative));
+    if (std::strcmp(libevdev_get_name(relative), uinputRelativeName) != 0)
+        fail("relative device name");
+    for (unsigned code : {REL_X, REL_Y, REL_WHEEL, REL_WHEEL_HI_RES})
+        if (!libevdev_has_event_code(relative, EV_REL, code)) fail("a relative axis is missing");
+    for (unsigned code : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
+        if (!libevdev_has_event_code(relative, EV_KEY, code)) fail("a mouse button is missing");
+    if (libevdev_has_event_type(relative, EV_ABS)) fail("the relative device has absolute axes");
+    // A place has nowhere to go on it; the rest arrives as sent.
+    placeUinputCursor(5, 5);
+    moveUinputCursor(3, -1);
+    sendUinputMouseEvent(mouseEventLeftDown, 0);
+    sendUinputMouseEvent(mouseEventLeftUp, 0);
+    sendUinputMouseEvent(mouseEventWheel, 120);
+    const Event sent[] = {{EV_REL, REL_X, 3},      {EV_REL, REL_Y, -1},
+                          {EV_SYN, SYN_REPORT, 0}, {EV_KEY, BTN_LEFT, 1},
+                          {EV_SYN, SYN_REPORT, 0}, {EV_KEY, BTN_LEFT, 0},
+                          {EV_SYN, SYN_REPORT, 0}, {EV_REL, REL_WHEEL_HI_RES, 120},
+                          {EV_REL, REL_WHEEL, 1},  {EV_SYN, SYN_REPORT, 0}};
+    constexpr int sentCount = sizeof sent / sizeof sent[0];
+    int count = 0;
+    input_event ev;
+    while (libevdev_next_event(relative, LIBEVDEV_READ_FLAG_NORMAL, &ev) ==
+           LIBEVDEV_READ_STATUS_SUCCESS) {
+        std::printf("  relative: %s %s %d\n", libevdev_event_type_get_name(ev.type),
+                    libevdev_event_code_get_name(ev.type, ev.code), ev.value);
+        if (count >= sentCount || ev.type != sent[count].type || ev.code != sent[count].code ||
+            ev.value != sent[count].value)
+            fail("the relative device's events differ from those sent");
+        ++count;
+    }
+    if (count != sentCount) fail("not every relative event was read back");
+    closeUinputPointer();
+    libevdev_free(relative);
+    close(fd);
 }
 
 int absent() {
@@ -412,6 +469,7 @@ int main(int argc, char** argv) {
     if (afterStop != -ENODEV) fail("the device is still there after the stop");
     struct stat st;
     if (stat(node, &st) == 0) fail("the event node is still there after the stop");
+    relativeDevice();
 
     int same = 0;
     while (same < gotCount && same < expectedCount && got[same].type == expected[same].type &&

@@ -313,6 +313,12 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_FALSE(accepts("dwellClick", "on"));
     EXPECT_FALSE(accepts("dwellTime", "100"));
     EXPECT_FALSE(accepts("dwellRadius", "0"));
+    EXPECT_TRUE(accepts("pointerMode", "hybrid"));
+    EXPECT_FALSE(accepts("pointerMode", "rel"));
+    EXPECT_TRUE(accepts("relativeGain", "0.1"));
+    EXPECT_TRUE(accepts("relativeGain", "10"));
+    EXPECT_FALSE(accepts("relativeGain", "0"));
+    EXPECT_FALSE(accepts("relativeGain", "10.5"));
     EXPECT_TRUE(accepts("buttonPreset", "presenter"));
     EXPECT_TRUE(accepts("button4", ""));
     EXPECT_TRUE(accepts("button2", "press:PageDown long:Shift+F5 double:B"));

@@ -101,6 +101,10 @@ void placeCursor(int32_t x, int32_t y) {
     record(PointerCall{PointerCall::place, ox + x, oy + y, 0, 0});
 }
 
+void moveCursorBy(int32_t dx, int32_t dy) {
+    record(PointerCall{PointerCall::move, dx, dy, 0, 0});
+}
+
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     record(PointerCall{PointerCall::event, 0, 0, flags, wheelData});
 }

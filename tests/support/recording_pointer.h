@@ -6,8 +6,8 @@
 #include <cstdint>
 
 struct PointerCall {
-    enum Kind { place, event, key } kind;
-    int32_t x, y;      // place; key: the KeyId and 1 down, 0 up
+    enum Kind { place, event, key, move } kind;
+    int32_t x, y;      // place; move: by how much; key: the KeyId and 1 down, 0 up
     uint32_t flags;    // event
     int32_t wheelData; // event
 };

@@ -276,6 +276,9 @@ void setCursorOrigin(int32_t, int32_t) {}
 void placeCursor(int32_t x, int32_t y) {
     traceEntry("cursor " + std::to_string(x) + "," + std::to_string(y));
 }
+void moveCursorBy(int32_t dx, int32_t dy) {
+    traceEntry("move " + std::to_string(dx) + "," + std::to_string(dy));
+}
 bool sendKey(KeyId key, bool down) {
     traceEntry(std::string("key ") + keyName(key) + (down ? " down" : " up"));
     return true;

@@ -59,6 +59,8 @@ const FeelOption feelOptions[] = {
     {"--dwell-click", "dwellClick"},
     {"--dwell-time", "dwellTime"},
     {"--dwell-radius", "dwellRadius"},
+    {"--pointer-mode", "pointerMode"},
+    {"--relative-gain", "relativeGain"},
 };
 
 const char usage[] =
@@ -122,6 +124,13 @@ const char usage[] =
     "                         (default 1000)\n"
     "  --dwell-radius PX      with a dwell click: how far the cursor may stray from\n"
     "                         where the rest began, 1 to 200 (default 8)\n"
+    "  --pointer-mode absolute|relative|hybrid\n"
+    "                         with --cursor: where the device points (default),\n"
+    "                         its turns as moves (\"move +DX,+DY\"), or absolute with\n"
+    "                         the centre dragged along past an edge (\"centre\n"
+    "                         dragged +DX,+DY\")\n"
+    "  --relative-gain X      with relative moves: a factor on them, 0.1 to 10\n"
+    "                         (default 1)\n"
     "  --rate HZ              with --cursor: lines a second of raw traffic, for the\n"
     "                         times the air mouse sees, 1 to 10000 (default 150); a\n"
     "                         capture's records carry their own times\n"
@@ -198,6 +207,8 @@ int parseOptions(int argc, char** argv, Options* o) {
         dwellClickOption,
         dwellTimeOption,
         dwellRadiusOption,
+        pointerModeOption,
+        relativeGainOption,
         rateOption,
         versionOption
     };
@@ -229,6 +240,8 @@ int parseOptions(int argc, char** argv, Options* o) {
         {"dwell-click", required_argument, nullptr, dwellClickOption},
         {"dwell-time", required_argument, nullptr, dwellTimeOption},
         {"dwell-radius", required_argument, nullptr, dwellRadiusOption},
+        {"pointer-mode", required_argument, nullptr, pointerModeOption},
+        {"relative-gain", required_argument, nullptr, relativeGainOption},
         {"rate", required_argument, nullptr, rateOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
@@ -305,7 +318,9 @@ int parseOptions(int argc, char** argv, Options* o) {
         case precisionOption:
         case dwellClickOption:
         case dwellTimeOption:
-        case dwellRadiusOption: {
+        case dwellRadiusOption:
+        case pointerModeOption:
+        case relativeGainOption: {
             // The air mouse's feel, checked and stored by the settings'
             // own rules.
             const FeelOption& feel = feelOptions[c - smoothingOption];
@@ -337,13 +352,22 @@ int parseOptions(int argc, char** argv, Options* o) {
     return -1;
 }
 
-// " | cursor X,Y | events" after the reply: what the air mouse did.
+// " | cursor X,Y | events" after the reply: what the air mouse did; in
+// relative mode " | move +DX,+DY", and in hybrid mode the overflow past an
+// edge that dragged the centre along as " | centre dragged +DX,+DY".
 void printPointerActions() {
     if (pointerActions.placed)
         std::printf(" | cursor %ld,%ld", static_cast<long>(pointerActions.x),
                     static_cast<long>(pointerActions.y));
+    else if (pointerActions.moved)
+        std::printf(" | move %+ld,%+ld", static_cast<long>(pointerActions.dx),
+                    static_cast<long>(pointerActions.dy));
     else
         std::fputs(" | cursor stays", stdout);
+    float dragX = 0.0f, dragY = 0.0f;
+    if (takeCentreDrag(&dragX, &dragY))
+        std::printf(" | centre dragged %+.0f,%+.0f", static_cast<double>(dragX),
+                    static_cast<double>(dragY));
     if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
 }
 

@@ -22,6 +22,8 @@ void note(const char* text) {
 
 void clearPointerActions() {
     pointerActions.placed = false;
+    pointerActions.moved = false;
+    pointerActions.dx = pointerActions.dy = 0;
     pointerActions.events[0] = '\0';
     pointerActions.eventsLength = 0;
 }
@@ -51,6 +53,12 @@ void placeCursor(int32_t x, int32_t y) {
     pointerActions.placed = true;
     pointerActions.x = x;
     pointerActions.y = y;
+}
+
+void moveCursorBy(int32_t dx, int32_t dy) {
+    pointerActions.moved = true;
+    pointerActions.dx += dx;
+    pointerActions.dy += dy;
 }
 
 void sendMouseEvent(uint32_t flags, int32_t wheelData) {
