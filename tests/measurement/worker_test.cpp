@@ -406,6 +406,7 @@ TEST(RunSequence, EachRunReplacesTheWorkerAndStartsFromEmptyWindowsAndLog) {
     runMeasurement();
     EXPECT_TRUE(workerRecorded());
     ASSERT_TRUE(waitForEntry("cursor 960,540", 3)); // then blocked on the silent device
+    ASSERT_TRUE(waitForBlockedLineRead(std::chrono::seconds(15)));
     EXPECT_EQ(mouseWindow.count.load(), 3);
 
     editFakes([](FakeWorld& w) { w.lines = {goodLineB}; });

@@ -44,6 +44,10 @@ void traceRepaint() {
 }
 
 // Blocks until `open` turns false: a close from any thread.
+// Line reads blocked on a silent device, so that a test changes the lines
+// only once the worker waits for them.
+int lineReadsWaiting = 0;
+
 void blockWhile(std::unique_lock<std::mutex>& guard, const bool& open) {
     changed.wait(guard, [&] { return !open; });
 }
@@ -93,6 +97,10 @@ bool fakeListenOpen() {
     std::lock_guard<std::mutex> guard(lock);
     return listenOpen;
 }
+bool waitForBlockedLineRead(std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, bound, [] { return lineReadsWaiting > 0; });
+}
 bool fakeClientOpen() {
     std::lock_guard<std::mutex> guard(lock);
     return clientOpen;
@@ -139,7 +147,12 @@ bool readDeviceLine(char* line, int* length) {
     line[0] = '\0';
     if (length != nullptr) *length = 0;
     std::unique_lock<std::mutex> guard(lock);
-    if (portOpen && world.lines.empty() && world.lineReadBlocks) blockWhile(guard, portOpen);
+    if (portOpen && world.lines.empty() && world.lineReadBlocks) {
+        ++lineReadsWaiting;
+        changed.notify_all();
+        blockWhile(guard, portOpen);
+        --lineReadsWaiting;
+    }
     if (!portOpen || world.lines.empty()) {
         traceLocked("read line failed");
         return false;

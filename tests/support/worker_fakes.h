@@ -46,4 +46,6 @@ int countEntries(const std::vector<std::string>& trace, const std::string& entry
 bool fakePortOpen();
 bool fakeListenOpen();
 bool fakeClientOpen();
+// Waits until the worker is blocked reading a line from the silent device.
+bool waitForBlockedLineRead(std::chrono::milliseconds bound);
 std::vector<std::string> fakeReplies();
