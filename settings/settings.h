@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "settings/button_actions.h"
+#include "settings/com_device.h"
 #include "text/listen_address.h"
 #include "text/number_text.h"
 #include "text/system_result.h"
@@ -87,6 +88,9 @@ struct Settings {
     std::atomic<int32_t> doublePress; // ms within which a second press makes a double
     char lanAddress[lanAddressSize];  // use getLanAddress/setLanAddress; "" is every address
     char webSocketOrigins[webSocketOriginsSize]; // use get/setWebSocketOrigins; "" is no check
+    // The device by what it is, instead of comPort; "" uses comPort. Use
+    // getComDevice/setComDevice (com_device.h says the forms).
+    char comDevice[comDeviceSize];
 };
 
 extern Settings settings;
@@ -158,6 +162,12 @@ void getLanAddress(char* out);
 void setLanAddress(const char* text);
 void getWebSocketOrigins(char* out);
 void setWebSocketOrigins(const char* text);
+// And comDevice's (comDeviceSize bytes).
+void getComDevice(char* out);
+void setComDevice(const char* text);
+// What the bridge opens, as the user wrote it: comDevice when set, else
+// comPort (comDeviceSize bytes).
+void getSerialDeviceName(char* out);
 
 // The lines after the eleventh that the reader did not know, as read, each
 // followed by "\n"; written back after the known ones.

@@ -202,7 +202,7 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
 // What the notes of the worker's messages remember; touched by the worker's
 // thread only.
 int serialErrorSaid = 0; // 0: nothing said since the last successful open
-char serialPortSaid[comPortSize];
+char serialPortSaid[comDeviceSize];
 bool lanOpeningSaid = false;
 int lanErrorSaid = 0; // 0: nothing said since the last successful open
 
