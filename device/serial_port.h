@@ -8,7 +8,9 @@
 #include "text/system_result.h"
 
 // Opens the port named by settings.comPort (Windows: "\\.\" + name; POSIX: a
-// path as given, a bare name under /dev/) at 115200 8N1 with 100 ms time-outs.
+// path as given, a bare name under /dev/) at 115200 8N1 with 100 ms time-outs;
+// when comDevice is set, the device it names instead (serial_device.h), and a
+// failure to find it is the open's failure.
 // A failure says which port and the system's words ("cannot open the serial
 // port /dev/ttyUSB0: Permission denied"); its error is errno on POSIX (also
 // EBUSY when another program holds the port, ENOTTY when the path is no

@@ -29,6 +29,7 @@
 #include <sys/vfs.h>
 #endif
 
+#include "device/serial_device.h"
 #include "device/serial_port_platform.h"
 #include "settings/settings.h"
 #include "text/number_text.h"
@@ -200,10 +201,17 @@ SystemResult openSerialPort() {
     // A second open must not lose the descriptor of the first.
     closeSerialPort();
 
+    // comDevice, when set, names the device instead of comPort; it is found
+    // afresh at every open, so a replug under a new name is followed.
+    char device[comDeviceSize];
+    getComDevice(device);
     char name[comPortSize];
     getComPort(name);
-    char path[64];
-    if (!serialPortPath(name, path, sizeof path)) {
+    char path[comDeviceSize + 8];
+    if (device[0] != '\0') {
+        const SystemResult found = findSerialDevice(device, "", path, sizeof path);
+        if (!found) return found;
+    } else if (!serialPortPath(name, path, sizeof path)) {
         SystemResult result{false, name[0] == '\0' ? EINVAL : ENAMETOOLONG, ""};
         TextBuilder text(result.reason, sizeof result.reason);
         if (name[0] == '\0') {

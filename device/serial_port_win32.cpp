@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "device/serial_device.h"
 #include "device/serial_port_platform.h"
 #include "settings/settings.h"
 #include "text/number_text.h"
@@ -131,15 +132,25 @@ SystemResult openSerialPort() {
     // A second open must not lose the handle of the first.
     closeSerialPort();
 
+    // comDevice, when set, names the device instead of comPort; it is found
+    // afresh at every open, so a replug under another COM number is followed.
+    char device[comDeviceSize];
+    getComDevice(device);
     char name[comPortSize];
     getComPort(name);
-    char path[64];
-    TextBuilder text(path, sizeof path);
-    text.append("\\\\.\\");
-    text.append(name);
+    char path[comDeviceSize + 8];
+    if (device[0] != '\0') {
+        const SystemResult found = findSerialDevice(device, "", path, sizeof path);
+        if (!found) return found;
+    } else {
+        TextBuilder text(path, sizeof path);
+        text.append("\\\\.\\");
+        text.append(name);
+    }
     HANDLE port =
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (port == INVALID_HANDLE_VALUE) return openFailure(name, GetLastError());
+    if (port == INVALID_HANDLE_VALUE)
+        return openFailure(device[0] != '\0' ? path : name, GetLastError());
     applyLineSettings(port);
 
     std::unique_lock<std::mutex> lock(portMutex);

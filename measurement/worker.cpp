@@ -55,7 +55,7 @@ void reportSerialOpen(const SystemResult& opened) {
     WorkerEvent event = eventOf(WorkerEventKind::serialOpen);
     event.opened = opened.ok;
     event.serialResult = opened;
-    getComPort(event.comPort);
+    getSerialDeviceName(event.comPort);
     reportWorkerEvent(event);
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "settings/com_device.h"
 #include "text/system_result.h"
 
 enum class WorkerEventKind {
@@ -25,7 +26,7 @@ struct WorkerEvent {
     WorkerEventKind kind = WorkerEventKind::restart;
     bool opened = false;
     int32_t lanPort = 0;
-    char comPort[32] = "";     // as the settings held it at the open
+    char comPort[comDeviceSize] = ""; // comDevice, else comPort, as written at the open
     SystemResult serialResult; // serialOpen: the open's result, with its reason when it failed
     SystemResult lanResult;    // lanOpen: the same for the LAN server's listen and accept
     WorkerFeature feature = WorkerFeature::lan;

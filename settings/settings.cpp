@@ -76,6 +76,17 @@ void getWebSocketOrigins(char* out) {
 void setWebSocketOrigins(const char* text) {
     setText(settings.webSocketOrigins, webSocketOriginsSize, text);
 }
+void getComDevice(char* out) {
+    getText(out, comDeviceSize, settings.comDevice);
+}
+void setComDevice(const char* text) {
+    setText(settings.comDevice, comDeviceSize, text);
+}
+void getSerialDeviceName(char* out) {
+    std::lock_guard<std::mutex> guard(textLock);
+    copyText(out, comDeviceSize,
+             settings.comDevice[0] != '\0' ? settings.comDevice : settings.comPort);
+}
 void getKeptLines(char* out, size_t size) {
     getText(out, size, keptLines);
 }

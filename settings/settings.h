@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "settings/button_actions.h"
+#include "settings/com_device.h"
 #include "text/listen_address.h"
 #include "text/number_text.h"
 #include "text/system_result.h"
@@ -90,6 +91,9 @@ struct Settings {
     char webSocketOrigins[webSocketOriginsSize]; // use get/setWebSocketOrigins; "" is no check
     std::atomic<PointerMode> pointerMode;        // how the air mouse moves the cursor
     std::atomic<float> relativeGain;             // a factor on the relative moves
+    // The device by what it is, instead of comPort; "" uses comPort. Use
+    // getComDevice/setComDevice (com_device.h says the forms).
+    char comDevice[comDeviceSize];
 };
 
 extern Settings settings;
@@ -161,6 +165,12 @@ void getLanAddress(char* out);
 void setLanAddress(const char* text);
 void getWebSocketOrigins(char* out);
 void setWebSocketOrigins(const char* text);
+// And comDevice's (comDeviceSize bytes).
+void getComDevice(char* out);
+void setComDevice(const char* text);
+// What the bridge opens, as the user wrote it: comDevice when set, else
+// comPort (comDeviceSize bytes).
+void getSerialDeviceName(char* out);
 
 // The lines after the eleventh that the reader did not know, as read, each
 // followed by "\n"; written back after the known ones.

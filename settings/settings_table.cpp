@@ -248,6 +248,14 @@ void describeUdpFormat(TextBuilder& out) {
                                                     : "UDP packets as opentrack's six doubles");
 }
 
+void describeComDevice(TextBuilder& out) {
+    char device[comDeviceSize];
+    getComDevice(device);
+    out.append(device[0] == '\0' ? "the port is comPort's"
+                                 : "the port is this device, wherever it was plugged; comPort is "
+                                   "not used");
+}
+
 void describeDsuServer(TextBuilder& out) {
     out.append(settings.dsuServer == DsuServerSwitch::on
                    ? "DSU (cemuhook) motion server on: emulators take the device as a motion pad"
@@ -516,6 +524,12 @@ const SettingRow settingsTable[] = {
      GreyWhen::never, "air mouse: a factor on the relative mode's moves, 0.1 to 10",
      formatShortFloat<&Settings::relativeGain>, storeFloat<&Settings::relativeGain>,
      describeRelativeGain},
+    {"comDevice", 0, SettingKind::device, "", RangeRule::length, 0, comDeviceSize - 1, nullptr, 0,
+     GreyWhen::never,
+     "the device to open instead of comPort, found at every open: a path such as "
+     "/dev/serial/by-id/usb-...-port0, or usb:VVVV:PPPP or usb:VVVV:PPPP:SERIAL "
+     "(tolvane-config ports shows them); empty: comPort",
+     formatText<getComDevice, comDeviceSize>, setComDevice, describeComDevice},
 };
 #undef BUTTON_ROW
 #undef WORDS
@@ -785,6 +799,10 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
     case SettingKind::listenAddress: {
         ListenAddress address;
         return parseListenAddress(text, &address, &reason);
+    }
+    case SettingKind::device: {
+        ComDevice device;
+        return *text == '\0' || parseComDevice(text, &device, reason);
     }
     case SettingKind::originList:
         if (static_cast<double>(std::strlen(text)) > row.high) {

@@ -27,6 +27,7 @@ enum class SettingKind : uint8_t {
     // webSocketOrigins: empty, or origins separated by commas
     originList,
     screen, // mouseScreen: primary, all or a monitor's number 1..16
+    device, // comDevice: empty, a path, or usb:VVVV:PPPP[:SERIAL]
 };
 
 enum class RangeRule : uint8_t {

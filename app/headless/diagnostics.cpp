@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/headless/diagnostics_platform.h"
+#include "device/serial_device.h"
 #include "device/serial_port.h"
 #include "settings/settings.h"
 #include "settings/settings_check.h"
@@ -202,9 +203,29 @@ void appendWarning(TextBuilder& text, const SettingsFileCheck& check, const Sett
 // What the notes of the worker's messages remember; touched by the worker's
 // thread only.
 int serialErrorSaid = 0; // 0: nothing said since the last successful open
-char serialPortSaid[comPortSize];
+char serialPortSaid[comDeviceSize];
 bool lanOpeningSaid = false;
 int lanErrorSaid = 0; // 0: nothing said since the last successful open
+
+char comDeviceFoundSaid[comDeviceSize + 8]; // the port comDevice was last said to be
+
+// Which port comDevice's device is this time, said when that changes (after
+// a replug under a new name, say).
+void noteComDeviceFound(const char* name, NoteSink say) {
+    char device[comDeviceSize];
+    getComDevice(device);
+    char path[comDeviceSize + 8];
+    if (device[0] == '\0' || std::strcmp(device, name) != 0 ||
+        !findSerialDevice(device, "", path, sizeof path) ||
+        std::strcmp(path, comDeviceFoundSaid) == 0 || std::strcmp(path, device) == 0)
+        return;
+    copyText(comDeviceFoundSaid, sizeof comDeviceFoundSaid, path);
+    Note note("the serial port comDevice=");
+    note.text.append(device);
+    note.text.append(" is ");
+    note.text.append(path);
+    say(note.data);
+}
 
 void noteSerialFailure(const char* port, const SystemResult& failure, NoteSink say) {
     if (failure.error == serialErrorSaid && std::strcmp(port, serialPortSaid) == 0) return;
@@ -412,6 +433,7 @@ void noteWorkerEvent(const WorkerEvent& event, NoteSink say) {
             noteSerialFailure(event.comPort, event.serialResult, say);
         else
             serialErrorSaid = 0; // a later failure is news again
+        if (event.opened) noteComDeviceFound(event.comPort, say);
         break;
     case WorkerEventKind::featureEnabled:
         // Logged right before the worker opens the server, every cycle.

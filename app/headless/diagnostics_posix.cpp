@@ -9,7 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "device/serial_device.h"
 #include "device/serial_port.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -108,8 +110,18 @@ void appendAbsolutePath(TextBuilder& text, const char* path) {
 
 void appendSerialOpenFailure(TextBuilder& text, const char* name, const SystemResult& failure) {
     appendReasonSentence(text, failure.reason);
-    char path[64];
-    if (!serialPortPath(name, path, sizeof path)) {
+    char path[comDeviceSize + 8];
+    char device[comDeviceSize];
+    getComDevice(device);
+    const bool byDevice = device[0] != '\0' && std::strcmp(device, name) == 0;
+    // A failure to find comDevice's device said what it looked for and what
+    // is there; a device found but not opened gets the advice of its path.
+    if (byDevice && !findSerialDevice(device, "", path, sizeof path)) {
+        text.append(". `tolvane-config ports` lists each port with the comDevice line that "
+                    "chooses it");
+        return;
+    }
+    if (!byDevice && !serialPortPath(name, path, sizeof path)) {
         if (name[0] == '\0') text.append("; `tolvane-config ports` lists the ports present");
         return;
     }
@@ -119,7 +131,7 @@ void appendSerialOpenFailure(TextBuilder& text, const char* name, const SystemRe
     case ENODEV:
     case ENXIO:
         text.append(error == ENOENT ? ". The port does not exist" : ". The device is not there");
-        if (std::strchr(name, '/') == nullptr) {
+        if (!byDevice && std::strchr(name, '/') == nullptr) {
             text.append(" (the name ");
             text.append(name);
             text.append(" is looked up under /dev/)");

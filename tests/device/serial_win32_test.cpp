@@ -72,6 +72,27 @@ TEST_F(WindowsSerialTest, NoPortMeansFailure) {
     closeSerialPort();
 }
 
+// Wine has no USB serial devices, so the SetupAPI lookup can only find none;
+// a port named in comDevice opens as it does in comPort.
+TEST_F(WindowsSerialTest, ComDeviceThatMatchesNothingFailsAndSaysSo) {
+    setComPort("COM231");
+    setComDevice("usb:0403:6001:A12345");
+    const SystemResult opened = openSerialPort();
+    EXPECT_FALSE(opened.ok);
+    EXPECT_EQ(opened.error, ERROR_DEV_NOT_EXIST);
+    EXPECT_NE(std::strstr(opened.reason, "comDevice=usb:0403:6001:A12345: no such USB device"),
+              nullptr)
+        << opened.reason;
+    EXPECT_FALSE(serialPortIsOpen());
+    const char* simulator = std::getenv("TOLVANE_COM_POLLED");
+    if (simulator != nullptr) {
+        setComDevice(simulator);
+        EXPECT_TRUE(openSerialPort().ok) << simulator;
+    }
+    closeSerialPort();
+    setComDevice("");
+}
+
 TEST_F(WindowsSerialTest, PolledLinesWithNoiseAndFaults) {
     // The simulator: --garbage 3 --bad-checksum 3 --cut 4:61.
     OPEN_OR_SKIP("TOLVANE_COM_POLLED");

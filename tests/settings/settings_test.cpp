@@ -291,6 +291,14 @@ TEST(SettingsValues, KeyedValueRules) {
     for (const char* bad : {"host", "host:0", "host:65536", "a@b:1", "127.0.0.1/x:80", "[::1]",
                             ":80", "[zz]:80", "a..b:1", "host:80x"})
         EXPECT_FALSE(accepts("udpTarget", bad)) << bad;
+    for (const char* good : {"", "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0",
+                             "ttyUSB0", "usb:0403:6001", "usb:0403:6001:A12345", "usb:04D8:000a"})
+        EXPECT_TRUE(accepts("comDevice", good)) << good;
+    for (const char* bad : {"usb:", "usb:403:6001", "usb:0403-6001",
+                            "usb:0403:6001:", "usb:0403:60g1", "usb:04030:6001", "usb:0403"})
+        EXPECT_FALSE(accepts("comDevice", bad)) << bad;
+    EXPECT_TRUE(accepts("comDevice", std::string(245, 'a').c_str()));
+    EXPECT_FALSE(accepts("comDevice", std::string(246, 'a').c_str()));
     EXPECT_TRUE(accepts("dsuServer", "on"));
     EXPECT_FALSE(accepts("dsuServer", "1"));
     EXPECT_TRUE(accepts("dsuPort", "1"));

@@ -636,6 +636,7 @@ TEST(ConfigPorts, ListsTheSerialPortsOfAFakeSystemTree) {
     link("/sys/class/tty/ttyS1/device", "../../../devices/platform/serial8250/ttyS1");
     file("/sys/class/tty/tty0/uevent", ""); // a virtual terminal
     link("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0", "../../ttyUSB0");
+    link("/dev/serial/by-path/pci-0000:00:14.0-usb-0:3.2:1.0", "../../ttyACM2");
     for (const char* node : {"ttyUSB0", "ttyACM2", "ttyACM10", "ttyS0"})
         file(std::string("/dev/") + node, "");
 
@@ -643,6 +644,9 @@ TEST(ConfigPorts, ListsTheSerialPortsOfAFakeSystemTree) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "/dev/ttyACM2  (comPort=ttyACM2)\n"
                        "    USB 2341:0043\n"
+                       "    also /dev/serial/by-path/pci-0000:00:14.0-usb-0:3.2:1.0\n"
+                       "    comDevice=/dev/serial/by-path/pci-0000:00:14.0-usb-0:3.2:1.0 chooses "
+                       "whatever is plugged into this USB socket\n"
                        "/dev/ttyACM10  (comPort=ttyACM10)\n"
                        "    USB 2341:0043\n"
                        "/dev/ttyS0  (comPort=ttyS0)\n"
@@ -650,7 +654,34 @@ TEST(ConfigPorts, ListsTheSerialPortsOfAFakeSystemTree) {
                        "/dev/ttyUSB0  (comPort=ttyUSB0)\n"
                        "    USB 0403:6001, FTDI, FT232R USB UART, serial number A12345\n"
                        "    driver ftdi_sio\n"
-                       "    also /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0\n");
+                       "    also /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0\n"
+                       "    comDevice=usb:0403:6001:A12345 chooses this device wherever it is "
+                       "plugged in (usb:0403:6001 too, while it is the only one of its kind)\n");
+
+    // A comDevice set is checked for its form, and saved with a warning when
+    // it chooses no device now.
+    const struct {
+        const char* value;
+        int status;
+        const char* err; // "" when nothing may be said
+    } sets[] = {
+        {"usb:0403:6001", 0, ""},
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A12345-if00-port0", 0, ""},
+        {"usb:2341:0043", 0, "2 devices match"},
+        {"usb:0403:6001:B999", 0,
+         "warning: comDevice usb:0403:6001:B999 is saved, but it chooses "
+         "no device now: no such USB device is plugged in; present: "},
+        {"usb:0403:60", 2, "is no USB identity"},
+    };
+    for (const auto& c : sets) {
+        run = config(scratch.path,
+                     {"--system-root", root, "set", std::string("comDevice=") + c.value});
+        EXPECT_EQ(run.status, c.status) << c.value << ": " << run.err;
+        if (c.err[0] == '\0')
+            EXPECT_EQ(run.err, "") << c.value;
+        else
+            EXPECT_NE(run.err.find(c.err), std::string::npos) << c.value << ": " << run.err;
+    }
 
     fs::remove_all(root + "/sys/class/tty");
     run = config(scratch.path, {"--system-root", root, "ports"});

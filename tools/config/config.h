@@ -45,7 +45,8 @@ bool isButtonSetting(const SettingRow& row);
 std::string buttonsWaitingForClient();
 
 int showSettings(const char* path, char** names, int nameCount);
-int setSettings(const char* path, char** arguments, int count);
+// systemRoot: where a comDevice set is looked for ("" for this machine).
+int setSettings(const char* path, char** arguments, int count, const std::string& systemRoot);
 
 // The settings part of --help, from the settings table.
 void printSettingsHelp();

@@ -167,10 +167,13 @@ int ports(const std::string& systemRoot) {
                      program);
         return 1;
     }
-    for (const SerialPortInfo& port : found) {
+    for (size_t i = 0; i < found.size(); ++i) {
+        const SerialPortInfo& port = found[i];
         std::printf("%s  (comPort=%s)\n", port.path.c_str(), port.name.c_str());
         for (const std::string& line : port.details)
             std::printf("    %s\n", line.c_str());
+        if (const std::string choice = comDeviceChoice(found, i); !choice.empty())
+            std::printf("    %s\n", choice.c_str());
         if (!port.accessProblem.empty()) std::printf("    %s\n", port.accessProblem.c_str());
     }
     return 0;
@@ -229,7 +232,7 @@ int main(int argc, char** argv) {
     const int restCount = argc - optind - 1;
     if (std::strcmp(command, "show") == 0) return showSettings(path, rest, restCount);
     if (std::strcmp(command, "set") == 0) {
-        const int status = setSettings(path, rest, restCount);
+        const int status = setSettings(path, rest, restCount, o.systemRoot);
         if (status == 0) noteWindowProgramAfterSet(path);
         return status;
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/settings_form.h"
+#include "device/serial_device.h"
 #include "settings/replace_file.h"
 #include "settings/settings.h"
 #include "settings/settings_check.h"
@@ -300,6 +301,21 @@ void noteAdjusted(const Assignment& a, const std::vector<std::string>& after) {
     }
 }
 
+// A device that is not plugged in now may be later: saved, with a warning.
+void noteComDeviceAbsent(const char* value, const std::string& systemRoot) {
+    if (value[0] == '\0') return;
+    char path[comDeviceSize + 8];
+    const SystemResult found = findSerialDevice(value, systemRoot.c_str(), path, sizeof path);
+    if (found) return;
+    const char* reason = found.reason;
+    if (const char* said = std::strstr(reason, ": "); said != nullptr) reason = said + 2;
+    std::fprintf(stderr,
+                 "%s: warning: comDevice %s is saved, but it chooses no device now: %s. The bridge "
+                 "looks for it at every open; `tolvane-config ports` lists each port with the "
+                 "comDevice line that chooses it\n",
+                 setProgram, value, reason);
+}
+
 std::vector<std::string> allValues() {
     std::vector<std::string> values;
     for (int i = 0; i < settingsRowCount; ++i)
@@ -308,7 +324,8 @@ std::vector<std::string> allValues() {
 }
 
 // Reads, changes and replaces the file; the lock is held throughout.
-int changeFile(const char* path, const std::vector<Assignment>& assignments) {
+int changeFile(const char* path, const std::vector<Assignment>& assignments,
+               const std::string& systemRoot) {
     std::string firstLine;
     const FileState state = readSettingsForTool(path, &firstLine);
     if (state == FileState::unreadable) return 1;
@@ -348,6 +365,10 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
                      "%s: note: comPort %s is saved as given, but it is only a number: %s\n",
                      setProgram, port, portNameHint(port).c_str());
 
+    for (const Assignment& a : assignments)
+        if (std::strcmp(settingsTable[a.index].name, "comDevice") == 0)
+            noteComDeviceAbsent(a.value, systemRoot);
+
     if (state == FileState::missing) std::printf("created %s\n", path);
     bool changed = false;
     for (int i = 0; i < settingsRowCount; ++i) {
@@ -364,7 +385,7 @@ int changeFile(const char* path, const std::vector<Assignment>& assignments) {
 
 } // namespace
 
-int setSettings(const char* path, char** arguments, int count) {
+int setSettings(const char* path, char** arguments, int count, const std::string& systemRoot) {
     if (count == 0) return usageError(setProgram, "set needs at least one NAME=VALUE");
     std::vector<Assignment> assignments;
     for (int n = 0; n < count; ++n) {
@@ -383,7 +404,7 @@ int setSettings(const char* path, char** arguments, int count) {
         std::fprintf(stderr, "%s: %s was not written: %s\n", setProgram, path, locked.reason);
         return 1;
     }
-    const int status = changeFile(path, assignments);
+    const int status = changeFile(path, assignments, systemRoot);
     unlockFile(&lock);
     return status;
 }

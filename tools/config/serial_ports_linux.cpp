@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -10,6 +11,9 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "settings/com_device.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -76,6 +80,14 @@ void describeUsb(const std::string& usb, SerialPortInfo* port) {
     if (!product.empty()) line += ", " + product;
     if (!serial.empty()) line += ", serial number " + serial;
     port->details.push_back(line);
+    uint16_t vendorId = 0, productId = 0;
+    if (scanUsbNumber(attribute(usb + "/idVendor").c_str(), &vendorId) &&
+        scanUsbNumber(attribute(usb + "/idProduct").c_str(), &productId)) {
+        char identity[comDeviceSize];
+        TextBuilder text(identity, sizeof identity);
+        appendUsbIdentity(text, vendorId, productId, serial.c_str());
+        port->usbIdentity = identity;
+    }
 }
 
 // Whether this user may open the device, and if not what to do about it.
@@ -105,7 +117,6 @@ std::string accessProblem(const std::string& node) {
 std::vector<SerialPortInfo> listSerialPorts(const std::string& systemRoot) {
     const std::string sysRoot = systemRoot + "/sys";
     const std::string classFolder = sysRoot + "/class/tty";
-    const std::string byIdFolder = systemRoot + "/dev/serial/by-id";
 
     std::vector<SerialPortInfo> ports;
     for (const std::string& name : entries(classFolder)) {
@@ -131,12 +142,18 @@ std::vector<SerialPortInfo> listSerialPorts(const std::string& systemRoot) {
 
     // The names udev gives a port by maker, product and serial number stay
     // the same whichever order the adapters were plugged in.
-    std::vector<std::string> byId = entries(byIdFolder);
-    std::sort(byId.begin(), byId.end());
-    for (const std::string& link : byId) {
-        const std::string target = baseName(linkTarget(byIdFolder + "/" + link));
-        for (SerialPortInfo& port : ports)
-            if (port.name == target) port.details.push_back("also /dev/serial/by-id/" + link);
+    // The names by socket stay with the USB socket whatever is plugged in.
+    for (const char* folder : {"/dev/serial/by-id", "/dev/serial/by-path"}) {
+        std::vector<std::string> links = entries(systemRoot + folder);
+        std::sort(links.begin(), links.end());
+        for (const std::string& link : links) {
+            const std::string target = baseName(linkTarget(systemRoot + folder + "/" + link));
+            for (SerialPortInfo& port : ports)
+                if (port.name == target) {
+                    port.details.push_back("also " + std::string(folder) + "/" + link);
+                    port.stableNames.push_back(std::string(folder) + "/" + link);
+                }
+        }
     }
 
     for (SerialPortInfo& port : ports)

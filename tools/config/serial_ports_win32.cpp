@@ -5,7 +5,11 @@
 #include <setupapi.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#include "settings/com_device.h"
+#include "text/number_text.h"
 
 namespace {
 
@@ -39,6 +43,31 @@ std::string usbIds(const std::string& hardwareId) {
     const size_t pid = hardwareId.find("PID_");
     if (vid == std::string::npos || pid == std::string::npos) return "";
     return "USB " + hardwareId.substr(vid + 4, 4) + ":" + hardwareId.substr(pid + 4, 4);
+}
+
+// usb:VVVV:PPPP and the serial number when the instance ID holds one (its
+// last part, which the system makes up, with "&" in it, for a device without).
+std::string usbIdentity(const std::string& hardwareId, HDEVINFO set, SP_DEVINFO_DATA* device) {
+    const size_t vid = hardwareId.find("VID_");
+    const size_t pid = hardwareId.find("PID_");
+    uint16_t vendor = 0, product = 0;
+    if (vid == std::string::npos || pid == std::string::npos ||
+        !scanUsbNumber(hardwareId.substr(vid + 4, 4).c_str(), &vendor) ||
+        !scanUsbNumber(hardwareId.substr(pid + 4, 4).c_str(), &product))
+        return "";
+    char instance[512] = "";
+    std::string serial;
+    if (hardwareId.find("MI_") == std::string::npos &&
+        SetupDiGetDeviceInstanceIdA(set, device, instance, sizeof instance, nullptr)) {
+        const char* last = std::strrchr(instance, '\\');
+        if (last != nullptr && std::strchr(last, '&') == nullptr &&
+            std::strchr(instance, '+') == nullptr)
+            serial = last + 1;
+    }
+    char identity[comDeviceSize];
+    TextBuilder text(identity, sizeof identity);
+    appendUsbIdentity(text, vendor, product, serial.c_str());
+    return identity;
 }
 
 } // namespace
@@ -87,7 +116,9 @@ std::vector<SerialPortInfo> listSerialPorts(const std::string&) {
             SerialPortInfo& port = portNamed(ports, name);
             const std::string friendly = property(set, &device, SPDRP_FRIENDLYNAME);
             const std::string maker = property(set, &device, SPDRP_MFG);
-            const std::string ids = usbIds(property(set, &device, SPDRP_HARDWAREID));
+            const std::string hardwareId = property(set, &device, SPDRP_HARDWAREID);
+            const std::string ids = usbIds(hardwareId);
+            port.usbIdentity = usbIdentity(hardwareId, set, &device);
             if (!friendly.empty()) port.details.insert(port.details.begin(), friendly);
             std::string line = ids;
             if (!maker.empty())
