@@ -24,9 +24,4 @@ if [ ! -f "$WINEPREFIX/.tolvane-ready" ]; then
         fi
     ) 9>"$WINEPREFIX.lock"
 fi
-# A server that stays 30 s after its last client: without it, a test that
-# starts just as the server of the test before is exiting finds it gone
-# ("wine client error: recvmsg: Connection reset by peer"). A server already
-# running makes this a no-op.
-wineserver -p30 >/dev/null 2>&1
 exec wine "$@"
