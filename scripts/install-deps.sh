@@ -47,6 +47,7 @@ build_packages=(
     libx11-dev
     libxcb-xtest0-dev
     libxcb-randr0-dev
+    libxcb-shape0-dev
     libxcb-xkb-dev
     libxkbcommon-x11-dev
     xkb-data
@@ -76,6 +77,7 @@ test_packages=(
     xauth
     x11-xkb-utils
     xdotool
+    xcompmgr
     x11-utils
     socat
     imagemagick

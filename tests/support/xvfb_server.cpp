@@ -32,7 +32,7 @@ bool xvfbInstalled() {
     return false;
 }
 
-bool startXvfb(XvfbServer* server, int width, int height) {
+bool startXvfb(XvfbServer* server, int width, int height, bool whiteRoot) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     char screen[32];
@@ -53,7 +53,8 @@ bool startXvfb(XvfbServer* server, int width, int height) {
             dup2(quiet, 2);
         }
         execlp("Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen", "0",
-               screen, static_cast<char*>(nullptr));
+               screen, whiteRoot ? "-wr" : static_cast<char*>(nullptr),
+               static_cast<char*>(nullptr));
         _exit(127);
     }
     close(fds[1]);

@@ -13,7 +13,7 @@ struct XvfbServer {
 bool xvfbInstalled();
 // Starts Xvfb with one screen of width x height (no reset when the last
 // client leaves, so tests can reconnect) and waits (bounded) until it
-// accepts connections.
-bool startXvfb(XvfbServer* server, int width, int height);
+// accepts connections. whiteRoot: a plain white root (-wr), for screenshots.
+bool startXvfb(XvfbServer* server, int width, int height, bool whiteRoot = false);
 // Ends the server and waits for it (bounded; killed if it lingers).
 void stopXvfb(XvfbServer* server);
