@@ -24,6 +24,7 @@ bool toggled = false;
 bool stopping = false;
 OverlayLook currentLook;
 std::thread drawer;
+std::atomic<OverlayWindowsOpener> opener{nullptr};
 
 uint64_t packPoint(int32_t x, int32_t y) {
     return uint64_t{static_cast<uint32_t>(x)} << 32 | static_cast<uint32_t>(y);
@@ -201,10 +202,15 @@ void drawLoop(OverlayWindowsOpener open) {
 
 } // namespace
 
-void startOverlay(const OverlayLook& look, OverlayWindowsOpener open) {
+void setOverlayWindowsOpener(OverlayWindowsOpener open) {
+    opener.store(open);
+}
+
+void startOverlay(const OverlayLook& look) {
     std::lock_guard<std::mutex> guard(stateLock);
     currentLook = look;
-    if (drawer.joinable()) return;
+    OverlayWindowsOpener open = opener.load();
+    if (drawer.joinable() || open == nullptr) return;
     stopping = false;
     drawer = std::thread(drawLoop, open);
 }

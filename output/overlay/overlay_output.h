@@ -13,10 +13,15 @@
 
 using OverlayWindowsOpener = std::unique_ptr<OverlayWindows> (*)();
 
+// The programs that show the overlay give their platform's windows
+// (openOverlayWindows) once at start-up; without them (the decoder) the
+// state below is kept and nothing is drawn.
+void setOverlayWindowsOpener(OverlayWindowsOpener open);
+
 // Starts the drawing thread with `look` (the settings read at Run); it opens
-// the windows with `open` on its own thread. A second start while one runs
-// only takes the new look.
-void startOverlay(const OverlayLook& look, OverlayWindowsOpener open);
+// the windows on its own thread. A second start while one runs only takes
+// the new look; without an opener it does nothing.
+void startOverlay(const OverlayLook& look);
 
 // Ends the drawing thread from any state: the windows hidden and closed,
 // the thread joined, held and toggled forgotten. Does nothing when none runs.

@@ -100,7 +100,8 @@ const uint32_t dimmed = 0x99000000; // 60 %
 TEST(OverlayOutput, FollowsThePointWhileShown) {
     resetRecord();
     overlayPoint(100, 100);
-    startOverlay(OverlayLook{}, openRecording);
+    setOverlayWindowsOpener(openRecording);
+    startOverlay(OverlayLook{});
     overlayHold(true);
     EXPECT_TRUE(await([](const Record& r) {
         return shownAt(r, 100, 100) == 0 && shownAt(r, 500, 500) == dimmed;
@@ -154,7 +155,8 @@ TEST(OverlayOutput, StopsCleanlyFromEveryState) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         resetRecord(c.canDraw);
-        startOverlay(OverlayLook{}, openRecording);
+        setOverlayWindowsOpener(openRecording);
+        startOverlay(OverlayLook{});
         c.enter();
         EXPECT_TRUE(await([](const Record& r) { return r.open; }));
         if (c.showing) {

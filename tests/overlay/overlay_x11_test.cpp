@@ -175,7 +175,8 @@ TEST(OverlayX11, ShowsTheSpotlightAndLetsClicksThrough) {
         OverlayLook look;
         look.radius = radius;
         overlayPoint(pointX, pointY);
-        startOverlay(look, openOverlayWindows);
+        setOverlayWindowsOpener(openOverlayWindows);
+        startOverlay(look);
         overlayHold(true);
         const std::string shotPath = folder + "/shot.ppm";
         Shot shot;
