@@ -60,6 +60,7 @@ struct Showing {
     bool canBlend = true;
     bool active = false;
     bool fresh = false;
+    int framesPerSecond = 60;
 };
 
 // The magnifier's picture: every area when the overlay appears, then only
@@ -121,6 +122,7 @@ bool drawFrame(OverlayWindows& windows, Showing& s, const OverlayLook& look,
         s.lastY = y;
         s.fresh = false;
     }
+    s.framesPerSecond = abilities.framesPerSecond;
     if (abilities.canBlend != s.canBlend) {
         // A compositor came or went: every area is painted anew for it.
         s.canBlend = abilities.canBlend;
@@ -184,7 +186,7 @@ void drawLoop(OverlayWindowsOpener open) {
         lock.unlock();
         Clock::time_point now = Clock::now();
         bool drawn = windows != nullptr && drawFrame(*windows, s, look, origin, now);
-        int fps = drawn ? windows->abilities().framesPerSecond : 60;
+        int fps = s.framesPerSecond;
         if (fps <= 0 || fps > 1000) fps = 60;
         lock.lock();
         if (!drawn) {
