@@ -21,14 +21,15 @@ static_assert(sizeof keyNames / sizeof keyNames[0] == keyIdCount - 1);
 constexpr const char* kindNames[pressKindCount] = {"press", "long", "double"};
 constexpr const char* mouseNames[] = {"LeftButton", "RightButton", "MiddleButton", "WheelUp",
                                       "WheelDown"};
-constexpr const char* bridgeNames[] = {"Recenter", "Clutch", "AirMouse", "Precision", "Dwell"};
+constexpr const char* bridgeNames[] = {"Recenter",  "Clutch", "AirMouse",
+                                       "Precision", "Dwell",  "Overlay"};
 constexpr KeyId modifierKeys[4] = {KeyId::ctrl, KeyId::shift, KeyId::alt, KeyId::super};
 
 constexpr const char* nameList =
     "keys A-Z, 0-9, F1-F12, PageDown, PageUp, Home, End, Up, Down, Left, Right, Enter, Space, "
     "Esc, Tab, Backspace, Delete, Insert, Period, Comma, after Ctrl+, Shift+, Alt+ or Super+; "
     "or LeftButton, RightButton, MiddleButton, WheelUp, WheelDown, Recenter, Clutch, AirMouse, "
-    "Precision, Dwell";
+    "Precision, Dwell, Overlay";
 
 bool sameWord(const char* word, size_t length, const char* name) {
     if (std::strlen(name) != length) return false;
@@ -71,7 +72,7 @@ bool parseAction(const char* word, size_t length, ButtonAction* action, TextBuil
         action->mouse = static_cast<MouseAction>(mouse);
         return true;
     }
-    const int bridge = findName(word, length, bridgeNames, 5);
+    const int bridge = findName(word, length, bridgeNames, 6);
     if (bridge >= 0) {
         action->kind = ActionKind::bridge;
         action->bridge = static_cast<BridgeAction>(bridge);

@@ -40,7 +40,7 @@ constexpr int pressKindCount = 3;
 const char* pressKindName(PressKind kind);
 
 // The bridge's own actions; each is a word of the grammar.
-enum class BridgeAction : uint8_t { recenter, clutch, airMouse, precision, dwell };
+enum class BridgeAction : uint8_t { recenter, clutch, airMouse, precision, dwell, overlay };
 enum class MouseAction : uint8_t { left, right, middle, wheelUp, wheelDown };
 
 enum class ActionKind : uint8_t { none, key, mouse, bridge };

@@ -46,6 +46,7 @@ enum class UdpFormat : uint8_t { opentrack, osc };
 enum class DsuServerSwitch : uint8_t { off, on };
 enum class ButtonPreset : uint8_t { none, presenter };
 enum class PointerMode : uint8_t { absolute, relative, hybrid };
+enum class OverlayStyle : uint8_t { spotlight, laser, magnifier };
 
 struct Settings {
     char comPort[comPortSize]; // use getComPort/setComPort across threads
@@ -94,6 +95,13 @@ struct Settings {
     // The device by what it is, instead of comPort; "" uses comPort. Use
     // getComDevice/setComDevice (com_device.h says the forms).
     char comDevice[comDeviceSize];
+    // What a button's Overlay action draws where the device points.
+    std::atomic<OverlayStyle> overlay;
+    std::atomic<int32_t> overlayRadius; // px
+    std::atomic<int32_t> overlayDim;    // percent darker outside the spotlight
+    std::atomic<uint32_t> overlayColor; // 0xRRGGBB
+    std::atomic<int32_t> overlayTrail;  // ms the laser's trail fades over
+    std::atomic<float> overlayZoom;     // the magnifier's factor
 };
 
 extern Settings settings;

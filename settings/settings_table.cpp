@@ -17,6 +17,7 @@ constexpr const char* pointerWords[] = {"auto", "x11", "uinput"};
 constexpr const char* udpFormatWords[] = {"opentrack", "osc"};
 constexpr const char* dsuServerWords[] = {"off", "on"};
 constexpr const char* buttonPresetWords[] = {"none", "presenter"};
+constexpr const char* overlayWords[] = {"spotlight", "laser", "magnifier"};
 
 uint8_t lowBits(int32_t number) {
     return static_cast<uint8_t>(static_cast<uint32_t>(number) & 0xFFu);
@@ -74,6 +75,58 @@ template <void (*get)(char*), int size> void formatText(TextBuilder& out) {
 
 void formatDistance(TextBuilder& out) {
     out.appendFixed(static_cast<double>(settings.screenDistance.load()), 6);
+}
+
+// "#RRGGBB", the digits in either case.
+bool parseColor(const char* text, uint32_t* rgb) {
+    if (text[0] != '#' || std::strlen(text) != 7) return false;
+    uint32_t value = 0;
+    for (int i = 1; i < 7; ++i) {
+        const char c = text[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0) return false;
+        value = value << 4 | static_cast<uint32_t>(digit);
+    }
+    *rgb = value;
+    return true;
+}
+
+void formatOverlayColor(TextBuilder& out) {
+    const uint32_t rgb = settings.overlayColor.load();
+    char text[8] = {'#'};
+    for (int i = 0; i < 6; ++i)
+        text[1 + i] = "0123456789abcdef"[(rgb >> (20 - 4 * i)) & 0xFu];
+    out.append(text);
+}
+
+void storeOverlayColor(const char* text) {
+    uint32_t rgb = 0;
+    if (parseColor(text, &rgb)) settings.overlayColor = rgb;
+}
+
+void describeOverlay(TextBuilder& out) {
+    const OverlayStyle o = settings.overlay;
+    out.append(o == OverlayStyle::laser       ? "Overlay button: a laser dot with a fading trail"
+               : o == OverlayStyle::magnifier ? "Overlay button: a magnifier"
+                                              : "Overlay button: a spotlight, the rest dimmed");
+}
+void describeOverlayRadius(TextBuilder& out) {
+    out.append("overlay: the circle's radius in px (20 to 800)");
+}
+void describeOverlayDim(TextBuilder& out) {
+    out.append("spotlight: percent darker outside the circle (0 to 95)");
+}
+void describeOverlayColor(TextBuilder& out) {
+    out.append("overlay: the laser's dot and the circle's rim, #RRGGBB");
+}
+void describeOverlayTrail(TextBuilder& out) {
+    out.append("laser: ms its trail takes to fade (0 to 2000)");
+}
+void describeOverlayZoom(TextBuilder& out) {
+    out.append("magnifier: its factor (1.5 to 4)");
 }
 
 void describeComPort(TextBuilder& out) {
@@ -530,6 +583,30 @@ const SettingRow settingsTable[] = {
      "/dev/serial/by-id/usb-...-port0, or usb:VVVV:PPPP or usb:VVVV:PPPP:SERIAL "
      "(tolvane-config ports shows them); empty: comPort",
      formatText<getComDevice, comDeviceSize>, setComDevice, describeComDevice},
+    {"overlay", 0, SettingKind::choice, "spotlight", RangeRule::none, 0, 0, WORDS(overlayWords),
+     GreyWhen::never,
+     "what a button with the action Overlay draws where the device points: spotlight, laser or "
+     "magnifier",
+     formatChoice<OverlayStyle, &Settings::overlay, overlayWords>,
+     storeChoice<OverlayStyle, &Settings::overlay, overlayWords, 3>, describeOverlay},
+    {"overlayRadius", 0, SettingKind::integer, "120", RangeRule::refuse, 20, 800, nullptr, 0,
+     GreyWhen::never, "overlay: the spotlight's and the magnifier's radius in px, 20 to 800",
+     formatInteger<&Settings::overlayRadius>, storeInteger<&Settings::overlayRadius>,
+     describeOverlayRadius},
+    {"overlayDim", 0, SettingKind::integer, "60", RangeRule::refuse, 0, 95, nullptr, 0,
+     GreyWhen::never, "overlay: percent darker outside the spotlight, 0 to 95",
+     formatInteger<&Settings::overlayDim>, storeInteger<&Settings::overlayDim>, describeOverlayDim},
+    {"overlayColor", 0, SettingKind::color, "#ff2020", RangeRule::none, 0, 0, nullptr, 0,
+     GreyWhen::never, "overlay: the laser's dot and the spotlight's rim, #RRGGBB",
+     formatOverlayColor, storeOverlayColor, describeOverlayColor},
+    {"overlayTrail", 0, SettingKind::integer, "300", RangeRule::refuse, 0, 2000, nullptr, 0,
+     GreyWhen::never, "overlay: ms the laser's trail fades over, 0 to 2000",
+     formatInteger<&Settings::overlayTrail>, storeInteger<&Settings::overlayTrail>,
+     describeOverlayTrail},
+    {"overlayZoom", 0, SettingKind::decimal, "2", RangeRule::refuse, 1.5, 4, nullptr, 0,
+     GreyWhen::never, "overlay: the magnifier's factor, 1.5 to 4",
+     formatShortFloat<&Settings::overlayZoom>, storeFloat<&Settings::overlayZoom>,
+     describeOverlayZoom},
 };
 #undef BUTTON_ROW
 #undef WORDS
@@ -803,6 +880,12 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
     case SettingKind::device: {
         ComDevice device;
         return *text == '\0' || parseComDevice(text, &device, reason);
+    }
+    case SettingKind::color: {
+        uint32_t rgb = 0;
+        if (parseColor(text, &rgb)) return true;
+        reason.append("is no colour #RRGGBB (for example #ff2020)");
+        return false;
     }
     case SettingKind::originList:
         if (static_cast<double>(std::strlen(text)) > row.high) {

@@ -28,6 +28,7 @@ enum class SettingKind : uint8_t {
     originList,
     screen, // mouseScreen: primary, all or a monitor's number 1..16
     device, // comDevice: empty, a path, or usb:VVVV:PPPP[:SERIAL]
+    color,  // #RRGGBB
 };
 
 enum class RangeRule : uint8_t {

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "settings/settings.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -203,6 +205,17 @@ void drawLoop(OverlayWindowsOpener open) {
 }
 
 } // namespace
+
+OverlayLook overlayLookFromSettings() {
+    OverlayLook look;
+    look.style = settings.overlay.load();
+    look.radius = settings.overlayRadius.load();
+    look.dimPercent = settings.overlayDim.load();
+    look.color = settings.overlayColor.load();
+    look.trailMs = settings.overlayTrail.load();
+    look.zoom = settings.overlayZoom.load();
+    return look;
+}
 
 void setOverlayWindowsOpener(OverlayWindowsOpener open) {
     opener.store(open);

@@ -18,6 +18,9 @@ using OverlayWindowsOpener = std::unique_ptr<OverlayWindows> (*)();
 // state below is kept and nothing is drawn.
 void setOverlayWindowsOpener(OverlayWindowsOpener open);
 
+// The overlay settings in effect, as the drawing core takes them.
+OverlayLook overlayLookFromSettings();
+
 // Starts the drawing thread with `look` (the settings read at Run); it opens
 // the windows on its own thread. A second start while one runs only takes
 // the new look; without an opener it does nothing.

@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "output/overlay/overlay_windows.h"
-
-enum class OverlayStyle : uint8_t { spotlight, laser, magnifier };
+#include "settings/settings.h" // OverlayStyle
 
 struct OverlayLook {
     OverlayStyle style = OverlayStyle::spotlight;

@@ -323,6 +323,20 @@ TEST(SettingsValues, KeyedValueRules) {
     EXPECT_FALSE(accepts("dwellRadius", "0"));
     EXPECT_TRUE(accepts("pointerMode", "hybrid"));
     EXPECT_FALSE(accepts("pointerMode", "rel"));
+    for (const char* good : {"#ff2020", "#000000", "#FFffFF"})
+        EXPECT_TRUE(accepts("overlayColor", good)) << good;
+    for (const char* bad : {"", "ff2020", "#ff202", "#ff20200", "#gg2020", "red"})
+        EXPECT_FALSE(accepts("overlayColor", bad)) << bad;
+    EXPECT_TRUE(accepts("overlay", "magnifier"));
+    EXPECT_FALSE(accepts("overlay", "Laser"));
+    EXPECT_TRUE(accepts("overlayRadius", "20"));
+    EXPECT_FALSE(accepts("overlayRadius", "801"));
+    EXPECT_TRUE(accepts("overlayDim", "0"));
+    EXPECT_FALSE(accepts("overlayDim", "96"));
+    EXPECT_TRUE(accepts("overlayTrail", "2000"));
+    EXPECT_FALSE(accepts("overlayTrail", "-1"));
+    EXPECT_TRUE(accepts("overlayZoom", "1.5"));
+    EXPECT_FALSE(accepts("overlayZoom", "4.1"));
     EXPECT_TRUE(accepts("relativeGain", "0.1"));
     EXPECT_TRUE(accepts("relativeGain", "10"));
     EXPECT_FALSE(accepts("relativeGain", "0"));
