@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "net/socket_layer.h"
+#include "output/overlay/overlay_output.h"
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/pointer.h"
 #include "settings/settings.h"
@@ -20,6 +21,10 @@ bool startShell(const char* settingsPath, void (*settingsRead)()) {
     const bool display = openPointer() && readScreenSize(&width, &height);
     screenWidth = width;
     screenHeight = height;
+#ifndef _WIN32
+    // The Windows program gets its overlay windows with overlay_win32.cpp.
+    setOverlayWindowsOpener(openOverlayWindows);
+#endif
     return display;
 }
 

@@ -19,6 +19,7 @@ LAYERS = {
     "protocol": 4,
     "net": 4,  # the sockets, beside the protocol: neither uses the other
     "output": 5,  # each output is its own folder: output/lan, output/pointer, ...
+    "output/overlay": 4.5,  # drawn for the hand's output, below it
     "measurement": 6,
     "app": 7,
     "client": 8,

@@ -78,6 +78,14 @@ void act(ButtonMap& map, int button, const ButtonAction& action, bool hold,
                 requests->precisionToggle = true;
             }
         }
+        if (action.bridge == BridgeAction::overlay) {
+            if (hold) {
+                requests->overlayPress = true;
+                map.heldOverlay[button] = true;
+            } else {
+                requests->overlayToggle = true;
+            }
+        }
         break;
     case ActionKind::none:
         break;
@@ -146,6 +154,10 @@ void decideButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
             map.heldPrecision[k] = false;
             requests->precisionRelease = true;
         }
+        if (e.ends && map.heldOverlay[k]) {
+            map.heldOverlay[k] = false;
+            requests->overlayRelease = true;
+        }
     }
 }
 
@@ -167,12 +179,21 @@ void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
     sendButtonMap(map);
 }
 
+bool buttonMapUses(const ButtonMap& map, BridgeAction action) {
+    for (int k = 0; k < buttonCount; ++k)
+        for (const ButtonAction& a : map.actions[k].action)
+            if (map.mapped[k] && a.kind == ActionKind::bridge && a.bridge == action) return true;
+    return false;
+}
+
 void releaseButtonMap(ButtonMap& map) {
     keysUpTo(map, 0);
     for (int k = 0; k < buttonCount; ++k) {
         releaseMouse(map, k);
-        // The air mouse's feel forgets precision mode with the cycle too.
+        // The air mouse's feel forgets precision mode with the cycle too,
+        // and the overlay goes.
         map.heldPrecision[k] = false;
+        map.heldOverlay[k] = false;
     }
     resetPressKinds(map.kinds);
 }

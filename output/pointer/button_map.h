@@ -27,6 +27,11 @@ struct BridgeRequests {
     bool precisionRelease = false;
     bool precisionToggle = false;
     bool dwellToggle = false;
+    // The overlay: shown from an immediate short press until its release,
+    // toggled by any other press kind.
+    bool overlayPress = false;
+    bool overlayRelease = false;
+    bool overlayToggle = false;
 };
 
 struct ButtonMap {
@@ -41,6 +46,7 @@ struct ButtonMap {
     int heldKeyCount;
     bool heldMouse[buttonCount];     // by device button: its mouse button is down
     bool heldPrecision[buttonCount]; // by device button: it holds precision mode
+    bool heldOverlay[buttonCount];   // by device button: it holds the overlay shown
     bool keySaid[keyIdCount];        // a key the platform refused, said once
 };
 
@@ -61,6 +67,9 @@ void sendButtonMap(ButtonMap& map);
 // Both at once.
 void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
                     ButtonState* forMouse, BridgeRequests* requests);
+// Whether some button has the bridge's `action` for some press kind.
+bool buttonMapUses(const ButtonMap& map, BridgeAction action);
+
 // Releases every key and mouse button the map holds (in reverse order) and
 // forgets the presses under way.
 void releaseButtonMap(ButtonMap& map);

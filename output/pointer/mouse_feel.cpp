@@ -53,6 +53,7 @@ struct FeelState {
     bool relativeBased;
     double reachedX, reachedY;
     float draggedX, draggedY; // hybrid: the last line's overflow past the edges
+    bool plainLast;           // the last sample took the plain path (no feel)
 };
 
 FeelState state{};
@@ -321,6 +322,13 @@ bool takeCentreDrag(float* x, float* y) {
     return *x != 0.0f || *y != 0.0f;
 }
 
+bool feltCursor(float* x, float* y) {
+    if (state.plainLast || !state.shown) return false;
+    *x = state.shownX;
+    *y = state.shownY;
+    return true;
+}
+
 void releaseMouseFeel() {
     releaseDwell();
 }
@@ -342,8 +350,10 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         !state.precisionToggled) {
         updateCursor(mouseOutput);
         injectButtons(buttons);
+        state.plainLast = true;
         return;
     }
+    state.plainLast = false;
     ButtonPlan plan = planButtons(buttons, seconds, feel);
     state.draggedX = state.draggedY = 0.0f;
     plan.recenter = plan.recenter || requests.recenter;

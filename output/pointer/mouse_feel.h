@@ -72,6 +72,11 @@ void resetMouseReference();
 // turned the reference, and whether there was any; for tolvane-decode.
 bool takeCentreDrag(float* x, float* y);
 
+// Where the feel put the cursor on the last sample (screen pixels before the
+// integer conversion); false when that sample took the plain path, which
+// puts it where cursorPosition says.
+bool feltCursor(float* x, float* y);
+
 // The air mouse for one sample that arrived at `seconds` (a steady clock):
 // places the cursor and sends the button and wheel events.
 void driveAirMouse(const MotionOutput& mouseOutput, const ButtonState& buttons, double seconds,

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "output/overlay/overlay_output.h"
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/button_map.h"
 #include "output/pointer/held_input.h"
@@ -22,6 +23,10 @@ constexpr double heldLapseSeconds = 1.0;
 ButtonMap buttonMap{};
 // When the last accepted sample arrived (steady seconds); < 0: none yet.
 double lastFresh = -1.0;
+// A button has the Overlay action (read at the worker's start), and the
+// desktop pixel of the chosen screen's top-left corner.
+bool overlayUsed = false;
+int32_t screenX = 0, screenY = 0;
 
 bool mouseOn() {
     return settings.mouseEnabled.load() != 0;
@@ -42,6 +47,7 @@ double secondsOf(std::chrono::steady_clock::time_point t) {
 // is still down. untilLetGo: a device button still held acts again only once
 // it has been let go and pressed anew.
 void releaseHeld(bool untilLetGo) {
+    overlayForget();
     releaseButtonMap(buttonMap);
     releaseMouseFeel();
     releaseAirMouseButtons(untilLetGo);
@@ -67,6 +73,7 @@ void lapseHeld() {
 void useMouseScreen() {
     const int32_t which = settings.mouseScreen.load();
     MonitorList monitors{};
+    screenX = screenY = 0;
     if (!readMonitors(&monitors)) {
         setCursorOrigin(0, 0);
         if (which != mouseScreenPrimary)
@@ -81,6 +88,8 @@ void useMouseScreen() {
     screenWidth = pick.rect.width;
     screenHeight = pick.rect.height;
     setCursorOrigin(pick.rect.x, pick.rect.y);
+    screenX = pick.rect.x;
+    screenY = pick.rect.y;
     // One monitor and the default: nothing to choose, nothing said.
     if (which == mouseScreenPrimary && monitors.count <= 1) return;
     char note[160 + maxMonitors * 48];
@@ -110,7 +119,13 @@ void useMouseScreen() {
 // reference; a restart keeps it.
 void prepareMouse() {
     lastFresh = -1.0;
-    if (mouseOn()) useMouseScreen();
+    ButtonMap lines{};
+    loadButtonMap(lines);
+    overlayUsed = buttonMapUses(lines, BridgeAction::overlay);
+    // The overlay follows where the device points on that screen, with the
+    // air mouse on or off.
+    if (mouseOn() || overlayUsed) useMouseScreen();
+    if (overlayUsed) startOverlay(overlayLookFromSettings());
     computeScreenDistancePixels();
     resetMouseReference();
     const MouseFeel feel = mouseFeelFromSettings();
@@ -154,13 +169,33 @@ void beginMouse() {
     lanSaid = lanSaid || (buttonMap.any && lan);
 }
 
+// The overlay's presses, and where the air mouse puts (or, off, would put)
+// the cursor, handed over to the overlay's thread.
+void driveOverlay(const LinePass& pass, const BridgeRequests& requests) {
+    if (!overlayUsed) return;
+    if (requests.overlayPress) overlayHold(true);
+    if (requests.overlayRelease) overlayHold(false);
+    if (requests.overlayToggle) overlayToggle();
+    float fx = 0.0f, fy = 0.0f;
+    int32_t x = 0, y = 0;
+    if (mouseOn() && feltCursor(&fx, &fy)) {
+        x = static_cast<int32_t>(fx);
+        y = static_cast<int32_t>(fy);
+    } else if (!cursorPosition(*pass.mouseOutput, &x, &y)) {
+        return;
+    }
+    overlayPoint(screenX + x, screenY + y);
+}
+
 // Without the air mouse, only what the mapped buttons send: keys, clicks
-// and the wheel; the bridge's own actions have no cursor to act on.
+// and the wheel, and the overlay; the bridge's other actions have no cursor
+// to act on.
 void driveButtonsOnly(const LinePass& pass, double seconds) {
     if (!buttonMap.any) return;
     ButtonState ignored;
     BridgeRequests requests;
     driveButtonMap(buttonMap, *pass.buttons, seconds, &ignored, &requests);
+    driveOverlay(pass, requests);
 }
 
 OutputOutcome driveMouse(const LinePass& pass) {
@@ -183,12 +218,19 @@ OutputOutcome driveMouse(const LinePass& pass) {
     decideButtonMap(buttonMap, *pass.buttons, seconds, &forMouse, &requests);
     driveAirMouseWith(*pass.mouseOutput, forMouse, seconds, mouseFeelFromSettings(), requests);
     sendButtonMap(buttonMap);
+    driveOverlay(pass, requests);
     return {};
 }
 
 // No key or button stays down past the cycle or the worker that pressed it.
 void releaseKeys() {
     releaseHeld(false);
+}
+
+// The worker's end also ends the overlay's thread, its windows taken away.
+void finishMouse() {
+    releaseHeld(false);
+    stopOverlay();
 }
 
 } // namespace
@@ -201,5 +243,5 @@ const LineOutput pointerOutput = {
     .holding = holdsInput,
     .lapse = lapseHeld,
     .restart = releaseKeys,
-    .finish = releaseKeys,
+    .finish = finishMouse,
 };

@@ -15,6 +15,7 @@
 #include "device/device_line.h"
 #include "device/line_search.h"
 #include "motion/averaging.h"
+#include "output/overlay/overlay_output.h"
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer_output.h"
@@ -354,7 +355,8 @@ int parseOptions(int argc, char** argv, Options* o) {
 
 // " | cursor X,Y | events" after the reply: what the air mouse did; in
 // relative mode " | move +DX,+DY", and in hybrid mode the overflow past an
-// edge that dragged the centre along as " | centre dragged +DX,+DY".
+// edge that dragged the centre along as " | centre dragged +DX,+DY"; and
+// " | overlay on" or " | overlay off" where a button showed or hid it.
 void printPointerActions() {
     if (pointerActions.placed)
         std::printf(" | cursor %ld,%ld", static_cast<long>(pointerActions.x),
@@ -369,6 +371,11 @@ void printPointerActions() {
         std::printf(" | centre dragged %+.0f,%+.0f", static_cast<double>(dragX),
                     static_cast<double>(dragY));
     if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
+    static bool overlayWasShown = false;
+    if (overlayShown() != overlayWasShown) {
+        overlayWasShown = !overlayWasShown;
+        std::fputs(overlayWasShown ? " | overlay on" : " | overlay off", stdout);
+    }
 }
 
 // The input for the line search: first the bytes taken while looking for a
