@@ -9,6 +9,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,9 @@
 #include "protocol/output_note.h"
 
 namespace {
+
+// Each note once a process, however often a new worker opens the windows.
+std::atomic<bool> saidNoDisplay{false}, saidNoShape{false}, saidNoCompositor{false};
 
 xcb_visualtype_t* findArgbVisual(const xcb_screen_t* screen) {
     for (auto depths = xcb_screen_allowed_depths_iterator(screen); depths.rem;
@@ -70,8 +74,9 @@ class X11Overlay : public OverlayWindows {
         int screenNumber = 0;
         conn = xcb_connect(nullptr, &screenNumber);
         if (xcb_connection_has_error(conn) != 0) {
-            sayNote("overlay", NoteLevel::problem,
-                    "cannot open the X display, so the overlay is not drawn (is DISPLAY set?)");
+            if (!saidNoDisplay.exchange(true))
+                sayNote("overlay", NoteLevel::problem,
+                        "cannot open the X display, so the overlay is not drawn (is DISPLAY set?)");
             return;
         }
         auto roots = xcb_setup_roots_iterator(xcb_get_setup(conn));
@@ -115,8 +120,7 @@ class X11Overlay : public OverlayWindows {
             composited = owner != nullptr && owner->owner != XCB_WINDOW_NONE;
             std::free(owner);
         }
-        if (!composited && !saidNoCompositor) {
-            saidNoCompositor = true;
+        if (!composited && !saidNoCompositor.exchange(true)) {
             sayNote("overlay", NoteLevel::info,
                     "no compositor is running: the overlay shows a plain ring or dot; dimming "
                     "needs a compositor");
@@ -230,8 +234,9 @@ class X11Overlay : public OverlayWindows {
 
     void createWindow() {
         if (!xcb_get_extension_data(conn, &xcb_shape_id)->present) {
-            sayNote("overlay", NoteLevel::problem,
-                    "the X server lacks the Shape extension, so the overlay is not drawn");
+            if (!saidNoShape.exchange(true))
+                sayNote("overlay", NoteLevel::problem,
+                        "the X server lacks the Shape extension, so the overlay is not drawn");
             return;
         }
         xcb_visualtype_t* visual = findArgbVisual(screen);
@@ -333,7 +338,6 @@ class X11Overlay : public OverlayWindows {
     bool lsbFirst = true;
     bool mapped = false;
     bool blending = false;
-    bool saidNoCompositor = false;
     int shapedFor = -1; // the blending the shape was last set for; -1: none yet
     int framesPerSecond = 60;
     size_t maxRequestBytes = 65536;
