@@ -135,6 +135,19 @@ def decode_cases(bin_dir, check):
     got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
     check(got == [expected for _, _, expected in lines], f"--recenter, --clutch: {got}")
 
+    # The same from a settings file (its averaging of 1 too) and --set, which
+    # changes what the file holds wherever --config stands.
+    with tempfile.TemporaryDirectory() as scratch:
+        conf = os.path.join(scratch, "tolv.conf")
+        with open(conf, "w") as f:
+            f.write("COM1\n1.000000\n4\n1\n1\n8096\n1\n0\n0\n0\n0\n"
+                    "mouseRecenter=middle-hold\nmouseClutch=left\n")
+        result = subprocess.run(command[:3] + ["--rate", "2", "--set", "mouseClutch=right",
+                                               "--config", conf],
+                                input=capture, capture_output=True, timeout=BOUND)
+    got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
+    check(got == [expected for _, _, expected in lines], f"--config, --set: {got}")
+
     # The same lines as a capture: the records' own times (half a second
     # apart) rule, not --rate.
     records = "".join("%.6f %s\n" % (n * 0.5, device_line(q, b).decode().replace("\r", "\\r"))
