@@ -80,7 +80,8 @@ bool assignSetting(const char* text, TextBuilder& reason) {
     reason.append(row.name);
     reason.append(": ");
     // A button's reason begins with the word at fault.
-    if (row.kind != SettingKind::buttonLine || why[0] != '\'') {
+    if ((row.kind != SettingKind::buttonLine && row.kind != SettingKind::action) ||
+        why[0] != '\'') {
         reason.append("'");
         reason.append(value);
         reason.append("' ");

@@ -14,6 +14,7 @@ constexpr const char* keyNames[] = {
     "PageDown", "PageUp", "Home", "End", "Up", "Down", "Left", "Right",
     "Enter", "Space", "Esc", "Tab", "Backspace", "Delete", "Insert", "Period", "Comma",
     "Ctrl", "Shift", "Alt", "Super",
+    "VolumeUp", "VolumeDown",
     // clang-format on
 };
 static_assert(sizeof keyNames / sizeof keyNames[0] == keyIdCount - 1);
@@ -22,13 +23,14 @@ constexpr const char* kindNames[pressKindCount] = {"press", "long", "double"};
 constexpr const char* mouseNames[] = {"LeftButton", "RightButton", "MiddleButton", "WheelUp",
                                       "WheelDown"};
 constexpr const char* bridgeNames[] = {"Recenter", "Clutch", "AirMouse", "Precision", "Dwell"};
+constexpr const char* gestureNames[] = {"Scroll", "HScroll", "Zoom", "Volume"};
 constexpr KeyId modifierKeys[4] = {KeyId::ctrl, KeyId::shift, KeyId::alt, KeyId::super};
 
 constexpr const char* nameList =
     "keys A-Z, 0-9, F1-F12, PageDown, PageUp, Home, End, Up, Down, Left, Right, Enter, Space, "
-    "Esc, Tab, Backspace, Delete, Insert, Period, Comma, after Ctrl+, Shift+, Alt+ or Super+; "
-    "or LeftButton, RightButton, MiddleButton, WheelUp, WheelDown, Recenter, Clutch, AirMouse, "
-    "Precision, Dwell";
+    "Esc, Tab, Backspace, Delete, Insert, Period, Comma, VolumeUp, VolumeDown, after Ctrl+, "
+    "Shift+, Alt+ or Super+; or LeftButton, RightButton, MiddleButton, WheelUp, WheelDown, "
+    "Recenter, Clutch, AirMouse, Precision, Dwell; or the gestures Scroll, HScroll, Zoom, Volume";
 
 bool sameWord(const char* word, size_t length, const char* name) {
     if (std::strlen(name) != length) return false;
@@ -75,6 +77,12 @@ bool parseAction(const char* word, size_t length, ButtonAction* action, TextBuil
     if (bridge >= 0) {
         action->kind = ActionKind::bridge;
         action->bridge = static_cast<BridgeAction>(bridge);
+        return true;
+    }
+    const int gesture = findName(word, length, gestureNames, 4);
+    if (gesture >= 0) {
+        action->kind = ActionKind::gesture;
+        action->gesture = static_cast<GestureAction>(gesture);
         return true;
     }
     action->kind = ActionKind::key;
@@ -201,6 +209,9 @@ void formatButtonAction(const ButtonAction& action, TextBuilder& out) {
     case ActionKind::bridge:
         out.append(bridgeNames[static_cast<int>(action.bridge)]);
         break;
+    case ActionKind::gesture:
+        out.append(gestureNames[static_cast<int>(action.gesture)]);
+        break;
     case ActionKind::none:
         break;
     }
@@ -216,6 +227,23 @@ void formatButtonActions(const ButtonActions& actions, TextBuilder& out) {
         out.append(":");
         formatButtonAction(actions.action[kind], out);
     }
+}
+
+bool parseSingleAction(const char* text, ButtonAction* action, TextBuilder& reason) {
+    ButtonActions parsed;
+    if (!parseButtonActions(text, &parsed, reason)) return false;
+    if (parsed.action[1].kind != ActionKind::none || parsed.action[2].kind != ActionKind::none ||
+        std::strchr(text, ':') != nullptr) {
+        reason.append("is one action alone, without a press kind (for example PageDown)");
+        return false;
+    }
+    if (parsed.action[0].kind == ActionKind::gesture) {
+        reason.append("is a gesture, which acts while a button is held: a flick takes a key, a "
+                      "mouse button or one of the bridge's actions");
+        return false;
+    }
+    *action = parsed.action[0];
+    return true;
 }
 
 ButtonActions presenterButtonActions(int button) {

@@ -79,6 +79,7 @@ void act(ButtonMap& map, int button, const ButtonAction& action, bool hold,
             }
         }
         break;
+    case ActionKind::gesture: // acts while held, through the hand's gestures
     case ActionKind::none:
         break;
     }
