@@ -237,9 +237,12 @@ bool parseSingleAction(const char* text, ButtonAction* action, TextBuilder& reas
         reason.append("is one action alone, without a press kind (for example PageDown)");
         return false;
     }
-    if (parsed.action[0].kind == ActionKind::gesture) {
-        reason.append("is a gesture, which acts while a button is held: a flick takes a key, a "
-                      "mouse button or one of the bridge's actions");
+    if (parsed.action[0].kind == ActionKind::gesture ||
+        parsed.action[0].kind == ActionKind::bridge) {
+        reason.append(parsed.action[0].kind == ActionKind::gesture
+                          ? "is a gesture, which acts while a button is held"
+                          : "is one of the bridge's own actions, which only buttons take");
+        reason.append(": a flick sends a key or chord, a mouse button's click or a wheel notch");
         return false;
     }
     *action = parsed.action[0];

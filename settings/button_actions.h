@@ -46,7 +46,7 @@ enum class MouseAction : uint8_t { left, right, middle, wheelUp, wheelDown };
 
 // Motion as commands: while the button is held, the device's turn since the
 // press drives the wheel (pitch), the horizontal wheel (yaw), the zoom (Ctrl
-// with the wheel, pitch) or the volume (roll); output/hand/gestures.h.
+// with the wheel, pitch) or the volume (roll); output/pointer/gestures.h.
 enum class GestureAction : uint8_t { scroll, hScroll, zoom, volume };
 
 enum class ActionKind : uint8_t { none, key, mouse, bridge, gesture };
@@ -80,8 +80,8 @@ void formatButtonActions(const ButtonActions& actions, TextBuilder& out);
 void formatButtonAction(const ButtonAction& action, TextBuilder& out);
 
 // One action alone, as a flick line holds it ("PageDown", "Shift+F5"): a key
-// or chord, a mouse button, the wheel or one of the bridge's own actions; no
-// press kind, and no gesture (a flick holds nothing). Empty is none.
+// or chord, a mouse button or the wheel; no press kind, no gesture and none
+// of the bridge's own actions (a flick holds nothing). Empty is none.
 bool parseSingleAction(const char* text, ButtonAction* action, TextBuilder& reason);
 
 // The mapping that buttonPreset=presenter gives a button (0..4) that has no

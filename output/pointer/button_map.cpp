@@ -168,6 +168,25 @@ void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
     sendButtonMap(map);
 }
 
+int tapButtonAction(ButtonMap& map, const ButtonAction& action) {
+    BridgeRequests ignored;
+    switch (action.kind) {
+    case ActionKind::key: {
+        act(map, 0, action, false, &ignored);
+        int keys = 1;
+        for (int m = 0; m < 4; ++m)
+            keys += (action.modifiers >> m) & 1;
+        return 2 * keys;
+    }
+    case ActionKind::mouse:
+        act(map, 0, action, false, &ignored);
+        return action.mouse == MouseAction::wheelUp || action.mouse == MouseAction::wheelDown ? 1
+                                                                                              : 2;
+    default:
+        return 0;
+    }
+}
+
 void releaseButtonMap(ButtonMap& map) {
     keysUpTo(map, 0);
     for (int k = 0; k < buttonCount; ++k) {

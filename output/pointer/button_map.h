@@ -27,6 +27,12 @@ struct BridgeRequests {
     bool precisionRelease = false;
     bool precisionToggle = false;
     bool dwellToggle = false;
+    // Motion as commands: the cursor holds still this sample (a gesture
+    // held, a flick under way); when the hold ends it moves on from where it
+    // stayed, or with holdToAim goes back to where the device points.
+    bool holdStill = false;
+    bool holdToAim = false;
+    double holdSince = 0.0; // when what holds it began (a flick: its start)
 };
 
 struct ButtonMap {
@@ -61,6 +67,10 @@ void sendButtonMap(ButtonMap& map);
 // Both at once.
 void driveButtonMap(ButtonMap& map, const ButtonState& buttons, double seconds,
                     ButtonState* forMouse, BridgeRequests* requests);
+// One action at once, as a flick sends it: a key or chord tapped, a mouse
+// button clicked, a wheel notch; the bridge's own actions and the gestures
+// ask nothing here. How many button, wheel and key events it meant to send.
+int tapButtonAction(ButtonMap& map, const ButtonAction& action);
 // Releases every key and mouse button the map holds (in reverse order) and
 // forgets the presses under way.
 void releaseButtonMap(ButtonMap& map);

@@ -20,6 +20,7 @@ constexpr xkb_keysym_t keysyms[keyIdCount - 1] = {
     XKB_KEY_Return, XKB_KEY_space, XKB_KEY_Escape, XKB_KEY_Tab, XKB_KEY_BackSpace,
     XKB_KEY_Delete, XKB_KEY_Insert, XKB_KEY_period, XKB_KEY_comma,
     XKB_KEY_Control_L, XKB_KEY_Shift_L, XKB_KEY_Alt_L, XKB_KEY_Super_L,
+    XKB_KEY_XF86AudioRaiseVolume, XKB_KEY_XF86AudioLowerVolume,
     // clang-format on
 };
 

@@ -25,6 +25,7 @@ constexpr WORD winKeys[keyIdCount - 1] = {
     VK_RETURN, VK_SPACE, VK_ESCAPE, VK_TAB, VK_BACK, VK_DELETE, VK_INSERT,
     VK_OEM_PERIOD, VK_OEM_COMMA,
     VK_LCONTROL, VK_LSHIFT, VK_LMENU, VK_LWIN,
+    VK_VOLUME_UP, VK_VOLUME_DOWN,
     // clang-format on
 };
 
@@ -53,6 +54,8 @@ bool extendedKey(WORD vk) {
     case VK_DELETE:
     case VK_INSERT:
     case VK_LWIN:
+    case VK_VOLUME_UP:
+    case VK_VOLUME_DOWN:
         return true;
     default:
         return false;

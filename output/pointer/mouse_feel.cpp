@@ -38,6 +38,14 @@ struct FeelState {
     int32_t previousRaw[5];
     bool clutchToggled; // a button's Clutch action holds the cursor
     bool pointingOff;   // a button's AirMouse action stopped the cursor
+    bool motionHeld;    // a gesture or a flick holds the cursor
+    // Where the cursor was put over the last samples, so that a flick, seen
+    // only once it is fast, can put the cursor back to where it began.
+    struct Placed {
+        double seconds;
+        float x, y;
+    } placed[16];
+    int placedNext;
     Gesture gesture[5];
     double pressedAt[5];
     // Precision mode: held by a button, or toggled; once anchored, the
@@ -85,6 +93,7 @@ void resetGestures() {
     resetOneEuro(state.filter);
     state.clutchHeld = false;
     state.clutchToggled = false;
+    state.motionHeld = false;
     state.holding = false;
     for (int k = 0; k < 5; ++k) {
         state.previousRaw[k] = 0;
@@ -306,8 +315,42 @@ void resetMouseFeel() {
     resetGestures();
 }
 
+namespace {
+
+// The cursor was put at (x, y): shown, and kept among the last places.
+void remember(double seconds, float x, float y) {
+    state.shown = true;
+    state.shownX = x;
+    state.shownY = y;
+    state.placed[state.placedNext] = {seconds, x, y};
+    state.placedNext = (state.placedNext + 1) % 16;
+}
+
+// The cursor back where it was at `since` (the latest place at or before it),
+// when it has moved since.
+void putBack(double since) {
+    const FeelState::Placed* back = nullptr;
+    for (const FeelState::Placed& p : state.placed)
+        if (p.seconds > 0.0 && p.seconds <= since && (back == nullptr || p.seconds > back->seconds))
+            back = &p;
+    if (back == nullptr || !state.shown || (back->x == state.shownX && back->y == state.shownY))
+        return;
+    placeCursor(static_cast<int32_t>(back->x), static_cast<int32_t>(back->y));
+    state.shownX = back->x;
+    state.shownY = back->y;
+}
+
+} // namespace
+
+bool airMousePointing() {
+    return !state.pointingOff;
+}
+
 void resetMouseReference() {
     resetGestures();
+    for (FeelState::Placed& p : state.placed)
+        p = {};
+    state.placedNext = 0;
     state.referenced = false;
     state.shown = false;
     state.pointingOff = false;
@@ -334,14 +377,19 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
                        const MouseFeel& feel, const BridgeRequests& requests) {
     const bool asked = requests.recenter || requests.clutchToggle || requests.airMouseToggle ||
                        requests.precisionPress || requests.precisionRelease ||
-                       requests.precisionToggle || requests.dwellToggle;
+                       requests.precisionToggle || requests.dwellToggle || requests.holdStill;
     // A reference that a button's Recenter or precision mode left behind
     // keeps counting.
     if (mouseFeelOff(feel) && !asked && !state.clutchToggled && !state.pointingOff &&
         !state.referenced && !state.dwellToggled && !state.dwell.dragging && !state.precisionHeld &&
-        !state.precisionToggled) {
+        !state.precisionToggled && !state.motionHeld) {
         updateCursor(mouseOutput);
         injectButtons(buttons);
+        // Where the cursor went, for a hold that begins with the next
+        // sample: it stays there and moves on from there.
+        int32_t x = 0, y = 0;
+        if (cursorPosition(mouseOutput, &x, &y))
+            remember(seconds, static_cast<float>(x), static_cast<float>(y));
         return;
     }
     ButtonPlan plan = planButtons(buttons, seconds, feel);
@@ -352,6 +400,11 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         state.clutchToggled = !state.clutchToggled;
     }
     if (requests.airMouseToggle) state.pointingOff = !state.pointingOff;
+    // A gesture's or a flick's hold ends as the clutch's does, unless it
+    // gives the cursor back to where the device points.
+    if (state.motionHeld && !requests.holdStill && !requests.holdToAim) plan.clutchReleased = true;
+    const bool holdBegins = requests.holdStill && !state.motionHeld;
+    state.motionHeld = requests.holdStill;
     if (requests.precisionPress) state.precisionHeld = true;
     if (requests.precisionRelease) state.precisionHeld = false;
     if (requests.precisionToggle) state.precisionToggled = !state.precisionToggled;
@@ -410,7 +463,8 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
     } else if (state.holding && !(seconds < state.holdUntil)) {
         state.holding = false;
     }
-    const bool suspended = state.clutchHeld || state.clutchToggled || state.pointingOff;
+    const bool suspended =
+        state.clutchHeld || state.clutchToggled || state.pointingOff || state.motionHeld;
     const bool still = ((suspended || state.holding) && !plan.recenter) || state.pointingOff;
     float sx, sy;
     bool placed = projectUnlimited(direction, &sx, &sy);
@@ -439,6 +493,7 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         placed = !std::isnan(sx) && !std::isnan(sy);
     }
     const float aimX = sx, aimY = sy;
+    if (holdBegins && feel.mode != PointerMode::relative) putBack(requests.holdSince);
     if (feel.mode == PointerMode::relative) {
         // No screen limits the aimed point: the system keeps the cursor on
         // its screens. A recenter turns the aim, not the cursor; a cursor
@@ -454,6 +509,7 @@ void driveAirMouseWith(const MotionOutput& mouseOutput, const ButtonState& butto
         if (placed) limitToScreen(&sx, &sy);
         if (!still && placed) {
             placeCursor(static_cast<int32_t>(sx), static_cast<int32_t>(sy));
+            remember(seconds, sx, sy);
             state.aimX = aimX;
             state.aimY = aimY;
             state.shown = true;

@@ -68,6 +68,10 @@ void releaseMouseFeel();
 // Forgets the reference rotation as well (a new measurement run).
 void resetMouseReference();
 
+// Whether the cursor follows the device, or a button's AirMouse action has
+// stopped it (the flicks' airmouse-off).
+bool airMousePointing();
+
 // Hybrid mode: the overflow past the edges (px) by which the last sample
 // turned the reference, and whether there was any; for tolvane-decode.
 bool takeCentreDrag(float* x, float* y);

@@ -10,7 +10,8 @@
 constexpr uint32_t mouseEventLeftDown = 0x0002, mouseEventLeftUp = 0x0004,
                    mouseEventRightDown = 0x0008, mouseEventRightUp = 0x0010,
                    mouseEventMiddleDown = 0x0020, mouseEventMiddleUp = 0x0040,
-                   mouseEventWheel = 0x0800, mouseEventAbsolute = 0x8000;
+                   mouseEventWheel = 0x0800, mouseEventHWheel = 0x01000,
+                   mouseEventAbsolute = 0x8000;
 
 // Connects to the display, or makes the virtual device, where one is needed.
 // False when the pointer cannot act (no X display, no /dev/uinput); every

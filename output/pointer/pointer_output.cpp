@@ -5,6 +5,7 @@
 #include "output/pointer/air_mouse.h"
 #include "output/pointer/button_map.h"
 #include "output/pointer/held_input.h"
+#include "output/pointer/motion_commands.h"
 #include "output/pointer/mouse_feel.h"
 #include "output/pointer/pointer.h"
 #include "output/pointer/screen_choice.h"
@@ -20,6 +21,8 @@ constexpr double heldLapseSeconds = 1.0;
 
 // The buttons as the user mapped them; the worker's thread only.
 ButtonMap buttonMap{};
+// The gestures and the flicks (motion_commands.h); the worker's thread only.
+MotionCommands motionCommands{};
 // When the last accepted sample arrived (steady seconds); < 0: none yet.
 double lastFresh = -1.0;
 
@@ -30,7 +33,7 @@ bool mouseOn() {
 // The device is read for the pointer while the air mouse is on, or while a
 // button line (or the presenter preset) gives a button something to do.
 bool pointerReads() {
-    return mouseOn() || buttonMap.any;
+    return mouseOn() || buttonMap.any || motionCommandsRead(motionCommands);
 }
 
 double secondsOf(std::chrono::steady_clock::time_point t) {
@@ -42,6 +45,7 @@ double secondsOf(std::chrono::steady_clock::time_point t) {
 // is still down. untilLetGo: a device button still held acts again only once
 // it has been let go and pressed anew.
 void releaseHeld(bool untilLetGo) {
+    stopMotionCommands(motionCommands);
     releaseButtonMap(buttonMap);
     releaseMouseFeel();
     releaseAirMouseButtons(untilLetGo);
@@ -144,6 +148,7 @@ void beginMouse() {
     resetPreviousButtons();
     resetMouseFeel();
     loadButtonMap(buttonMap);
+    loadMotionCommands(motionCommands);
     lastFresh = -1.0;
     static bool lanSaid = false;
     const bool lan = settings.deviceMode.load() == devicePresetC && settings.lanEnabled.load() != 0;
@@ -154,13 +159,22 @@ void beginMouse() {
     lanSaid = lanSaid || (buttonMap.any && lan);
 }
 
+// The line's own quaternion, which the gestures and flicks read; a pass
+// made without its sample has the mouse window's.
+const float* lineQuaternion(const LinePass& pass) {
+    return pass.sample != nullptr ? pass.sample->value + 3 : pass.mouseOutput->quaternion;
+}
+
 // Without the air mouse, only what the mapped buttons send: keys, clicks
 // and the wheel; the bridge's own actions have no cursor to act on.
 void driveButtonsOnly(const LinePass& pass, double seconds) {
-    if (!buttonMap.any) return;
+    if (!buttonMap.any && !motionCommands.anyFlick) return;
     ButtonState ignored;
     BridgeRequests requests;
-    driveButtonMap(buttonMap, *pass.buttons, seconds, &ignored, &requests);
+    decideButtonMap(buttonMap, *pass.buttons, seconds, &ignored, &requests);
+    driveMotionCommands(motionCommands, buttonMap, *pass.buttons, lineQuaternion(pass), seconds,
+                        true);
+    sendButtonMap(buttonMap);
 }
 
 OutputOutcome driveMouse(const LinePass& pass) {
@@ -174,13 +188,18 @@ OutputOutcome driveMouse(const LinePass& pass) {
         driveButtonsOnly(pass, seconds);
         return {};
     }
-    if (!buttonMap.any) {
+    if (!buttonMap.any && !motionCommands.anyFlick) {
         driveAirMouse(*pass.mouseOutput, *pass.buttons, seconds, mouseFeelFromSettings());
         return {};
     }
     ButtonState forMouse;
     BridgeRequests requests;
     decideButtonMap(buttonMap, *pass.buttons, seconds, &forMouse, &requests);
+    const MotionHold hold = driveMotionCommands(motionCommands, buttonMap, *pass.buttons,
+                                                lineQuaternion(pass), seconds, !airMousePointing());
+    requests.holdStill = hold.still;
+    requests.holdToAim = hold.toAim;
+    requests.holdSince = hold.since;
     driveAirMouseWith(*pass.mouseOutput, forMouse, seconds, mouseFeelFromSettings(), requests);
     sendButtonMap(buttonMap);
     return {};
@@ -192,6 +211,10 @@ void releaseKeys() {
 }
 
 } // namespace
+
+FlickDirection takeFlickOfPass(int* events) {
+    return takeFlick(motionCommands, events);
+}
 
 const LineOutput pointerOutput = {
     .prepare = prepareMouse,

@@ -40,6 +40,9 @@ constexpr int64_t wheelDelta = 120;
 constexpr int64_t maxNotchesPerEvent = 8;
 int64_t wheelForward = 0;
 int64_t wheelBackward = 0;
+// The horizontal wheel the same way: to the right, to the left.
+int64_t wheelRight = 0;
+int64_t wheelLeft = 0;
 
 void emit(unsigned type, unsigned code, int value) {
     // Like SendInput's, a refused write is not looked at: the next sample
@@ -47,17 +50,20 @@ void emit(unsigned type, unsigned code, int value) {
     libevdev_uinput_write_event(device, type, code, value);
 }
 
-void wheel(int64_t amount) {
-    int64_t* collected = amount > 0 ? &wheelForward : &wheelBackward;
-    (amount > 0 ? wheelBackward : wheelForward) = 0;
+void wheel(int64_t amount, bool horizontal) {
+    int64_t& ahead = horizontal ? wheelRight : wheelForward;
+    int64_t& back = horizontal ? wheelLeft : wheelBackward;
+    int64_t* collected = amount > 0 ? &ahead : &back;
+    (amount > 0 ? back : ahead) = 0;
     int64_t step = amount > 0 ? amount : -amount;
     if (step > maxNotchesPerEvent * wheelDelta) step = maxNotchesPerEvent * wheelDelta;
     *collected += step;
     const int64_t notches = *collected / wheelDelta;
     *collected %= wheelDelta;
     const int sign = amount > 0 ? 1 : -1;
-    emit(EV_REL, REL_WHEEL_HI_RES, static_cast<int>(sign * step));
-    if (notches > 0) emit(EV_REL, REL_WHEEL, static_cast<int>(sign * notches));
+    emit(EV_REL, horizontal ? REL_HWHEEL_HI_RES : REL_WHEEL_HI_RES, static_cast<int>(sign * step));
+    if (notches > 0)
+        emit(EV_REL, horizontal ? REL_HWHEEL : REL_WHEEL, static_cast<int>(sign * notches));
 }
 
 } // namespace
@@ -93,6 +99,8 @@ bool openUinputPointer(int fd, int32_t width, int32_t height, bool relative) {
         libevdev_enable_event_code(description, EV_KEY, button, nullptr);
     libevdev_enable_event_code(description, EV_REL, REL_WHEEL, nullptr);
     libevdev_enable_event_code(description, EV_REL, REL_WHEEL_HI_RES, nullptr);
+    libevdev_enable_event_code(description, EV_REL, REL_HWHEEL, nullptr);
+    libevdev_enable_event_code(description, EV_REL, REL_HWHEEL_HI_RES, nullptr);
     const int made = libevdev_uinput_create_from_device(description, fd, &device);
     libevdev_free(description);
     if (made != 0) {
@@ -109,7 +117,7 @@ bool openUinputPointer(int fd, int32_t width, int32_t height, bool relative) {
     relativeDevice = relative;
     monitorList = MonitorList{};
     originX = originY = 0;
-    wheelForward = wheelBackward = 0;
+    wheelForward = wheelBackward = wheelRight = wheelLeft = 0;
     available = true;
     return true;
 }
@@ -180,7 +188,8 @@ void sendUinputMouseEvent(uint32_t flags, int32_t wheelData) {
     if (flags & mouseEventRightUp) emit(EV_KEY, BTN_RIGHT, 0);
     if (flags & mouseEventMiddleDown) emit(EV_KEY, BTN_MIDDLE, 1);
     if (flags & mouseEventMiddleUp) emit(EV_KEY, BTN_MIDDLE, 0);
-    if ((flags & mouseEventWheel) && wheelData != 0) wheel(wheelData);
+    if ((flags & mouseEventWheel) && wheelData != 0) wheel(wheelData, false);
+    if ((flags & mouseEventHWheel) && wheelData != 0) wheel(wheelData, true);
     emit(EV_SYN, SYN_REPORT, 0);
 }
 
@@ -204,6 +213,7 @@ constexpr unsigned keyCodes[keyIdCount - 1] = {
     KEY_ENTER, KEY_SPACE, KEY_ESC, KEY_TAB, KEY_BACKSPACE, KEY_DELETE, KEY_INSERT, KEY_DOT,
     KEY_COMMA,
     KEY_LEFTCTRL, KEY_LEFTSHIFT, KEY_LEFTALT, KEY_LEFTMETA,
+    KEY_VOLUMEUP, KEY_VOLUMEDOWN,
     // clang-format on
 };
 
@@ -222,7 +232,8 @@ bool openUinputKeys(int fd) {
     libevdev_set_id_bustype(description, BUS_VIRTUAL);
     // Every key before the device is made: a device's keys cannot change. The
     // whole main block and the navigation keys, wherever a layout puts a
-    // symbol (the 102nd key, the Japanese keys), but no power or media key.
+    // symbol (the 102nd key, the Japanese keys), and of the media keys only
+    // the volume's (the keys above include them).
     for (unsigned code : keyCodes)
         libevdev_enable_event_code(description, EV_KEY, code, nullptr);
     for (unsigned code = KEY_ESC; code <= KEY_RO; ++code)

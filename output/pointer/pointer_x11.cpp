@@ -57,6 +57,9 @@ constexpr int64_t wheelDelta = 120;
 constexpr int64_t maxNotchesPerEvent = 8;
 int64_t wheelForward = 0;
 int64_t wheelBackward = 0;
+// The horizontal wheel the same way: buttons 7 (right) and 6 (left).
+int64_t wheelRight = 0;
+int64_t wheelLeft = 0;
 
 // The keys by what they give in the server's keyboard map (key_layout.h):
 // the keymap is read at the first key and again after the server says it
@@ -243,7 +246,7 @@ bool openX11Pointer() {
     monitorWidth = rootWidth = screens.data->width_in_pixels;
     monitorHeight = rootHeight = screens.data->height_in_pixels;
     findPrimaryMonitor();
-    wheelForward = wheelBackward = 0;
+    wheelForward = wheelBackward = wheelRight = wheelLeft = 0;
     forgetKeymap();
     heldKeys = HeldKeys{};
     keyboardId = -1;
@@ -352,6 +355,13 @@ void sendX11MouseEvent(uint32_t flags, int32_t wheelData) {
     } else if ((flags & mouseEventWheel) && wheelData < 0) {
         wheelForward = 0;
         notches(5, &wheelBackward, -static_cast<int64_t>(wheelData));
+    }
+    if ((flags & mouseEventHWheel) && wheelData > 0) {
+        wheelLeft = 0;
+        notches(7, &wheelRight, wheelData);
+    } else if ((flags & mouseEventHWheel) && wheelData < 0) {
+        wheelRight = 0;
+        notches(6, &wheelLeft, -static_cast<int64_t>(wheelData));
     }
     send();
 }

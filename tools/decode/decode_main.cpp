@@ -420,7 +420,23 @@ void printPointerActions() {
     if (takeCentreDrag(&dragX, &dragY))
         std::printf(" | centre dragged %+.0f,%+.0f", static_cast<double>(dragX),
                     static_cast<double>(dragY));
-    if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
+    // A flick's events come last: " | flick right: key PageDown down, ...".
+    int flickEvents = 0;
+    const FlickDirection flick = takeFlickOfPass(&flickEvents);
+    const char* events = pointerActions.events;
+    if (flick == FlickDirection::none) {
+        if (pointerActions.eventsLength > 0) std::printf(" | %s", events);
+        return;
+    }
+    int entries = pointerActions.eventsLength > 0 ? 1 : 0;
+    for (const char* c = events; (c = std::strstr(c, ", ")) != nullptr; c += 2)
+        ++entries;
+    const char* own = events; // where the flick's events begin
+    for (int n = entries - flickEvents; n > 0; --n)
+        own = std::strstr(own, ", ") + 2;
+    const int before = static_cast<int>(own - events) - (own > events ? 2 : 0);
+    std::printf(" | %.*s%sflick %s%s%s", before, events, before > 0 ? ", " : "", flickName(flick),
+                *own != '\0' ? ": " : "", own);
 }
 
 // The input for the line search: first the bytes taken while looking for a
