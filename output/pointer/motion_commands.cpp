@@ -2,17 +2,26 @@
 
 #include "output/pointer/held_input.h"
 #include "output/pointer/pointer.h"
+#include "protocol/output_note.h"
 #include "settings/settings.h"
 
 namespace {
 
 constexpr int32_t wheelNotch = 120;
 
-void tap(KeyId key) {
-    if (sendHeldKey(key, true)) sendHeldKey(key, false);
+// A key the platform refuses is said once a cycle.
+void tap(MotionCommands& commands, KeyId key) {
+    if (sendHeldKey(key, true)) {
+        sendHeldKey(key, false);
+        return;
+    }
+    if (!commands.keySaid)
+        sayNote("keys", NoteLevel::problem, "the key %s cannot be sent here: Volume does nothing",
+                keyName(key));
+    commands.keySaid = true;
 }
 
-void sendGesture(const GestureStep& step) {
+void sendGesture(MotionCommands& commands, const GestureStep& step) {
     if (step.wheel != 0) {
         if (step.withCtrl) sendHeldKey(KeyId::ctrl, true);
         sendHeldMouseEvent(mouseEventWheel, step.wheel * wheelNotch);
@@ -20,9 +29,9 @@ void sendGesture(const GestureStep& step) {
     }
     if (step.hWheel != 0) sendHeldMouseEvent(mouseEventHWheel, step.hWheel * wheelNotch);
     for (int32_t n = 0; n < step.volume; ++n)
-        tap(KeyId::volumeUp);
+        tap(commands, KeyId::volumeUp);
     for (int32_t n = 0; n > step.volume; --n)
-        tap(KeyId::volumeDown);
+        tap(commands, KeyId::volumeDown);
 }
 
 bool flicksAct(const MotionCommands& commands, const ButtonState& buttons, bool airMouseOff) {
@@ -94,7 +103,7 @@ MotionHold driveMotionCommands(MotionCommands& commands, ButtonMap& map, const B
         if (!pressed) {
             track.lastSeconds = seconds;
         } else if (usable) {
-            sendGesture(stepGesture(track, commands.rules, q, seconds));
+            sendGesture(commands, stepGesture(track, commands.rules, q, seconds));
         }
     }
 

@@ -25,6 +25,7 @@ struct MotionCommands {
     FlickTrack flick;
     bool holding = false;        // the cursor was held still last sample
     bool holdingGesture = false; // ... by a gesture
+    bool keySaid = false;        // a volume key the platform refused was said
     // For the decoder: the last flick and how many events its action sent.
     FlickDirection lastFlick = FlickDirection::none;
     int lastFlickEvents = 0;
