@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <vector>
 
+#include "output/pointer/air_mouse.h"
 #include "output/pointer/gestures.h"
+#include "output/pointer/pointer.h"
+#include "output/pointer/pointer_output.h"
+#include "protocol/line_step.h"
+#include "settings/settings.h"
+#include "tests/support/recording_pointer.h"
 
 namespace {
 
@@ -226,3 +234,106 @@ TEST(Gestures, TurnBetweenReadsTheHandsAxes) {
 }
 
 } // namespace
+
+namespace {
+
+// What the air mouse's output sent for a run of lines at 100 a second: the
+// device's buttons and its turn per line; counts of places, wheel notches
+// and PageDown keys, and whether the cursor was placed after the first line.
+struct OutputRun {
+    int places = 0, placesAfterFirst = 0, notches = 0, keys = 0;
+};
+
+struct OutputLeg {
+    int lines;
+    Axis axis;
+    double degreesPerLine;
+    const char* buttons;
+};
+
+OutputRun runOutput(const std::vector<OutputLeg>& legs) {
+    pointerOutput.prepare();
+    pointerOutput.begin();
+    OutputRun run;
+    double angle[3] = {0, 0, 0};
+    int n = 0;
+    for (const OutputLeg& leg : legs)
+        for (int i = 0; i < leg.lines; ++i, ++n) {
+            angle[leg.axis] += leg.degreesPerLine;
+            double q[4];
+            turned(leg.axis, angle[leg.axis], q);
+            Sample sample{{0, 0, 1, static_cast<float>(q[0]), static_cast<float>(q[1]),
+                           static_cast<float>(q[2]), static_cast<float>(q[3])}};
+            const MotionOutput mouse{
+                {0, 0, 0}, {sample.value[3], sample.value[4], sample.value[5], sample.value[6]}};
+            ButtonState b{};
+            for (int k = 0; k < buttonCount; ++k)
+                b.button[k] = leg.buttons[k] - '0';
+            LinePass p;
+            p.accepted = true;
+            p.received = std::chrono::steady_clock::time_point(
+                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                    std::chrono::duration<double>(n / 100.0)));
+            p.mouseOutput = &mouse;
+            p.buttons = &b;
+            p.sample = &sample;
+            clearPointerCalls();
+            pointerOutput.pass(p);
+            PointerCall calls[64];
+            const int count = std::min(copyPointerCalls(calls, 64), 64);
+            for (int c = 0; c < count; ++c) {
+                if (calls[c].kind == PointerCall::place) {
+                    ++run.places;
+                    if (n > 0) ++run.placesAfterFirst;
+                }
+                if (calls[c].kind == PointerCall::event && (calls[c].flags & mouseEventWheel))
+                    run.notches += calls[c].wheelData / 120;
+                if (calls[c].kind == PointerCall::key && calls[c].y == 1 &&
+                    calls[c].x == static_cast<int>(KeyId::pageDown))
+                    ++run.keys;
+            }
+        }
+    pointerOutput.finish();
+    return run;
+}
+
+} // namespace
+
+// The gestures and flicks in the air mouse's output: the cursor holds while a
+// gesture button is held, the wheel stops at the release, and flickWhen
+// chooses when a flick sends its key.
+TEST(MotionCommands, OutputHoldsTheCursorAndFlicksWhenAsked) {
+    setDefaults();
+    screenWidth = 1920;
+    screenHeight = 1080;
+    settings.mouseAveraging = 1;
+    setButtonLine(0, "Scroll");
+    setFlickLine(1, "PageDown");
+    const std::vector<OutputLeg> scroll = {{1, pitchUp, 0, "00000"},
+                                           {1, pitchUp, 0, "10000"},
+                                           {50, pitchUp, 13.0 / 50, "10000"},
+                                           {50, pitchUp, 0, "10000"},
+                                           {20, pitchUp, 0, "00000"}};
+    const std::vector<OutputLeg> flick = {
+        {20, yawRight, 0, "00000"}, {10, yawRight, 3, "00000"}, {20, yawRight, 0, "00000"}};
+    const std::vector<OutputLeg> heldFlick = {
+        {20, yawRight, 0, "00001"}, {10, yawRight, 3, "00001"}, {20, yawRight, 0, "00001"}};
+
+    OutputRun run = runOutput(scroll);
+    EXPECT_EQ(run.places, 1 + 20 - 2); // the first line; after the release and its bounce
+    EXPECT_GE(run.notches, 5);
+    EXPECT_LE(run.notches, 8);
+
+    EXPECT_EQ(runOutput(flick).keys, 0); // airmouse-off, and the air mouse points
+    settings.mouseEnabled = 0;
+    EXPECT_EQ(runOutput(flick).keys, 1);
+    settings.mouseEnabled = 1;
+    settings.flickWhen = flickWhenAlways;
+    run = runOutput(flick);
+    EXPECT_EQ(run.keys, 1);
+    settings.flickWhen = 4; // held:4
+    EXPECT_EQ(runOutput(flick).keys, 0);
+    setButtonLine(4, "press:Clutch");
+    EXPECT_EQ(runOutput(heldFlick).keys, 1);
+    setDefaults();
+}
