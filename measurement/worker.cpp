@@ -10,7 +10,7 @@
 #include "measurement/output_list.h"
 #include "motion/averaging.h"
 #include "output/lan/lan_server.h"
-#include "output/pointer/mouse_feel.h"
+#include "output/hand/mouse_feel.h"
 #include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"

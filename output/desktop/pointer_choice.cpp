@@ -1,4 +1,4 @@
-#include "output/pointer/pointer_choice.h"
+#include "output/desktop/pointer_choice.h"
 
 #include <cerrno>
 #include <cstring>

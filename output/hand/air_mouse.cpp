@@ -1,9 +1,9 @@
-#include "output/pointer/air_mouse.h"
+#include "output/hand/air_mouse.h"
 
 #include <cmath>
 
-#include "output/pointer/held_input.h"
-#include "output/pointer/pointer.h"
+#include "output/hand/held_input.h"
+#include "output/desktop/pointer.h"
 #include "settings/settings.h"
 
 std::atomic<int32_t> screenWidth{0};

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/screen_choice.h"
 
 // One output as the compositor announces it (wl_output): its place in the
 // desktop in logical pixels, its current mode in the panel's own pixels, the

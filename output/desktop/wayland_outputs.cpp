@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "output/pointer/screen_geometry.h"
+#include "output/desktop/screen_geometry.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/screen_choice.h"
 
 #include <algorithm>
 

@@ -1,11 +1,11 @@
-#include "output/pointer/mouse_feel.h"
+#include "output/hand/mouse_feel.h"
 
 #include <cmath>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/held_input.h"
-#include "output/pointer/one_euro.h"
-#include "output/pointer/pointer.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/held_input.h"
+#include "output/hand/one_euro.h"
+#include "output/desktop/pointer.h"
 #include "protocol/output_note.h"
 
 namespace {

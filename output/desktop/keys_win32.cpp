@@ -6,8 +6,8 @@
 // it is a shifted key, and B as "b" wherever the layout puts it. Virtual keys
 // rather than KEYEVENTF_UNICODE, since a slide program's shortcuts listen
 // for keys, not characters alone.
-#include "output/pointer/held_keys.h"
-#include "output/pointer/keys.h"
+#include "output/desktop/held_keys.h"
+#include "output/desktop/keys.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "output/pointer/press_kinds.h"
+#include "output/hand/press_kinds.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "output/pointer/key_layout.h"
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_backends.h"
-#include "output/pointer/pointer_choice.h"
-#include "output/pointer/screen_geometry.h"
+#include "output/desktop/key_layout.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/pointer_backends.h"
+#include "output/desktop/pointer_choice.h"
+#include "output/desktop/screen_geometry.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"

@@ -8,8 +8,8 @@
 
 #include "device/device_line.h"
 #include "motion/orientation.h"
-#include "output/pointer/button_map.h"
-#include "output/pointer/dwell.h"
+#include "output/hand/button_map.h"
+#include "output/hand/dwell.h"
 #include "settings/settings.h"
 
 // The 1-euro filter's defaults, chosen with bench/air_mouse_feel (the

@@ -1,4 +1,4 @@
-#include "output/pointer/key_layout.h"
+#include "output/desktop/key_layout.h"
 
 #include <xkbcommon/xkbcommon-keysyms.h>
 

@@ -1,4 +1,4 @@
-#include "output/pointer/one_euro.h"
+#include "output/hand/one_euro.h"
 
 #include <cmath>
 

@@ -1,13 +1,13 @@
 // Windows pointer: the cursor call and one injected mouse record per event.
 // The cursor is placed in virtual-screen coordinates, where monitors left of
 // or above the primary one have negative places.
-#include "output/pointer/pointer.h"
+#include "output/desktop/pointer.h"
 
 #include <windows.h>
 
 #include <atomic>
 
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/screen_choice.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "device/device_line.h"
-#include "output/pointer/press_kinds.h"
+#include "output/hand/press_kinds.h"
 #include "settings/button_actions.h"
 
 // What a sample's actions ask of the air mouse itself.

@@ -1,4 +1,4 @@
-#include "output/pointer/dwell.h"
+#include "output/hand/dwell.h"
 
 namespace {
 

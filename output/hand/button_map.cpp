@@ -1,7 +1,7 @@
-#include "output/pointer/button_map.h"
+#include "output/hand/button_map.h"
 
-#include "output/pointer/held_input.h"
-#include "output/pointer/pointer.h"
+#include "output/hand/held_input.h"
+#include "output/desktop/pointer.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 

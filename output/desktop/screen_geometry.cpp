@@ -1,4 +1,4 @@
-#include "output/pointer/screen_geometry.h"
+#include "output/desktop/screen_geometry.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "output/pointer/held_keys.h"
+#include "output/desktop/held_keys.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "output/pointer/held_input.h"
+#include "output/hand/held_input.h"
 
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
 #include "settings/settings.h"
 
 namespace {

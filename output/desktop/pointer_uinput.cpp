@@ -13,9 +13,9 @@
 #include <atomic>
 #include <cerrno>
 
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_backends.h"
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/pointer_backends.h"
+#include "output/desktop/screen_choice.h"
 #include "text/number_text.h"
 
 namespace {

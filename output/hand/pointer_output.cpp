@@ -1,13 +1,13 @@
-#include "output/pointer/pointer_output.h"
+#include "output/hand/pointer_output.h"
 
 #include <chrono>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/button_map.h"
-#include "output/pointer/held_input.h"
-#include "output/pointer/mouse_feel.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/screen_choice.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/button_map.h"
+#include "output/hand/held_input.h"
+#include "output/hand/mouse_feel.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/screen_choice.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 

@@ -9,7 +9,7 @@
 
 #include <xkbcommon/xkbcommon.h>
 
-#include "output/pointer/held_keys.h"
+#include "output/desktop/held_keys.h"
 
 // The keysym a key name stands for (0 for none).
 xkb_keysym_t keySymbol(KeyId key);

@@ -9,8 +9,8 @@
 // process, and nothing process-wide has to be changed to prevent it.
 // Requests are flushed, never waited for, so a slow server does not hold up
 // the measurement worker.
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_backends.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/pointer_backends.h"
 
 #include <xcb/randr.h>
 #include <xcb/xcb.h>
@@ -29,8 +29,8 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "output/pointer/key_layout.h"
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/key_layout.h"
+#include "output/desktop/screen_choice.h"
 
 namespace {
 
