@@ -19,8 +19,6 @@ namespace {
 
 constexpr auto retryPause = std::chrono::milliseconds(3000);
 constexpr auto runPause = std::chrono::milliseconds(100);
-// How long a quiet LAN client may leave the user's buttons held down.
-constexpr int heldLapseMs = 1000;
 
 // Recorded worker; touched only by the thread that runs the shell's commands.
 std::thread workerThread;

@@ -13,10 +13,9 @@
 
 namespace {
 
-// A button or key held this long without a fresh sample is let go: a LAN
-// client that stopped asking, or a device that sends only lines it refuses,
-// must not keep the user's buttons down.
-constexpr double heldLapseSeconds = 1.0;
+// Samples that stop coming (measured on their own times, so that a capture
+// decodes as the bridge ran) let go of what is held.
+constexpr double heldLapseSeconds = heldLapseMs / 1000.0;
 
 // The buttons as the user mapped them; the worker's thread only.
 ButtonMap buttonMap{};
@@ -46,10 +45,6 @@ void releaseHeld(bool untilLetGo) {
     releaseMouseFeel();
     releaseAirMouseButtons(untilLetGo);
     releaseHeldInput();
-}
-
-bool holdsInput() {
-    return inputHeld();
 }
 
 // No fresh sample for heldLapseSeconds while something is down.
@@ -198,7 +193,7 @@ const LineOutput pointerOutput = {
     .readsUnasked = pointerReads,
     .begin = beginMouse,
     .pass = driveMouse,
-    .holding = holdsInput,
+    .holding = inputHeld,
     .lapse = lapseHeld,
     .restart = releaseKeys,
     .finish = releaseKeys,
