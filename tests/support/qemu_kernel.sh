@@ -65,20 +65,30 @@ qemu_kernel_fetch() {
         kernel_failure="apt-get download $package failed"
         return 1
     fi
-    local patterns=('./boot/vmlinuz-*') name
-    for name in $(printf '%s\n' "${names[@]}" | sort -u); do
-        patterns+=("./lib/modules/*/$name")
-    done
+    local patterns=('./boot/vmlinuz-*') unique name found out
+    unique=$(printf '%s\n' "${names[@]}" | sort -u)
+    # Under /lib or /usr/lib, plain or compressed (.ko.xz, .ko.zst).
+    for name in $unique; do patterns+=("./*modules/*/$name" "./*modules/*/$name.*"); done
     dpkg-deb --fsys-tarfile "$download"/*.deb |
         tar -x -C "$download" --wildcards "${patterns[@]}" 2>/dev/null || true
-    for name in "$@"; do
-        if [ -z "$(find "$download/lib" -name "$name" 2>/dev/null | head -n 1)" ]; then
+    mkdir "$download/out"
+    for name in $unique; do
+        found=$(find "$download" -path '*modules/*' \( -name "$name" -o -name "$name.xz" \
+            -o -name "$name.zst" \) 2>/dev/null | head -n 1)
+        out=$download/out/$name
+        case "$found" in
+        *.xz) xz -dc "$found" >"$out" 2>/dev/null || rm -f "$out" ;;
+        *.zst) zstd -dcq "$found" >"$out" 2>/dev/null || rm -f "$out" ;;
+        ?*) mv "$found" "$out" ;;
+        esac
+        # One the package no longer has (kept by an earlier test) stays as it was.
+        if [ ! -f "$out" ] && printf '%s\n' "$@" | grep -qxF "$name"; then
             rm -rf "$download"
-            kernel_failure="$package has no $name (the driver is not built as a module)"
+            kernel_failure="$package has no $name that can be used here (not built as a module, or compressed and xz or zstd is missing)"
             return 1
         fi
     done
-    find "$download/lib" -name '*.ko' -exec mv -f {} "$cache/" \;
+    mv -f "$download"/out/*.ko "$cache/"
     mv -f "$download"/boot/vmlinuz-* "$cache/vmlinuz"
     echo "$package" >"$cache/package"
     rm -rf "$download"
