@@ -79,6 +79,7 @@ mkdir -p "$root/bin" "$root/lib" "$root/lib64" "$root/proc" "$root/sys" "$root/d
 cp "$busybox" "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
 for module in $modules; do cp "$kernel_modules/$module" "$root/"; done
+echo "$modules" >"$root/modules"
 # The programs as they are built, with the libraries they were linked to.
 cp "$headless" "$root/bin/tolvane-headless"
 cp "$config" "$root/bin/tolvane-config"
@@ -105,16 +106,20 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 echo REPLUG-GUEST-START
-for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
-    insmod "/$module.ko" || echo "REPLUG-FAIL insmod $module"
+for module in $(cat /modules); do
+    insmod "/$module" || echo "REPLUG-FAIL insmod $module"
 done
-timeout 150 sh /replug.sh || echo "REPLUG-FAIL the guest's steps did not end within 150 s"
+timeout 150 sh /replug.sh
+status=$?
+[ $status -eq 0 ] || [ -f /tmp/failed ] ||
+    echo "REPLUG-FAIL the guest's steps ended with status $status (not within 150 s?)"
 echo "REPLUG-GUEST-END"
 poweroff -f
 EOF
 cat >"$root/replug.sh" <<'EOF'
 fail() {
     echo "REPLUG-FAIL $*"
+    : >/tmp/failed
     exit 1
 }
 # The adapter's tty as the kernel names it now ("" while there is none).
@@ -140,8 +145,15 @@ wait_until() {
 }
 present() { [ -n "$(adapter)" ]; }
 gone() { [ -z "$(adapter)" ]; }
-# Values flow when the capture grew by at least three lines since $since.
-flowing() { [ "$(captured)" -gt $((since + 300)) ]; }
+opened() { [ -n "$(adapter)" ] && [ "$(held)" = "/dev/$(adapter)" ]; }
+# Values flow again once the bridge holds the adapter as it is now and the
+# capture has grown by three lines or so since: lines read before the pull
+# that the recorder writes late do not count.
+flowing_again() {
+    wait_until 300 opened || return 1
+    since=$(captured)
+    wait_until 100 eval '[ "$(captured)" -gt $((since + 300)) ]'
+}
 released() { [ -z "$(held)" ]; }
 
 wait_until 300 present || fail "no ttyUSB appeared within 30 s of loading ftdi_sio"
@@ -154,19 +166,17 @@ while IFS= read -r line; do echo "bridge: $line"; done </tmp/bridge.out &
 cd /tmp
 /bin/tolvane-headless --config /tolv.conf --record /tmp/capture >/tmp/bridge.out 2>&1 &
 bridge=$!
-since=0
-wait_until 300 flowing || fail "no values within 30 s of the bridge's start"
+flowing_again || fail "no values within 40 s of the bridge's start"
 echo "REPLUG-FLOWING 0 $(held)"
 
 # 1. Pulled, and plugged in again once the bridge has let go of it.
 echo "REPLUG-PULL 1"
 wait_until 300 gone || fail "the adapter's tty did not go within 30 s of the pull"
 wait_until 300 released || fail "the bridge still holds $(held) 30 s after the pull"
-since=$(captured)
 echo "REPLUG-PLUG 1"
 wait_until 300 present || fail "no ttyUSB appeared within 30 s of the plug"
 echo "REPLUG-NAME after-1 /dev/$(adapter)"
-wait_until 300 flowing || fail "no values within 30 s of the plug"
+flowing_again || fail "no values within 40 s of the plug"
 echo "REPLUG-FLOWING 1 $(held)"
 
 # 2. Pulled and plugged in again while the bridge still holds the old name.
@@ -174,12 +184,11 @@ kill -STOP $bridge
 echo "REPLUG-PULL 2"
 wait_until 300 gone || fail "the adapter's tty did not go within 30 s of the pull"
 echo "REPLUG-HELD $(held)"
-since=$(captured)
 echo "REPLUG-PLUG 2"
 wait_until 300 present || fail "no ttyUSB appeared within 30 s of the plug"
 echo "REPLUG-NAME after-2 /dev/$(adapter)"
 kill -CONT $bridge
-wait_until 300 flowing || fail "no values within 30 s of the plug"
+flowing_again || fail "no values within 40 s of the plug"
 echo "REPLUG-FLOWING 2 $(held)"
 kill -TERM $bridge
 wait $bridge
@@ -216,21 +225,26 @@ exec {monitor}<>"$work/monitor.in"
 
 now() { date +%s.%N; }
 seconds_since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
-# The guest's lines, without carriage returns and escape sequences.
-guest_lines() {
-    sed -e 's/\x1bc//g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' "$work/console" 2>/dev/null
+# The guest's lines so far into $work/guest, without carriage returns and
+# escape sequences. Read from the file: a pipe into "grep -q" may end its
+# writer early, which pipefail would take for a failure.
+read_guest() {
+    sed -e 's/\x1bc//g' -e 's/\x1b\[[0-9;?]*[A-Za-z]//g' -e 's/\r//g' "$work/console" \
+        >"$work/guest" 2>/dev/null || true
 }
 show_guest() {
-    guest_lines | sed -n '/REPLUG-GUEST-START/,$p' | grep -v '^$' || true
+    read_guest
+    sed -n '/REPLUG-GUEST-START/,$p' "$work/guest" | grep -v '^$' || true
 }
 # await SECONDS WHAT: waits for a guest line beginning with WHAT.
 await() {
     local limit=$1 what=$2 n=0
-    while ! guest_lines | grep -q "^$what"; do
-        if guest_lines | grep -q '^REPLUG-FAIL' || ! kill -0 "$qemu_pid" 2>/dev/null; then
+    until read_guest && grep -q "^$what" "$work/guest"; do
+        if grep -q '^REPLUG-FAIL' "$work/guest" || ! kill -0 "$qemu_pid" 2>/dev/null; then
             show_guest
             tail -n 5 "$work/qemu.out"
-            die "the guest stopped before \"$what\": $(guest_lines | grep '^REPLUG-FAIL' || echo 'qemu ended')"
+            grep -q '^REPLUG-FAIL' "$work/guest" && die "the guest stopped before \"$what\""
+            die "qemu ended before \"$what\""
         fi
         if [ $n -ge $((limit * 20)) ]; then
             show_guest
@@ -263,9 +277,11 @@ qemu_pid=
 
 show_guest
 echo "qemu ran $(seconds_since "$start") s"
-name() { guest_lines | grep "^REPLUG-NAME $1 " | head -n 1 | cut -d' ' -f3; }
-before=$(name first) after1=$(name after-1) after2=$(name after-2)
-held=$(guest_lines | grep '^REPLUG-HELD' | cut -d' ' -f2-)
+name() { awk -v key="$1" '$1 == "REPLUG-NAME" && $2 == key { print $3; exit }' "$work/guest"; }
+before=$(name first)
+after1=$(name after-1)
+after2=$(name after-2)
+held=$(awk '$1 == "REPLUG-HELD" { $1 = ""; print substr($0, 2); exit }' "$work/guest")
 echo "replug 1 (the old name let go): $before -> $after1, values again ${times[1]} s after the plug"
 echo "replug 2 (the old name held: $held): $before -> $after2, values again ${times[2]} s after the plug"
 for round in 1 2; do
@@ -273,6 +289,6 @@ for round in 1 2; do
         die "replug $round: the values took ${times[round]} s to flow again (at most $flow_seconds s)"
 done
 [ "$after2" != "$before" ] || die "the kernel gave the held name $before again: the replug proved nothing"
-guest_lines | grep -q '^REPLUG-FLOWING 2 /dev/'"${after2#/dev/}" ||
+grep -q "^REPLUG-FLOWING 2 $after2" "$work/guest" ||
     die "the bridge does not read from $after2 after the second replug"
 echo "PASSED"
