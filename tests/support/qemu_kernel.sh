@@ -16,9 +16,11 @@
 qemu_kernel() {
     local cache=$1
     shift
+    local lock
     kernel_failure=
     # The build tree may belong to someone else (a test run as another user).
-    if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
+    if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ] ||
+        { [ -e "$cache/lock" ] && [ ! -w "$cache/lock" ]; }; then
         cache=${TMPDIR:-/tmp}/tolvane-qemu-kernel-$(id -u)
         mkdir -p "$cache" || { kernel_failure="cannot make $cache"; return 1; }
     fi
@@ -26,10 +28,10 @@ qemu_kernel() {
     kernel_image=$cache/vmlinuz
     kernel_modules=$cache
     # Two tests fetching at once would unpack over each other.
-    exec {lock}>"$cache/lock"
-    if ! flock -w 300 "$lock"; then
+    exec {lock}>>"$cache/lock" || { kernel_failure="cannot open $cache/lock"; return 1; }
+    if ! flock -w 120 "$lock"; then
         exec {lock}>&-
-        kernel_failure="another test has held $cache/lock for 300 s"
+        kernel_failure="another test has held $cache/lock for 120 s"
         return 1
     fi
     local wanted=("$@") missing=0 module
