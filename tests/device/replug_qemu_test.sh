@@ -6,8 +6,9 @@
 # bridge in the guest with comDevice=usb:0403:6001. Then the adapter is pulled
 # and plugged in again through qemu's monitor, twice:
 #   1. after the bridge has let go of it: the kernel gives the old name again;
-#   2. while the bridge still holds the old name (it is stopped across the
-#      unplug, as a busy bridge would be): the new one is /dev/ttyUSB1.
+#   2. while the bridge still holds the old name (it is stopped, SIGSTOP,
+#      from before the pull until the adapter is back, so that it cannot let
+#      go of it first): the kernel names the new one /dev/ttyUSB1.
 # Each time the values must flow again within 10 s of the plug. The log shows
 # the device names before and after and the time from the plug to the first
 # value again.
@@ -30,7 +31,7 @@ cache=${4:?$usage}
 # The whole run, and each wait within it (a boot under emulation is the longest).
 qemu_seconds=240
 boot_seconds=120
-step_seconds=30
+step_seconds=45
 flow_seconds=10
 
 skip() {
@@ -243,6 +244,7 @@ await() {
         if grep -q '^REPLUG-FAIL' "$work/guest" || ! kill -0 "$qemu_pid" 2>/dev/null; then
             show_guest
             tail -n 5 "$work/qemu.out"
+            grep -i error "$work/monitor.log" || true
             grep -q '^REPLUG-FAIL' "$work/guest" && die "the guest stopped before \"$what\""
             die "qemu ended before \"$what\""
         fi
@@ -291,4 +293,5 @@ done
 [ "$after2" != "$before" ] || die "the kernel gave the held name $before again: the replug proved nothing"
 grep -q "^REPLUG-FLOWING 2 $after2" "$work/guest" ||
     die "the bridge does not read from $after2 after the second replug"
+grep -q '^REPLUG-BRIDGE-EXIT 0' "$work/guest" || die "the bridge did not end cleanly on SIGTERM"
 echo "PASSED"
