@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "net/socket_layer.h"
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/pointer.h"
+#include "output/hand/air_mouse.h"
+#include "output/desktop/pointer.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 

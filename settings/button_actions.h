@@ -46,7 +46,7 @@ enum class MouseAction : uint8_t { left, right, middle, wheelUp, wheelDown };
 
 // Motion as commands: while the button is held, the device's turn since the
 // press drives the wheel (pitch), the horizontal wheel (yaw), the zoom (Ctrl
-// with the wheel, pitch) or the volume (roll); output/pointer/gestures.h.
+// with the wheel, pitch) or the volume (roll); output/hand/gestures.h.
 enum class GestureAction : uint8_t { scroll, hScroll, zoom, volume };
 
 enum class ActionKind : uint8_t { none, key, mouse, bridge, gesture };

@@ -100,7 +100,7 @@ struct Settings {
     // The device by what it is, instead of comPort; "" uses comPort. Use
     // getComDevice/setComDevice (com_device.h says the forms).
     char comDevice[comDeviceSize];
-    // Motion as commands (output/pointer/gestures.h): the gestures' dead zone
+    // Motion as commands (output/hand/gestures.h): the gestures' dead zone
     // and rates, the flicks' lines (left, right, up, down; use
     // getFlickLine/setFlickLine), speed, time and when they act.
     std::atomic<float> gestureDeadZone; // degrees

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <vector>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/gestures.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_output.h"
+#include "output/desktop/pointer.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/gestures.h"
+#include "output/hand/pointer_output.h"
 #include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "tests/support/recording_pointer.h"

@@ -2,8 +2,8 @@
 // air mouse did for the current device line, so that it can be printed.
 #include "tools/decode/printed_pointer.h"
 
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
 #include "text/number_text.h"
 
 PointerActions pointerActions;
