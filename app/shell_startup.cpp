@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "net/socket_layer.h"
+#include "output/desktop/pointer.h"
+#include "output/hand/air_mouse.h"
 #include "output/overlay/overlay_output.h"
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/pointer.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 

@@ -21,11 +21,11 @@
 #include "device/device_line.h"
 #include "motion/averaging.h"
 #include "motion/orientation.h"
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/keys.h"
-#include "output/pointer/mouse_feel.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_output.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/mouse_feel.h"
+#include "output/hand/pointer_output.h"
 #include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "text/command_line.h"
@@ -34,7 +34,9 @@
 // The pointer backend of this program: it keeps the last position.
 namespace {
 int32_t cursorX = 0, cursorY = 0;
-long leftDowns = 0; // the dwell's clicks
+long leftDowns = 0;  // the dwell's clicks
+long wheelUnits = 0; // the gestures' wheel, in 1/120 notches
+long keyDowns = 0;   // the flicks' keys
 } // namespace
 
 bool openPointer() {
@@ -59,10 +61,12 @@ void moveCursorBy(int32_t dx, int32_t dy) {
     cursorX += dx;
     cursorY += dy;
 }
-void sendMouseEvent(uint32_t flags, int32_t) {
+void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     if ((flags & mouseEventLeftDown) != 0) ++leftDowns;
+    if ((flags & mouseEventWheel) != 0) wheelUnits += wheelData;
 }
-bool sendKey(KeyId, bool) {
+bool sendKey(KeyId, bool down) {
+    if (down) ++keyDowns;
     return true;
 }
 
@@ -81,7 +85,12 @@ const char usage[] =
     "divided by X, default 4) against without, and for the dwell click (left, a\n"
     "rest of MS ms within PX px, defaults 1000 and 8) the false clicks a minute\n"
     "while the hand wanders without stopping at 0.25 to 2 degrees a second, and\n"
-    "the time from the end of a sudden 5 degree turn to the click.\n"
+    "the time from the end of a sudden 5 degree turn to the click. Last, motion\n"
+    "as commands with their default settings: the wheel's notches a second while\n"
+    "a Scroll button is held on a tilt of 20 degrees for 1 s against scrollRate,\n"
+    "the flicks a minute while a hand wanders and while it points about at a\n"
+    "normal speed, and how many flicks of 300 degrees a second for 100 ms are\n"
+    "taken.\n"
     "\n"
     "Example:\n"
     "  air_mouse_feel --seeds 50 --min-cutoff 0.5 --beta 20\n";
@@ -311,6 +320,104 @@ double secondsToClick(double sigma, uint32_t seed) {
     return -1.0;
 }
 
+// The device turned `pitch` up and `yaw` to the right (degrees), with tremor.
+void gestureLine(char* line, double pitch, double yaw, std::mt19937& random,
+                 std::normal_distribution<double>& noise, double sigma, const char* buttons) {
+    const Quaternion truth =
+        multiply(smallRotation(pitch * pi / 180.0, 0, 0), smallRotation(0, -yaw * pi / 180.0, 0));
+    deviceLine(line, multiply(tremor(random, noise, sigma), truth), buttons);
+}
+
+// Notches a second while button 4 (Scroll) is held on a tilt of 20 degrees:
+// the tilt is reached in 0.1 s after the press, and the notches are counted
+// over the next second.
+double scrollNotchesPerSecond(double sigma, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    Feed feed("Scroll");
+    char line[deviceLineBufferSize];
+    const int press = static_cast<int>(rate), tilted = press + static_cast<int>(rate / 10);
+    const int end = tilted + static_cast<int>(rate);
+    long counted = 0;
+    for (int n = 0; n < end; ++n) {
+        const double pitch = n < press     ? 0.0
+                             : n >= tilted ? 20.0
+                                           : 20.0 * (n - press) / (tilted - press);
+        gestureLine(line, pitch, 0.0, random, noise, sigma, n < press ? "00000" : "00001");
+        const long before = wheelUnits;
+        feed.pass(line, n);
+        if (n >= tilted) counted += wheelUnits - before;
+    }
+    return static_cast<double>(counted) / 120.0;
+}
+
+// Flicks (keys sent) while the hand wanders at `speed` degrees a second as
+// the dwell's run does, or, with speed 0, while it points about: a new
+// target every 0.3 to 1.5 s, up to 30 degrees away, reached at 20 to 80
+// degrees a second on average along a smooth (minimum-jerk) path.
+long handFlicks(double speed, double sigma, uint32_t seed, double seconds) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    Feed feed("");
+    double yaw = 0.0, pitch = 0.0, heading = 0.0;
+    double fromYaw = 0, fromPitch = 0, toYaw = 0, toPitch = 0, start = 0, duration = 0, next = 0;
+    char line[deviceLineBufferSize];
+    const long before = keyDowns;
+    const int total = static_cast<int>(seconds * rate);
+    for (int n = 0; n < total; ++n) {
+        const double t = n / rate;
+        if (speed > 0.0) {
+            heading += noise(random) / std::sqrt(rate);
+            if (std::fabs(yaw) > 15.0 || std::fabs(pitch) > 10.0)
+                heading = std::atan2(-pitch, -yaw) + noise(random) * 0.3;
+            yaw += speed * std::cos(heading) / rate;
+            pitch += speed * std::sin(heading) / rate;
+        } else {
+            if (t >= next) {
+                fromYaw = yaw;
+                fromPitch = pitch;
+                toYaw = std::clamp(yaw + (uniform(random) * 2 - 1) * 30.0, -30.0, 30.0);
+                toPitch = std::clamp(pitch + (uniform(random) * 2 - 1) * 20.0, -20.0, 20.0);
+                const double distance = std::hypot(toYaw - fromYaw, toPitch - fromPitch);
+                duration = std::max(0.15, distance / (20.0 + 60.0 * uniform(random)));
+                start = t;
+                next = t + duration + 0.3 + 1.2 * uniform(random);
+            }
+            const double u = std::min(1.0, (t - start) / duration);
+            const double s = u * u * u * (10.0 - 15.0 * u + 6.0 * u * u);
+            yaw = fromYaw + (toYaw - fromYaw) * s;
+            pitch = fromPitch + (toPitch - fromPitch) * s;
+        }
+        gestureLine(line, pitch, yaw, random, noise, sigma, "00000");
+        feed.pass(line, n);
+    }
+    return keyDowns - before;
+}
+
+// Whether a flick of 300 degrees a second for 100 ms, the hand still before
+// and after it, sends its key (once), in direction 0..3 (left, right, up,
+// down).
+bool flickTaken(int direction, double sigma, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    Feed feed("");
+    char line[deviceLineBufferSize];
+    const double sign = direction == 0 || direction == 3 ? -1.0 : 1.0;
+    const bool across = direction < 2;
+    const int flickAt = static_cast<int>(rate / 2),
+              flickEnd = flickAt + static_cast<int>(rate / 10);
+    const long before = keyDowns;
+    for (int n = 0; n < flickEnd + static_cast<int>(rate / 2); ++n) {
+        const double turned =
+            sign * 30.0 * std::clamp((n - flickAt) / (flickEnd - flickAt + 0.0), 0.0, 1.0);
+        gestureLine(line, across ? 0.0 : turned, across ? turned : 0.0, random, noise, sigma,
+                    "00000");
+        feed.pass(line, n);
+    }
+    return keyDowns - before == 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -469,5 +576,44 @@ int main(int argc, char** argv) {
     std::sort(times.begin(), times.end());
     std::printf("%-36s %9.2f s (%.2f-%.2f)\n", "still after a 5 deg turn: click after",
                 times[times.size() / 2], times.front(), times.back());
+
+    // Motion as commands, with the gestures' and the flicks' defaults.
+    settings.dwellClick = DwellClick::off;
+    std::printf("\nScroll held on a tilt of 20 deg for 1 s (dead zone %.3g deg), %d seeds\n",
+                static_cast<double>(settings.gestureDeadZone.load()), seeds);
+    std::printf("%-12s %12s %12s %8s\n", "scrollRate", "expected/s", "notches/s", "error");
+    for (float scrollRate : {0.5f, 1.0f, 2.0f}) {
+        settings.scrollRate = scrollRate;
+        double notches = 0.0;
+        for (int s = 0; s < seeds; ++s)
+            notches += scrollNotchesPerSecond(sigma, 4000u + static_cast<uint32_t>(s));
+        notches /= seeds;
+        const double expected = std::min(static_cast<double>(settings.scrollMax.load()),
+                                         scrollRate * (20.0 - settings.gestureDeadZone.load()));
+        std::printf("%-12.3g %12.2f %12.2f %7.1f%%\n", static_cast<double>(scrollRate), expected,
+                    notches, 100.0 * (notches - expected) / expected);
+    }
+    settings.scrollRate = 1.0f;
+    setButtonLine(4, "");
+    for (int f = 0; f < flickCount; ++f)
+        setFlickLine(f, "PageDown");
+    settings.flickWhen = flickWhenAlways;
+    std::printf("\nflicks faster than %.4g deg/s for at most %ld ms, %d seeds\n",
+                static_cast<double>(settings.flickSpeed.load()),
+                static_cast<long>(settings.flickTime.load()), seeds);
+    std::printf("%-36s %16s\n", "hand", "flicks a minute");
+    for (double speed : {2.0, 0.0}) {
+        long flicks = 0;
+        for (int s = 0; s < seeds; ++s)
+            flicks += handFlicks(speed, sigma, 5000u + static_cast<uint32_t>(s), 60.0);
+        std::printf("%-36s %16.2f\n",
+                    speed > 0 ? "wandering 2 deg/s" : "pointing about, 20-80 deg/s",
+                    static_cast<double>(flicks) / seeds);
+    }
+    int taken = 0;
+    for (int s = 0; s < seeds; ++s)
+        for (int direction = 0; direction < 4; ++direction)
+            taken += flickTaken(direction, sigma, 6000u + static_cast<uint32_t>(s)) ? 1 : 0;
+    std::printf("%-36s %9d of %d\n", "300 deg/s for 100 ms: taken", taken, 4 * seeds);
     return 0;
 }

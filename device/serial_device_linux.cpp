@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "device/usb_port_choice.h"
 #include "settings/com_device.h"
 #include "text/number_text.h"
 
@@ -16,14 +17,6 @@ namespace {
 
 constexpr int maxCandidates = 32;
 constexpr int pathSize = PATH_MAX;
-
-// A USB serial port present now: its tty name and its USB values.
-struct Candidate {
-    char tty[64];
-    uint16_t vendor;
-    uint16_t product;
-    char serial[comDeviceSerialSize];
-};
 
 // a + b + c + d into out (pathSize bytes); false when it does not fit.
 bool joinPath(char* out, const char* a, const char* b, const char* c = "", const char* d = "") {
@@ -67,7 +60,7 @@ bool usbDeviceOf(const char* device, const char* sysRoot, char* folder) {
 }
 
 // Every tty with a USB device behind it, in the order the folder lists them.
-int listCandidates(const char* root, Candidate* out) {
+int listCandidates(const char* root, UsbSerialPort* out) {
     char sysRoot[pathSize], classFolder[pathSize];
     if (!joinPath(sysRoot, root, "/sys") || !joinPath(classFolder, root, "/sys/class/tty"))
         return 0;
@@ -85,30 +78,23 @@ int listCandidates(const char* root, Candidate* out) {
         if (!joinPath(device, classFolder, "/", entry->d_name, "/device") ||
             !usbDeviceOf(device, sysRoot, usb))
             continue;
-        Candidate& c = out[count];
+        UsbSerialPort& c = out[count];
         char number[16];
         readAttribute(usb, "idVendor", number, sizeof number);
         const bool vendor = scanUsbNumber(number, &c.vendor);
         readAttribute(usb, "idProduct", number, sizeof number);
         if (!vendor || !scanUsbNumber(number, &c.product)) continue;
         readAttribute(usb, "serial", c.serial, sizeof c.serial);
-        copyText(c.tty, sizeof c.tty, entry->d_name);
+        copyText(c.name, sizeof c.name, entry->d_name);
         ++count;
     }
     closedir(dir);
     // Stable order for the notes: by name.
     std::qsort(out, static_cast<size_t>(count), sizeof *out, [](const void* a, const void* b) {
-        return std::strcmp(static_cast<const Candidate*>(a)->tty,
-                           static_cast<const Candidate*>(b)->tty);
+        return std::strcmp(static_cast<const UsbSerialPort*>(a)->name,
+                           static_cast<const UsbSerialPort*>(b)->name);
     });
     return count;
-}
-
-void appendCandidate(TextBuilder& text, const Candidate& c) {
-    appendUsbIdentity(text, c.vendor, c.product, c.serial);
-    text.append(" (");
-    text.append(c.tty);
-    text.append(")");
 }
 
 SystemResult failure(int error) {
@@ -168,43 +154,26 @@ SystemResult findSerialDevice(const char* text, const char* root, char* path, in
     if (!parseComDevice(text, &wanted, why)) return bad;
     if (!wanted.usb) return findByPath(text, root, path, size);
 
-    Candidate candidates[maxCandidates];
+    UsbSerialPort candidates[maxCandidates];
     const int count = listCandidates(root, candidates);
-    int matches[maxCandidates];
-    int matchCount = 0;
-    for (int i = 0; i < count; ++i)
-        if (comDeviceMatches(wanted, candidates[i].vendor, candidates[i].product,
-                             candidates[i].serial))
-            matches[matchCount++] = i;
-
-    if (matchCount == 1) {
-        TextBuilder out(path, static_cast<size_t>(size));
-        out.append(root);
-        out.append("/dev/");
-        out.append(candidates[matches[0]].tty);
-        if (!out.overflow) return SystemResult{};
-    }
-    SystemResult result = failure(matchCount == 0 ? ENODEV : ENOTUNIQ);
+    SystemResult result = failure(ENODEV);
     TextBuilder reason(result.reason, sizeof result.reason);
-    reason.append("cannot open the serial port comDevice=");
-    reason.append(text);
-    if (matchCount == 0) {
-        reason.append(": no such USB device is plugged in");
-        for (int i = 0; i < count; ++i) {
-            reason.append(i == 0 ? "; present: " : ", ");
-            appendCandidate(reason, candidates[i]);
-        }
-        if (count == 0) reason.append("; no USB serial device is present");
+    int matching = 0;
+    const int chosen = chooseUsbSerialPort(
+        wanted, text, candidates, count,
+        "name one by its serial number or by its /dev/serial/by-path name", reason, &matching);
+    if (chosen < 0) {
+        result.error = matching == 0 ? ENODEV : ENOTUNIQ;
         return result;
     }
-    reason.append(": ");
-    reason.appendInteger(matchCount);
-    reason.append(" devices match (");
-    for (int i = 0; i < matchCount; ++i) {
-        reason.append(i == 0 ? "" : ", ");
-        appendCandidate(reason, candidates[matches[i]]);
-    }
-    reason.append(") and none is taken: name one by its serial number or by its "
-                  "/dev/serial/by-path name");
+    TextBuilder out(path, static_cast<size_t>(size));
+    out.append(root);
+    out.append("/dev/");
+    out.append(candidates[chosen].name);
+    if (!out.overflow) return SystemResult{};
+    result.error = ENAMETOOLONG;
+    reason.append("cannot open the serial port comDevice=");
+    reason.append(text);
+    reason.append(": the path is too long");
     return result;
 }

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "device/usb_port_choice.h"
 #include "settings/com_device.h"
 #include "text/number_text.h"
 
@@ -17,13 +18,6 @@ const GUID comPortInterface = {
     0x86e0d1e0, 0x8089, 0x11d0, {0x9c, 0xe4, 0x08, 0x00, 0x3e, 0x30, 0x1f, 0x73}};
 
 constexpr int maxCandidates = 32;
-
-struct Candidate {
-    char port[64]; // PortName: COM7
-    uint16_t vendor;
-    uint16_t product;
-    char serial[comDeviceSerialSize];
-};
 
 // The four hexadecimal digits after key ("VID_") in an ID, either case.
 bool idNumber(const char* id, const char* key, uint16_t* value) {
@@ -56,7 +50,7 @@ void serialOf(const char* instance, char* serial) {
     copyText(serial, comDeviceSerialSize, last + 1);
 }
 
-int listCandidates(Candidate* out) {
+int listCandidates(UsbSerialPort* out) {
     HDEVINFO set = SetupDiGetClassDevsA(&comPortInterface, nullptr, nullptr,
                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) return 0;
@@ -71,7 +65,7 @@ int listCandidates(Candidate* out) {
                                                reinterpret_cast<BYTE*>(hardwareId),
                                                sizeof hardwareId - 1, nullptr))
             continue;
-        Candidate& c = out[count];
+        UsbSerialPort& c = out[count];
         if (!idNumber(hardwareId, "VID_", &c.vendor) || !idNumber(hardwareId, "PID_", &c.product))
             continue;
         // One interface of a composite device: the serial number is its parent's.
@@ -85,25 +79,18 @@ int listCandidates(Candidate* out) {
         serialOf(instance, c.serial);
         HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
         if (key == INVALID_HANDLE_VALUE) continue;
-        DWORD size = sizeof c.port - 1;
+        DWORD size = sizeof c.name - 1;
         const bool named =
-            RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(c.port),
+            RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(c.name),
                              &size) == ERROR_SUCCESS &&
             type == REG_SZ;
         RegCloseKey(key);
         if (!named) continue;
-        c.port[size < sizeof c.port ? size : sizeof c.port - 1] = '\0';
+        c.name[size < sizeof c.name ? size : sizeof c.name - 1] = '\0';
         ++count;
     }
     SetupDiDestroyDeviceInfoList(set);
     return count;
-}
-
-void appendCandidate(TextBuilder& text, const Candidate& c) {
-    appendUsbIdentity(text, c.vendor, c.product, c.serial);
-    text.append(" (");
-    text.append(c.port);
-    text.append(")");
 }
 
 } // namespace
@@ -126,38 +113,20 @@ SystemResult findSerialDevice(const char* text, const char*, char* path, int siz
         return result;
     }
 
-    Candidate candidates[maxCandidates];
+    UsbSerialPort candidates[maxCandidates];
     const int count = listCandidates(candidates);
-    int matches[maxCandidates];
-    int matchCount = 0;
-    for (int i = 0; i < count; ++i)
-        if (comDeviceMatches(wanted, candidates[i].vendor, candidates[i].product,
-                             candidates[i].serial))
-            matches[matchCount++] = i;
-    if (matchCount == 1) {
-        out.append("\\\\.\\");
-        out.append(candidates[matches[0]].port);
-        if (!out.overflow) return SystemResult{};
-    }
-    result.error = matchCount == 0 ? ERROR_DEV_NOT_EXIST : ERROR_DUP_NAME;
-    reason.append("cannot open the serial port comDevice=");
-    reason.append(text);
-    if (matchCount == 0) {
-        reason.append(": no such USB device is plugged in");
-        for (int i = 0; i < count; ++i) {
-            reason.append(i == 0 ? "; present: " : ", ");
-            appendCandidate(reason, candidates[i]);
-        }
-        if (count == 0) reason.append("; no USB serial device is present");
+    int matching = 0;
+    const int chosen = chooseUsbSerialPort(wanted, text, candidates, count,
+                                           "name one by its serial number", reason, &matching);
+    if (chosen < 0) {
+        result.error = matching == 0 ? ERROR_DEV_NOT_EXIST : ERROR_DUP_NAME;
         return result;
     }
-    reason.append(": ");
-    reason.appendInteger(matchCount);
-    reason.append(" devices match (");
-    for (int i = 0; i < matchCount; ++i) {
-        reason.append(i == 0 ? "" : ", ");
-        appendCandidate(reason, candidates[matches[i]]);
-    }
-    reason.append(") and none is taken: name one by its serial number");
+    out.append("\\\\.\\");
+    out.append(candidates[chosen].name);
+    if (!out.overflow) return SystemResult{};
+    reason.append("cannot open the serial port comDevice=");
+    reason.append(text);
+    reason.append(": the path is too long");
     return result;
 }

@@ -2,7 +2,7 @@
 
 #include "output/dsu/dsu_output.h"
 #include "output/lan/lan_output.h"
-#include "output/pointer/pointer_output.h"
+#include "output/hand/pointer_output.h"
 #include "output/recorder/recorder.h"
 #include "output/udp/udp_line_output.h"
 

@@ -10,7 +10,7 @@
 #include "measurement/output_list.h"
 #include "motion/averaging.h"
 #include "output/lan/lan_server.h"
-#include "output/pointer/mouse_feel.h"
+#include "output/hand/mouse_feel.h"
 #include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"
@@ -19,8 +19,6 @@ namespace {
 
 constexpr auto retryPause = std::chrono::milliseconds(3000);
 constexpr auto runPause = std::chrono::milliseconds(100);
-// How long a quiet LAN client may leave the user's buttons held down.
-constexpr int heldLapseMs = 1000;
 
 // Recorded worker; touched only by the thread that runs the shell's commands.
 std::thread workerThread;

@@ -14,6 +14,10 @@ struct OutputOutcome {
     WorkerEventKind why = WorkerEventKind::restart;
 };
 
+// How long without a fresh sample (a LAN client that stopped asking, a device
+// that sends only lines it refuses) a held button or key may stay down.
+constexpr int heldLapseMs = 1000;
+
 struct LineOutput {
     // Once per worker, before its first cycle (on the worker's thread).
     void (*prepare)() = nullptr;
@@ -31,8 +35,8 @@ struct LineOutput {
     // Whether it holds something down on the user's desktop (a button, a
     // key) that must not stay down when samples stop coming.
     bool (*holding)() = nullptr;
-    // No fresh sample came for a while (a LAN client stopped asking) while
-    // it was holding: let go (worker's thread).
+    // No fresh sample came for heldLapseMs (a LAN client stopped asking)
+    // while it was holding: let go (worker's thread).
     void (*lapse)() = nullptr;
     // The cycle ends in a restart (worker's thread), after the port closed.
     void (*restart)() = nullptr;

@@ -19,11 +19,13 @@ LinePass stepLine(LineState& state, const LineStepSettings& settings, const char
     pass.mouseOutput = &state.mouseOutput;
     pass.lanOutput = &state.lanOutput;
     pass.buttons = &state.buttons;
+    pass.sample = &state.sample;
     Sample sample;
     ButtonState buttons;
     pass.accepted = parseDeviceLine(line, &sample, &buttons);
     if (!pass.accepted) return pass;
     state.buttons = buttons;
+    state.sample = sample;
     averageInto(*state.mouseWindow, sample, settings.mouseAveraging, settings.acceleration,
                 state.mouseOutput);
     if (settings.lanWindow)

@@ -27,6 +27,7 @@ struct LineState {
     MotionOutput mouseOutput = identityMotion();
     MotionOutput lanOutput = identityMotion();
     ButtonState buttons{}; // of the last accepted line
+    Sample sample{};       // ... and its values as the device sent them
 };
 
 // What one line became: everything an output is handed on a pass.
@@ -39,6 +40,9 @@ struct LinePass {
     const MotionOutput* mouseOutput = nullptr;
     const MotionOutput* lanOutput = nullptr;
     const ButtonState* buttons = nullptr;
+    // The line's own values, unaveraged: the hand's gestures and flicks read
+    // the turn from one line to the next.
+    const Sample* sample = nullptr;
 };
 
 // Checks and parses line; when accepted, pushes the sample into the mouse

@@ -63,7 +63,7 @@ done
 step "windows: cross build, tests under wine"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp -noreset" ctest --preset windows -j "$jobs"
+xvfb-run -a -s "-screen 0 1920x1080x24 -nolisten tcp -noreset" scripts/ctest-wine.sh -j "$jobs"
 
 step "packages: the Debian package and the Windows zip, built from the trees above and checked"
 scripts/package.sh --check

@@ -14,6 +14,7 @@ constexpr const char* keyNames[] = {
     "PageDown", "PageUp", "Home", "End", "Up", "Down", "Left", "Right",
     "Enter", "Space", "Esc", "Tab", "Backspace", "Delete", "Insert", "Period", "Comma",
     "Ctrl", "Shift", "Alt", "Super",
+    "VolumeUp", "VolumeDown",
     // clang-format on
 };
 static_assert(sizeof keyNames / sizeof keyNames[0] == keyIdCount - 1);
@@ -23,13 +24,15 @@ constexpr const char* mouseNames[] = {"LeftButton", "RightButton", "MiddleButton
                                       "WheelDown"};
 constexpr const char* bridgeNames[] = {"Recenter",  "Clutch", "AirMouse",
                                        "Precision", "Dwell",  "Overlay"};
+constexpr const char* gestureNames[] = {"Scroll", "HScroll", "Zoom", "Volume"};
 constexpr KeyId modifierKeys[4] = {KeyId::ctrl, KeyId::shift, KeyId::alt, KeyId::super};
 
 constexpr const char* nameList =
     "keys A-Z, 0-9, F1-F12, PageDown, PageUp, Home, End, Up, Down, Left, Right, Enter, Space, "
-    "Esc, Tab, Backspace, Delete, Insert, Period, Comma, after Ctrl+, Shift+, Alt+ or Super+; "
-    "or LeftButton, RightButton, MiddleButton, WheelUp, WheelDown, Recenter, Clutch, AirMouse, "
-    "Precision, Dwell, Overlay";
+    "Esc, Tab, Backspace, Delete, Insert, Period, Comma, VolumeUp, VolumeDown, after Ctrl+, "
+    "Shift+, Alt+ or Super+; or LeftButton, RightButton, MiddleButton, WheelUp, WheelDown, "
+    "Recenter, Clutch, AirMouse, Precision, Dwell, Overlay; or the gestures Scroll, HScroll, Zoom, "
+    "Volume";
 
 bool sameWord(const char* word, size_t length, const char* name) {
     if (std::strlen(name) != length) return false;
@@ -76,6 +79,12 @@ bool parseAction(const char* word, size_t length, ButtonAction* action, TextBuil
     if (bridge >= 0) {
         action->kind = ActionKind::bridge;
         action->bridge = static_cast<BridgeAction>(bridge);
+        return true;
+    }
+    const int gesture = findName(word, length, gestureNames, 4);
+    if (gesture >= 0) {
+        action->kind = ActionKind::gesture;
+        action->gesture = static_cast<GestureAction>(gesture);
         return true;
     }
     action->kind = ActionKind::key;
@@ -202,6 +211,9 @@ void formatButtonAction(const ButtonAction& action, TextBuilder& out) {
     case ActionKind::bridge:
         out.append(bridgeNames[static_cast<int>(action.bridge)]);
         break;
+    case ActionKind::gesture:
+        out.append(gestureNames[static_cast<int>(action.gesture)]);
+        break;
     case ActionKind::none:
         break;
     }
@@ -217,6 +229,26 @@ void formatButtonActions(const ButtonActions& actions, TextBuilder& out) {
         out.append(":");
         formatButtonAction(actions.action[kind], out);
     }
+}
+
+bool parseSingleAction(const char* text, ButtonAction* action, TextBuilder& reason) {
+    ButtonActions parsed;
+    if (!parseButtonActions(text, &parsed, reason)) return false;
+    if (parsed.action[1].kind != ActionKind::none || parsed.action[2].kind != ActionKind::none ||
+        std::strchr(text, ':') != nullptr) {
+        reason.append("is one action alone, without a press kind (for example PageDown)");
+        return false;
+    }
+    if (parsed.action[0].kind == ActionKind::gesture ||
+        parsed.action[0].kind == ActionKind::bridge) {
+        reason.append(parsed.action[0].kind == ActionKind::gesture
+                          ? "is a gesture, which acts while a button is held"
+                          : "is one of the bridge's own actions, which only buttons take");
+        reason.append(": a flick sends a key or chord, a mouse button's click or a wheel notch");
+        return false;
+    }
+    *action = parsed.action[0];
+    return true;
 }
 
 ButtonActions presenterButtonActions(int button) {

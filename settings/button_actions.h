@@ -26,6 +26,7 @@ enum class KeyId : uint8_t {
     pageDown, pageUp, home, end, up, down, left, right,
     enter, space, escape, tab, backspace, deleteKey, insert, period, comma,
     ctrl, shift, alt, super,
+    volumeUp, volumeDown,
     // clang-format on
     count
 };
@@ -43,7 +44,12 @@ const char* pressKindName(PressKind kind);
 enum class BridgeAction : uint8_t { recenter, clutch, airMouse, precision, dwell, overlay };
 enum class MouseAction : uint8_t { left, right, middle, wheelUp, wheelDown };
 
-enum class ActionKind : uint8_t { none, key, mouse, bridge };
+// Motion as commands: while the button is held, the device's turn since the
+// press drives the wheel (pitch), the horizontal wheel (yaw), the zoom (Ctrl
+// with the wheel, pitch) or the volume (roll); output/hand/gestures.h.
+enum class GestureAction : uint8_t { scroll, hScroll, zoom, volume };
+
+enum class ActionKind : uint8_t { none, key, mouse, bridge, gesture };
 
 // Modifier bits of a chord, pressed in this order and released in reverse.
 constexpr uint8_t modifierCtrl = 1, modifierShift = 2, modifierAlt = 4, modifierSuper = 8;
@@ -54,6 +60,7 @@ struct ButtonAction {
     KeyId key = KeyId::none; // key
     MouseAction mouse{};     // mouse
     BridgeAction bridge{};   // bridge
+    GestureAction gesture{}; // gesture
 };
 
 struct ButtonActions {
@@ -71,6 +78,11 @@ bool parseButtonActions(const char* text, ButtonActions* actions, TextBuilder& r
 // The line as the settings show it, kinds in the order press, long, double.
 void formatButtonActions(const ButtonActions& actions, TextBuilder& out);
 void formatButtonAction(const ButtonAction& action, TextBuilder& out);
+
+// One action alone, as a flick line holds it ("PageDown", "Shift+F5"): a key
+// or chord, a mouse button or the wheel; no press kind, no gesture and none
+// of the bridge's own actions (a flick holds nothing). Empty is none.
+bool parseSingleAction(const char* text, ButtonAction* action, TextBuilder& reason);
 
 // The mapping that buttonPreset=presenter gives a button (0..4) that has no
 // line of its own.

@@ -64,6 +64,12 @@ void getButtonLine(int button, char* out) {
 void setButtonLine(int button, const char* text) {
     setText(settings.buttonLines[button], buttonActionsSize, text);
 }
+void getFlickLine(int flick, char* out) {
+    getText(out, buttonActionsSize, settings.flickLines[flick]);
+}
+void setFlickLine(int flick, const char* text) {
+    setText(settings.flickLines[flick], buttonActionsSize, text);
+}
 void getLanAddress(char* out) {
     getText(out, lanAddressSize, settings.lanAddress);
 }

@@ -35,6 +35,12 @@ constexpr int32_t mouseScreenPrimary = 0;
 constexpr int32_t mouseScreenAll = -1;
 constexpr int32_t mouseScreenMax = 16;
 
+// The flicks, in the order of their lines, and flickWhen's values besides a
+// button's number (held:N).
+constexpr int flickCount = 4; // left, right, up, down
+constexpr int32_t flickWhenAlways = -1;
+constexpr int32_t flickWhenAirMouseOff = -2;
+
 // Values of the keyed settings that choose among a few words; the words are
 // in the settings table (settings_table.h), in this order.
 enum class MouseSmoothing : uint8_t { average, adaptive };
@@ -95,6 +101,17 @@ struct Settings {
     // The device by what it is, instead of comPort; "" uses comPort. Use
     // getComDevice/setComDevice (com_device.h says the forms).
     char comDevice[comDeviceSize];
+    // Motion as commands (output/hand/gestures.h): the gestures' dead zone
+    // and rates, the flicks' lines (left, right, up, down; use
+    // getFlickLine/setFlickLine), speed, time and when they act.
+    std::atomic<float> gestureDeadZone; // degrees
+    std::atomic<float> scrollRate;      // notches a second per degree past the dead zone
+    std::atomic<float> scrollMax;       // notches a second
+    std::atomic<float> volumeStep;      // degrees of roll per volume key
+    char flickLines[flickCount][buttonActionsSize];
+    std::atomic<float> flickSpeed;  // degrees a second
+    std::atomic<int32_t> flickTime; // ms
+    std::atomic<int32_t> flickWhen; // flickWhenAlways, flickWhenAirMouseOff or a button 0..4
     // What a button's Overlay action draws where the device points.
     std::atomic<OverlayStyle> overlay;
     std::atomic<int32_t> overlayRadius; // px
@@ -173,6 +190,9 @@ void getLanAddress(char* out);
 void setLanAddress(const char* text);
 void getWebSocketOrigins(char* out);
 void setWebSocketOrigins(const char* text);
+// One flick's line (buttonActionsSize bytes), 0..3: left, right, up, down.
+void getFlickLine(int flick, char* out);
+void setFlickLine(int flick, const char* text);
 // And comDevice's (comDeviceSize bytes).
 void getComDevice(char* out);
 void setComDevice(const char* text);

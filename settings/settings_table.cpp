@@ -418,6 +418,82 @@ void describeWebSocketOrigins(TextBuilder& out) {
                    : "WebSocket: pages of every origin may connect");
 }
 
+// Motion as commands: the gestures' numbers, the flicks' lines and when
+// they act.
+void describeGestureDeadZone(TextBuilder& out) {
+    out.append("gestures: degrees of turn that do nothing (0 to 30)");
+}
+void describeScrollRate(TextBuilder& out) {
+    out.append("Scroll, HScroll, Zoom: notches a second per degree past the dead zone");
+}
+void describeScrollMax(TextBuilder& out) {
+    out.append("Scroll, HScroll, Zoom: at most this many notches a second");
+}
+void describeVolumeStep(TextBuilder& out) {
+    out.append("Volume: one key per this many degrees of roll");
+}
+void storeFlickAction(int flick, const char* text) {
+    ButtonAction action;
+    char reason[8];
+    TextBuilder ignored(reason, sizeof reason);
+    if (!parseSingleAction(text, &action, ignored)) return;
+    char line[buttonActionsSize];
+    TextBuilder out(line, sizeof line);
+    formatButtonAction(action, out);
+    setFlickLine(flick, line);
+}
+template <int flick> void storeFlickLine(const char* text) {
+    storeFlickAction(flick, text);
+}
+template <int flick> void getFlickLineOf(char* out) {
+    getFlickLine(flick, out);
+}
+template <int flick> void describeFlickLine(TextBuilder& out) {
+    char line[buttonActionsSize];
+    getFlickLine(flick, line);
+    out.append(line[0] == '\0' ? "no flick this way" : "a flick this way sends it");
+}
+void describeFlickSpeed(TextBuilder& out) {
+    out.append("flicks: a turn faster than this many degrees a second");
+}
+void describeFlickTime(TextBuilder& out) {
+    out.append("flicks: ... that lasts at most this many ms");
+}
+void formatFlickWhen(TextBuilder& out) {
+    const int32_t when = settings.flickWhen.load();
+    if (when == flickWhenAlways) {
+        out.append("always");
+    } else if (when == flickWhenAirMouseOff) {
+        out.append("airmouse-off");
+    } else {
+        out.append("held:");
+        out.appendInteger(when);
+    }
+}
+void storeFlickWhen(const char* text) {
+    int32_t when = 0;
+    if (parseFlickWhen(text, &when)) settings.flickWhen = when;
+}
+void describeFlickWhen(TextBuilder& out) {
+    const int32_t when = settings.flickWhen.load();
+    if (when == flickWhenAlways) {
+        out.append("flicks act always, the air mouse holding still through them");
+    } else if (when == flickWhenAirMouseOff) {
+        out.append("flicks act while the air mouse is off");
+    } else {
+        out.append("flicks act while button ");
+        out.appendInteger(when);
+        out.append(" is held");
+    }
+}
+
+#define FLICK_ROW(k, name, help)                                                                   \
+    {                                                                                              \
+        name, 0, SettingKind::action, "", RangeRule::length, 0, buttonActionsSize - 1, nullptr, 0, \
+            GreyWhen::never, help, formatText<getFlickLineOf<k>, buttonActionsSize>,               \
+            storeFlickLine<k>, describeFlickLine<k>                                                \
+    }
+
 #define WORDS(list) list, static_cast<int>(sizeof list / sizeof list[0])
 
 } // namespace
@@ -583,6 +659,38 @@ const SettingRow settingsTable[] = {
      "/dev/serial/by-id/usb-...-port0, or usb:VVVV:PPPP or usb:VVVV:PPPP:SERIAL "
      "(tolvane-config ports shows them); empty: comPort",
      formatText<getComDevice, comDeviceSize>, setComDevice, describeComDevice},
+    {"gestureDeadZone", 0, SettingKind::decimal, "3", RangeRule::refuse, 0, 30, nullptr, 0,
+     GreyWhen::never, "gestures: degrees of turn from the press that do nothing, 0 to 30",
+     formatShortFloat<&Settings::gestureDeadZone>, storeFloat<&Settings::gestureDeadZone>,
+     describeGestureDeadZone},
+    {"scrollRate", 0, SettingKind::decimal, "1", RangeRule::refuse, 0.1, 20, nullptr, 0,
+     GreyWhen::never,
+     "Scroll, HScroll, Zoom: wheel notches a second per degree past the dead zone, 0.1 to 20",
+     formatShortFloat<&Settings::scrollRate>, storeFloat<&Settings::scrollRate>,
+     describeScrollRate},
+    {"scrollMax", 0, SettingKind::decimal, "20", RangeRule::refuse, 1, 100, nullptr, 0,
+     GreyWhen::never, "Scroll, HScroll, Zoom: the most wheel notches a second, 1 to 100",
+     formatShortFloat<&Settings::scrollMax>, storeFloat<&Settings::scrollMax>, describeScrollMax},
+    {"volumeStep", 0, SettingKind::decimal, "10", RangeRule::refuse, 2, 90, nullptr, 0,
+     GreyWhen::never, "Volume: degrees of roll per VolumeUp or VolumeDown key, 2 to 90",
+     formatShortFloat<&Settings::volumeStep>, storeFloat<&Settings::volumeStep>,
+     describeVolumeStep},
+    FLICK_ROW(0, "flickLeft", "what a flick to the left sends, one action (PageUp); empty: none"),
+    FLICK_ROW(1, "flickRight", "what a flick to the right sends, as flickLeft's"),
+    FLICK_ROW(2, "flickUp", "what a flick upward sends, as flickLeft's"),
+    FLICK_ROW(3, "flickDown", "what a flick downward sends, as flickLeft's"),
+    {"flickSpeed", 0, SettingKind::decimal, "250", RangeRule::refuse, 50, 2000, nullptr, 0,
+     GreyWhen::never, "flicks: a turn faster than this, in degrees a second, 50 to 2000",
+     formatShortFloat<&Settings::flickSpeed>, storeFloat<&Settings::flickSpeed>,
+     describeFlickSpeed},
+    {"flickTime", 0, SettingKind::integer, "150", RangeRule::refuse, 50, 500, nullptr, 0,
+     GreyWhen::never, "flicks: ... that lasts at most this many ms and ends, 50 to 500",
+     formatInteger<&Settings::flickTime>, storeInteger<&Settings::flickTime>, describeFlickTime},
+    {"flickWhen", 0, SettingKind::flickWhen, "airmouse-off", RangeRule::none, 0, 0, nullptr, 0,
+     GreyWhen::never,
+     "flicks act always, only while the air mouse is off (airmouse-off), or only while button "
+     "N is held (held:N, N 0 to 4)",
+     formatFlickWhen, storeFlickWhen, describeFlickWhen},
     {"overlay", 0, SettingKind::choice, "spotlight", RangeRule::none, 0, 0, WORDS(overlayWords),
      GreyWhen::never,
      "what a button with the action Overlay draws where the device points: spotlight, laser or "
@@ -608,6 +716,7 @@ const SettingRow settingsTable[] = {
      formatShortFloat<&Settings::overlayZoom>, storeFloat<&Settings::overlayZoom>,
      describeOverlayZoom},
 };
+#undef FLICK_ROW
 #undef BUTTON_ROW
 #undef WORDS
 const int settingsRowCount = static_cast<int>(sizeof settingsTable / sizeof settingsTable[0]);
@@ -618,6 +727,23 @@ int findSetting(const char* name, size_t length) {
             std::strncmp(settingsTable[i].name, name, length) == 0)
             return i;
     return -1;
+}
+
+bool parseFlickWhen(const char* text, int32_t* when) {
+    if (std::strcmp(text, "always") == 0) {
+        *when = flickWhenAlways;
+        return true;
+    }
+    if (std::strcmp(text, "airmouse-off") == 0) {
+        *when = flickWhenAirMouseOff;
+        return true;
+    }
+    if (std::strncmp(text, "held:", 5) == 0 && text[5] >= '0' && text[5] < '0' + buttonCount &&
+        text[6] == '\0') {
+        *when = text[5] - '0';
+        return true;
+    }
+    return false;
 }
 
 bool isKeyedSetting(int index) {
@@ -880,6 +1006,22 @@ bool checkSettingText(int index, const char* text, TextBuilder& reason) {
     case SettingKind::device: {
         ComDevice device;
         return *text == '\0' || parseComDevice(text, &device, reason);
+    }
+    case SettingKind::action: {
+        ButtonAction action;
+        if (std::strlen(text) >= buttonActionsSize) {
+            reason.append("is longer than ");
+            reason.appendInteger(buttonActionsSize - 1);
+            reason.append(" characters");
+            return false;
+        }
+        return *text == '\0' || parseSingleAction(text, &action, reason);
+    }
+    case SettingKind::flickWhen: {
+        int32_t when = 0;
+        if (parseFlickWhen(text, &when)) return true;
+        reason.append("is not always, airmouse-off or held:N (a button 0 to 4)");
+        return false;
     }
     case SettingKind::color: {
         uint32_t rgb = 0;

@@ -26,9 +26,11 @@ enum class SettingKind : uint8_t {
     listenAddress,
     // webSocketOrigins: empty, or origins separated by commas
     originList,
-    screen, // mouseScreen: primary, all or a monitor's number 1..16
-    device, // comDevice: empty, a path, or usb:VVVV:PPPP[:SERIAL]
-    color,  // #RRGGBB
+    screen,    // mouseScreen: primary, all or a monitor's number 1..16
+    device,    // comDevice: empty, a path, or usb:VVVV:PPPP[:SERIAL]
+    action,    // a flick's line: empty or one action (parseSingleAction)
+    flickWhen, // always, airmouse-off or held:N (a button 0..4)
+    color,     // #RRGGBB
 };
 
 enum class RangeRule : uint8_t {
@@ -99,5 +101,8 @@ bool parseScreenSize(const char* text, int32_t* width, int32_t* height);
 // For the air mouse: "primary", "all" or a monitor's number 1..16 as
 // mouseScreen's value; false for anything else.
 bool parseMouseScreen(const char* text, int32_t* which);
+// For the flicks: flickWhen's value as flickWhenAlways,
+// flickWhenAirMouseOff or a button 0..4; false for anything else.
+bool parseFlickWhen(const char* text, int32_t* when);
 // A float as the shortest text that reads back as the same float.
 void appendShortFloat(TextBuilder& out, float value);

@@ -18,14 +18,23 @@ LAYERS = {
     "motion": 3,
     "protocol": 4,
     "net": 4,  # the sockets, beside the protocol: neither uses the other
-    "output": 5,  # each output is its own folder: output/lan, output/pointer, ...
-    "output/overlay": 4.5,  # drawn for the hand's output, below it
-    "measurement": 6,
-    "app": 7,
-    "client": 8,
-    "tools": 9,
+    "output/desktop": 5,  # what touches the desktop: pointer, keys, monitors
+    "output/overlay": 5,  # the overlay: drawn for the hand, shown on the desktop
+    "output/hand": 6,  # what the hand means, speaking to the desktop through its headers
+    "output": 7,  # each output is its own folder: output/lan, output/udp, ...
+    "measurement": 8,
+    "app": 9,
+    "client": 10,
+    "tools": 11,
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.MULTILINE)
+SYSTEM_INCLUDE = re.compile(r'^\s*#\s*include\s+<([^>]+)>', re.MULTILINE)
+# Folders that must stay free of any platform, and the headers that would tie
+# them to one.
+PLATFORM_FREE = ("output/hand/",)
+PLATFORM_HEADERS = re.compile(
+    r"^(windows\.h|winsock2\.h|xcb/|X11/|linux/|libevdev|wayland-|xkbcommon/|unistd\.h|"
+    r"termios\.h|sys/)")
 
 
 def layer_of(path):
@@ -58,7 +67,12 @@ def main():
             continue
         files += 1
         home = home_of(relative, layer)
-        for target in INCLUDE.findall(source.read_text(errors="replace")):
+        text = source.read_text(errors="replace")
+        if relative.startswith(PLATFORM_FREE):
+            for header in SYSTEM_INCLUDE.findall(text):
+                if PLATFORM_HEADERS.match(header):
+                    problems.append(f"{relative}: includes <{header}>, a platform's header")
+        for target in INCLUDE.findall(text):
             target_layer = layer_of(target)
             if target_layer is None:
                 problems.append(f"{relative}: includes \"{target}\", which belongs to no layer")

@@ -1,35 +1,12 @@
 #include "output/dsu/dsu_motion.h"
 
-#include <algorithm>
 #include <cmath>
+
+#include "motion/angular_rate.h"
 
 namespace {
 
 constexpr double degreesPerRadian = 57.29577951308232;
-
-// The turn from a to b in a's own axes (b = a * d), as a rate vector in
-// radians over dt seconds.
-void rateBetween(const double a[4], const double b[4], double dt, double rate[3]) {
-    // d = conj(a) * b
-    const double ax = -a[0], ay = -a[1], az = -a[2], aw = a[3];
-    const double bx = b[0], by = b[1], bz = b[2], bw = b[3];
-    double dw = aw * bw - ax * bx - ay * by - az * bz;
-    double dx = aw * bx + ax * bw + ay * bz - az * by;
-    double dy = aw * by - ax * bz + ay * bw + az * bx;
-    double dz = aw * bz + ax * by - ay * bx + az * bw;
-    if (dw < 0) { // the shorter way round
-        dw = -dw;
-        dx = -dx;
-        dy = -dy;
-        dz = -dz;
-    }
-    const double s = std::sqrt(dx * dx + dy * dy + dz * dz);
-    // angle / s, taken as 2 / |d| when the turn is tiny
-    const double scale = s > 1e-12 ? 2.0 * std::atan2(s, dw) / s : 2.0 / std::max(dw, 1e-12);
-    rate[0] = dx * scale / dt;
-    rate[1] = dy * scale / dt;
-    rate[2] = dz * scale / dt;
-}
 
 } // namespace
 
@@ -69,7 +46,7 @@ DsuPadState dsuPadStateOf(DsuMotionTracker& tracker, const float quaternion[4],
     if (tracker.have && gap <= 0) return state;
     if (tracker.have && gap <= dsuLongestGapMicros) {
         double rate[3];
-        rateBetween(tracker.q, q, static_cast<double>(gap) * 1e-6, rate);
+        angularRate(tracker.q, q, static_cast<double>(gap) * 1e-6, rate);
         state.gyro[0] = static_cast<float>(rate[0] * degreesPerRadian);  // pitch: tip up
         state.gyro[1] = static_cast<float>(-rate[1] * degreesPerRadian); // yaw: to the right
         state.gyro[2] = static_cast<float>(-rate[2] * degreesPerRadian); // roll: to the right

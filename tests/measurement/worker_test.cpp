@@ -19,7 +19,7 @@
 #include "measurement/worker.h"
 #include "motion/averaging.h"
 #include "output/lan/lan_server.h"
-#include "output/pointer/air_mouse.h"
+#include "output/hand/air_mouse.h"
 #include "protocol/line_step.h"
 #include "settings/settings.h"
 #include "settings/stop_request.h"

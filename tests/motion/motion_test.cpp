@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "motion/angular_rate.h"
 #include "motion/averaging.h"
 #include "motion/orientation.h"
 
@@ -154,4 +155,30 @@ TEST(QuaternionMatrix, RoundsEachProductOnItsOwn) {
     EXPECT_EQ(m.m[3], 0.0f);
     EXPECT_EQ(m.m[12], 0.0f);
     EXPECT_EQ(m.m[15], 1.0f);
+}
+
+// A turn of 90 degrees in half a second about each axis is pi radians a
+// second about that axis, from either sign of the end quaternion (the same
+// orientation), and measured in the start's own axes.
+TEST(AngularRate, TurnOverTheSampleTimeTheShorterWayRound) {
+    const double h = std::sqrt(0.5);
+    const double pi = 3.14159265358979323846;
+    const double identity[4] = {0, 0, 0, 1};
+    const double aboutFirst[4] = {h, 0, 0, h};
+    struct Case {
+        const double* from;
+        double to[4];
+        double expected[3];
+    } cases[] = {
+        {identity, {h, 0, 0, h}, {pi, 0, 0}},   {identity, {0, h, 0, h}, {0, pi, 0}},
+        {identity, {0, 0, -h, -h}, {0, 0, pi}}, // the same turn, negated
+        {aboutFirst, {1, 0, 0, 0}, {pi, 0, 0}}, // on from 90 to 180 degrees
+        {aboutFirst, {h, 0, 0, h}, {0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        double rate[3];
+        angularRate(c.from, c.to, 0.5, rate);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(rate[i], c.expected[i], 1e-9) << i;
+    }
 }

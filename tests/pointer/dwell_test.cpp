@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "output/pointer/dwell.h"
+#include "output/hand/dwell.h"
 
 namespace {
 

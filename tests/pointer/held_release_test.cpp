@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_output.h"
+#include "output/hand/air_mouse.h"
+#include "output/desktop/pointer.h"
+#include "output/hand/pointer_output.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "tests/support/recording_pointer.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "output/pointer/key_layout.h"
+#include "output/desktop/key_layout.h"
 
 namespace {
 

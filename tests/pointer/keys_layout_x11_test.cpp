@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
 #include "settings/settings.h"
 #include "tests/support/child_process.h"
 #include "tests/support/raw_input_watch.h"

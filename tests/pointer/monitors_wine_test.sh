@@ -40,12 +40,7 @@ layout() {
     WINEPREFIX=$prefix timeout 30 wineserver -k >/dev/null 2>&1
     TOLVANE_EXPECT_MONITORS=$expected TOLVANE_LEAVE_ON=2 timeout 300 "$runner" "$exe" \
         --gtest_filter=WindowsPointer.MouseScreenTakesEachMonitor || fail "the test failed"
-    location=$(xdotool getmouselocation)
-    echo "X pointer: $location"
-    case "$location" in
-    "x:$x y:$y "*) ;;
-    *) fail "expected the X pointer at x:$x y:$y" ;;
-    esac
+    wait_for_x_pointer "$x" "$y" || fail "expected the X pointer at x:$x y:$y"
 }
 
 layout '1920x1080+0+0*' 1280x1024+1920+0 \

@@ -5,10 +5,10 @@
 #include <limits>
 #include <vector>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/mouse_feel.h"
-#include "output/pointer/one_euro.h"
-#include "output/pointer/pointer.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/mouse_feel.h"
+#include "output/hand/one_euro.h"
+#include "output/desktop/pointer.h"
 #include "settings/settings.h"
 #include "tests/support/recording_pointer.h"
 

@@ -4,8 +4,8 @@
 #include <limits>
 #include <vector>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/pointer.h"
+#include "output/hand/air_mouse.h"
+#include "output/desktop/pointer.h"
 #include "settings/settings.h"
 #include "tests/support/recording_pointer.h"
 

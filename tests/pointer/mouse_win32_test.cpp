@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/button_map.h"
-#include "output/pointer/mouse_feel.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_output.h"
-#include "output/pointer/screen_choice.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/button_map.h"
+#include "output/hand/mouse_feel.h"
+#include "output/desktop/pointer.h"
+#include "output/hand/pointer_output.h"
+#include "output/desktop/screen_choice.h"
 #include "settings/settings.h"
 
 namespace {

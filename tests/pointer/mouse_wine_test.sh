@@ -30,12 +30,6 @@ TOLVANE_EXPECT_SCREEN=${width}x${height} timeout 400 "$runner" "$exe" || exit 1
 
 TOLVANE_PLACE_CURSOR=317,211 timeout 120 "$runner" "$exe" \
     --gtest_filter=WindowsPointer.LeavesCursorForTheXServer || exit 1
-location=$(xdotool getmouselocation)
-echo "X pointer: $location"
-case "$location" in
-"x:317 y:211 "*) exit 0 ;;
-*)
-    echo "expected the X pointer at x:317 y:211"
-    exit 1
-    ;;
-esac
+wait_for_x_pointer 317 211 && exit 0
+echo "expected the X pointer at x:317 y:211"
+exit 1

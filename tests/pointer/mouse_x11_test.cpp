@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_output.h"
-#include "output/pointer/screen_choice.h"
+#include "output/hand/air_mouse.h"
+#include "output/desktop/pointer.h"
+#include "output/hand/pointer_output.h"
+#include "output/desktop/screen_choice.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "tests/support/xvfb_server.h"

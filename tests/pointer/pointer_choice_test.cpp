@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "output/pointer/pointer_choice.h"
-#include "output/pointer/screen_geometry.h"
+#include "output/desktop/pointer_choice.h"
+#include "output/desktop/screen_geometry.h"
 
 namespace {
 

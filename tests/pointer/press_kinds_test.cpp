@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/button_map.h"
-#include "output/pointer/mouse_feel.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_output.h"
-#include "output/pointer/press_kinds.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/button_map.h"
+#include "output/hand/mouse_feel.h"
+#include "output/desktop/pointer.h"
+#include "output/hand/pointer_output.h"
+#include "output/hand/press_kinds.h"
 #include "protocol/output_note.h"
 #include "settings/settings.h"
 #include "tests/support/recording_pointer.h"

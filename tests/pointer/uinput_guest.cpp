@@ -22,15 +22,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/button_map.h"
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/pointer_backends.h"
-#include "output/pointer/pointer_choice.h"
-#include "output/pointer/pointer_output.h"
-#include "output/pointer/screen_choice.h"
-#include "output/pointer/screen_geometry.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/button_map.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/pointer_backends.h"
+#include "output/desktop/pointer_choice.h"
+#include "output/hand/pointer_output.h"
+#include "output/desktop/screen_choice.h"
+#include "output/desktop/screen_geometry.h"
 #include "settings/settings.h"
 
 namespace {

@@ -5,7 +5,8 @@
 # the uinput backend and reads every event back (uinput_guest.cpp).
 #
 # The kernel package is downloaded once (apt-get download, not installed) into
-# CACHE; only vmlinuz, evdev.ko and uinput.ko are taken out of it.
+# CACHE, which the other qemu tests share; only vmlinuz, evdev.ko and
+# uinput.ko are taken out of it (tests/support/qemu_kernel.sh).
 # Exit 0 on success, 1 on failure, 77 (skipped) when qemu or the kernel
 # package cannot be had.
 #
@@ -32,33 +33,13 @@ busybox=/bin/busybox
 ! ldd "$busybox" >/dev/null 2>&1 || die "$busybox is not linked statically (Debian package busybox-static)"
 command -v cpio >/dev/null || die "cpio is missing (Debian package cpio)"
 
-# The build tree may belong to someone else (a test run as another user).
-if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
-    cache=${TMPDIR:-/tmp}/tolvane-uinput-kernel-$(id -u)
-    mkdir -p "$cache"
-fi
-
 # One kernel package gives the kernel and both modules, so they always match.
-kernel=$cache/vmlinuz
-if [ ! -f "$kernel" ] || [ ! -f "$cache/evdev.ko" ] || [ ! -f "$cache/uinput.ko" ]; then
-    package=$(apt-cache depends linux-image-amd64 2>/dev/null |
-        grep -o 'linux-image-6\.1\.0-[0-9]*-amd64' | head -n 1 || true)
-    [ -n "$package" ] || skip "no linux-image-6.1.0-*-amd64 package is known to apt (apt-get update?)"
-    download=$(mktemp -d "$cache/download.XXXXXX")
-    (cd "$download" && apt-get download "$package" >/dev/null 2>&1) ||
-        { rm -rf "$download"; skip "apt-get download $package failed"; }
-    deb=$(ls "$download"/*.deb)
-    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$download" --wildcards \
-        './boot/vmlinuz-*' './lib/modules/*/kernel/drivers/input/evdev.ko' \
-        './lib/modules/*/kernel/drivers/input/misc/uinput.ko'
-    cp "$download"/boot/vmlinuz-* "$cache/vmlinuz.new"
-    cp "$download"/lib/modules/*/kernel/drivers/input/evdev.ko "$cache/evdev.ko"
-    cp "$download"/lib/modules/*/kernel/drivers/input/misc/uinput.ko "$cache/uinput.ko"
-    echo "$package" >"$cache/package"
-    rm -rf "$download"
-    mv "$cache/vmlinuz.new" "$kernel"
-fi
-echo "kernel: $(cat "$cache/package" 2>/dev/null || echo unknown)"
+# shellcheck source=SCRIPTDIR/../support/qemu_kernel.sh
+. "$(dirname "$0")/../support/qemu_kernel.sh"
+qemu_kernel "$cache" evdev.ko uinput.ko || skip "$kernel_failure"
+kernel=$kernel_image
+cache=$kernel_cache
+echo "kernel: $kernel_package"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -66,7 +47,7 @@ root=$work/root
 mkdir -p "$root/bin" "$root/proc" "$root/sys" "$root/dev"
 cp "$busybox" "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
-cp "$cache/evdev.ko" "$cache/uinput.ko" "$root/"
+cp "$kernel_modules/evdev.ko" "$kernel_modules/uinput.ko" "$root/"
 cp "$guest" "$root/uinput_guest"
 # How libinput, the input stack of Wayland compositors, takes the device: its
 # debug tool and udev's input_id classification (the properties libinput

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "output/pointer/screen_geometry.h"
+#include "output/desktop/screen_geometry.h"
 #include "tests/support/child_process.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #endif
 
+#include "settings/assign_setting.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 
@@ -545,4 +546,72 @@ TEST_F(SettingsFile, UnknownLinesAreAllKeptOrTheFileIsNotWritten) {
     EXPECT_FALSE(written);
     EXPECT_NE(std::strstr(written.reason, "would be lost"), nullptr) << written.reason;
     EXPECT_EQ(readFile(), file);
+}
+
+// The gestures' and the flicks' values at their edges, and a flick's line
+// kept as the table spells it.
+TEST(SettingsValues, MotionCommandRules) {
+    const struct {
+        const char* name;
+        const char* value;
+        bool good;
+    } cases[] = {
+        {"gestureDeadZone", "0", true},
+        {"gestureDeadZone", "30.5", false},
+        {"scrollRate", "0.1", true},
+        {"scrollRate", "0.05", false},
+        {"scrollRate", "20", true},
+        {"scrollMax", "0.5", false},
+        {"scrollMax", "100", true},
+        {"volumeStep", "1.9", false},
+        {"volumeStep", "90", true},
+        {"flickSpeed", "49", false},
+        {"flickSpeed", "2000", true},
+        {"flickTime", "50", true},
+        {"flickTime", "501", false},
+        {"flickWhen", "always", true},
+        {"flickWhen", "airmouse-off", true},
+        {"flickWhen", "held:4", true},
+        {"flickWhen", "held:5", false},
+        {"flickWhen", "held:", false},
+        {"flickWhen", "held:01", false},
+        {"flickWhen", "Always", false},
+        {"flickLeft", "", true},
+        {"flickLeft", "Shift+F5", true},
+        {"flickRight", "VolumeUp", true},
+        {"flickUp", "WheelUp", true},
+        {"flickUp", "Recenter", false},
+        {"flickDown", "press:PageDown", false},
+        {"flickDown", "PageDown Esc", false},
+        {"flickDown", "Scroll", false},
+        {"button0", "long:Volume", true},
+        {"button1", "HScroll double:Zoom", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(accepts(c.name, c.value), c.good) << c.name << "=" << c.value;
+
+    setDefaults();
+    char reason[600];
+    TextBuilder why(reason, sizeof reason);
+    ASSERT_TRUE(assignSetting("flickRight=pagedown", why)) << reason;
+    char line[buttonActionsSize];
+    getFlickLine(1, line);
+    EXPECT_STREQ(line, "PageDown");
+    ASSERT_TRUE(assignSetting("flickWhen=held:2", why)) << reason;
+    EXPECT_EQ(settings.flickWhen.load(), 2);
+    ASSERT_TRUE(assignSetting("mouseEnabled=off", why)) << reason;
+    ASSERT_TRUE(assignSetting("deviceMode=B", why)) << reason;
+    EXPECT_EQ(settings.mouseEnabled.load(), 0);
+    EXPECT_EQ(settings.deviceMode.load(), devicePresetB);
+    // What is refused names the setting and changes nothing.
+    for (const char* bad :
+         {"flickTime=10", "mouseAveraging=256", "nothing=1", "flickWhen", "comPort="}) {
+        char text[600];
+        TextBuilder refused(text, sizeof text);
+        EXPECT_FALSE(assignSetting(bad, refused)) << bad;
+        EXPECT_GT(refused.length, 0u) << bad;
+    }
+    EXPECT_EQ(settings.flickTime.load(), 150);
+    EXPECT_EQ(settings.mouseAveraging.load(), 32);
+    setDefaults();
 }

@@ -2,9 +2,9 @@
 
 #include <mutex>
 
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/screen_choice.h"
 
 namespace {
 std::mutex lock;

@@ -11,8 +11,8 @@
 #include "device/serial_port.h"
 #include "measurement/event_log.h"
 #include "output/lan/lan_server.h"
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
 #include "text/number_text.h"
 
 namespace {

@@ -507,7 +507,7 @@ TEST(ConfigFile, OddFilesAndValuesKeepEverySetting) {
          {"set", "button2=press:PageDown long:PgDn"},
          2,
          "",
-         {"button2: 'PgDn' is no name the buttons know: keys A-Z", "Precision, Dwell, Overlay\nTry"},
+         {"button2: 'PgDn' is no name the buttons know: keys A-Z", "Zoom, Volume\nTry"},
          {"'press:PageDown long:PgDn'"}},
         {"a chord cut short after \"+\"",
          presetC,

@@ -34,6 +34,14 @@ def turn(axis, degrees):
     return q
 
 
+def product(a, b):
+    """The quaternion a * b (x, y, z, w)."""
+    ax, ay, az, aw = a
+    bx, by, bz, bw = b
+    return [aw * bx + ax * bw + ay * bz - az * by, aw * by - ax * bz + ay * bw + az * bx,
+            aw * bz + ax * by - ay * bx + az * bw, aw * bw - ax * bx - ay * by - az * bz]
+
+
 class Checks:
     def __init__(self):
         self.failures = []
@@ -135,6 +143,19 @@ def decode_cases(bin_dir, check):
     got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
     check(got == [expected for _, _, expected in lines], f"--recenter, --clutch: {got}")
 
+    # The same from a settings file (its averaging of 1 too) and --set, which
+    # changes what the file holds wherever --config stands.
+    with tempfile.TemporaryDirectory() as scratch:
+        conf = os.path.join(scratch, "tolv.conf")
+        with open(conf, "w") as f:
+            f.write("COM1\n1.000000\n4\n1\n1\n8096\n1\n0\n0\n0\n0\n"
+                    "mouseRecenter=middle-hold\nmouseClutch=left\n")
+        result = subprocess.run(command[:3] + ["--rate", "2", "--set", "mouseClutch=right",
+                                               "--config", conf],
+                                input=capture, capture_output=True, timeout=BOUND)
+    got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
+    check(got == [expected for _, _, expected in lines], f"--config, --set: {got}")
+
     # The same lines as a capture: the records' own times (half a second
     # apart) rule, not --rate.
     records = "".join("%.6f %s\n" % (n * 0.5, device_line(q, b).decode().replace("\r", "\\r"))
@@ -158,6 +179,28 @@ def decode_cases(bin_dir, check):
                             input=capture, capture_output=True, timeout=BOUND)
     got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
     check(got == expected, f"--button-preset presenter: {got}")
+    # Motion as commands at a hundred lines a second. Button 1 held as Scroll,
+    # the tip raised 13 degrees: 10 notches a second past the dead zone of 3,
+    # the cursor held still; after the release it moves on from where it
+    # stayed, and a flick to the right (300 degrees a second for 0.1 s) sends
+    # its key and leaves the cursor there too.
+    lines = ([(turn(0, 0), "00000")] * 5 + [(turn(0, 0), "01000")] +
+             [(turn(0, 13), "01000")] * 50 + [(turn(0, 13), "00000")] * 5)
+    flick = [(product(turn(0, 13), turn(1, -3 * (n + 1))), "00000") for n in range(10)]
+    lines += flick + [(flick[-1][0], "00000")] * 10
+    capture = b"".join(device_line(q, b) + b"\n" for q, b in lines)
+    result = subprocess.run(command + ["--rate", "100", "--set", "button1=Scroll", "--set",
+                                       "flickRight=PageDown", "--set", "flickWhen=always"],
+                            input=capture, capture_output=True, timeout=BOUND)
+    got = [line.split(" | ", 1)[1] for line in result.stdout.decode().splitlines()]
+    wheel = sum(int(event[len("wheel "):]) for line in got
+                for event in line.split(" | ")[-1].split(", ") if event.startswith("wheel "))
+    check(got[:5] == ["cursor 960,540"] * 5 and 4 * 120 <= wheel <= 6 * 120 and
+          all(line.startswith("cursor stays") for line in got[5:58]) and
+          got[58] == "cursor 960,540" and got[-1] == "cursor 960,540" and
+          sum("flick right: key PageDown down, key PageDown up" in line for line in got) == 1,
+          f"Scroll and a flick: {got}")
+
     result = subprocess.run(command + ["--button0", "press:PgDn"], input=capture,
                             capture_output=True, text=False, timeout=BOUND)
     check(result.returncode == 2 and b"'PgDn' is no name the buttons know: keys A-Z" in

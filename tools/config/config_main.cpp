@@ -117,6 +117,12 @@ void printSettingsHelp() {
         case SettingKind::buttonLine:
             head += "KIND:ACTION...";
             break;
+        case SettingKind::action:
+            head += "ACTION";
+            break;
+        case SettingKind::flickWhen:
+            head += "always|airmouse-off|held:N";
+            break;
         case SettingKind::listenAddress:
             head += "ADDRESS";
             break;

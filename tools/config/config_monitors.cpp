@@ -2,8 +2,8 @@
 // bridge takes the primary one in its place, so this is a warning only.
 #include <cstdio>
 
-#include "output/pointer/pointer.h"
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/screen_choice.h"
 #include "settings/settings.h"
 #include "text/number_text.h"
 #include "tools/config/config.h"

@@ -69,7 +69,9 @@ bool parseAssignment(const char* text, Assignment* a) {
         // A button's reason begins with the word at fault, which may be all
         // of the value; the names it lists make a paragraph of it.
         std::string problem = std::string(name) + ": ";
-        if (row.kind != SettingKind::buttonLine || reason[0] != '\'') problem += "'" + shown + "' ";
+        if ((row.kind != SettingKind::buttonLine && row.kind != SettingKind::action) ||
+            reason[0] != '\'')
+            problem += "'" + shown + "' ";
         problem += escaped(reason) + quoteAdvice(v);
         wrappedUsageError(problem.c_str());
         return false;

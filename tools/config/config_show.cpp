@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "output/pointer/pointer.h"
-#include "output/pointer/screen_choice.h"
+#include "output/desktop/pointer.h"
+#include "output/desktop/screen_choice.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 #include "tools/config/config.h"

@@ -15,12 +15,13 @@
 #include "device/device_line.h"
 #include "device/line_search.h"
 #include "motion/averaging.h"
+#include "output/hand/air_mouse.h"
+#include "output/hand/mouse_feel.h"
+#include "output/hand/pointer_output.h"
 #include "output/overlay/overlay_output.h"
-#include "output/pointer/air_mouse.h"
-#include "output/pointer/mouse_feel.h"
-#include "output/pointer/pointer_output.h"
 #include "protocol/line_step.h"
 #include "protocol/reply_text.h"
+#include "settings/assign_setting.h"
 #include "settings/settings.h"
 #include "settings/settings_table.h"
 #include "text/command_line.h"
@@ -132,6 +133,12 @@ const char usage[] =
     "                         dragged +DX,+DY\")\n"
     "  --relative-gain X      with relative moves: a factor on them, 0.1 to 10\n"
     "                         (default 1)\n"
+    "  --config FILE          the settings of a \"tolv.conf\" (read as the bridge\n"
+    "                         reads it) in place of the defaults; the options\n"
+    "                         above and --set change them further, in the order\n"
+    "                         given\n"
+    "  --set NAME=VALUE       one setting, as \"tolvane-config --help\" lists them\n"
+    "                         (for example button0=Scroll); repeat for more\n"
     "  --rate HZ              with --cursor: lines a second of raw traffic, for the\n"
     "                         times the air mouse sees, 1 to 10000 (default 150); a\n"
     "                         capture's records carry their own times\n"
@@ -147,20 +154,22 @@ const char usage[] =
     "  tolvane-decode --cursor 1920x1080 --mouse-averaging 16 capture.txt\n"
     "  tolvane-decode --cursor 1920x1080 --mouse-smoothing adaptive --clutch right\n"
     "                 capture.txt\n"
-    "  tolvane-decode --cursor 1920x1080 --button-preset presenter capture.txt\n";
+    "  tolvane-decode --cursor 1920x1080 --button-preset presenter capture.txt\n"
+    "  tolvane-decode --cursor 1920x1080 --config tolv.conf --set mouseClutch=right\n"
+    "                 capture.txt\n";
 
+// The averaging, the output kind, the screen distance and the scroll speed
+// live in the settings record, where --config and --set put them too.
 struct Options {
     bool json = false;
-    bool acceleration = false;
-    int32_t mouseAveraging = 32;
-    int32_t lanAveraging = 1;
     bool cursor = false;
     int32_t width = 0;
     int32_t height = 0;
-    float screenDistance = 1.0f;
-    int32_t scrollSpeed = 4;
     double rate = 150.0; // lines a second of raw traffic
     const char* path = nullptr;
+    // The air mouse's switch came from --config or --set; otherwise --cursor
+    // turns it on.
+    bool mouseSwitchGiven = false;
 };
 
 // "WIDTHxHEIGHT", each 1 to 100000 pixels.
@@ -176,6 +185,23 @@ bool parseScreenSize(const char* text, int32_t* width, int32_t* height) {
     *width = static_cast<int32_t>(w);
     *height = static_cast<int32_t>(h);
     return true;
+}
+
+// --config FILE: the settings as the bridge reads them from its file; -1, or
+// the exit status when the file cannot be read.
+int readConfig(const char* path) {
+    int error = 0;
+    FILE* file = openSettingsFile(path, &error);
+    if (file == nullptr)
+        return usageError(program, "--config %s cannot be read: %s", path,
+                          settingsOpenReason(error));
+    readSettingsStream(file);
+    const bool failed = std::ferror(file) != 0;
+    error = errno;
+    std::fclose(file);
+    if (failed)
+        return usageError(program, "--config %s cannot be read: %s", path, std::strerror(error));
+    return -1;
 }
 
 // -1 when the options are good, else the exit status.
@@ -210,6 +236,8 @@ int parseOptions(int argc, char** argv, Options* o) {
         dwellRadiusOption,
         pointerModeOption,
         relativeGainOption,
+        configOption,
+        setOption,
         rateOption,
         versionOption
     };
@@ -243,6 +271,8 @@ int parseOptions(int argc, char** argv, Options* o) {
         {"dwell-radius", required_argument, nullptr, dwellRadiusOption},
         {"pointer-mode", required_argument, nullptr, pointerModeOption},
         {"relative-gain", required_argument, nullptr, relativeGainOption},
+        {"config", required_argument, nullptr, configOption},
+        {"set", required_argument, nullptr, setOption},
         {"rate", required_argument, nullptr, rateOption},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, versionOption},
@@ -251,7 +281,20 @@ int parseOptions(int argc, char** argv, Options* o) {
     const char* mouseOnly = nullptr; // an air-mouse option, which needs --cursor
     opterr = 0;
     int c;
-    for (int previous = optind; (c = getopt_long(argc, argv, ":h", options, nullptr)) != -1;
+    // The file first, wherever --config stands: the options change what it
+    // holds, not the other way round.
+    const char* config = nullptr;
+    while ((c = getopt_long(argc, argv, ":h", options, nullptr)) != -1) {
+        if (c != configOption) continue;
+        if (config != nullptr) return usageError(program, "--config given twice");
+        config = optarg;
+    }
+    if (config != nullptr) {
+        if (const int status = readConfig(config); status >= 0) return status;
+        o->mouseSwitchGiven = true;
+    }
+    optind = 0; // from the start again
+    for (int previous = 1; (c = getopt_long(argc, argv, ":h", options, nullptr)) != -1;
          previous = optind) {
         int64_t whole = 0;
         double decimal = 0.0;
@@ -265,7 +308,7 @@ int parseOptions(int argc, char** argv, Options* o) {
             o->json = true;
             break;
         case accelerationOption:
-            o->acceleration = true;
+            settings.accelerationOutput = 1;
             break;
         case mouseAveragingOption:
         case lanAveragingOption:
@@ -274,10 +317,10 @@ int parseOptions(int argc, char** argv, Options* o) {
                     program, "%s '%s' is not a length from 1 to 255",
                     c == mouseAveragingOption ? "--mouse-averaging" : "--lan-averaging", optarg);
             if (c == mouseAveragingOption) {
-                o->mouseAveraging = static_cast<int32_t>(whole);
+                settings.mouseAveraging = static_cast<int32_t>(whole);
                 mouseOnly = "--mouse-averaging";
             } else {
-                o->lanAveraging = static_cast<int32_t>(whole);
+                settings.lanAveraging = static_cast<int32_t>(whole);
             }
             break;
         case cursorOption:
@@ -291,13 +334,13 @@ int parseOptions(int argc, char** argv, Options* o) {
         case screenDistanceOption:
             if (!parseDecimalNumber(optarg, 0.1, 10.0, &decimal))
                 return usageError(program, "--screen-distance '%s' is not from 0.1 to 10", optarg);
-            o->screenDistance = static_cast<float>(decimal);
+            settings.screenDistance = static_cast<float>(decimal);
             mouseOnly = "--screen-distance";
             break;
         case scrollSpeedOption:
             if (!parseWholeNumber(optarg, 1, 64, &whole))
                 return usageError(program, "--scroll-speed '%s' is not from 1 to 64", optarg);
-            o->scrollSpeed = static_cast<int32_t>(whole);
+            settings.scrollSpeed = static_cast<int32_t>(whole);
             mouseOnly = "--scroll-speed";
             break;
         case smoothingOption:
@@ -332,6 +375,15 @@ int parseOptions(int argc, char** argv, Options* o) {
                 return usageError(program, "%s '%s' %s", feel.option, optarg, reason);
             settingsTable[row].store(optarg);
             mouseOnly = feel.option;
+            break;
+        }
+        case configOption:
+            break; // read above
+        case setOption: {
+            char reason[640] = "";
+            TextBuilder why(reason, sizeof reason);
+            if (!assignSetting(optarg, why)) return usageError(program, "--set %s", reason);
+            if (std::strncmp(optarg, "mouseEnabled=", 13) == 0) o->mouseSwitchGiven = true;
             break;
         }
         case rateOption:
@@ -370,12 +422,28 @@ void printPointerActions() {
     if (takeCentreDrag(&dragX, &dragY))
         std::printf(" | centre dragged %+.0f,%+.0f", static_cast<double>(dragX),
                     static_cast<double>(dragY));
-    if (pointerActions.eventsLength > 0) std::printf(" | %s", pointerActions.events);
     static bool overlayWasShown = false;
     if (overlayShown() != overlayWasShown) {
         overlayWasShown = !overlayWasShown;
         std::fputs(overlayWasShown ? " | overlay on" : " | overlay off", stdout);
     }
+    // A flick's events come last: " | flick right: key PageDown down, ...".
+    int flickEvents = 0;
+    const FlickDirection flick = takeFlickOfPass(&flickEvents);
+    const char* events = pointerActions.events;
+    if (flick == FlickDirection::none) {
+        if (pointerActions.eventsLength > 0) std::printf(" | %s", events);
+        return;
+    }
+    int entries = pointerActions.eventsLength > 0 ? 1 : 0;
+    for (const char* c = events; (c = std::strstr(c, ", ")) != nullptr; c += 2)
+        ++entries;
+    const char* own = events; // where the flick's events begin
+    for (int n = entries - flickEvents; n > 0; --n)
+        own = std::strstr(own, ", ") + 2;
+    const int before = static_cast<int>(own - events) - (own > events ? 2 : 0);
+    std::printf(" | %.*s%sflick %s%s%s", before, events, before > 0 ? ", " : "", flickName(flick),
+                *own != '\0' ? ": " : "", own);
 }
 
 // The input for the line search: first the bytes taken while looking for a
@@ -516,18 +584,21 @@ int main(int argc, char** argv) {
     if (options.cursor) {
         screenWidth = options.width;
         screenHeight = options.height;
-        settings.screenDistance = options.screenDistance;
-        settings.scrollSpeed = options.scrollSpeed;
     }
 
     // The worker's own path: the line search, the per-line step, and the air
-    // mouse as the worker's output (moving the printed pointer).
-    settings.mouseEnabled = options.cursor ? 1 : 0;
+    // mouse as the worker's output (moving the printed pointer). With --cursor
+    // the air mouse is on, unless the settings given turned it off (the
+    // buttons' lines then act alone, as in the bridge).
+    if (!options.cursor)
+        settings.mouseEnabled = 0;
+    else if (!options.mouseSwitchGiven)
+        settings.mouseEnabled = 1;
     Decoder decoder{options, {}};
     decoder.step.mouseAveraging =
-        mouseWindowLength(mouseFeelFromSettings(), options.mouseAveraging);
-    decoder.step.lanAveraging = options.lanAveraging;
-    decoder.step.acceleration = options.acceleration;
+        mouseWindowLength(mouseFeelFromSettings(), settings.mouseAveraging.load());
+    decoder.step.lanAveraging = settings.lanAveraging.load();
+    decoder.step.acceleration = settings.accelerationOutput.load() != 0;
     decoder.startRun();
     Input input{in, {}};
     long malformed = 0;

@@ -2,8 +2,8 @@
 // air mouse did for the current device line, so that it can be printed.
 #include "tools/decode/printed_pointer.h"
 
-#include "output/pointer/keys.h"
-#include "output/pointer/pointer.h"
+#include "output/desktop/keys.h"
+#include "output/desktop/pointer.h"
 #include "text/number_text.h"
 
 PointerActions pointerActions;
@@ -68,10 +68,11 @@ void sendMouseEvent(uint32_t flags, int32_t wheelData) {
     if (flags & mouseEventRightUp) note("right up");
     if (flags & mouseEventMiddleDown) note("middle down");
     if (flags & mouseEventMiddleUp) note("middle up");
-    if (flags & mouseEventWheel) {
+    if (flags & (mouseEventWheel | mouseEventHWheel)) {
         char text[32];
         TextBuilder wheel(text, sizeof text);
-        wheel.append(wheelData >= 0 ? "wheel +" : "wheel ");
+        wheel.append(flags & mouseEventHWheel ? "hwheel " : "wheel ");
+        wheel.append(wheelData >= 0 ? "+" : "");
         wheel.appendInteger(wheelData);
         note(text);
     }
