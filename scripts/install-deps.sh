@@ -95,6 +95,8 @@ test_packages=(
     systemd
     qemu-system-x86
     weston
+    sway
+    grim
     busybox-static
     cpio
 )
