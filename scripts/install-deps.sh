@@ -97,6 +97,7 @@ test_packages=(
     weston
     sway
     grim
+    xcompmgr
     busybox-static
     cpio
 )
