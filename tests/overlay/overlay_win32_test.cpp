@@ -147,8 +147,8 @@ bool fileComes(const char* path) {
     return false;
 }
 
-// A spotlight over a light grey window: the screen is read back before and
-// while it shows; with TOLVANE_SHOWN_MARK the script takes its screenshot.
+// A spotlight over a light grey window, moved once: the screen is read back
+// before and while it shows; with TOLVANE_SHOWN_MARK the script takes its screenshot.
 TEST(WindowsOverlay, ShowsTheSpotOverTheWindowBelow) {
     auto windows = openOverlayWindows();
     const auto areas = windows->areas();
@@ -160,7 +160,13 @@ TEST(WindowsOverlay, ShowsTheSpotOverTheWindowBelow) {
     // BitBlt leaves the alpha byte 0: grab makes the screen opaque.
     EXPECT_TRUE(grabComes(windows.get(), spot, 0xfffafafau)) << "the window below never showed";
 
-    windows->show(0, spotImage(a, cx, cy), {a});
+    // First at 600,400, then moved: the move repaints only the two spots'
+    // boxes, and the script finds the first spot dimmed again.
+    const int firstX = a.x + 600, firstY = a.y + 400;
+    windows->show(0, spotImage(a, firstX, firstY), {a});
+    windows->show(0, spotImage(a, cx, cy),
+                  {{firstX - radius, firstY - radius, 2 * radius + 1, 2 * radius + 1},
+                   {cx - radius, cy - radius, 2 * radius + 1, 2 * radius + 1}});
     const char* shown = std::getenv("TOLVANE_SHOWN_MARK");
     const char* taken = std::getenv("TOLVANE_TAKEN_MARK");
     if (shown && taken) {
