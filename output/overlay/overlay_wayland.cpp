@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "layer_shell-client.h"
 #include "output/overlay/overlay_linux.h"
 #include "protocol/output_note.h"
+#include <layer_shell-client.h> // made by wayland-scanner in the build tree
 
 namespace {
 

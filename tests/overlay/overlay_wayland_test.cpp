@@ -142,6 +142,11 @@ TEST(WaylandOverlay, SwayShowsTheSpotAndDimsTheRest) {
     // One white output; the headless backend renders with pixman, no GPU.
     writeFile(sway.folder + "/config", "output * resolution 640x480 position 0 0 "
                                        "bg #ffffff solid_color\n");
+    // Sway reads and writes under HOME: its own folder, until the test ends.
+    struct HomeKept {
+        std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+        ~HomeKept() { home.empty() ? unsetenv("HOME") : setenv("HOME", home.c_str(), 1); }
+    } kept;
     setenv("HOME", sway.folder.c_str(), 1);
     setenv("WLR_BACKENDS", "headless", 1);
     setenv("WLR_RENDERER", "pixman", 1);
