@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "output/overlay/overlay_linux.h"
 #include "protocol/output_note.h"
@@ -379,8 +380,15 @@ Buffer* WaylandOverlayWindows::freeBuffer(Surface* s, int32_t width, int32_t hei
             wl_buffer_add_listener(b.buffer, &bufferListener, &b);
             return &b;
         }
+        // Releases come as events: read them for up to 100 ms.
         bool never = false;
-        dispatchUntil(&never, Clock::now() + std::chrono::milliseconds(100));
+        for (int wait = 0; wait < 20; ++wait) {
+            if (!dispatchUntil(&never, Clock::now() + std::chrono::milliseconds(5)) && !alive())
+                return nullptr;
+            if (std::any_of(std::begin(s->buffers), std::end(s->buffers),
+                            [](const Buffer& b) { return !b.busy; }))
+                break;
+        }
     }
     return nullptr;
 }

@@ -20,21 +20,38 @@ namespace {
 const wchar_t windowClass[] = L"tolvane overlay";
 constexpr size_t maxWindows = 64; // more monitors than any desktop has
 
-// Per-monitor DPI awareness for this thread's windows only, so that each
-// monitor's window is placed in its own pixels; the program's main window
-// keeps the awareness its manifest gives it. The call exists from Windows 10
-// 1607 on: looked up at run time, and older systems keep the default.
-void becomePerMonitorAware() {
+// Per-monitor DPI awareness while the overlay's calls run, so that each
+// monitor's window is placed and sized in that monitor's own pixels. It is
+// the thread's and given back afterwards: whatever else the thread does (the
+// main window, its dialogs) keeps the awareness of the program's manifest,
+// and a window keeps the awareness it was made with. The call exists from
+// Windows 10 1607 on: looked up at run time; older systems keep the default.
+class PerMonitorAware {
+  public:
+    PerMonitorAware() {
+        static const SetAwareness set = [] {
+            HMODULE user = GetModuleHandleW(L"user32.dll");
+            return user ? reinterpret_cast<SetAwareness>(reinterpret_cast<void*>(
+                              GetProcAddress(user, "SetThreadDpiAwarenessContext")))
+                        : nullptr;
+        }();
+        if (!set) return;
+        restore = set;
+        // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, else its first version.
+        previous = set(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4)));
+        if (!previous) previous = set(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3)));
+    }
+    ~PerMonitorAware() {
+        if (restore && previous) restore(previous);
+    }
+    PerMonitorAware(const PerMonitorAware&) = delete;
+    PerMonitorAware& operator=(const PerMonitorAware&) = delete;
+
+  private:
     using SetAwareness = HANDLE(WINAPI*)(HANDLE);
-    HMODULE user = GetModuleHandleW(L"user32.dll");
-    if (!user) return;
-    auto set = reinterpret_cast<SetAwareness>(
-        reinterpret_cast<void*>(GetProcAddress(user, "SetThreadDpiAwarenessContext")));
-    if (!set) return;
-    // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2, else its first version.
-    if (!set(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4))))
-        set(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-3)));
-}
+    SetAwareness restore = nullptr;
+    HANDLE previous = nullptr;
+};
 
 BOOL CALLBACK addMonitor(HMONITOR, HDC, LPRECT box, LPARAM list) {
     reinterpret_cast<std::vector<OverlayRect>*>(list)->push_back(
@@ -124,7 +141,6 @@ void pumpMessages() {
 
 class Win32OverlayWindows final : public OverlayWindows {
   public:
-    Win32OverlayWindows() { becomePerMonitorAware(); }
     ~Win32OverlayWindows() override {
         for (Window& w : windows) {
             if (w.hwnd) DestroyWindow(w.hwnd);
@@ -134,7 +150,7 @@ class Win32OverlayWindows final : public OverlayWindows {
     }
 
     std::vector<OverlayRect> areas() override {
-        becomePerMonitorAware(); // per thread: the drawing thread may not be the opener
+        PerMonitorAware aware;
         return listMonitors();
     }
 
@@ -191,7 +207,7 @@ bool Win32OverlayWindows::ensureWindow(Window* w) {
 void Win32OverlayWindows::show(size_t index, const OverlayImage& image,
                                const std::vector<OverlayRect>& changed) {
     const OverlayRect& area = image.area;
-    becomePerMonitorAware();
+    PerMonitorAware aware;
     if (index >= maxWindows || area.width <= 0 || area.height <= 0 ||
         image.pixels.size() < static_cast<size_t>(area.width) * static_cast<size_t>(area.height))
         return;
@@ -260,7 +276,7 @@ void Win32OverlayWindows::show(size_t index, const OverlayImage& image,
 }
 
 bool Win32OverlayWindows::grab(const OverlayRect& area, OverlayImage* out) {
-    becomePerMonitorAware();
+    PerMonitorAware aware;
     if (area.width <= 0 || area.height <= 0) return false;
     Canvas canvas;
     if (!canvas.make(area.width, area.height)) return false;
