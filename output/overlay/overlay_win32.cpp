@@ -4,9 +4,10 @@
 // so that every click goes to the window below. It stays in screenshots and
 // screen shares: that is what it is for (no SetWindowDisplayAffinity).
 //
-// The windows belong to the thread that calls, the overlay's drawing thread.
-// It has no message loop of its own, so show and hide pump the thread's
-// queue (pumpMessages) before they return; nothing else needs to.
+// The windows belong to the thread that calls, the overlay's drawing thread,
+// which must also be the one that destroys them. It has no message loop of
+// its own, so show and hide pump the windows' messages (pumpMessages) before
+// they return; nothing else needs to.
 #include <windows.h>
 
 #include <algorithm>
@@ -131,12 +132,16 @@ OverlayRect intersect(const OverlayRect& a, const OverlayRect& b) {
     return {left, top, right - left, bottom - top};
 }
 
-void pumpMessages() {
+// Only the overlay's own windows' messages: on any other thread's loop (the
+// main window's) this takes nothing that loop waits for, WM_QUIT included.
+// Messages sent from other threads are delivered by the peek itself.
+void pumpMessages(const std::vector<Window>& windows) {
     MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
+    for (const Window& w : windows)
+        while (w.hwnd && PeekMessageW(&message, w.hwnd, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
 }
 
 class Win32OverlayWindows final : public OverlayWindows {
@@ -146,7 +151,6 @@ class Win32OverlayWindows final : public OverlayWindows {
             if (w.hwnd) DestroyWindow(w.hwnd);
             w.canvas.drop();
         }
-        pumpMessages();
     }
 
     std::vector<OverlayRect> areas() override {
@@ -177,7 +181,7 @@ class Win32OverlayWindows final : public OverlayWindows {
                 ShowWindow(w.hwnd, SW_HIDE);
                 w.shown = false;
             }
-        pumpMessages();
+        pumpMessages(windows);
     }
 
     bool grab(const OverlayRect& area, OverlayImage* out) override;
@@ -272,7 +276,7 @@ void Win32OverlayWindows::show(size_t index, const OverlayImage& image,
                      SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
         w.shown = true;
     }
-    pumpMessages();
+    pumpMessages(windows);
 }
 
 bool Win32OverlayWindows::grab(const OverlayRect& area, OverlayImage* out) {
