@@ -204,10 +204,20 @@ TEST(WaylandOverlay, SwayShowsTheSpotAndDimsTheRest) {
     EXPECT_TRUE(screenComes(
         sway.folder, [](const Shot& s) { return s.grey(630, 470) == 255; }, &shot))
         << "the overlay stayed after hide";
+
+    // The compositor goes away: nothing can be drawn, said once, and the
+    // calls go on harmlessly.
+    sway.child.signal(SIGTERM);
+    EXPECT_EQ(sway.child.waitExit(), 0) << sway.child.errors();
+    EXPECT_FALSE(windows->abilities().canDraw);
+    windows->show(0, image, {areas[0]});
+    windows->hide();
+    EXPECT_TRUE(windows->areas().empty());
     windows.reset();
     setNoteListener(nullptr);
-    ASSERT_EQ(notes.size(), 1u);
+    ASSERT_EQ(notes.size(), 2u);
     EXPECT_NE(notes[0].find("magnifier"), std::string::npos) << notes[0];
+    EXPECT_NE(notes[1].find("closed its connection"), std::string::npos) << notes[1];
 }
 
 // Weston offers no layer shell; nobody answering is no Wayland at all.
