@@ -2,7 +2,7 @@
 // (WAYLAND_DISPLAY set and its compositor answering) gets layer surfaces,
 // since X windows through Xwayland would cover only X11 programs; anything
 // else gets the X display's windows.
-#include "output/overlay/overlay_linux.h"
+#include "output/overlay/overlay_backends.h"
 #include "protocol/output_note.h"
 
 namespace {

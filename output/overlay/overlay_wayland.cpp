@@ -15,7 +15,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "output/overlay/overlay_linux.h"
+#include "output/overlay/overlay_backends.h"
 #include "protocol/output_note.h"
 #include <layer_shell-client.h> // made by wayland-scanner in the build tree
 

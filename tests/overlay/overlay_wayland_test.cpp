@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "output/overlay/overlay_linux.h"
+#include "output/overlay/overlay_backends.h"
 #include "protocol/output_note.h"
 #include "tests/support/child_process.h"
 
