@@ -54,7 +54,8 @@ struct Surface {
     zwlr_layer_surface_v1* layer = nullptr;
     bool configured = false;
     bool closed = false;
-    bool fresh = true; // nothing shown yet: the first commit damages all
+    bool fresh = true;               // nothing shown yet: the first commit damages all
+    std::vector<OverlayRect> missed; // changed in frames that found no buffer
     Buffer buffers[bufferCount];
 };
 
@@ -418,14 +419,25 @@ void WaylandOverlayWindows::show(size_t index, const OverlayImage& image,
         return;
     Surface* s = surfaceFor(*shown[index]);
     if (!s || !s->configured) return;
-    Buffer* b = freeBuffer(s, area.width, area.height);
-    if (!b) return;
-
     std::vector<OverlayRect> damage;
     for (const OverlayRect& c : changed) {
         const OverlayRect r = intersect(c, area);
         if (r.width > 0) damage.push_back(r);
     }
+    Buffer* b = freeBuffer(s, area.width, area.height);
+    if (!b) {
+        // The compositor holds every buffer: this frame's change waits for
+        // the next, which copies and damages it too.
+        for (Buffer& other : s->buffers) {
+            other.stale.insert(other.stale.end(), damage.begin(), damage.end());
+            if (other.stale.size() > staleMax) other.wholeStale = true;
+        }
+        s->missed.insert(s->missed.end(), damage.begin(), damage.end());
+        if (s->missed.size() > staleMax) s->missed.assign(1, area);
+        return;
+    }
+    damage.insert(damage.end(), s->missed.begin(), s->missed.end());
+    s->missed.clear();
     // This buffer has missed whatever changed while the others were shown.
     if (b->wholeStale) {
         copyRect(image, b, area);
