@@ -56,6 +56,7 @@ struct Surface {
     bool closed = false;
     bool fresh = true;               // nothing shown yet: the first commit damages all
     std::vector<OverlayRect> missed; // changed in frames that found no buffer
+    OverlayRect area;                // the desktop's pixels it shows
     Buffer buffers[bufferCount];
 };
 
@@ -419,6 +420,15 @@ void WaylandOverlayWindows::show(size_t index, const OverlayImage& image,
         return;
     Surface* s = surfaceFor(*shown[index]);
     if (!s || !s->configured) return;
+    if (s->area.x != area.x || s->area.y != area.y || s->area.width != area.width ||
+        s->area.height != area.height) {
+        // The output moved or changed: what the buffers hold is of no use.
+        for (Buffer& other : s->buffers)
+            other.wholeStale = true;
+        s->missed.clear();
+        s->fresh = true;
+        s->area = area;
+    }
     std::vector<OverlayRect> damage;
     for (const OverlayRect& c : changed) {
         const OverlayRect r = intersect(c, area);
