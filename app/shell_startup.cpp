@@ -21,10 +21,7 @@ bool startShell(const char* settingsPath, void (*settingsRead)()) {
     const bool display = openPointer() && readScreenSize(&width, &height);
     screenWidth = width;
     screenHeight = height;
-#ifndef _WIN32
-    // The Windows program gets its overlay windows with overlay_win32.cpp.
     setOverlayWindowsOpener(openOverlayWindows);
-#endif
     return display;
 }
 

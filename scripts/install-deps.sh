@@ -97,6 +97,8 @@ test_packages=(
     systemd
     qemu-system-x86
     weston
+    sway
+    grim
     busybox-static
     cpio
 )
