@@ -259,8 +259,9 @@ class Session:
         wait_for(lambda: self.window(title) is None, "window %r to close" % title)
 
     def control(self, title, control_id):
-        line = self.probe("control", title, str(control_id))
-        check(line is not None, "control %d of %r not found" % (control_id, title))
+        # A dialog's window can be seen a moment before its controls are.
+        line = wait_for(lambda: self.probe("control", title, str(control_id)),
+                        "control %d of %r" % (control_id, title))
         parts = line.split(" ", 6)
         return {"rect": tuple(int(p) for p in parts[0:4]), "enabled": parts[4] == "1",
                 "checked": parts[5] == "1", "text": parts[6] if len(parts) > 6 else ""}
