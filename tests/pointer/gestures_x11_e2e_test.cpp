@@ -1,7 +1,9 @@
 // Motion as commands end to end on X11: the simulator replays a scripted
 // hand, the headless bridge turns a held Scroll button's tilt into wheel
 // notches and a flick into its key, and an XInput2 raw event watcher on a
-// private Xvfb sees them; the pointer stays where it was throughout.
+// private Xvfb sees them; the pointer stays where it was throughout. The
+// decoder, given the bridge's recording and its settings file, tells the
+// same notches and the same key.
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -105,7 +107,8 @@ TEST(GesturesX11, HeldScrollTurnsTheWheelAndAFlickSendsItsKey) {
                                                   "flickTime=500\n"
                                                   "flickWhen=always\n");
         Child bridge;
-        ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS}, folder, folder + "/headless.err"));
+        ASSERT_TRUE(bridge.start({TOLVANE_HEADLESS, "--record", folder + "/run.txt"}, folder,
+                                 folder + "/headless.err"));
         int wheelUp = 0;
         std::vector<std::string> other;
         bool flicked = false;
@@ -140,6 +143,25 @@ TEST(GesturesX11, HeldScrollTurnsTheWheelAndAFlickSendsItsKey) {
 
         bridge.signal(SIGINT);
         EXPECT_EQ(bridge.waitExit(), 0) << bridge.errors();
+
+        // What the decoder makes of the same lines at the times the bridge
+        // read them (wheel data in 120ths of a notch).
+        Child decode;
+        ASSERT_TRUE(decode.start({TOLVANE_DECODE, "--config", folder + "/tolv.conf", "--cursor",
+                                  "1280x720", folder + "/run.txt"},
+                                 folder, folder + "/decode.err"));
+        int decodedUp = 0;
+        int decodedKeys = 0;
+        std::string line;
+        while (decode.readLine(&line)) {
+            for (size_t at = line.find(" | wheel +"); at != std::string::npos;
+                 at = line.find(" | wheel +", at + 1))
+                decodedUp += std::stoi(line.substr(at + 10)) / 120;
+            if (line.find("key PageDown down") != std::string::npos) ++decodedKeys;
+        }
+        EXPECT_EQ(decode.waitExit(), 0) << decode.errors();
+        EXPECT_EQ(decodedUp, wheelUp);
+        EXPECT_EQ(decodedKeys, 1);
     }
     XCloseDisplay(display);
     stopXvfb(&server);
