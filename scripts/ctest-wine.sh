@@ -33,4 +33,7 @@ mkfifo "$hold/fifo"
 exec 7<>"$hold/fifo"
 (cd "$build" && exec "$runner" cmd <"$hold/fifo" >/dev/null 2>&1) &
 keeper=$!
+# The first test starts once the kept server answers another program.
+(cd "$build" && timeout 120 "$runner" cmd /c exit >/dev/null 2>&1)
+kill -0 "$keeper" 2>/dev/null || echo "ctest-wine.sh: the wine server could not be kept up" >&2
 ctest --preset windows "$@"

@@ -53,6 +53,9 @@ def main():
                 break
         if errors != expected_errors:
             print(f"  standard error: {errors!r}\n  expected:       {expected_errors!r}")
+        if result.returncode != status:
+            # What else was said (wine's own complaints among it).
+            print("  all of standard error: %r" % result.stderr.decode(errors="replace")[-800:])
     print(f"{len(cases)} captures, {failures} different")
     return 1 if failures or not cases else 0
 
